@@ -1,0 +1,50 @@
+// The system's exception types. Failures travel as these up to the one
+// application error display, which shows message() in a message box.
+// Every subsystem derives its own kind from Exception (EDatabaseError,
+// EConvertError, ESockError, EAbortError, ...).
+#pragma once
+
+#include <QString>
+#include <exception>
+
+namespace vrk {
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(QString message)
+      : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+
+  const QString& message() const noexcept { return m_message; }
+  const char* what() const noexcept override { return m_utf8.constData(); }
+
+ private:
+  QString m_message;
+  QByteArray m_utf8;
+};
+
+// Errors of the table layer: the catalogue store, the result table and the
+// filter expressions.
+class EDatabaseError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A text that is not a valid number for the kind it is converted to.
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Errors of the initialisation-file layer (settings file).
+class EIniFileException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A silent abort: the error display shows nothing for it.
+class EAbort : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+}  // namespace vrk

@@ -1,0 +1,255 @@
+// The data-set abstraction shared by the two kinds of table in the program:
+// the catalogue store's tables (TTable, TQuery) and the in-memory result
+// table (TMemoryTable).
+//
+// A data set has a field list (fields found by name, each with a kind, a size
+// and a required mark), a browse / edit / insert state, a cursor with
+// navigation, row editing with post and cancel, and views (TDataLink) that
+// are told when a field, the current row or the whole table changed. Views
+// can be suspended (DisableControls) and resumed (EnableControls); a resume
+// redraws them once.
+//
+// Values travel as QVariant: an invalid (null) QVariant is the null value;
+// texts and memos are QString, yes/no is bool, the integer kinds int, dates
+// QDate, times QTime, date-times QDateTime, float and currency double,
+// large integers qlonglong, byte kinds QByteArray.
+//
+// UI thread only.
+#pragma once
+
+#include "Exception.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <vector>
+
+namespace vrk {
+
+// The table layer's kind list, in its order.
+enum class TFieldType {
+  ftUnknown, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat,
+  ftCurrency, ftBCD, ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes,
+  ftAutoInc, ftBlob, ftMemo, ftGraphic, ftFmtMemo, ftParadoxOle, ftDBaseOle,
+  ftTypedBinary, ftCursor, ftFixedChar, ftWideString, ftLargeint, ftADT,
+  ftArray, ftReference, ftDataSet
+};
+
+bool isBlobType(TFieldType t);     // ftBlob … ftTypedBinary
+bool isTextType(TFieldType t);     // ftString, ftFixedChar, ftWideString
+bool isStorableType(TFieldType t); // everything but ftUnknown, ftCursor, ftArray, ftReference, ftDataSet
+
+enum class TDataSetState {
+  dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter, dsNewValue
+};
+
+enum class TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
+
+// A field definition: what the store says a column is.
+struct TFieldDef {
+  QString name;
+  TFieldType dataType = TFieldType::ftUnknown;
+  int size = 0;
+  bool required = false;
+  std::vector<TFieldDef> childDefs;
+};
+using TFieldDefs = std::vector<TFieldDef>;
+
+class TDataSet;
+
+// A field object of a data set. Its value is always the data set's current
+// row (or the row being edited).
+class TField final {
+ public:
+  TField(TDataSet* dataSet, QString fieldName, TFieldType dataType, int size, bool required,
+         TFieldKind kind = TFieldKind::fkData);
+  TField(const TField&) = delete;
+  TField& operator=(const TField&) = delete;
+
+  TDataSet* dataSet() const { return m_dataSet; }
+  const QString& fieldName() const { return m_name; }
+  const QString& displayName() const { return m_name; }
+  TFieldType dataType() const { return m_type; }
+  int size() const { return m_size; }
+  bool required() const { return m_required; }
+  void setRequired(bool on) { m_required = on; }
+  bool readOnly() const { return m_readOnly; }
+  void setReadOnly(bool on) { m_readOnly = on; }
+  TFieldKind fieldKind() const { return m_kind; }
+  bool isBlob() const { return isBlobType(m_type); }
+  // 1-based position in the data set's field list.
+  int fieldNo() const { return m_index + 1; }
+  int index() const { return m_index; }
+
+  QVariant value() const;
+  void setValue(const QVariant& v);
+  bool isNull() const;
+  void clear() { setValue(QVariant()); }
+  // An empty field reads as the empty text.
+  QString asString() const;
+  void setAsString(const QString& s);
+  // An empty field reads as no.
+  bool asBoolean() const;
+  void setAsBoolean(bool b) { setValue(QVariant(b)); }
+  int asInteger() const;
+  void setAsInteger(int i) { setValue(QVariant(i)); }
+
+ private:
+  friend class TDataSet;
+  TDataSet* m_dataSet;
+  QString m_name;
+  TFieldType m_type;
+  int m_size;
+  bool m_required;
+  bool m_readOnly = false;
+  TFieldKind m_kind;
+  int m_index = -1;
+};
+
+// A view of a data set: a grid, a bound check box, a memo, or the data source
+// that feeds them. The data set calls these on every change while its views
+// are not suspended.
+class TDataLink {
+ public:
+  virtual ~TDataLink() = default;
+  // The data set was opened or closed.
+  virtual void activeChanged(bool /*active*/) {}
+  // Rows were added, removed or reloaded, or the cursor jumped.
+  virtual void dataSetChanged() {}
+  // The cursor moved to another row.
+  virtual void dataSetScrolled() { dataSetChanged(); }
+  // A field of the current row changed; nullptr: the whole row.
+  virtual void recordChanged(TField* /*field*/) {}
+  // The field objects were replaced: look fields up again by name.
+  virtual void layoutChanged() { dataSetChanged(); }
+  // The data set's state (browse / edit / insert) changed.
+  virtual void editingChanged() {}
+};
+
+class TDataSet {
+ public:
+  explicit TDataSet(QString name);
+  virtual ~TDataSet();
+  TDataSet(const TDataSet&) = delete;
+  TDataSet& operator=(const TDataSet&) = delete;
+
+  // The component name ("tbFiles", "mtFiles"); it prefixes some messages.
+  const QString& name() const { return m_name; }
+
+  // --- Open and close -------------------------------------------------------
+  bool active() const { return m_state != TDataSetState::dsInactive; }
+  void setActive(bool on) { on ? open() : close(); }
+  // Opening an open data set does nothing.
+  virtual void open() = 0;
+  virtual void close() = 0;
+  TDataSetState state() const { return m_state; }
+
+  // --- Fields ---------------------------------------------------------------
+  int fieldCount() const { return static_cast<int>(m_fields.size()); }
+  TField* field(int index) const { return m_fields.at(static_cast<std::size_t>(index)).get(); }
+  // Case-insensitive look-up; nullptr when there is none.
+  TField* findField(const QString& name) const;
+  // Like findField, but fails with "<name>: Feld '<field>' nicht gefunden".
+  TField* fieldByName(const QString& name) const;
+  // The field definitions as the store or the table holds them.
+  virtual const TFieldDefs& fieldDefs() const { return m_fieldDefs; }
+  // Refreshes the field definitions from the store (a no-op where the data
+  // set itself is the store).
+  virtual void updateFieldDefs() {}
+
+  // --- Navigation -----------------------------------------------------------
+  virtual void first() = 0;
+  virtual void next() = 0;
+  virtual void prior() = 0;
+  virtual void last() = 0;
+  bool eof() const { return m_eof; }
+  bool bof() const { return m_bof; }
+  virtual bool isEmpty() const = 0;
+  virtual int recordCount() const = 0;
+  virtual int recNo() const = 0;
+  // Brings the store's cursor into line with the current row.
+  virtual void updateCursorPos() {}
+
+  // --- Editing --------------------------------------------------------------
+  virtual void edit() = 0;
+  virtual void insert() = 0;
+  virtual void append() = 0;
+  virtual void post() = 0;
+  virtual void cancel() = 0;
+  virtual void deleteRow() = 0;
+  // True when a value of the row in edit or insert was assigned.
+  bool modified() const { return m_modified; }
+  // Finishes a pending edit: posts the row when one of its values changed,
+  // cancels the edit otherwise, and posts a pending key entry.
+  virtual void checkBrowseMode();
+
+  // --- Field values (used by TField) ----------------------------------------
+  virtual QVariant getFieldValue(const TField& field) const = 0;
+  virtual void setFieldValue(TField& field, const QVariant& value) = 0;
+
+  // --- Views ----------------------------------------------------------------
+  void addDataLink(TDataLink* link);
+  void removeDataLink(TDataLink* link);
+  // Suspends the views; nested calls count.
+  void disableControls() { ++m_disableCount; }
+  // Resumes the views; the last resume redraws them once.
+  void enableControls();
+  bool controlsDisabled() const { return m_disableCount > 0; }
+
+ protected:
+  // Field list management for the derived kinds.
+  TField* addField(std::unique_ptr<TField> field);
+  void destroyFields();
+  TFieldDefs& mutableFieldDefs() { return m_fieldDefs; }
+  const std::vector<std::unique_ptr<TField>>& fieldList() const { return m_fields; }
+
+  void setState(TDataSetState s);
+  void setModified(bool on) { m_modified = on; }
+  void setEof(bool on) { m_eof = on; }
+  void setBof(bool on) { m_bof = on; }
+
+  // View notifications; each is dropped while the views are suspended.
+  void notifyActiveChanged();
+  void notifyDataSetChanged();
+  void notifyScrolled();
+  void notifyRecordChanged(TField* field);
+  void notifyLayoutChanged();
+
+  // Raises EDatabaseError with the text.
+  [[noreturn]] static void databaseError(const QString& message);
+  // "Datenmenge weder im Editier- noch im Einfügemodus" unless in edit or
+  // insert (or key) state.
+  void checkEditing() const;
+
+ private:
+  QString m_name;
+  std::vector<std::unique_ptr<TField>> m_fields;
+  TFieldDefs m_fieldDefs;
+  std::vector<TDataLink*> m_links;
+  TDataSetState m_state = TDataSetState::dsInactive;
+  int m_disableCount = 0;
+  bool m_modified = false;
+  bool m_eof = true;
+  bool m_bof = true;
+};
+
+// The class library's messages that more than one table kind raises.
+namespace msg {
+inline const char* const NotEditing = "Datenmenge weder im Editier- noch im Einfügemodus";
+inline const char* const FieldNotFound = "Feld '%1' nicht gefunden";
+inline const char* const FieldRequired = "Feld '%1' muß einen Wert haben";
+inline const char* const FieldReadOnly = "Feld '%1' kann nicht verändert werden";
+inline const char* const DataSetOpen = "Operation bei geöffneter Datenmenge nicht ausführbar";
+inline const char* const DataSetClosed = "Operation bei geschlossener Datenmenge nicht ausführbar";
+inline const char* const NoDataFound = "No data found";
+inline const char* const InvalidInteger = "'%1' ist kein gültiger Integerwert";
+}  // namespace msg
+
+// The table layer's resource texts for the yes/no values. The filter parser
+// reads them as the constants true and false, the search writes the true word
+// into its filter texts, and the bound check boxes use them as their values.
+QString trueWord();   // "Wahr"
+QString falseWord();  // "Falsch"
+
+}  // namespace vrk
