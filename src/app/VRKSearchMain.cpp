@@ -1,0 +1,252 @@
+#include "VRKSearchMain.h"
+
+#include "FilterText.h"
+
+#include <QHeaderView>
+#include <QVBoxLayout>
+
+namespace vrk {
+namespace {
+
+// A check box that shows a state and never changes it on a click or a key.
+class TReadOnlyCheckBox final : public QCheckBox {
+ public:
+  using QCheckBox::QCheckBox;
+
+ protected:
+  void nextCheckState() override {}
+};
+
+constexpr int kFormWidth = 664;
+constexpr int kFormHeight = 601;
+constexpr int kAnimateTop = 192;
+constexpr int kBoxHeight = 17;
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Form1"));
+  // The toolkit's default dialog font; the pixel geometry below is laid out
+  // for it.
+  // Where it is missing, a condensed sans serif keeps the captions within
+  // their columns.
+  QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                             {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow"),
+                              QStringLiteral("Arial Narrow")});
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  setFont(font);
+
+  buildMenu();
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("ClientArea"));
+  setCentralWidget(central);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  buildCriteria();
+  buildResults();
+  layout->addWidget(Panel1);
+  layout->addWidget(Splitter2, 1);
+
+  StatusBar1 = new TStatusBar({150, 250, 50}, this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setFixedHeight(19);
+  setStatusBar(StatusBar1);
+
+  // The animation floats over the grid, outside every layout.
+  Animate1 = new TAnimate(central);
+  Animate1->setObjectName(QStringLiteral("Animate1"));
+  Animate1->setGeometry(0, kAnimateTop, 272, 60);
+  Animate1->hide();
+  Animate1->raise();
+
+  resize(kFormWidth, kFormHeight);
+}
+
+void TForm1::buildMenu() {
+  MainMenu1 = menuBar();
+  MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+  File1 = MainMenu1->addMenu(QStringLiteral("File"));
+  File1->setObjectName(QStringLiteral("File1"));
+  miGetDatabase = File1->addAction(QStringLiteral("Get Database"));
+  miGetDatabase->setObjectName(QStringLiteral("miGetDatabase"));
+  // Its caption is set when the window is created; it has no action.
+  miConnect = File1->addAction(QString());
+  miConnect->setObjectName(QStringLiteral("miConnect"));
+  Options1 = MainMenu1->addAction(QStringLiteral("Options"));
+  Options1->setObjectName(QStringLiteral("Options1"));
+}
+
+QCheckBox* TForm1::criteriaBox(const char* name, const char* caption, int left, int top) {
+  auto* box = new QCheckBox(QString::fromUtf8(caption), Panel1);
+  box->setObjectName(QString::fromLatin1(name));
+  // As wide as the column allows: columns start at 8, 96, 192 and 288, the
+  // category box at 376.
+  const int width = (left == 96 || left == 192) ? 96 : 88;
+  box->setGeometry(left, top, width, kBoxHeight);
+  return box;
+}
+
+void TForm1::buildCriteria() {
+  Panel1 = new QFrame(this);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setFrameShape(QFrame::Panel);
+  Panel1->setFrameShadow(QFrame::Raised);
+  Panel1->setFixedHeight(129);
+
+  cbDelphi1 = criteriaBox("cbDelphi1", "Delphi 1", 8, 8);
+  cbDelphi2 = criteriaBox("cbDelphi2", "Delphi 2", 8, 24);
+  cbDelphi3 = criteriaBox("cbDelphi3", "Delphi 3", 8, 40);
+  cbDelphi4 = criteriaBox("cbDelphi4", "Delphi 4", 8, 56);
+  cbDelphi5 = criteriaBox("cbDelphi5", "Delphi 5", 8, 72);
+  cbDelphi6 = criteriaBox("cbDelphi6", "Delphi 6", 8, 88);
+  cbC1 = criteriaBox("cbC1", "C++ Builder 1", 96, 8);
+  cbC3 = criteriaBox("cbC3", "C++ Builder 3", 96, 40);
+  cbC4 = criteriaBox("cbC4", "C++ Builder 4", 96, 56);
+  cbC5 = criteriaBox("cbC5", "C++ Builder 5", 96, 72);
+  cbJ1 = criteriaBox("cbJ1", "J Builder 1", 192, 8);
+  cbJ2 = criteriaBox("cbJ2", "J Builder 2", 192, 24);
+  cbKylix = criteriaBox("cbKylix", "Kylix", 192, 48);
+  cbFreeWare = criteriaBox("cbFreeWare", "Freeware", 288, 8);
+  cbSource = criteriaBox("cbSource", "with Source", 288, 24);
+
+  Label1 = new QLabel(QStringLiteral("File-Categorie"), Panel1);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->move(376, 8);
+  Label1->adjustSize();
+
+  cbFileCat = new QComboBox(Panel1);
+  cbFileCat->setObjectName(QStringLiteral("cbFileCat"));
+  cbFileCat->setEditable(true);
+  // Typed text never becomes an item.
+  cbFileCat->setInsertPolicy(QComboBox::NoInsert);
+  cbFileCat->setGeometry(376, 20, 217, 21);
+
+  Label2 = new QLabel(QStringLiteral("Text to search :"), Panel1);
+  Label2->setObjectName(QStringLiteral("Label2"));
+  Label2->move(272, 64);
+  Label2->adjustSize();
+
+  Edit1 = new QLineEdit(Panel1);
+  Edit1->setObjectName(QStringLiteral("Edit1"));
+  Edit1->setGeometry(272, 84, 321, 21);
+
+  Button1 = new QPushButton(QStringLiteral("submit"), Panel1);
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setGeometry(188, 80, 75, 25);
+  // Not the default button: Enter in Edit1 starts no search.
+  Button1->setAutoDefault(false);
+  Button1->setDefault(false);
+
+  // Tab order 0 … 17.
+  const QWidget* order[] = {cbDelphi1, cbDelphi2, cbDelphi3, cbDelphi4, cbDelphi5, cbC1,
+                            cbC3,      cbC4,      cbC5,      Button1,   cbJ1,      cbJ2,
+                            cbFreeWare, cbSource, cbFileCat, Edit1,     cbDelphi6, cbKylix};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+  }
+}
+
+QCheckBox* TForm1::detailBox(const char* name, const char* caption, int top) {
+  auto* box = new TReadOnlyCheckBox(QString::fromUtf8(caption), Panel2);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setGeometry(7, top, 90, kBoxHeight);
+  // Read-only: shows the field, the user cannot change it.
+  box->setTristate(true);
+  box->setFocusPolicy(Qt::NoFocus);
+  return box;
+}
+
+void TForm1::buildResults() {
+  Splitter2 = new QSplitter(Qt::Vertical, this);
+  Splitter2->setObjectName(QStringLiteral("Splitter2"));
+  Splitter2->setHandleWidth(3);
+  Splitter2->setChildrenCollapsible(false);
+
+  Splitter1 = new QSplitter(Qt::Horizontal, Splitter2);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
+  Splitter1->setHandleWidth(3);
+  Splitter1->setChildrenCollapsible(false);
+
+  DBGrid2 = new QTableView(Splitter1);
+  DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
+  // The grid's hint; hints are switched off in this window, so it is kept,
+  // not shown.
+  DBGrid2->setProperty("Hint", QStringLiteral("Double click to download"));
+
+  Panel2 = new QFrame(Splitter1);
+  Panel2->setObjectName(QStringLiteral("Panel2"));
+  Panel2->setFrameShape(QFrame::Panel);
+  Panel2->setFrameShadow(QFrame::Raised);
+  CheckBox1 = detailBox("CheckBox1", "Delphi 1", 8);
+  CheckBox2 = detailBox("CheckBox2", "Delphi 2", 24);
+  CheckBox3 = detailBox("CheckBox3", "Delphi 3", 40);
+  CheckBox4 = detailBox("CheckBox4", "Delphi 4", 56);
+  CheckBox5 = detailBox("CheckBox5", "Delphi 5", 72);
+  DBCheckBox1 = detailBox("DBCheckBox1", "Delphi 6", 88);
+  DBCheckBox2 = detailBox("DBCheckBox2", "Kylix", 112);
+  CheckBox6 = detailBox("CheckBox6", "C++ Builder 1", 136);
+  CheckBox8 = detailBox("CheckBox8", "C++ Builder 3", 152);
+  CheckBox9 = detailBox("CheckBox9", "C++ Builder 4", 168);
+  CheckBox10 = detailBox("CheckBox10", "C++ Builder 5", 184);
+  CheckBox11 = detailBox("CheckBox11", "J Builder 1", 208);
+  CheckBox12 = detailBox("CheckBox12", "J Builder 2", 224);
+  CheckBox13 = detailBox("CheckBox13", "Freeware", 248);
+  CheckBox14 = detailBox("CheckBox14", "with Source", 264);
+
+  Splitter1->addWidget(DBGrid2);
+  Splitter1->addWidget(Panel2);
+  Splitter1->setStretchFactor(0, 1);
+  Splitter1->setStretchFactor(1, 0);
+
+  DBMemo1 = new QPlainTextEdit(Splitter2);
+  DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
+  Splitter2->addWidget(Splitter1);
+  Splitter2->addWidget(DBMemo1);
+  Splitter2->setStretchFactor(0, 1);
+  Splitter2->setStretchFactor(1, 0);
+
+  // Start sizes: the detail panel 160 wide, the memo 92 high; the grid takes
+  // the rest.
+  Splitter1->setSizes({kFormWidth - 160 - 3, 160});
+  Splitter2->setSizes({kFormHeight, 92});
+}
+
+std::vector<TForm1::DetailBox> TForm1::detailBoxes() const {
+  return {{CheckBox1, "D10"},  {CheckBox2, "D20"},   {CheckBox3, "D30"},   {CheckBox4, "D40"},
+          {CheckBox5, "D50"},  {DBCheckBox1, "D60"}, {DBCheckBox2, "K10"}, {CheckBox6, "C10"},
+          {CheckBox8, "C30"},  {CheckBox9, "C40"},   {CheckBox10, "C50"},  {CheckBox11, "J10"},
+          {CheckBox12, "J20"}, {CheckBox13, "Free"}, {CheckBox14, "WithSource"}};
+}
+
+std::vector<QCheckBox*> TForm1::toolBoxes() const {
+  return {cbDelphi1, cbDelphi2, cbDelphi3, cbDelphi4, cbDelphi5, cbDelphi6, cbC1,
+          cbC3,      cbC4,      cbC5,      cbJ1,      cbJ2,      cbKylix};
+}
+
+int TForm1::categoryIndex() const {
+  const int current = cbFileCat->currentIndex();
+  const QString text = cbFileCat->currentText();
+  if (current >= 0 && cbFileCat->itemText(current) == text) return current;
+  return cbFileCat->findText(text, Qt::MatchFixedString);
+}
+
+SearchCriteria TForm1::criteria() const {
+  SearchCriteria c;
+  const auto boxes = toolBoxes();
+  for (std::size_t i = 0; i < boxes.size(); ++i) c.tools[i] = boxes[i]->isChecked();
+  c.freeware = cbFreeWare->isChecked();
+  c.withSource = cbSource->isChecked();
+  c.category = categoryIndex();
+  c.text = Edit1->text();
+  return c;
+}
+
+void TForm1::centreAnimation() {
+  Animate1->move(centredLeft(frameGeometry().width(), Animate1->width()), kAnimateTop);
+}
+
+}  // namespace vrk

@@ -1,0 +1,119 @@
+// TForm1, the main window ("Form1"): the search criteria across the top, the
+// result grid with the detail panel of read-only check boxes on its right,
+// the description memo below, the status bar and the activity animation that
+// floats over the grid. The grid, the detail boxes and the memo show the
+// result table of the data module through its data source.
+//
+// The window reads its controls and hands the work to the core: the search
+// (Button1Click) calls vrk::search over the data module.
+//
+// UI thread only.
+#pragma once
+
+#include "Animate.h"
+#include "StatusBar.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTableView>
+
+namespace vrk {
+
+struct SearchCriteria;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  TForm1(const TForm1&) = delete;
+  TForm1& operator=(const TForm1&) = delete;
+
+  // The criteria as the controls hold them now.
+  SearchCriteria criteria() const;
+  // Item index of the category box: the selected item, or the item whose
+  // text the edit field holds (compared without case), or -1.
+  int categoryIndex() const;
+
+  // Places Animate1 horizontally centred over the window, top 192.
+  void centreAnimation();
+
+  // Components, named as the window's designer names them.
+  QMenuBar* MainMenu1;
+  QMenu* File1;
+  QAction* miGetDatabase;
+  QAction* miConnect;
+  QAction* Options1;
+
+  QFrame* Panel1;
+  QCheckBox* cbDelphi1;
+  QCheckBox* cbDelphi2;
+  QCheckBox* cbDelphi3;
+  QCheckBox* cbDelphi4;
+  QCheckBox* cbDelphi5;
+  QCheckBox* cbDelphi6;
+  QCheckBox* cbC1;
+  QCheckBox* cbC3;
+  QCheckBox* cbC4;
+  QCheckBox* cbC5;
+  QCheckBox* cbJ1;
+  QCheckBox* cbJ2;
+  QCheckBox* cbKylix;
+  QCheckBox* cbFreeWare;
+  QCheckBox* cbSource;
+  QLabel* Label1;
+  QComboBox* cbFileCat;
+  QLabel* Label2;
+  QLineEdit* Edit1;
+  QPushButton* Button1;
+
+  QSplitter* Splitter2;  // grid band above, memo below
+  QSplitter* Splitter1;  // grid left, detail panel right
+  QTableView* DBGrid2;
+  QFrame* Panel2;
+  QCheckBox* CheckBox1;
+  QCheckBox* CheckBox2;
+  QCheckBox* CheckBox3;
+  QCheckBox* CheckBox4;
+  QCheckBox* CheckBox5;
+  QCheckBox* DBCheckBox1;
+  QCheckBox* DBCheckBox2;
+  QCheckBox* CheckBox6;
+  QCheckBox* CheckBox8;
+  QCheckBox* CheckBox9;
+  QCheckBox* CheckBox10;
+  QCheckBox* CheckBox11;
+  QCheckBox* CheckBox12;
+  QCheckBox* CheckBox13;
+  QCheckBox* CheckBox14;
+  QPlainTextEdit* DBMemo1;
+  TStatusBar* StatusBar1;
+  TAnimate* Animate1;
+
+  // The detail boxes with the yes/no field each shows, top to bottom.
+  struct DetailBox {
+    QCheckBox* box;
+    const char* field;
+  };
+  std::vector<DetailBox> detailBoxes() const;
+  // The thirteen tool boxes in the order the search visits them.
+  std::vector<QCheckBox*> toolBoxes() const;
+
+ private:
+  void buildMenu();
+  void buildCriteria();
+  void buildResults();
+  QCheckBox* criteriaBox(const char* name, const char* caption, int left, int top);
+  QCheckBox* detailBox(const char* name, const char* caption, int top);
+};
+
+}  // namespace vrk
