@@ -1,6 +1,8 @@
 #include "VRKSearchMain.h"
 
+#include "ErrorDisplay.h"
 #include "FilterText.h"
+#include "VRKSearchData.h"
 
 #include <QHeaderView>
 #include <QVBoxLayout>
@@ -24,7 +26,7 @@ constexpr int kBoxHeight = 17;
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+TForm1::TForm1(TVRKData& data, QWidget* parent) : QMainWindow(parent), m_data(data) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Form1"));
   // The toolkit's default dialog font; the pixel geometry below is laid out
@@ -64,6 +66,36 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   Animate1->raise();
 
   resize(kFormWidth, kFormHeight);
+
+  ErrorDisplay::guard([this] { FormCreate(); });
+}
+
+void TForm1::FormCreate() {
+  miConnect->setText(QStringLiteral("Connect to ") + m_data.Mirror);
+  cbFileCat->addItem(QStringLiteral("all"));
+  // The first item of an empty combo box selects itself; nothing is
+  // selected until the list is complete.
+  cbFileCat->setCurrentIndex(-1);
+  TQuery& q = m_data.qrFileCat;
+  q.open();
+  q.first();
+  TField* name = q.fieldByName(QStringLiteral("FILECATNAME"));
+  while (!q.eof()) {
+    cbFileCat->addItem(name->asString());
+    q.next();
+  }
+  q.close();
+  cbFileCat->setCurrentIndex(0);
+}
+
+void TForm1::FormActivate() {
+  m_data.tbFiles.open();
+}
+
+bool TForm1::event(QEvent* e) {
+  const bool result = QMainWindow::event(e);
+  if (e->type() == QEvent::WindowActivate) ErrorDisplay::guard([this] { FormActivate(); });
+  return result;
 }
 
 void TForm1::buildMenu() {

@@ -29,14 +29,25 @@
 namespace vrk {
 
 struct SearchCriteria;
+class TVRKData;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
 
  public:
-  explicit TForm1(QWidget* parent = nullptr);
+  // Builds the window and runs FormCreate; an error in FormCreate goes to
+  // the error display and the window is built all the same.
+  explicit TForm1(TVRKData& data, QWidget* parent = nullptr);
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
+
+  TVRKData& data() const { return m_data; }
+
+  // miConnect's caption from the mirror read at start, the category list
+  // from qrFileCat ("all" first), item 0 selected.
+  void FormCreate();
+  // Opens the files table; nothing happens when it is open.
+  void FormActivate();
 
   // The criteria as the controls hold them now.
   SearchCriteria criteria() const;
@@ -108,12 +119,17 @@ class TForm1 : public QMainWindow {
   // The thirteen tool boxes in the order the search visits them.
   std::vector<QCheckBox*> toolBoxes() const;
 
+ protected:
+  bool event(QEvent* event) override;
+
  private:
   void buildMenu();
   void buildCriteria();
   void buildResults();
   QCheckBox* criteriaBox(const char* name, const char* caption, int left, int top);
   QCheckBox* detailBox(const char* name, const char* caption, int top);
+
+  TVRKData& m_data;
 };
 
 }  // namespace vrk

@@ -3,7 +3,10 @@
 // the animation's place.
 #include "VRKSearchMain.h"
 
+#include "Catalogue.h"
 #include "FilterText.h"
+#include "TestApp.h"
+#include "VRKSearchData.h"
 
 #include <QApplication>
 #include <QStyle>
@@ -14,22 +17,23 @@
 namespace vrk {
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char arg0[] = "app_formlayout_test";
-  static char* argv[] = {arg0, nullptr};
-  static QApplication a(argc, argv);
-  return a;
-}
-
 class FormLayoutTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    app();
-    form = std::make_unique<TForm1>();
+    test::testApp();
+    catalogue.writeFiles({});
+    catalogue.writeCategories({});
+    data = std::make_unique<TVRKData>(catalogue.programDir());
+    form = std::make_unique<TForm1>(*data);
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
   }
+  void TearDown() override {
+    form.reset();
+    data.reset();
+  }
+  test::Catalogue catalogue;
+  std::unique_ptr<TVRKData> data;
   std::unique_ptr<TForm1> form;
 };
 
@@ -213,7 +217,7 @@ TEST_F(FormLayoutTest, AnimationFloatsOverTheGridHiddenAndCentred) {
 }
 
 TEST_F(FormLayoutTest, CriteriaReadFromTheControls) {
-  form->cbFileCat->addItems({QStringLiteral("all"), QStringLiteral("VCL"), QStringLiteral("Tools")});
+  form->cbFileCat->addItems({QStringLiteral("VCL"), QStringLiteral("Tools")});
   form->cbDelphi4->setChecked(true);
   form->cbDelphi5->setChecked(true);
   form->cbFreeWare->setChecked(true);

@@ -1,0 +1,38 @@
+#include "Startup.h"
+
+#include "VRKSearchData.h"
+#include "VRKSearchMain.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTimer>
+
+#include <memory>
+
+namespace vrk {
+
+int runProgram(const QString& programDir, const std::function<void(TForm1&)>& afterShow) {
+  // The data module first: its creation handler reads VRK.ini and the alias.
+  // Its own errors are shown and start-up goes on.
+  auto data = std::make_unique<TVRKData>(programDir);
+  int rc = 0;
+  {
+    // The main window, whose FormCreate fills the category list.
+    TForm1 form(*data);
+    // Centred on the screen when it first appears.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      QRect r(QPoint(0, 0), form.size());
+      r.moveCenter(screen->availableGeometry().center());
+      form.move(r.topLeft());
+    }
+    form.show();
+    form.activateWindow();
+    if (afterShow) QTimer::singleShot(0, &form, [&form, &afterShow] { afterShow(form); });
+    rc = QApplication::exec();
+  }
+  // Destroying the data module writes the settings back.
+  data.reset();
+  return rc;
+}
+
+}  // namespace vrk

@@ -1,0 +1,10 @@
+// vrksearch: initialises the application object, shows errors in message
+// boxes, and runs the start-up sequence on the program's own directory.
+#include "Application.h"
+#include "Startup.h"
+
+int main(int argc, char** argv) {
+  vrk::TApplication app(argc, argv);
+  vrk::TApplication::installMessageBoxSink();
+  return vrk::runProgram(QCoreApplication::applicationDirPath());
+}
