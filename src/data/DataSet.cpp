@@ -195,6 +195,22 @@ void TDataSet::notifyLayoutChanged() {
   for (TDataLink* l : std::vector<TDataLink*>(m_links)) l->layoutChanged();
 }
 
+void TDataSet::notifyFocusControl(TField* field) {
+  if (controlsDisabled()) return;
+  for (TDataLink* l : std::vector<TDataLink*>(m_links)) l->focusControl(field);
+}
+
+void TDataSet::setRecNo(int n) {
+  if (n < 1 || n > recordCount()) return;
+  first();
+  for (int i = 1; i < n && !eof(); ++i) next();
+}
+
+QVariant TDataSet::rowFieldValue(int row, const TField& field) const {
+  if (row != recNo() - 1) return QVariant();
+  return getFieldValue(field);
+}
+
 void TDataSet::databaseError(const QString& message) { throw EDatabaseError(message); }
 
 void TDataSet::checkEditing() const {

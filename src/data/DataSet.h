@@ -125,6 +125,9 @@ class TDataLink {
   virtual void layoutChanged() { dataSetChanged(); }
   // The data set's state (browse / edit / insert) changed.
   virtual void editingChanged() {}
+  // A post found the field without a value: the control bound to it takes
+  // the focus.
+  virtual void focusControl(TField* /*field*/) {}
 };
 
 class TDataSet {
@@ -168,6 +171,14 @@ class TDataSet {
   virtual bool isEmpty() const = 0;
   virtual int recordCount() const = 0;
   virtual int recNo() const = 0;
+  // Makes row n (1-based) current. The default walks from the first row;
+  // kinds with direct row access override it. Out-of-range values are
+  // ignored.
+  virtual void setRecNo(int n);
+  // The value of a field in row `row` (0-based, in view order) without
+  // moving the cursor, for grids that show many rows at once. The default
+  // serves only the current row and reads null elsewhere.
+  virtual QVariant rowFieldValue(int row, const TField& field) const;
   // Brings the store's cursor into line with the current row.
   virtual void updateCursorPos() {}
 
@@ -205,6 +216,14 @@ class TDataSet {
   const std::vector<std::unique_ptr<TField>>& fieldList() const { return m_fields; }
 
   void setState(TDataSetState s);
+  // Switches the state for an internal step (the filter test) without
+  // telling the views; returns the previous state for restoreState.
+  TDataSetState setTempState(TDataSetState s) {
+    const TDataSetState old = m_state;
+    m_state = s;
+    return old;
+  }
+  void restoreState(TDataSetState s) { m_state = s; }
   void setModified(bool on) { m_modified = on; }
   void setEof(bool on) { m_eof = on; }
   void setBof(bool on) { m_bof = on; }
@@ -215,6 +234,7 @@ class TDataSet {
   void notifyScrolled();
   void notifyRecordChanged(TField* field);
   void notifyLayoutChanged();
+  void notifyFocusControl(TField* field);
 
   // Raises EDatabaseError with the text.
   [[noreturn]] static void databaseError(const QString& message);

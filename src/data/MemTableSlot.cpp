@@ -1,0 +1,363 @@
+#include "MemTableSlot.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace vrk::memslot {
+namespace {
+
+constexpr std::uint8_t kNull = 0;
+constexpr std::uint8_t kValue = 1;
+constexpr std::uint8_t kUtf8Text = 2;  // a short text held in UTF-8
+constexpr qint64 kMsPerDay = 86400000;
+
+template <typename T>
+T load(const std::uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <typename T>
+void storeRaw(std::uint8_t* p, T v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+[[noreturn]] void convertError(const QString& text) { throw EConvertError(text); }
+
+qint64 toInt64(const QVariant& v) {
+  switch (v.typeId()) {
+    case QMetaType::Bool:
+      return v.toBool() ? 1 : 0;
+    case QMetaType::Double:
+    case QMetaType::Float: {
+      const double d = v.toDouble();
+      if (!std::isfinite(d) || std::fabs(d) > 9.2e18) {
+        convertError(QString::fromUtf8(msg::InvalidInteger).arg(v.toString()));
+      }
+      return static_cast<qint64>(std::llround(d));
+    }
+    default:
+      break;
+  }
+  bool ok = false;
+  const qint64 i = v.typeId() == QMetaType::QString ? v.toString().trimmed().toLongLong(&ok)
+                                                    : v.toLongLong(&ok);
+  if (!ok) convertError(QString::fromUtf8(msg::InvalidInteger).arg(v.toString()));
+  return i;
+}
+
+qint64 toRange(const QVariant& v, qint64 lo, qint64 hi, const QString& fieldName) {
+  const qint64 i = toInt64(v);
+  if (i < lo || i > hi) {
+    throw EDatabaseError(
+        QStringLiteral("%1 ist kein gültiger Wert für Feld '%2'. Der erlaubte Bereich ist %3 bis %4")
+            .arg(i).arg(fieldName).arg(lo).arg(hi));
+  }
+  return i;
+}
+
+bool toBool(const QVariant& v) {
+  if (v.typeId() == QMetaType::Bool) return v.toBool();
+  if (v.typeId() == QMetaType::QString) {
+    const QString s = v.toString().trimmed();
+    if (s.compare(trueWord(), Qt::CaseInsensitive) == 0 ||
+        s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || s == QLatin1String("1")) {
+      return true;
+    }
+    if (s.compare(falseWord(), Qt::CaseInsensitive) == 0 ||
+        s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || s == QLatin1String("0")) {
+      return false;
+    }
+    convertError(QStringLiteral("'%1' ist kein gültiger boolescher Wert").arg(s));
+  }
+  return toInt64(v) != 0;
+}
+
+double toDouble(const QVariant& v) {
+  bool ok = false;
+  const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok)
+                                                    : v.toDouble(&ok);
+  if (!ok) convertError(QStringLiteral("'%1' ist kein gültiger Gleitkommawert").arg(v.toString()));
+  return d;
+}
+
+QDate toDate(const QVariant& v) {
+  QDate d;
+  if (v.typeId() == QMetaType::QDate) d = v.toDate();
+  else if (v.typeId() == QMetaType::QDateTime) d = v.toDateTime().date();
+  else d = QDate::fromString(v.toString().trimmed().left(10), Qt::ISODate);
+  if (!d.isValid() || d.toJulianDay() < INT32_MIN || d.toJulianDay() > INT32_MAX) {
+    convertError(QStringLiteral("'%1' ist kein gültiges Datum").arg(v.toString()));
+  }
+  return d;
+}
+
+QTime toTime(const QVariant& v) {
+  QTime t;
+  if (v.typeId() == QMetaType::QTime) t = v.toTime();
+  else if (v.typeId() == QMetaType::QDateTime) t = v.toDateTime().time();
+  else t = QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
+  if (!t.isValid()) convertError(QStringLiteral("'%1' ist keine gültige Zeit").arg(v.toString()));
+  return t;
+}
+
+QDateTime toDateTime(const QVariant& v) {
+  QDateTime dt;
+  if (v.typeId() == QMetaType::QDateTime) dt = v.toDateTime();
+  else if (v.typeId() == QMetaType::QDate) dt = QDateTime(v.toDate(), QTime(0, 0));
+  else dt = QDateTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
+  if (!dt.isValid()) {
+    convertError(QStringLiteral("'%1' ist kein gültiger Wert für Datum und Zeit").arg(v.toString()));
+  }
+  return dt;
+}
+
+// Short text into size+1 bytes: Latin-1 when every character fits, else
+// UTF-8 cut at a character boundary.
+void writeText(std::uint8_t* p, int size, const QString& s) {
+  const int n = std::min<qsizetype>(s.size(), size);
+  const QChar* c = s.constData();
+  std::uint8_t* out = p + 1;
+  bool latin1 = true;
+  for (int i = 0; i < n; ++i) {
+    const char16_t u = c[i].unicode();
+    if (u > 0xff) {
+      latin1 = false;
+      break;
+    }
+    out[i] = static_cast<std::uint8_t>(u);
+  }
+  if (latin1) {
+    // A zero character ends the stored text, as in the table layer.
+    out[n] = 0;
+    p[0] = kValue;
+    return;
+  }
+  const QByteArray u8 = QStringView(s).left(n).toUtf8();
+  int len = std::min<int>(static_cast<int>(u8.size()), size);
+  // Do not end inside a multi-byte sequence.
+  while (len > 0 && len < u8.size() && (static_cast<std::uint8_t>(u8[len]) & 0xc0) == 0x80) --len;
+  std::memcpy(out, u8.constData(), static_cast<std::size_t>(len));
+  out[len] = 0;
+  p[0] = kUtf8Text;
+}
+
+QString readText(const std::uint8_t* p, int size) {
+  const char* s = reinterpret_cast<const char*>(p + 1);
+  const std::size_t n = strnlen(s, static_cast<std::size_t>(size));
+  if (n == 0) return QString();
+  return p[0] == kUtf8Text ? QString::fromUtf8(s, static_cast<qsizetype>(n))
+                           : QString::fromLatin1(s, static_cast<qsizetype>(n));
+}
+
+int wideLength(const std::uint8_t* p, int size) {
+  int n = 0;
+  while (n < size && load<char16_t>(p + 1 + 2 * n) != 0) ++n;
+  return n;
+}
+
+}  // namespace
+
+int valueWidth(TFieldType type, int size) {
+  using T = TFieldType;
+  switch (type) {
+    case T::ftString:
+    case T::ftFixedChar:
+      return size + 1;
+    case T::ftWideString:
+      return 2 * size + 2;
+    case T::ftSmallint:
+    case T::ftWord:
+    case T::ftBoolean:
+      return 2;
+    case T::ftInteger:
+    case T::ftDate:
+    case T::ftTime:
+    case T::ftAutoInc:
+      return 4;
+    case T::ftFloat:
+    case T::ftCurrency:
+    case T::ftDateTime:
+    case T::ftLargeint:
+      return 8;
+    case T::ftBCD:
+      return 34;
+    case T::ftBytes:
+      return size;
+    case T::ftVarBytes:
+      return size + 2;
+    case T::ftADT:
+      return 0;
+    default:
+      return -1;  // blob kinds and kinds that cannot be stored
+  }
+}
+
+bool isNull(const std::uint8_t* p, TFieldType type, int size) {
+  if (type == TFieldType::ftString || type == TFieldType::ftFixedChar) {
+    return size <= 0 || p[1] == 0;
+  }
+  if (type == TFieldType::ftWideString) return wideLength(p, size) == 0;
+  return p[0] == kNull;
+}
+
+QVariant read(const std::uint8_t* p, TFieldType type, int size) {
+  using T = TFieldType;
+  if (type == T::ftString || type == T::ftFixedChar) {
+    QString s = readText(p, size);
+    return s.isEmpty() ? QVariant() : QVariant(std::move(s));
+  }
+  if (type == T::ftWideString) {
+    const int n = wideLength(p, size);
+    if (n == 0) return QVariant();
+    QString s(n, Qt::Uninitialized);
+    std::memcpy(s.data(), p + 1, static_cast<std::size_t>(n) * 2);
+    return s;
+  }
+  if (p[0] == kNull) return QVariant();
+  const std::uint8_t* v = p + 1;
+  switch (type) {
+    case T::ftSmallint:
+      return int(load<std::int16_t>(v));
+    case T::ftWord:
+      return int(load<std::uint16_t>(v));
+    case T::ftBoolean:
+      return load<std::uint16_t>(v) != 0;
+    case T::ftInteger:
+    case T::ftAutoInc:
+      return int(load<std::int32_t>(v));
+    case T::ftDate:
+      return QDate::fromJulianDay(load<std::int32_t>(v));
+    case T::ftTime:
+      return QTime::fromMSecsSinceStartOfDay(load<std::int32_t>(v));
+    case T::ftFloat:
+    case T::ftCurrency:
+      return load<double>(v);
+    case T::ftDateTime: {
+      const qint64 ms = load<qint64>(v);
+      const qint64 day = ms >= 0 ? ms / kMsPerDay : -((-ms + kMsPerDay - 1) / kMsPerDay);
+      return QDateTime(QDate::fromJulianDay(day),
+                       QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms - day * kMsPerDay)));
+    }
+    case T::ftLargeint:
+      return qlonglong(load<qint64>(v));
+    case T::ftBCD: {
+      const char* s = reinterpret_cast<const char*>(v);
+      return QString::fromLatin1(s, static_cast<qsizetype>(strnlen(s, 34))).toDouble();
+    }
+    case T::ftBytes:
+      return QByteArray(reinterpret_cast<const char*>(v), size);
+    case T::ftVarBytes: {
+      const int n = std::min<int>(load<std::uint16_t>(v), size);
+      return QByteArray(reinterpret_cast<const char*>(v + 2), n);
+    }
+    default:
+      return QVariant();
+  }
+}
+
+void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
+           const QString& fieldName) {
+  using T = TFieldType;
+  const int width = valueWidth(type, size);
+  if (width < 0) return;
+  if (value.isNull() || !value.isValid()) {
+    std::memset(p, 0, static_cast<std::size_t>(width) + 1);
+    return;
+  }
+  std::uint8_t* v = p + 1;
+  switch (type) {
+    case T::ftString:
+    case T::ftFixedChar:
+      writeText(p, size, value.typeId() == QMetaType::QDate ? value.toDate().toString(Qt::ISODate)
+                                                            : value.toString());
+      return;
+    case T::ftWideString: {
+      const QString s = value.toString();
+      const int n = std::min<qsizetype>(s.size(), size);
+      std::memcpy(v, s.constData(), static_cast<std::size_t>(n) * 2);
+      storeRaw<char16_t>(v + 2 * n, 0);
+      break;
+    }
+    case T::ftSmallint:
+      storeRaw(v, static_cast<std::int16_t>(toRange(value, INT16_MIN, INT16_MAX, fieldName)));
+      break;
+    case T::ftWord:
+      storeRaw(v, static_cast<std::uint16_t>(toRange(value, 0, UINT16_MAX, fieldName)));
+      break;
+    case T::ftBoolean:
+      storeRaw<std::uint16_t>(v, toBool(value) ? 1 : 0);
+      break;
+    case T::ftInteger:
+    case T::ftAutoInc:
+      storeRaw(v, static_cast<std::int32_t>(toRange(value, INT32_MIN, INT32_MAX, fieldName)));
+      break;
+    case T::ftDate:
+      storeRaw(v, static_cast<std::int32_t>(toDate(value).toJulianDay()));
+      break;
+    case T::ftTime:
+      storeRaw<std::int32_t>(v, toTime(value).msecsSinceStartOfDay());
+      break;
+    case T::ftFloat:
+    case T::ftCurrency:
+      storeRaw(v, toDouble(value));
+      break;
+    case T::ftDateTime: {
+      const QDateTime dt = toDateTime(value);
+      storeRaw<qint64>(v, dt.date().toJulianDay() * kMsPerDay + dt.time().msecsSinceStartOfDay());
+      break;
+    }
+    case T::ftLargeint:
+      storeRaw<qint64>(v, toInt64(value));
+      break;
+    case T::ftBCD: {
+      const QByteArray s = QByteArray::number(toDouble(value), 'g', 17).left(33);
+      std::memset(v, 0, 34);
+      std::memcpy(v, s.constData(), static_cast<std::size_t>(s.size()));
+      break;
+    }
+    case T::ftBytes: {
+      const QByteArray b = value.toByteArray();
+      std::memset(v, 0, static_cast<std::size_t>(size));
+      std::memcpy(v, b.constData(), static_cast<std::size_t>(std::min<qsizetype>(b.size(), size)));
+      break;
+    }
+    case T::ftVarBytes: {
+      const QByteArray b = value.toByteArray();
+      const int n = std::min<qsizetype>(b.size(), size);
+      storeRaw<std::uint16_t>(v, static_cast<std::uint16_t>(n));
+      std::memcpy(v + 2, b.constData(), static_cast<std::size_t>(n));
+      break;
+    }
+    default:
+      break;
+  }
+  p[0] = kValue;
+}
+
+QByteArray blobBytes(TFieldType type, const QVariant& value) {
+  if (value.isNull() || !value.isValid()) return QByteArray();
+  QByteArray b;
+  if (value.typeId() == QMetaType::QByteArray) b = value.toByteArray();
+  else if (type == TFieldType::ftMemo || type == TFieldType::ftFmtMemo) b = value.toString().toUtf8();
+  else b = value.toByteArray();
+  // The UTF-8 conversion reserves room for the worst case; a million rows
+  // must not keep that slack.
+  if (b.capacity() > b.size() + 16) b.squeeze();
+  return b;
+}
+
+QVariant blobValue(TFieldType type, const QByteArray& bytes) {
+  if (type == TFieldType::ftMemo || type == TFieldType::ftFmtMemo) {
+    return QString::fromUtf8(bytes);  // never null: an empty memo reads as ""
+  }
+  return bytes;
+}
+
+}  // namespace vrk::memslot

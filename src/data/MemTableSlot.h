@@ -1,0 +1,44 @@
+// The value codec of the in-memory table's data block: how one value of each
+// field kind sits in its slot (a presence byte, then the value in the kind's
+// fixed width) and how it converts to and from the QVariant the fields carry.
+//
+// Short texts (ftString, ftFixedChar) hold one byte per character in Latin-1,
+// the table layer's single-byte text; a text with characters outside Latin-1
+// is held in UTF-8 instead (presence byte 2), cut at a character boundary so
+// it fits the slot. Wide texts hold UTF-16. Dates are Julian day numbers,
+// times milliseconds since midnight, date-times milliseconds since the start
+// of Julian day 0. Nothing outside the table sees these forms.
+#pragma once
+
+#include "DataSet.h"
+
+#include <QByteArray>
+#include <QVariant>
+
+#include <cstdint>
+
+namespace vrk::memslot {
+
+// Width of the value part of a slot; -1 for blob kinds and kinds that cannot
+// be stored.
+int valueWidth(TFieldType type, int size);
+
+// Reads the slot at p (presence byte first). An empty text reads as null.
+QVariant read(const std::uint8_t* p, TFieldType type, int size);
+
+// True when the slot holds no value (null, or an empty text).
+bool isNull(const std::uint8_t* p, TFieldType type, int size);
+
+// Writes value into the slot at p; a null value clears the presence byte and
+// zero-fills the slot. Texts are cut to size characters. Fails with
+// EConvertError or EDatabaseError for a value the kind cannot take;
+// fieldName names the field in those messages. The slot is unchanged then.
+void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
+           const QString& fieldName);
+
+// A blob value as the row's text: memos in UTF-8, other blobs raw bytes.
+QByteArray blobBytes(TFieldType type, const QVariant& value);
+// The row's text as a field value: memos give their text (never null).
+QVariant blobValue(TFieldType type, const QByteArray& bytes);
+
+}  // namespace vrk::memslot
