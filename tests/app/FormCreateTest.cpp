@@ -3,11 +3,12 @@
 // the files table.
 #include "VRKSearchMain.h"
 
-#include "Catalogue.h"
+#include "CatalogueFixture.h"
 #include "ErrorCapture.h"
 #include "TestApp.h"
 #include "VRKSearchData.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
@@ -26,14 +27,22 @@ class FormCreateTest : public ::testing::Test {
     return list;
   }
 
-  test::Catalogue catalogue;
+  void writeSettings(const QByteArray& text) {
+    QFile f(QDir(catalogue.programDir()).filePath(QStringLiteral("VRK.ini")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+  void removeTable(const char* file) { ASSERT_TRUE(QFile::remove(catalogue.filePath(QString::fromLatin1(file)))); }
+
+  test::CatalogueFixture catalogue;
   test::ErrorCapture errors;
 };
 
 TEST_F(FormCreateTest, CategoriesInIdOrderAfterAll) {
-  catalogue.writeFiles({});
   // Ids with gaps, written out of order.
-  catalogue.writeCategories({{9, QStringLiteral("Tools")}, {2, QStringLiteral("VCL")}, {5, QStringLiteral("Database")}});
+  catalogue.addCategory(9, QStringLiteral("Tools"));
+  catalogue.addCategory(2, QStringLiteral("VCL"));
+  catalogue.addCategory(5, QStringLiteral("Database"));
   TVRKData data(catalogue.programDir());
   TForm1 form(data);
   EXPECT_EQ(items(form), QStringList({"all", "VCL", "Database", "Tools"}));
@@ -44,8 +53,6 @@ TEST_F(FormCreateTest, CategoriesInIdOrderAfterAll) {
 }
 
 TEST_F(FormCreateTest, EmptyCategoryTableGivesAllOnly) {
-  catalogue.writeFiles({});
-  catalogue.writeCategories({});
   TVRKData data(catalogue.programDir());
   TForm1 form(data);
   EXPECT_EQ(items(form), QStringList({"all"}));
@@ -54,8 +61,8 @@ TEST_F(FormCreateTest, EmptyCategoryTableGivesAllOnly) {
 }
 
 TEST_F(FormCreateTest, UnreadableCategoryTableIsShownAndTheWindowStillComes) {
-  catalogue.writeFiles({});
   // No FILESCAT.DB at all.
+  removeTable("FILESCAT.DB");
   TVRKData data(catalogue.programDir());
   TForm1 form(data);
   ASSERT_EQ(errors.messages().size(), 1);
@@ -73,9 +80,8 @@ TEST_F(FormCreateTest, UnreadableCategoryTableIsShownAndTheWindowStillComes) {
 }
 
 TEST_F(FormCreateTest, ConnectCaptionKeepsTheMirrorReadAtStart) {
-  catalogue.writeFiles({});
-  catalogue.writeCategories({{1, QStringLiteral("VCL")}});
-  catalogue.writeSettings(QStringLiteral("[Options]\r\nMirror=http://127.0.0.1:9/archive\r\n"));
+  catalogue.addCategory(1, QStringLiteral("VCL"));
+  writeSettings("[Options]\r\nMirror=http://127.0.0.1:9/archive\r\n");
   TVRKData data(catalogue.programDir());
   TForm1 form(data);
   EXPECT_EQ(form.miConnect->text(), QStringLiteral("Connect to http://127.0.0.1:9/archive"));
@@ -87,17 +93,15 @@ TEST_F(FormCreateTest, ConnectCaptionKeepsTheMirrorReadAtStart) {
 }
 
 TEST_F(FormCreateTest, DefaultMirrorWithoutSettingsFile) {
-  catalogue.writeFiles({});
-  catalogue.writeCategories({});
   TVRKData data(catalogue.programDir());
   TForm1 form(data);
   EXPECT_EQ(form.miConnect->text(), QStringLiteral("Connect to ") + QString::fromLatin1(kDefaultMirror));
 }
 
 TEST_F(FormCreateTest, ActivationOpensTheFilesTableOnce) {
-  catalogue.writeFiles({{QStringLiteral("a.zip"), 1, QStringLiteral("first"), {}},
-                        {QStringLiteral("b.zip"), 1, QStringLiteral("second"), {}}});
-  catalogue.writeCategories({{1, QStringLiteral("VCL")}});
+  catalogue.addFiles({test::filesRow(QStringLiteral("a.zip"), 1, QStringLiteral("first")),
+                      test::filesRow(QStringLiteral("b.zip"), 1, QStringLiteral("second"))});
+  catalogue.addCategory(1, QStringLiteral("VCL"));
   TVRKData data(catalogue.programDir());
   TForm1 form(data);
   EXPECT_FALSE(data.tbFiles.active());
@@ -118,7 +122,8 @@ TEST_F(FormCreateTest, ActivationOpensTheFilesTableOnce) {
 
 TEST_F(FormCreateTest, ActivationErrorIsShownAndTheWindowStaysUsable) {
   // No FILES.DB: opening the files table fails at activation.
-  catalogue.writeCategories({{1, QStringLiteral("VCL")}});
+  removeTable("FILES.DB");
+  catalogue.addCategory(1, QStringLiteral("VCL"));
   TVRKData data(catalogue.programDir());
   TForm1 form(data);
   EXPECT_TRUE(errors.messages().isEmpty());

@@ -3,7 +3,7 @@
 // the animation's place.
 #include "VRKSearchMain.h"
 
-#include "Catalogue.h"
+#include "CatalogueFixture.h"
 #include "FilterText.h"
 #include "TestApp.h"
 #include "VRKSearchData.h"
@@ -21,8 +21,6 @@ class FormLayoutTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::testApp();
-    catalogue.writeFiles({});
-    catalogue.writeCategories({});
     data = std::make_unique<TVRKData>(catalogue.programDir());
     form = std::make_unique<TForm1>(*data);
     form->show();
@@ -32,7 +30,7 @@ class FormLayoutTest : public ::testing::Test {
     form.reset();
     data.reset();
   }
-  test::Catalogue catalogue;
+  test::CatalogueFixture catalogue;
   std::unique_ptr<TVRKData> data;
   std::unique_ptr<TForm1> form;
 };

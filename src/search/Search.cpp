@@ -1,0 +1,43 @@
+#include "Search.h"
+
+#include "MemTable.h"
+#include "Store.h"
+
+namespace vrk {
+
+SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria& criteria) {
+  SearchResult result;
+  tbFiles.open();
+  // The true word is read at each search, from the same place the filter
+  // parser reads it.
+  result.filter = buildFilterText(criteria, trueWord());
+  tbFiles.setFilter(result.filter);
+  tbFiles.setFiltered(true);
+  mtFiles.open();
+
+  if (!criteria.text.isEmpty()) {
+    mtFiles.clearRows();
+    const QString needle = localeUpper(criteria.text);
+    TField* description = tbFiles.fieldByName(QStringLiteral("Description"));
+    while (!tbFiles.eof()) {
+      if (localeUpper(description->asString()).contains(needle)) {
+        mtFiles.importRows(&tbFiles, 1, ImportAppend);
+      }
+      tbFiles.next();
+    }
+  } else {
+    try {
+      mtFiles.importRows(&tbFiles, 0, ImportReplace);
+    } catch (...) {
+      // Discarded: the result table keeps the rows copied before the error.
+    }
+  }
+  result.total = mtFiles.recordCount();
+  return result;
+}
+
+QString totalFilesText(int total) {
+  return QStringLiteral(" Total Files ") + QString::number(total);
+}
+
+}  // namespace vrk
