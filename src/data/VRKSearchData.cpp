@@ -12,10 +12,15 @@ TVRKData::TVRKData(const QString& programDir)
       tbMirrors(QStringLiteral("tbMirrors"), &VRKData, QStringLiteral("MIRRORS.DB")),
       tbFiles(QStringLiteral("tbFiles"), &VRKData, QStringLiteral("FILES.DB")),
       qrFileCat(QStringLiteral("qrFileCat"), &VRKData),
+      mtFiles(QStringLiteral("mtFiles")),
+      DataSource1(QStringLiteral("DataSource1"), &mtFiles),
       m_programDir(programDir) {
   qrFileCat.sql() << QStringLiteral("SELECT FILECATNAME,INFO,FILECATID")
                   << QStringLiteral("FROM    FILESCAT")
                   << QStringLiteral("ORDER BY FILECATID");
+  for (const schema::Column& c : schema::filesColumns()) {
+    mtFiles.createField(QString::fromLatin1(c.name), c.type, c.size, c.required);
+  }
   ErrorDisplay::guard([this] { DataModule1Create(); });
 }
 

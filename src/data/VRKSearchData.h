@@ -9,7 +9,9 @@
 // UI thread only.
 #pragma once
 
+#include "DataSource.h"
 #include "IniFile.h"
+#include "MemTable.h"
 #include "Settings.h"
 #include "Store.h"
 
@@ -32,6 +34,11 @@ class TVRKData final : public TSettings {
   TTable tbMirrors;
   TTable tbFiles;
   TQuery qrFileCat;
+  // The result table: one field per FILES column (mtFiles + column name),
+  // same kinds, sizes and required marks; reach them by column name.
+  TMemoryTable mtFiles;
+  // Feeds the result grid, the detail check boxes and the memo.
+  TDataSource DataSource1;
 
   // Parameters of the alias Quorvane, one name=value line each.
   const QStringList& AliasParams() const { return m_aliasParams; }

@@ -1,0 +1,96 @@
+// Controls bound to the current row of a data set through a TDataSource: the
+// result grid, a read-only tri-state check box for a yes/no field, and an
+// editable memo for a memo field. Each looks its field up by name whenever it
+// redraws, so it keeps working after the data set's field objects were
+// replaced. Edits change only the data set's row.
+//
+// UI thread only.
+#pragma once
+
+#include "DataSource.h"
+
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTableView>
+
+namespace vrk {
+
+// A grid over a data source: one line per row, the data set's current row
+// selected; selecting a line makes that row current.
+class TDBGrid final : public QTableView {
+  Q_OBJECT
+
+ public:
+  explicit TDBGrid(QWidget* parent = nullptr);
+
+  // columns: field names to show; empty shows every field.
+  void setDataSource(TDataSource* source, const QStringList& columns = {});
+  TDataSetModel* dataModel() const { return m_model; }
+
+ protected:
+  void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+ private:
+  void followDataSet(int row);
+
+  TDataSetModel* m_model = nullptr;
+  bool m_following = false;
+};
+
+// A check box showing a field of the current row: checked for the checked
+// value ("Wahr"), unchecked for the unchecked value ("Falsch"), greyed for
+// null or anything else. Read-only unless told otherwise.
+class TDBCheckBox final : public QCheckBox {
+  Q_OBJECT
+
+ public:
+  explicit TDBCheckBox(const QString& caption = QString(), QWidget* parent = nullptr);
+
+  void setDataSource(TDataSource* source);
+  void setDataField(const QString& name);
+  const QString& dataField() const { return m_field; }
+  void setValueChecked(const QString& v) { m_valueChecked = v; refresh(); }
+  void setValueUnchecked(const QString& v) { m_valueUnchecked = v; refresh(); }
+  bool readOnly() const { return m_readOnly; }
+  void setReadOnly(bool on) { m_readOnly = on; }
+  // Shows the field's value of the current row again.
+  void refresh();
+
+ protected:
+  void nextCheckState() override;
+
+ private:
+  QPointer<TDataSource> m_source;
+  QString m_field;
+  QString m_valueChecked = trueWord();
+  QString m_valueUnchecked = falseWord();
+  bool m_readOnly = true;
+  bool m_loading = false;
+};
+
+// A memo showing a memo field of the current row. Typing puts the data set
+// into edit and writes the text into the row being edited; the row is posted
+// by the next move or post, like every edit.
+class TDBMemo final : public QPlainTextEdit {
+  Q_OBJECT
+
+ public:
+  explicit TDBMemo(QWidget* parent = nullptr);
+
+  void setDataSource(TDataSource* source);
+  void setDataField(const QString& name);
+  const QString& dataField() const { return m_field; }
+  // Shows the field's value of the current row again.
+  void refresh();
+
+ private:
+  void userEdited();
+
+  QPointer<TDataSource> m_source;
+  QString m_field;
+  bool m_loading = false;
+  bool m_writing = false;
+};
+
+}  // namespace vrk

@@ -1,0 +1,274 @@
+#include "CatalogueFixture.h"
+#include "MemTableFixture.h"
+#include "Store.h"
+
+#include <QDate>
+
+#include <gtest/gtest.h>
+
+using namespace vrk;
+using test::appendFile;
+using test::CatalogueFixture;
+using test::CountingLink;
+using test::fileNames;
+using test::filesRow;
+using test::filesShapedTable;
+
+namespace {
+
+QString errorOf(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const Exception& e) {
+    return e.message();
+  }
+  return QString();
+}
+
+TField* f(TDataSet& t, const char* name) { return t.fieldByName(QString::fromLatin1(name)); }
+
+// An open source table of the files shape holding the given names.
+std::unique_ptr<TMemoryTable> sourceWith(const QStringList& names) {
+  auto src = filesShapedTable(QStringLiteral("src"));
+  src->open();
+  int cat = 1;
+  for (const QString& n : names) appendFile(*src, n, cat++);
+  src->first();
+  return src;
+}
+
+struct Store {
+  explicit Store(const CatalogueFixture& fx)
+      : db(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"), fx.programDir()),
+        files(QStringLiteral("tbFiles"), &db, QStringLiteral("FILES.DB")) {}
+  TDatabase db;
+  TTable files;
+};
+
+}  // namespace
+
+// --- Sources that are in-memory tables -------------------------------------------
+
+TEST(MemTableImport, SelfImportChangesNothing) {
+  auto t = sourceWith({"a", "b"});
+  t->setRecNo(2);
+  EXPECT_EQ(t->importRows(t.get(), 0, ImportReplace), 0);
+  EXPECT_EQ(t->importRows(t.get(), 0, ImportAppend), 0);
+  EXPECT_EQ(t->recordCount(), 2);
+  EXPECT_EQ(t->recNo(), 2);
+  EXPECT_EQ(t->fieldCount(), 34);
+}
+
+TEST(MemTableImport, ReplaceAllAndAppendCopyRowsInSourceOrder) {
+  auto src = sourceWith({"a", "b", "c"});
+  src->first();
+  src->edit();
+  f(*src, "Created")->setValue(QDate(2000, 1, 2));
+  f(*src, "D50")->setValue(true);
+  f(*src, "Condition")->setValue(QStringLiteral("ok"));
+  src->post();
+  auto t = filesShapedTable();
+  EXPECT_EQ(t->importRows(src.get(), 0, ImportReplace), 3);
+  EXPECT_TRUE(t->active());
+  EXPECT_EQ(t->recNo(), 1);  // left on the first row
+  EXPECT_EQ(f(*t, "Created")->value(), QVariant(QDate(2000, 1, 2)));
+  EXPECT_EQ(f(*t, "D50")->value(), QVariant(true));
+  EXPECT_TRUE(f(*t, "D40")->value().isNull());
+  EXPECT_EQ(f(*t, "Description")->asString(), QStringLiteral("An entry."));
+  EXPECT_TRUE(src->eof());  // all rows: the source ends past its last row
+  EXPECT_EQ(t->importRows(src.get(), 0, ImportAppend), 3);
+  EXPECT_EQ(fileNames(*t), (QStringList{"a", "b", "c", "a", "b", "c"}));
+  EXPECT_EQ(t->row(5).rowId(), INT32_MIN + 6);
+}
+
+TEST(MemTableImport, EmptySourceStillRebuildsTheTable) {
+  auto src = sourceWith({});
+  TMemoryTable t(QStringLiteral("mt"));
+  t.createField(QStringLiteral("Other"), TFieldType::ftInteger);
+  t.open();
+  EXPECT_EQ(t.importRows(src.get(), 0, ImportReplace), 0);
+  EXPECT_TRUE(t.active());
+  EXPECT_EQ(t.recordCount(), 0);
+  EXPECT_EQ(t.fieldCount(), 34);
+  EXPECT_EQ(t.findField(QStringLiteral("Other")), nullptr);
+}
+
+TEST(MemTableImport, MaxRowsCountsFromTheSourcesCurrentRow) {
+  auto src = sourceWith({"a", "b", "c", "d"});
+  auto t = filesShapedTable();
+  t->open();
+  appendFile(*t, QStringLiteral("mine"));
+  appendFile(*t, QStringLiteral("mine2"));
+
+  // Exactly the current row, appended after the existing rows.
+  src->setRecNo(2);
+  EXPECT_EQ(t->importRows(src.get(), 1, ImportAppend), 1);
+  EXPECT_EQ(f(*src, "FileName")->asString(), QStringLiteral("b"));  // source stays there
+  EXPECT_EQ(t->recNo(), 1);
+  EXPECT_EQ(fileNames(*t), (QStringList{"mine", "mine2", "b"}));
+
+  // Two rows from c on; the source stays on the last row copied.
+  src->setRecNo(3);
+  EXPECT_EQ(t->importRows(src.get(), 2, ImportAppend), 2);
+  EXPECT_EQ(f(*src, "FileName")->asString(), QStringLiteral("d"));
+  EXPECT_FALSE(src->eof());
+
+  // A source at EOF adds nothing.
+  src->last();
+  src->next();
+  ASSERT_TRUE(src->eof());
+  EXPECT_EQ(t->importRows(src.get(), 1, ImportAppend), 0);
+  EXPECT_EQ(t->recordCount(), 5);
+}
+
+TEST(MemTableImport, ReplaceWithMoreFieldsAndViewsRedrawOnce) {
+  auto src = filesShapedTable(QStringLiteral("src"));
+  src->createField(QStringLiteral("Extra"), TFieldType::ftLargeint);
+  src->open();
+  appendFile(*src, QStringLiteral("x.zip"), 1, QStringLiteral("d"), QStringLiteral("dir/x"));
+  TMemoryTable t(QStringLiteral("mt"));
+  t.createField(QStringLiteral("FileName"), TFieldType::ftString, 5);
+  t.open();
+  TField* before = t.findField(QStringLiteral("FileName"));
+  EXPECT_EQ(before->size(), 5);
+  CountingLink link;
+  t.addDataLink(&link);
+  EXPECT_EQ(t.importRows(src.get(), 0, ImportReplace), 1);
+  EXPECT_EQ(t.fieldCount(), 35);
+  EXPECT_EQ(f(t, "FileName")->size(), 120);  // a new field object
+  EXPECT_EQ(f(t, "FileName")->asString(), QStringLiteral("x.zip"));
+  EXPECT_EQ(f(t, "VRKDir")->asString(), QStringLiteral("dir/x"));
+  EXPECT_EQ(link.layout, 1);
+  EXPECT_EQ(link.total(), 1);  // suspended during the import, one redraw after
+  t.removeDataLink(&link);
+}
+
+TEST(MemTableImport, ClosedSourceIsOpenedAndClosedAgain) {
+  // A closed in-memory table has no rows: it opens empty.
+  auto src = filesShapedTable(QStringLiteral("src"));
+  auto t = filesShapedTable();
+  EXPECT_EQ(t->importRows(src.get(), 0, ImportReplace), 0);
+  EXPECT_FALSE(src->active());
+  EXPECT_TRUE(t->active());
+}
+
+TEST(MemTableImport, TextsAreCutToTheDestinationSize) {
+  auto src = sourceWith({QString(200, QLatin1Char('n'))});
+  auto t = filesShapedTable();
+  t->open();
+  EXPECT_EQ(t->importRows(src.get(), 0, ImportAppend), 1);
+  EXPECT_EQ(f(*t, "FileName")->asString().size(), 120);
+}
+
+TEST(MemTableImport, RequiredDescriptionArrivingNullLeavesTheRowPending) {
+  // The source does not require Description; the destination does.
+  auto src = filesShapedTable(QStringLiteral("src"));
+  src->open();
+  src->fieldByName(QStringLiteral("Description"))->setRequired(false);
+  appendFile(*src, QStringLiteral("ok"));
+  appendFile(*src, QStringLiteral("bad"), 2, QString());
+  appendFile(*src, QStringLiteral("never"));
+  auto t = filesShapedTable();
+  t->open();
+  CountingLink link;
+  t->addDataLink(&link);
+  EXPECT_EQ(errorOf([&] { t->importRows(src.get(), 0, ImportAppend); }),
+            QStringLiteral("Feld 'Description' muß einen Wert haben"));
+  EXPECT_EQ(t->recordCount(), 1);  // the rows posted so far stay
+  EXPECT_EQ(t->state(), TDataSetState::dsInsert);
+  EXPECT_EQ(f(*t, "FileName")->asString(), QStringLiteral("bad"));
+  EXPECT_EQ(link.layout, 1);  // views resumed
+  EXPECT_FALSE(t->controlsDisabled());
+  EXPECT_FALSE(src->controlsDisabled());
+  t->cancel();  // the table is usable
+  EXPECT_EQ(fileNames(*t), (QStringList{"ok"}));
+  t->removeDataLink(&link);
+}
+
+TEST(MemTableImport, ARowInterruptedBeforeAnyValueIsDropped) {
+  auto src = sourceWith({"a", "b"});
+  auto t = filesShapedTable();
+  t->open();
+  // FileName is read-only in the destination: the first copy of each row
+  // fails before anything was stored.
+  f(*t, "FileName")->setReadOnly(true);
+  EXPECT_EQ(errorOf([&] { t->importRows(src.get(), 0, ImportAppend); }),
+            QStringLiteral("Feld 'FileName' kann nicht verändert werden"));
+  EXPECT_EQ(t->recordCount(), 0);
+  EXPECT_EQ(t->state(), TDataSetState::dsBrowse);
+}
+
+TEST(MemTableImport, CopyRowByNameSkipsUnknownFieldsAndNeedsEditing) {
+  auto src = sourceWith({"a"});
+  TMemoryTable t(QStringLiteral("mt"));
+  t.createField(QStringLiteral("filename"), TFieldType::ftString, 10);
+  t.createField(QStringLiteral("Description"), TFieldType::ftMemo);
+  t.createField(QStringLiteral("Mine"), TFieldType::ftInteger);
+  t.open();
+  EXPECT_EQ(errorOf([&] { copyRowByName(*src, t); }),
+            QStringLiteral("Datenmenge weder im Editier- noch im Einfügemodus"));
+  t.append();
+  t.fieldByName(QStringLiteral("Mine"))->setValue(5);
+  copyRowByName(*src, t);
+  t.post();
+  EXPECT_EQ(t.fieldByName(QStringLiteral("FileName"))->asString(), QStringLiteral("a"));
+  EXPECT_EQ(t.fieldByName(QStringLiteral("Description"))->asString(), QStringLiteral("An entry."));
+  EXPECT_EQ(t.fieldByName(QStringLiteral("Mine"))->asInteger(), 5);
+}
+
+// --- The catalogue store as source --------------------------------------------------------
+
+TEST(MemTableImportFromStore, ReplaceOnAClosedTableOpensAndClosesIt) {
+  CatalogueFixture fx;
+  test::Row r = filesRow(QStringLiteral("b.zip"), 3, QStringLiteral("Bee"));
+  r[QStringLiteral("D50")] = true;
+  r[QStringLiteral("Created")] = QDate(1999, 5, 6);
+  fx.addFiles({filesRow(QStringLiteral("a.zip"), 2, QStringLiteral("Ay")), r});
+  Store s(fx);
+  TMemoryTable t(QStringLiteral("mtFiles"));
+  ASSERT_FALSE(s.files.active());
+  EXPECT_EQ(t.importRows(&s.files, 0, ImportReplace), 2);
+  EXPECT_FALSE(s.files.active());
+  EXPECT_EQ(t.fieldCount(), 34);
+  EXPECT_EQ(fileNames(t), (QStringList{"a.zip", "b.zip"}));
+  t.last();
+  EXPECT_EQ(f(t, "Description")->asString(), QStringLiteral("Bee"));
+  EXPECT_EQ(f(t, "D50")->value(), QVariant(true));
+  EXPECT_EQ(f(t, "Created")->value(), QVariant(QDate(1999, 5, 6)));
+  EXPECT_EQ(f(t, "FileCatID")->asInteger(), 3);
+  EXPECT_TRUE(f(t, "FileName")->size() == 120 && f(t, "Description")->required());
+}
+
+TEST(MemTableImportFromStore, OpenSourceKeepsItsPositionRulesAndStaysOpen) {
+  CatalogueFixture fx;
+  fx.addGeneratedFiles(50);
+  Store s(fx);
+  s.files.open();
+  s.files.next();
+  s.files.next();
+  TMemoryTable t(QStringLiteral("mtFiles"));
+  EXPECT_EQ(t.importRows(&s.files, 1, ImportReplace), 1);
+  EXPECT_EQ(f(t, "FileName")->asString(), QStringLiteral("Entry2.zip"));
+  EXPECT_EQ(f(s.files, "FileName")->asString(), QStringLiteral("Entry2.zip"));
+  EXPECT_EQ(t.importRows(&s.files, 0, ImportAppend), 50);
+  EXPECT_TRUE(s.files.active());
+  EXPECT_TRUE(s.files.eof());
+  EXPECT_EQ(t.recordCount(), 51);
+}
+
+TEST(MemTableImportFromStore, NullDescriptionInTheCatalogueStopsTheImport) {
+  CatalogueFixture fx;
+  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 1),
+               filesRow(QStringLiteral("c.zip"), 1)});
+  // A catalogue whose column is not declared NOT NULL can hold a null.
+  fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("UPDATE FILES SET Description = '' WHERE FileName = 'b.zip'"));
+  Store s(fx);
+  auto t = filesShapedTable();
+  t->open();
+  const QString err = errorOf([&] { t->importRows(&s.files, 0, ImportAppend); });
+  EXPECT_EQ(err, QStringLiteral("Feld 'Description' muß einen Wert haben"));
+  EXPECT_EQ(t->recordCount(), 1);
+  EXPECT_EQ(t->state(), TDataSetState::dsInsert);
+  EXPECT_FALSE(s.files.active());  // opened by the import, closed again
+  EXPECT_EQ(errorOf([&] { t->first(); }), err);  // the pending row still fails
+}
