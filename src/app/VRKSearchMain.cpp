@@ -2,6 +2,7 @@
 
 #include "ErrorDisplay.h"
 #include "FilterText.h"
+#include "Search.h"
 #include "VRKSearchData.h"
 
 #include <QHeaderView>
@@ -10,14 +11,13 @@
 namespace vrk {
 namespace {
 
-// A check box that shows a state and never changes it on a click or a key.
-class TReadOnlyCheckBox final : public QCheckBox {
- public:
-  using QCheckBox::QCheckBox;
-
- protected:
-  void nextCheckState() override {}
+// The grid's columns: field and width in pixels.
+struct GridColumn {
+  const char* field;
+  int width;
 };
+constexpr GridColumn kGridColumns[] = {
+    {"FileName", 203}, {"FileVersion", 56}, {"Created", 68}, {"Changed", 69}, {"FileSize", 53}};
 
 constexpr int kFormWidth = 664;
 constexpr int kFormHeight = 601;
@@ -90,6 +90,11 @@ void TForm1::FormCreate() {
 
 void TForm1::FormActivate() {
   m_data.tbFiles.open();
+}
+
+void TForm1::Button1Click() {
+  const SearchResult result = search(m_data.tbFiles, m_data.mtFiles, criteria());
+  StatusBar1->setPanelText(1, totalFilesText(result.total));
 }
 
 bool TForm1::event(QEvent* e) {
@@ -172,6 +177,7 @@ void TForm1::buildCriteria() {
   // Not the default button: Enter in Edit1 starts no search.
   Button1->setAutoDefault(false);
   Button1->setDefault(false);
+  connect(Button1, &QPushButton::clicked, this, [this] { ErrorDisplay::guard([this] { Button1Click(); }); });
 
   // Tab order 0 … 17.
   const QWidget* order[] = {cbDelphi1, cbDelphi2, cbDelphi3, cbDelphi4, cbDelphi5, cbC1,
@@ -182,13 +188,14 @@ void TForm1::buildCriteria() {
   }
 }
 
-QCheckBox* TForm1::detailBox(const char* name, const char* caption, int top) {
-  auto* box = new TReadOnlyCheckBox(QString::fromUtf8(caption), Panel2);
+TDBCheckBox* TForm1::detailBox(const char* name, const char* caption, int top) {
+  auto* box = new TDBCheckBox(QString::fromUtf8(caption), Panel2);
   box->setObjectName(QString::fromLatin1(name));
   box->setGeometry(7, top, 90, kBoxHeight);
   // Read-only: shows the field, the user cannot change it.
-  box->setTristate(true);
-  box->setFocusPolicy(Qt::NoFocus);
+  box->setReadOnly(true);
+  box->setValueChecked(trueWord());
+  box->setValueUnchecked(falseWord());
   return box;
 }
 
@@ -203,7 +210,7 @@ void TForm1::buildResults() {
   Splitter1->setHandleWidth(3);
   Splitter1->setChildrenCollapsible(false);
 
-  DBGrid2 = new QTableView(Splitter1);
+  DBGrid2 = new TDBGrid(Splitter1);
   DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
   // The grid's hint; hints are switched off in this window, so it is kept,
   // not shown.
@@ -234,7 +241,7 @@ void TForm1::buildResults() {
   Splitter1->setStretchFactor(0, 1);
   Splitter1->setStretchFactor(1, 0);
 
-  DBMemo1 = new QPlainTextEdit(Splitter2);
+  DBMemo1 = new TDBMemo(Splitter2);
   DBMemo1->setObjectName(QStringLiteral("DBMemo1"));
   Splitter2->addWidget(Splitter1);
   Splitter2->addWidget(DBMemo1);
@@ -245,6 +252,27 @@ void TForm1::buildResults() {
   // the rest.
   Splitter1->setSizes({kFormWidth - 160 - 3, 160});
   Splitter2->setSizes({kFormHeight, 92});
+
+  // Everything in the result band follows the result table.
+  QStringList columns;
+  for (const GridColumn& c : kGridColumns) columns << QString::fromLatin1(c.field);
+  DBGrid2->setDataSource(&m_data.DataSource1, columns);
+  // The grid's model is rebuilt when rows or fields change; the widths stay.
+  connect(DBGrid2->dataModel(), &QAbstractItemModel::modelReset, this, &TForm1::applyColumnWidths);
+  applyColumnWidths();
+  for (const DetailBox& d : detailBoxes()) {
+    d.box->setDataSource(&m_data.DataSource1);
+    d.box->setDataField(QString::fromLatin1(d.field));
+  }
+  DBMemo1->setDataSource(&m_data.DataSource1);
+  DBMemo1->setDataField(QStringLiteral("Description"));
+}
+
+void TForm1::applyColumnWidths() {
+  const QAbstractItemModel* model = DBGrid2->model();
+  for (int i = 0; i < static_cast<int>(std::size(kGridColumns)); ++i) {
+    if (i < model->columnCount()) DBGrid2->setColumnWidth(i, kGridColumns[i].width);
+  }
 }
 
 std::vector<TForm1::DetailBox> TForm1::detailBoxes() const {

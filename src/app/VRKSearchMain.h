@@ -11,6 +11,7 @@
 #pragma once
 
 #include "Animate.h"
+#include "DBControls.h"
 #include "StatusBar.h"
 
 #include <QCheckBox>
@@ -48,6 +49,9 @@ class TForm1 : public QMainWindow {
   void FormCreate();
   // Opens the files table; nothing happens when it is open.
   void FormActivate();
+  // The search: reads the criteria, runs it over the files and result
+  // tables, and shows " Total Files " and the count in status panel 1.
+  void Button1Click();
 
   // The criteria as the controls hold them now.
   SearchCriteria criteria() const;
@@ -89,30 +93,30 @@ class TForm1 : public QMainWindow {
 
   QSplitter* Splitter2;  // grid band above, memo below
   QSplitter* Splitter1;  // grid left, detail panel right
-  QTableView* DBGrid2;
+  TDBGrid* DBGrid2;
   QFrame* Panel2;
-  QCheckBox* CheckBox1;
-  QCheckBox* CheckBox2;
-  QCheckBox* CheckBox3;
-  QCheckBox* CheckBox4;
-  QCheckBox* CheckBox5;
-  QCheckBox* DBCheckBox1;
-  QCheckBox* DBCheckBox2;
-  QCheckBox* CheckBox6;
-  QCheckBox* CheckBox8;
-  QCheckBox* CheckBox9;
-  QCheckBox* CheckBox10;
-  QCheckBox* CheckBox11;
-  QCheckBox* CheckBox12;
-  QCheckBox* CheckBox13;
-  QCheckBox* CheckBox14;
-  QPlainTextEdit* DBMemo1;
+  TDBCheckBox* CheckBox1;
+  TDBCheckBox* CheckBox2;
+  TDBCheckBox* CheckBox3;
+  TDBCheckBox* CheckBox4;
+  TDBCheckBox* CheckBox5;
+  TDBCheckBox* DBCheckBox1;
+  TDBCheckBox* DBCheckBox2;
+  TDBCheckBox* CheckBox6;
+  TDBCheckBox* CheckBox8;
+  TDBCheckBox* CheckBox9;
+  TDBCheckBox* CheckBox10;
+  TDBCheckBox* CheckBox11;
+  TDBCheckBox* CheckBox12;
+  TDBCheckBox* CheckBox13;
+  TDBCheckBox* CheckBox14;
+  TDBMemo* DBMemo1;
   TStatusBar* StatusBar1;
   TAnimate* Animate1;
 
   // The detail boxes with the yes/no field each shows, top to bottom.
   struct DetailBox {
-    QCheckBox* box;
+    TDBCheckBox* box;
     const char* field;
   };
   std::vector<DetailBox> detailBoxes() const;
@@ -127,7 +131,8 @@ class TForm1 : public QMainWindow {
   void buildCriteria();
   void buildResults();
   QCheckBox* criteriaBox(const char* name, const char* caption, int left, int top);
-  QCheckBox* detailBox(const char* name, const char* caption, int top);
+  TDBCheckBox* detailBox(const char* name, const char* caption, int top);
+  void applyColumnWidths();
 
   TVRKData& m_data;
 };

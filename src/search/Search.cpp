@@ -4,6 +4,17 @@
 #include "Store.h"
 
 namespace vrk {
+namespace {
+
+// A row the result table refused stays pending in insert state, and every
+// later search would try to post it again and fail the same way. Dropping
+// it keeps the rows stored before it.
+void dropRefusedRow(TMemoryTable& mtFiles) {
+  const TDataSetState s = mtFiles.state();
+  if (s == TDataSetState::dsInsert || s == TDataSetState::dsEdit) mtFiles.cancel();
+}
+
+}  // namespace
 
 SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria& criteria) {
   SearchResult result;
@@ -19,17 +30,23 @@ SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria
     mtFiles.clearRows();
     const QString needle = localeUpper(criteria.text);
     TField* description = tbFiles.fieldByName(QStringLiteral("Description"));
-    while (!tbFiles.eof()) {
-      if (localeUpper(description->asString()).contains(needle)) {
-        mtFiles.importRows(&tbFiles, 1, ImportAppend);
+    try {
+      while (!tbFiles.eof()) {
+        if (localeUpper(description->asString()).contains(needle)) {
+          mtFiles.importRows(&tbFiles, 1, ImportAppend);
+        }
+        tbFiles.next();
       }
-      tbFiles.next();
+    } catch (...) {
+      dropRefusedRow(mtFiles);
+      throw;
     }
   } else {
     try {
       mtFiles.importRows(&tbFiles, 0, ImportReplace);
     } catch (...) {
       // Discarded: the result table keeps the rows copied before the error.
+      dropRefusedRow(mtFiles);
     }
   }
   result.total = mtFiles.recordCount();

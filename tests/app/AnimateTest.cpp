@@ -18,8 +18,9 @@ QApplication& app() {
   static int argc = 1;
   static char arg0[] = "app_animate_test";
   static char* argv[] = {arg0, nullptr};
-  static QApplication a(argc, argv);
-  return a;
+  // Never destroyed: tearing Qt's GUI down from exit handlers crashes.
+  static QApplication* a = new QApplication(argc, argv);
+  return *a;
 }
 
 class AnimateTest : public ::testing::Test {

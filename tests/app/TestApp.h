@@ -7,14 +7,22 @@
 
 #include <functional>
 
+#include <QString>
+
+#include <ostream>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace vrk::test {
 
 inline TApplication& testApp() {
   static int argc = 1;
   static char arg0[] = "vrk_app_test";
   static char* argv[] = {arg0, nullptr};
-  static TApplication app(argc, argv);
-  return app;
+  // Never destroyed: tearing Qt's GUI down from exit handlers crashes.
+  static TApplication* app = new TApplication(argc, argv);
+  return *app;
 }
 
 // Runs the event loop until the condition holds or the time is up; returns

@@ -213,6 +213,10 @@ TEST_F(SearchFailureTest, RefusedRowStopsTheTextBranchKeepingEarlierRows) {
     EXPECT_EQ(e.message(), QStringLiteral("Feld 'FileSize' muß einen Wert haben"));
   }
   EXPECT_EQ(mtFiles->recordCount(), 1);
+  // The refused row is not left pending: the next search does not trip on it.
+  EXPECT_EQ(mtFiles->state(), TDataSetState::dsBrowse);
+  c.text = QStringLiteral("three");
+  EXPECT_EQ(search(data.tbFiles, *mtFiles, c).total, 1);
 }
 
 TEST_F(SearchFailureTest, RefusedRowInTheCopyAllBranchIsDiscarded) {
@@ -226,6 +230,11 @@ TEST_F(SearchFailureTest, RefusedRowInTheCopyAllBranchIsDiscarded) {
   const SearchResult r = search(data.tbFiles, *mtFiles, {});
   // The rows copied before the error, and no exception.
   EXPECT_EQ(r.total, 2);
+  EXPECT_EQ(mtFiles->state(), TDataSetState::dsBrowse);
+  // A text search afterwards clears the rows without tripping on it.
+  SearchCriteria c;
+  c.text = QStringLiteral("demo");
+  EXPECT_EQ(search(data.tbFiles, *mtFiles, c).total, 3);
 }
 
 TEST_F(SearchFailureTest, FilterOnAMissingColumnFails) {
