@@ -1,0 +1,76 @@
+// `vrk search` on a real catalogue: the filter text, the result file names
+// and the total, and its failures.
+#include "CatalogueFixture.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace vrk {
+namespace {
+
+struct CommandRun {
+  int exitCode;
+  QString out;
+  QString err;
+};
+
+CommandRun vrk(const QStringList& args) {
+  QProcess p;
+  p.start(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), QStringList{QStringLiteral("search")} + args);
+  EXPECT_TRUE(p.waitForFinished(60000));
+  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+class SearchCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::Row a = test::filesRow(QStringLiteral("a.zip"), 3, QStringLiteral("A GRID control"));
+    a[QStringLiteral("D50")] = true;
+    a[QStringLiteral("Free")] = true;
+    test::Row b = test::filesRow(QStringLiteral("b.zip"), 3, QStringLiteral("an editor"));
+    b[QStringLiteral("D40")] = true;
+    test::Row c = test::filesRow(QStringLiteral("c.zip"), 1, QStringLiteral("grid for Kylix"));
+    c[QStringLiteral("K10")] = true;
+    catalogue.addFiles({a, b, c});
+  }
+  QStringList db() const { return {QStringLiteral("--db"), catalogue.dbDir()}; }
+  test::CatalogueFixture catalogue;
+};
+
+TEST_F(SearchCommandTest, PrintsFilterRowsAndTotal) {
+  struct Case {
+    QStringList args;
+    const char* out;
+  };
+  const Case cases[] = {
+      {{}, "\na.zip\nb.zip\nc.zip\n Total Files 3\n"},
+      {{"--tool", "D40", "--tool", "d50"}, "D40=Wahr OR D50=Wahr\na.zip\nb.zip\n Total Files 2\n"},
+      {{"--tool", "D50", "--free", "--source", "--cat", "3"},
+       "(D50=Wahr) AND Free=Wahr AND WithSource=Wahr AND FileCatID=3\n Total Files 0\n"},
+      {{"--cat", "3"}, "FileCatID=3\na.zip\nb.zip\n Total Files 2\n"},
+      {{"--text", "Grid"}, "\na.zip\nc.zip\n Total Files 2\n"},
+      {{"--cat", "-1"}, "FileCatID=-1\n Total Files 0\n"},
+  };
+  for (const Case& c : cases) {
+    const CommandRun r = vrk(db() + c.args);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.toStdString(), c.out) << c.args.join(' ').toStdString();
+  }
+}
+
+TEST_F(SearchCommandTest, Failures) {
+  catalogue.exec(QStringLiteral("FILES.DB"), QStringLiteral("ALTER TABLE FILES DROP COLUMN K10"));
+  CommandRun r = vrk(db() + QStringList{QStringLiteral("--tool"), QStringLiteral("K10")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.trimmed(), QStringLiteral("tbFiles: Das Feld 'K10' wurde nicht gefunden"));
+  r = vrk(db() + QStringList{QStringLiteral("--tool"), QStringLiteral("D70")});
+  EXPECT_EQ(r.exitCode, 2);
+  r = vrk(db() + QStringList{QStringLiteral("--cat"), QStringLiteral("x")});
+  EXPECT_EQ(r.exitCode, 2);
+  r = vrk(db() + QStringList{QStringLiteral("--text")});
+  EXPECT_EQ(r.exitCode, 2);
+}
+
+}  // namespace
+}  // namespace vrk
