@@ -45,7 +45,40 @@ QString buildFilterText(const SearchCriteria& c, const QString& trueWord) {
 }
 
 QString localeUpper(const QString& text) {
-  return QLocale::system().toUpper(text);
+  static const QLocale locale = QLocale::system();
+  // Outside Turkish and Azerbaijani (dotted and dotless i), every locale
+  // upper-cases the Latin-1 letters by the plain one-to-one mapping (a-z to
+  // A-Z, à-þ to À-Þ) except ß, ÿ and µ, whose capitals are other characters
+  // or two of them. A text made only of such characters, the common case of
+  // a description, is upper-cased here directly: the same result without the
+  // locale library's cost per text. Anything else goes to the locale.
+  static const bool plainLatin1 =
+      locale.language() != QLocale::Turkish && locale.language() != QLocale::Azerbaijani;
+  if (plainLatin1) {
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    auto isLower = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7); };
+    bool plain = true;
+    bool lower = false;
+    for (qsizetype i = 0; i < n; ++i) {
+      const char16_t c = p[i];
+      if (c >= 0x100 || c == 0xDF || c == 0xFF || c == 0xB5) {
+        plain = false;
+        break;
+      }
+      if (isLower(c)) lower = true;
+    }
+    if (plain) {
+      if (!lower) return text;
+      QString out(text);
+      char16_t* q = reinterpret_cast<char16_t*>(out.data());
+      for (qsizetype i = 0; i < n; ++i) {
+        if (isLower(q[i])) q[i] = static_cast<char16_t>(q[i] - 0x20);
+      }
+      return out;
+    }
+  }
+  return locale.toUpper(text);
 }
 
 }  // namespace vrk

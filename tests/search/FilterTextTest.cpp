@@ -3,6 +3,8 @@
 #include "DataSet.h"
 #include "FilterText.h"
 
+#include <QLocale>
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -84,6 +86,20 @@ TEST(FilterText, LocaleUpperTreatsBothTextsAlike) {
   EXPECT_EQ(localeUpper(QStringLiteral("größe")), localeUpper(QStringLiteral("GRÖSSE")));
   // Spaces stay as they are.
   EXPECT_EQ(localeUpper(QStringLiteral("  ")), QStringLiteral("  "));
+}
+
+TEST(FilterText, LocaleUpperAgreesWithTheLocaleOnEveryText) {
+  const QLocale locale = QLocale::system();
+  QString ascii;
+  for (char16_t c = 1; c < 0x80; ++c) ascii += QChar(c);
+  QString latin1;
+  for (char16_t c = 0xA0; c < 0x100; ++c) {
+    if (c != 0xDF && c != 0xFF && c != 0xB5) latin1 += QChar(c);
+  }
+  const QString texts[] = {ascii, latin1, QStringLiteral("Größere Projekte für Anwender"), QStringLiteral("µs ÿ ß"), QStringLiteral("A data Grid with sorting"), QStringLiteral("ALREADY UPPER 123"),
+                           QStringLiteral(""), QStringLiteral("mixed straße and ascii"),
+                           QStringLiteral("éàü ñ ǆ ﬁ"), QStringLiteral("ascii then é")};
+  for (const QString& t : texts) EXPECT_EQ(localeUpper(t), locale.toUpper(t)) << t.toStdString();
 }
 
 }  // namespace
