@@ -172,7 +172,11 @@ TEST(MemTableValues, TextAndMemoNullRules) {
   EXPECT_TRUE(memo.isValid());
   EXPECT_EQ(memo.toString(), QString());
   EXPECT_TRUE(f(*t, "Description")->isNull());
-  f(*t, "Description")->setValue(QStringLiteral("text"));
+  // Memos hold any text, in UTF-8.
+  const QString wide = QStringLiteral("Größe ") + QString::fromUcs4(U"\U0001F600") + QChar(0xD800);
+  f(*t, "Description")->setValue(wide);
+  EXPECT_EQ(f(*t, "Description")->value().toString(),
+            QStringLiteral("Größe ") + QString::fromUcs4(U"\U0001F600") + QChar(0xFFFD));
   f(*t, "Description")->clear();
   EXPECT_EQ(f(*t, "Description")->value().toString(), QString());
   t->cancel();
