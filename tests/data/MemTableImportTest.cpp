@@ -1,6 +1,8 @@
 #include "CatalogueFixture.h"
 #include "MemTableFixture.h"
 #include "Store.h"
+#include "VRKSearchData.h"
+#include "ErrorCapture.h"
 
 #include <QDate>
 
@@ -361,4 +363,34 @@ TEST(MemTableImportFromStore, AValueTheFieldCannotTakeStopsTheImportWithItsMessa
   EXPECT_FALSE(s.files.active());
   t.cancel();
   EXPECT_EQ(fileNames(t), (QStringList{"a.zip"}));
+}
+
+TEST(MemTableDataModule, ResultTableHasTheFilesShapeAndItsDataSource) {
+  CatalogueFixture fx;
+  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1)});
+  test::ErrorCapture errors;
+  TVRKData data(fx.programDir());
+  ASSERT_TRUE(errors.messages().isEmpty());
+  EXPECT_EQ(data.mtFiles.name(), QStringLiteral("mtFiles"));
+  EXPECT_EQ(data.DataSource1.objectName(), QStringLiteral("DataSource1"));
+  EXPECT_EQ(data.DataSource1.dataSet(), &data.mtFiles);
+  EXPECT_FALSE(data.mtFiles.active());
+  EXPECT_TRUE(data.mtFiles.fieldDefs().empty());
+  data.tbFiles.updateFieldDefs();
+  const TFieldDefs& defs = data.tbFiles.fieldDefs();
+  ASSERT_EQ(data.mtFiles.fieldCount(), static_cast<int>(defs.size()));
+  for (int i = 0; i < data.mtFiles.fieldCount(); ++i) {
+    const TField* fld = data.mtFiles.field(i);
+    SCOPED_TRACE(defs[static_cast<std::size_t>(i)].name.toStdString());
+    EXPECT_EQ(fld->fieldName(), defs[static_cast<std::size_t>(i)].name);
+    EXPECT_EQ(fld->dataType(), defs[static_cast<std::size_t>(i)].dataType);
+    EXPECT_EQ(fld->required(), defs[static_cast<std::size_t>(i)].required);
+    if (isTextType(fld->dataType())) {
+      EXPECT_EQ(fld->size(), defs[static_cast<std::size_t>(i)].size);
+    }
+  }
+  data.mtFiles.open();
+  EXPECT_EQ(data.mtFiles.importRows(&data.tbFiles, 0, ImportReplace), 1);
+  EXPECT_EQ(f(data.mtFiles, "VRKDir")->asString(), QStringLiteral("d50/comp"));
+  EXPECT_EQ(f(data.mtFiles, "FileName")->asString(), QStringLiteral("a.zip"));
 }
