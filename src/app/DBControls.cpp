@@ -42,7 +42,14 @@ void TDBGrid::followDataSet(int row) {
 void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
   QTableView::currentChanged(current, previous);
   if (m_following || !m_model || !current.isValid()) return;
-  if (current.row() != previous.row()) m_model->setCurrentRow(current.row());
+  if (current.row() == previous.row()) return;
+  m_model->setCurrentRow(current.row());
+  // A refused move (a pending row that cannot be posted) leaves the data set
+  // where it was: show that row again once this change is through.
+  if (m_model->currentRow() != current.row()) {
+    QMetaObject::invokeMethod(this, [this] { followDataSet(m_model ? m_model->currentRow() : -1); },
+                              Qt::QueuedConnection);
+  }
 }
 
 // --- TDBCheckBox ---------------------------------------------------------------------

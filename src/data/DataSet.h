@@ -58,6 +58,18 @@ using TFieldDefs = std::vector<TFieldDef>;
 
 class TDataSet;
 
+// A value as a data set stores it, handed over without building a QVariant,
+// for bulk copies (ImportRows). Text and blob bytes belong to the data set
+// and stay valid only until its cursor moves or its state changes.
+struct TRawValue {
+  enum Kind { rvNull, rvInteger, rvReal, rvText, rvBlob };
+  Kind kind = rvNull;
+  qint64 integer = 0;
+  double real = 0;
+  const char* data = nullptr;  // rvText: UTF-8; rvBlob: bytes
+  qsizetype size = 0;
+};
+
 // A field object of a data set. Its value is always the data set's current
 // row (or the row being edited).
 class TField final {
@@ -198,6 +210,10 @@ class TDataSet {
   // --- Field values (used by TField) ----------------------------------------
   virtual QVariant getFieldValue(const TField& field) const = 0;
   virtual void setFieldValue(TField& field, const QVariant& value) = 0;
+  // Fills raw with the field's value in the current row when the data set can
+  // hand it over as stored; false: read it through getFieldValue instead.
+  // A reader may still fall back to getFieldValue for any single value.
+  virtual bool rawFieldValue(const TField& /*field*/, TRawValue& /*raw*/) const { return false; }
 
   // --- Views ----------------------------------------------------------------
   void addDataLink(TDataLink* link);

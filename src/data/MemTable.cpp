@@ -37,13 +37,13 @@ void pruneDefs(TFieldDefs& defs) {
 // --- TMemoryRow -----------------------------------------------------------------
 
 TMemoryRow::Ptr TMemoryRow::create(TMemoryTable* owner, std::int32_t rowId, int dataSize,
-                                   int blobCount) {
+                                   int blobCount, bool blank) {
   const std::size_t bytes = sizeof(TMemoryRow) + sizeof(QByteArray) * std::size_t(blobCount) +
                             std::size_t(dataSize);
   void* mem = ::operator new(bytes);
   auto* row = new (mem) TMemoryRow(owner, rowId, dataSize, blobCount);
   for (int i = 0; i < blobCount; ++i) new (row->blobs() + i) QByteArray();
-  std::memset(row->data(), 0, std::size_t(dataSize));
+  if (blank) std::memset(row->data(), 0, std::size_t(dataSize));
   return Ptr(row);
 }
 
@@ -323,13 +323,24 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
 
 void TMemoryTable::copyRowFast(const std::vector<std::pair<TField*, TField*>>& pairs) {
   checkEditing();
+  TRawValue raw;
   for (const auto& [src, dst] : pairs) {
-    const QVariant v = src->value();
     checkWritable(*dst);
     const Slot& s = slotOf(*dst);
-    if (s.blob >= 0) storeBlob(s, memslot::blobBytes(s.type, v));
-    else if (s.offset >= 0) storeValue(s, v);
-    else continue;
+    if (s.blob < 0 && s.offset < 0) continue;
+    // The value as the source stores it where it can hand it over; the
+    // QVariant otherwise, with the same outcome.
+    bool done = false;
+    if (src->dataSet()->rawFieldValue(*src, raw)) {
+      done = s.blob >= 0
+                 ? memslot::rawBlob(s.type, raw, m_edit.blobs[static_cast<std::size_t>(s.blob)])
+                 : memslot::writeRaw(m_edit.bytes.data() + s.offset, s.type, s.size, raw);
+    }
+    if (!done) {
+      const QVariant v = src->value();
+      if (s.blob >= 0) storeBlob(s, memslot::blobBytes(s.type, v));
+      else memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, v, dst->displayName());
+    }
     setModified(true);
     notifyRecordChanged(dst);
   }
@@ -423,10 +434,6 @@ void TMemoryTable::checkWritable(const TField& field) const {
       state() != TDataSetState::dsFilter) {
     databaseError(QString::fromUtf8(msg::FieldReadOnly).arg(field.displayName()));
   }
-}
-
-void TMemoryTable::storeValue(const Slot& slot, const QVariant& value) {
-  memslot::write(m_edit.bytes.data() + slot.offset, slot.type, slot.size, value, QString());
 }
 
 void TMemoryTable::storeBlob(const Slot& slot, QByteArray text) {
@@ -697,7 +704,7 @@ void TMemoryTable::post() {
     }
     if (m_lastRowId == INT32_MAX) databaseError(QString::fromUtf8(kTooManyRows));
     if (hasAutoInc) ++m_nextAutoInc;
-    auto row = TMemoryRow::create(this, m_lastRowId + 1, m_recordSize, m_blobCount);
+    auto row = TMemoryRow::create(this, m_lastRowId + 1, m_recordSize, m_blobCount, false);
     std::memcpy(row->data(), m_edit.bytes.data(), static_cast<std::size_t>(m_recordSize));
     for (int i = 0; i < m_blobCount; ++i) std::swap(row->blobs()[i], m_edit.blobs[std::size_t(i)]);
     int pos;

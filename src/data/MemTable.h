@@ -39,8 +39,10 @@ class TMemoryRow final {
   };
   using Ptr = std::unique_ptr<TMemoryRow, Deleter>;
 
-  // A blank row (all slots null, all texts empty).
-  static Ptr create(TMemoryTable* owner, std::int32_t rowId, int dataSize, int blobCount);
+  // A row with all texts empty and, when blank, all slots null; otherwise
+  // the caller fills the whole data block.
+  static Ptr create(TMemoryTable* owner, std::int32_t rowId, int dataSize, int blobCount,
+                    bool blank = true);
 
   TMemoryRow(const TMemoryRow&) = delete;
   TMemoryRow& operator=(const TMemoryRow&) = delete;
@@ -231,7 +233,6 @@ class TMemoryTable final : public TDataSet {
   void resyncCursor();
   void checkActive() const;
   void checkWritable(const TField& field) const;
-  void storeValue(const Slot& slot, const QVariant& value);
   void storeBlob(const Slot& slot, QByteArray text);
   void copyRowFast(const std::vector<std::pair<TField*, TField*>>& pairs);
   static void checkStructureFits(const TFieldDefs& defs);

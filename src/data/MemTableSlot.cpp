@@ -148,6 +148,50 @@ void writeText(std::uint8_t* p, int size, const QString& s) {
   p[0] = kUtf8Text;
 }
 
+// Short text from UTF-8 bytes, with the same outcome as writeText on the
+// decoded text: Latin-1 when every character of the first `size` fits, else
+// UTF-8 cut at a character boundary within the slot.
+void writeUtf8Text(std::uint8_t* p, int size, const char* s, qsizetype len) {
+  const auto* in = reinterpret_cast<const std::uint8_t*>(s);
+  std::uint8_t* out = p + 1;
+  int chars = 0;
+  qsizetype i = 0;
+  bool latin1 = true;
+  while (i < len && chars < size) {
+    const std::uint8_t b = in[i];
+    if (b < 0x80) {
+      out[chars++] = b;
+      ++i;
+    } else if ((b == 0xc2 || b == 0xc3) && i + 1 < len && (in[i + 1] & 0xc0) == 0x80) {
+      out[chars++] = static_cast<std::uint8_t>(((b & 0x1f) << 6) | (in[i + 1] & 0x3f));
+      i += 2;
+    } else {
+      latin1 = false;
+      break;
+    }
+  }
+  if (latin1) {
+    out[chars] = 0;
+    p[0] = kValue;
+    return;
+  }
+  qsizetype j = 0;
+  chars = 0;
+  while (j < len && chars < size) {
+    const std::uint8_t b = in[j];
+    qsizetype step = 1;
+    if (b >= 0xf0 && b < 0xf8) step = 4;
+    else if (b >= 0xe0) step = 3;
+    else if (b >= 0xc0) step = 2;
+    if (j + step > len || j + step > size) break;
+    j += step;
+    ++chars;
+  }
+  std::memcpy(out, in, static_cast<std::size_t>(j));
+  out[j] = 0;
+  p[0] = kUtf8Text;
+}
+
 QString readText(const std::uint8_t* p, int size) {
   const char* s = reinterpret_cast<const char*>(p + 1);
   const std::size_t n = strnlen(s, static_cast<std::size_t>(size));
@@ -160,6 +204,49 @@ int wideLength(const std::uint8_t* p, int size) {
   int n = 0;
   while (n < size && load<char16_t>(p + 1 + 2 * n) != 0) ++n;
   return n;
+}
+
+// UTF-8 of a text in an allocation of exactly its size: a million memos must
+// not keep the worst-case room a general conversion reserves. Unpaired
+// surrogates become U+FFFD.
+QByteArray utf8Exact(const QString& s) {
+  const qsizetype n = s.size();
+  const char16_t* c = reinterpret_cast<const char16_t*>(s.constData());
+  auto pairAt = [&](qsizetype i) {
+    return QChar::isHighSurrogate(c[i]) && i + 1 < n && QChar::isLowSurrogate(c[i + 1]);
+  };
+  qsizetype len = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    const char16_t u = c[i];
+    if (u < 0x80) len += 1;
+    else if (u < 0x800) len += 2;
+    else if (pairAt(i)) len += 4, ++i;
+    else len += 3;
+  }
+  QByteArray b(len, Qt::Uninitialized);
+  auto* out = reinterpret_cast<std::uint8_t*>(b.data());
+  for (qsizetype i = 0; i < n; ++i) {
+    char32_t u = c[i];
+    if (u < 0x80) {
+      *out++ = static_cast<std::uint8_t>(u);
+    } else if (u < 0x800) {
+      *out++ = static_cast<std::uint8_t>(0xc0 | (u >> 6));
+      *out++ = static_cast<std::uint8_t>(0x80 | (u & 0x3f));
+    } else if (pairAt(i)) {
+      u = QChar::surrogateToUcs4(c[i], c[i + 1]);
+      ++i;
+      *out++ = static_cast<std::uint8_t>(0xf0 | (u >> 18));
+      *out++ = static_cast<std::uint8_t>(0x80 | ((u >> 12) & 0x3f));
+      *out++ = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3f));
+      *out++ = static_cast<std::uint8_t>(0x80 | (u & 0x3f));
+    } else {
+      if (QChar::isSurrogate(u)) u = 0xfffd;
+      *out++ = static_cast<std::uint8_t>(0xe0 | (u >> 12));
+      *out++ = static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3f));
+      *out++ = static_cast<std::uint8_t>(0x80 | (u & 0x3f));
+    }
+  }
+  return b;
 }
 
 }  // namespace
@@ -275,8 +362,12 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
   switch (type) {
     case T::ftString:
     case T::ftFixedChar:
-      writeText(p, size, value.typeId() == QMetaType::QDate ? value.toDate().toString(Qt::ISODate)
-                                                            : value.toString());
+      if (value.typeId() == QMetaType::QString) {
+        writeText(p, size, *static_cast<const QString*>(value.constData()));
+      } else {
+        writeText(p, size, value.typeId() == QMetaType::QDate ? value.toDate().toString(Qt::ISODate)
+                                                              : value.toString());
+      }
       return;
     case T::ftWideString: {
       const QString s = value.toString();
@@ -292,15 +383,30 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
       storeRaw(v, static_cast<std::uint16_t>(toRange(value, 0, UINT16_MAX, fieldName)));
       break;
     case T::ftBoolean:
-      storeRaw<std::uint16_t>(v, toBool(value) ? 1 : 0);
+      if (value.typeId() == QMetaType::Bool) {
+        storeRaw<std::uint16_t>(v, *static_cast<const bool*>(value.constData()) ? 1 : 0);
+      } else {
+        storeRaw<std::uint16_t>(v, toBool(value) ? 1 : 0);
+      }
       break;
     case T::ftInteger:
     case T::ftAutoInc:
-      storeRaw(v, static_cast<std::int32_t>(toRange(value, INT32_MIN, INT32_MAX, fieldName)));
+      if (value.typeId() == QMetaType::Int) {
+        storeRaw<std::int32_t>(v, *static_cast<const int*>(value.constData()));
+      } else {
+        storeRaw(v, static_cast<std::int32_t>(toRange(value, INT32_MIN, INT32_MAX, fieldName)));
+      }
       break;
-    case T::ftDate:
-      storeRaw(v, static_cast<std::int32_t>(toDate(value).toJulianDay()));
+    case T::ftDate: {
+      const QDate d = value.typeId() == QMetaType::QDate ? *static_cast<const QDate*>(value.constData())
+                                                          : toDate(value);
+      if (!d.isValid() || d.toJulianDay() < INT32_MIN || d.toJulianDay() > INT32_MAX) {
+        std::memset(p, 0, static_cast<std::size_t>(width) + 1);  // an invalid date is no date
+        return;
+      }
+      storeRaw(v, static_cast<std::int32_t>(d.toJulianDay()));
       break;
+    }
     case T::ftTime:
       storeRaw<std::int32_t>(v, toTime(value).msecsSinceStartOfDay());
       break;
@@ -341,14 +447,107 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
   p[0] = kValue;
 }
 
+bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw) {
+  using T = TFieldType;
+  const int width = valueWidth(type, size);
+  if (width < 0) return false;
+  if (raw.kind == TRawValue::rvNull) {
+    std::memset(p, 0, static_cast<std::size_t>(width) + 1);
+    return true;
+  }
+  std::uint8_t* v = p + 1;
+  const bool isInt = raw.kind == TRawValue::rvInteger;
+  switch (type) {
+    case T::ftString:
+    case T::ftFixedChar:
+      if (raw.kind != TRawValue::rvText) return false;
+      writeUtf8Text(p, size, raw.data, raw.size);
+      return true;
+    case T::ftBoolean:
+      if (!isInt) return false;
+      storeRaw<std::uint16_t>(v, raw.integer != 0 ? 1 : 0);
+      break;
+    case T::ftSmallint:
+      if (!isInt || raw.integer < INT16_MIN || raw.integer > INT16_MAX) return false;
+      storeRaw(v, static_cast<std::int16_t>(raw.integer));
+      break;
+    case T::ftWord:
+      if (!isInt || raw.integer < 0 || raw.integer > UINT16_MAX) return false;
+      storeRaw(v, static_cast<std::uint16_t>(raw.integer));
+      break;
+    case T::ftInteger:
+    case T::ftAutoInc:
+      if (!isInt || raw.integer < INT32_MIN || raw.integer > INT32_MAX) return false;
+      storeRaw(v, static_cast<std::int32_t>(raw.integer));
+      break;
+    case T::ftLargeint:
+      if (!isInt) return false;
+      storeRaw<qint64>(v, raw.integer);
+      break;
+    case T::ftFloat:
+    case T::ftCurrency:
+      if (isInt) storeRaw(v, static_cast<double>(raw.integer));
+      else if (raw.kind == TRawValue::rvReal) storeRaw(v, raw.real);
+      else return false;
+      break;
+    case T::ftDate: {
+      if (raw.kind != TRawValue::rvText || raw.size != 10) return false;
+      const char* t = raw.data;
+      auto digits = [t](int from, int n) {
+        int x = 0;
+        for (int k = from; k < from + n; ++k) {
+          if (t[k] < '0' || t[k] > '9') return -1;
+          x = x * 10 + (t[k] - '0');
+        }
+        return x;
+      };
+      if (t[4] != '-' || t[7] != '-') return false;
+      const QDate d(digits(0, 4), digits(5, 2), digits(8, 2));
+      if (!d.isValid()) return false;
+      storeRaw(v, static_cast<std::int32_t>(d.toJulianDay()));
+      break;
+    }
+    default:
+      return false;
+  }
+  p[0] = kValue;
+  return true;
+}
+
+bool rawBlob(TFieldType type, const TRawValue& raw, QByteArray& text) {
+  switch (raw.kind) {
+    case TRawValue::rvNull:
+      text = QByteArray();
+      return true;
+    case TRawValue::rvText:
+    case TRawValue::rvBlob:
+      // A memo's bytes are its UTF-8 text already; the copy is exact-sized.
+      if (raw.kind == TRawValue::rvBlob &&
+          (type == TFieldType::ftMemo || type == TFieldType::ftFmtMemo)) {
+        return false;
+      }
+      text = QByteArray(raw.data, raw.size);
+      return true;
+    default:
+      return false;
+  }
+}
+
 QByteArray blobBytes(TFieldType type, const QVariant& value) {
   if (value.isNull() || !value.isValid()) return QByteArray();
   QByteArray b;
-  if (value.typeId() == QMetaType::QByteArray) b = value.toByteArray();
-  else if (type == TFieldType::ftMemo || type == TFieldType::ftFmtMemo) b = value.toString().toUtf8();
-  else b = value.toByteArray();
-  // The UTF-8 conversion reserves room for the worst case; a million rows
-  // must not keep that slack.
+  if (value.typeId() == QMetaType::QByteArray) {
+    b = value.toByteArray();
+  } else if (type == TFieldType::ftMemo || type == TFieldType::ftFmtMemo) {
+    const QString& s = value.typeId() == QMetaType::QString
+                           ? *static_cast<const QString*>(value.constData())
+                           : value.toString();
+    return utf8Exact(s);
+  } else {
+    b = value.toByteArray();
+  }
+  // A shared or grown byte array may carry spare room; a million rows must
+  // not keep it.
   if (b.capacity() > b.size() + 16) b.squeeze();
   return b;
 }

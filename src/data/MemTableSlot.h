@@ -36,6 +36,15 @@ bool isNull(const std::uint8_t* p, TFieldType type, int size);
 void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
            const QString& fieldName);
 
+// Writes a value as the source data set stores it (TRawValue). Returns false,
+// leaving the slot unchanged, when the raw form is not the plain one for the
+// kind (a text in a number column, a number out of range, a date that is not
+// YYYY-MM-DD); the caller then converts through the QVariant, which gives the
+// same result the slow way or the conversion error.
+bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw);
+// The same for a blob field: fills text and returns true when it could.
+bool rawBlob(TFieldType type, const TRawValue& raw, QByteArray& text);
+
 // A blob value as the row's text: memos in UTF-8, other blobs raw bytes.
 QByteArray blobBytes(TFieldType type, const QVariant& value);
 // The row's text as a field value: memos give their text (never null).

@@ -522,6 +522,37 @@ QVariant TTable::getFieldValue(const TField& field) const {
   return m_cache[i];
 }
 
+bool TTable::rawFieldValue(const TField& field, TRawValue& raw) const {
+  if (state() != TDataSetState::dsBrowse || !m_hasRow || !m_scanLive || field.dataSet() != this) {
+    return false;
+  }
+  sqlite3_stmt* stmt = m_scan.handle();
+  const int column = field.index() + 1;
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_NULL:
+      raw.kind = TRawValue::rvNull;
+      return true;
+    case SQLITE_INTEGER:
+      raw.kind = TRawValue::rvInteger;
+      raw.integer = sqlite3_column_int64(stmt, column);
+      return true;
+    case SQLITE_FLOAT:
+      raw.kind = TRawValue::rvReal;
+      raw.real = sqlite3_column_double(stmt, column);
+      return true;
+    case SQLITE_TEXT:
+      raw.kind = TRawValue::rvText;
+      raw.data = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+      raw.size = sqlite3_column_bytes(stmt, column);
+      return true;
+    default:
+      raw.kind = TRawValue::rvBlob;
+      raw.data = static_cast<const char*>(sqlite3_column_blob(stmt, column));
+      raw.size = sqlite3_column_bytes(stmt, column);
+      return true;
+  }
+}
+
 QVariant TTable::normalised(const TField& field, const QVariant& value) const {
   if (value.isNull() || !value.isValid()) return QVariant();
   switch (field.dataType()) {

@@ -105,6 +105,9 @@ class TTable : public TDataSet {
 
   QVariant getFieldValue(const TField& field) const override;
   void setFieldValue(TField& field, const QVariant& value) override;
+  // The scanning statement's column as stored, while browsing a row the
+  // scan stands on.
+  bool rawFieldValue(const TField& field, TRawValue& raw) const override;
 
   // Groups the posts of a long walk into one transaction: posts made between
   // beginBatch() and endBatch() reach the file at endBatch() (or at close).

@@ -17,13 +17,22 @@ using test::filesShapedTable;
 
 namespace {
 
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "dbcontrols_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication a(argc, argv);
-  return a;
-}
+// The application lives from before the first test to after the last one,
+// and is gone before the process's exit handlers run.
+class QtEnvironment final : public ::testing::Environment {
+ public:
+  void SetUp() override { m_app = std::make_unique<QApplication>(m_argc, m_argv); }
+  void TearDown() override { m_app.reset(); }
+
+ private:
+  int m_argc = 1;
+  char m_name[16] = "dbcontrols_test";
+  char* m_argv[2] = {m_name, nullptr};
+  std::unique_ptr<QApplication> m_app;
+};
+const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+void app() { ASSERT_NE(QApplication::instance(), nullptr); }
 
 // The main window's binding in small: a grid, the detail check boxes and
 // the description memo, all on one data source.

@@ -1,6 +1,8 @@
 #include "CatalogueFixture.h"
 #include "MemTableFixture.h"
 #include "Store.h"
+#include "VRKSearchData.h"
+#include "ErrorCapture.h"
 
 #include <QDate>
 
@@ -198,6 +200,32 @@ TEST(MemTableImport, ARowInterruptedBeforeAnyValueIsDropped) {
   EXPECT_EQ(t->state(), TDataSetState::dsBrowse);
 }
 
+TEST(MemTableImport, ARowInterruptedAfterSomeValuesIsStoredWithThem) {
+  TMemoryTable src(QStringLiteral("src"));
+  src.createField(QStringLiteral("Name"), TFieldType::ftString, 10);
+  src.createField(QStringLiteral("Group"), TFieldType::ftInteger);
+  src.open();
+  for (auto [name, group] : {std::pair{"a", 1}, std::pair{"b", 70000}, std::pair{"c", 3}}) {
+    src.append();
+    src.fieldByName(QStringLiteral("Name"))->setValue(QString::fromLatin1(name));
+    src.fieldByName(QStringLiteral("Group"))->setValue(group);
+    src.post();
+  }
+  TMemoryTable t(QStringLiteral("mt"));
+  t.createField(QStringLiteral("Name"), TFieldType::ftString, 10);
+  t.createField(QStringLiteral("Group"), TFieldType::ftSmallint);
+  t.open();
+  EXPECT_EQ(errorOf([&] { t.importRows(&src, 0, ImportAppend); }),
+            QStringLiteral("70000 ist kein gültiger Wert für Feld 'Group'. Der erlaubte Bereich ist -32768 bis 32767"));
+  EXPECT_EQ(t.state(), TDataSetState::dsBrowse);
+  ASSERT_EQ(t.recordCount(), 2);
+  EXPECT_EQ(t.recNo(), 1);
+  t.last();
+  EXPECT_EQ(t.fieldByName(QStringLiteral("Name"))->asString(), QStringLiteral("b"));
+  EXPECT_TRUE(t.fieldByName(QStringLiteral("Group"))->isNull());
+  EXPECT_EQ(src.fieldByName(QStringLiteral("Name"))->asString(), QStringLiteral("b"));  // not restored
+}
+
 TEST(MemTableImport, CopyRowByNameSkipsUnknownFieldsAndNeedsEditing) {
   auto src = sourceWith({"a"});
   TMemoryTable t(QStringLiteral("mt"));
@@ -271,4 +299,98 @@ TEST(MemTableImportFromStore, NullDescriptionInTheCatalogueStopsTheImport) {
   EXPECT_EQ(t->state(), TDataSetState::dsInsert);
   EXPECT_FALSE(s.files.active());  // opened by the import, closed again
   EXPECT_EQ(errorOf([&] { t->first(); }), err);  // the pending row still fails
+}
+
+TEST(MemTableImportFromStore, StoredFormAndConvertedValuesGiveTheSameRows) {
+  // The import takes values as the store holds them where it can; every odd
+  // stored form must end up exactly as the value-by-value copy has it.
+  CatalogueFixture fx;
+  fx.addFiles({filesRow(QStringLiteral("plain.zip"), 1)});
+  const QStringList updates = {
+      "FileName = 'Größe.zip', VRKDir = '日本', FileTitle = 'éééééééééééééééééééééééééééé', "
+      "Condition = printf('%.300c', 'x'), SourceAvail = 'ÄÖÜäöß', ShareProt = '日本語日本'",
+      "Count_TOT = 'abc', FileSize = ' 12', FileCatID = 2.7, Count_LW = 5000000000",
+      "Created = '2001-13-45', Changed = '2001-02-03T10:00', FileVersion = ''",
+      "Description = CAST(X'48C3' AS BLOB), D20 = 'yes', D10 = '1', D30 = 2",
+      "Created = '1999-05-06', ExtDescFile = 'ab', FileGrpID = -32768, PlatformID = 12.0",
+  };
+  for (int i = 0; i < updates.size(); ++i) {
+    fx.addFiles({filesRow(QStringLiteral("row%1.zip").arg(i), 1)});
+    fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("UPDATE FILES SET %1 WHERE FileName = 'row%2.zip'")
+                                            .arg(updates[i])
+                                            .arg(i));
+  }
+  Store s(fx);
+  auto fast = filesShapedTable(QStringLiteral("fast"));
+  fast->open();
+  EXPECT_EQ(fast->importRows(&s.files, 0, ImportAppend), 6);
+
+  auto slow = filesShapedTable(QStringLiteral("slow"));
+  slow->open();
+  s.files.open();
+  for (s.files.first(); !s.files.eof(); s.files.next()) {
+    slow->append();
+    copyRowByName(s.files, *slow);
+    slow->post();
+  }
+  ASSERT_EQ(slow->recordCount(), 6);
+  for (int r = 0; r < 6; ++r) {
+    fast->setRecNo(r + 1);
+    slow->setRecNo(r + 1);
+    for (int c = 0; c < fast->fieldCount(); ++c) {
+      SCOPED_TRACE("row " + std::to_string(r) + " " + fast->field(c)->fieldName().toStdString());
+      EXPECT_EQ(fast->field(c)->value(), slow->field(c)->value());
+    }
+  }
+  fast->setRecNo(2);
+  EXPECT_EQ(f(*fast, "FileName")->asString(), QStringLiteral("Größe.zip"));
+  EXPECT_EQ(f(*fast, "ShareProt")->asString(), QStringLiteral("日"));  // cut to the slot
+  EXPECT_EQ(f(*fast, "SourceAvail")->asString(), QStringLiteral("ÄÖÜäö"));
+}
+
+TEST(MemTableImportFromStore, AValueTheFieldCannotTakeStopsTheImportWithItsMessage) {
+  CatalogueFixture fx;
+  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 1)});
+  fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("UPDATE FILES SET FileGrpID = 70000 WHERE FileName = 'b.zip'"));
+  Store s(fx);
+  TMemoryTable t(QStringLiteral("mtFiles"));
+  // b.zip failed at FileGrpID, before the required FileCatID: the final move
+  // cannot store it either, and its error is the one the caller gets.
+  EXPECT_EQ(errorOf([&] { t.importRows(&s.files, 0, ImportReplace); }),
+            QStringLiteral("Feld 'FileCatID' muß einen Wert haben"));
+  EXPECT_EQ(t.state(), TDataSetState::dsInsert);
+  EXPECT_EQ(f(t, "FileName")->asString(), QStringLiteral("b.zip"));
+  EXPECT_FALSE(s.files.active());
+  t.cancel();
+  EXPECT_EQ(fileNames(t), (QStringList{"a.zip"}));
+}
+
+TEST(MemTableDataModule, ResultTableHasTheFilesShapeAndItsDataSource) {
+  CatalogueFixture fx;
+  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1)});
+  test::ErrorCapture errors;
+  TVRKData data(fx.programDir());
+  ASSERT_TRUE(errors.messages().isEmpty());
+  EXPECT_EQ(data.mtFiles.name(), QStringLiteral("mtFiles"));
+  EXPECT_EQ(data.DataSource1.objectName(), QStringLiteral("DataSource1"));
+  EXPECT_EQ(data.DataSource1.dataSet(), &data.mtFiles);
+  EXPECT_FALSE(data.mtFiles.active());
+  EXPECT_TRUE(data.mtFiles.fieldDefs().empty());
+  data.tbFiles.updateFieldDefs();
+  const TFieldDefs& defs = data.tbFiles.fieldDefs();
+  ASSERT_EQ(data.mtFiles.fieldCount(), static_cast<int>(defs.size()));
+  for (int i = 0; i < data.mtFiles.fieldCount(); ++i) {
+    const TField* fld = data.mtFiles.field(i);
+    SCOPED_TRACE(defs[static_cast<std::size_t>(i)].name.toStdString());
+    EXPECT_EQ(fld->fieldName(), defs[static_cast<std::size_t>(i)].name);
+    EXPECT_EQ(fld->dataType(), defs[static_cast<std::size_t>(i)].dataType);
+    EXPECT_EQ(fld->required(), defs[static_cast<std::size_t>(i)].required);
+    if (isTextType(fld->dataType())) {
+      EXPECT_EQ(fld->size(), defs[static_cast<std::size_t>(i)].size);
+    }
+  }
+  data.mtFiles.open();
+  EXPECT_EQ(data.mtFiles.importRows(&data.tbFiles, 0, ImportReplace), 1);
+  EXPECT_EQ(f(data.mtFiles, "VRKDir")->asString(), QStringLiteral("d50/comp"));
+  EXPECT_EQ(f(data.mtFiles, "FileName")->asString(), QStringLiteral("a.zip"));
 }

@@ -172,7 +172,11 @@ TEST(MemTableValues, TextAndMemoNullRules) {
   EXPECT_TRUE(memo.isValid());
   EXPECT_EQ(memo.toString(), QString());
   EXPECT_TRUE(f(*t, "Description")->isNull());
-  f(*t, "Description")->setValue(QStringLiteral("text"));
+  // Memos hold any text, in UTF-8.
+  const QString wide = QStringLiteral("Größe ") + QString::fromUcs4(U"\U0001F600") + QChar(0xD800);
+  f(*t, "Description")->setValue(wide);
+  EXPECT_EQ(f(*t, "Description")->value().toString(),
+            QStringLiteral("Größe ") + QString::fromUcs4(U"\U0001F600") + QChar(0xFFFD));
   f(*t, "Description")->clear();
   EXPECT_EQ(f(*t, "Description")->value().toString(), QString());
   t->cancel();
@@ -483,4 +487,34 @@ TEST(MemTableClearRows, EmptiesAnOpenTableAndRestartsRowIds) {
   appendFile(*t, QStringLiteral("c"));
   EXPECT_EQ(t->row(0).rowId(), -2147483647);
   t->removeDataLink(&link);
+}
+
+// --- Events -----------------------------------------------------------------------------------
+
+TEST(MemTableEvents, FireAroundTheirOperationsInOrder) {
+  auto t = filesShapedTable();
+  QStringList log;
+  auto& ev = t->events();
+  auto rec = [&log](const char* name) { return [&log, name](TDataSet*) { log << QString::fromLatin1(name); }; };
+  ev.BeforeOpen = rec("BeforeOpen");
+  ev.AfterOpen = rec("AfterOpen");
+  ev.BeforeInsert = rec("BeforeInsert");
+  ev.OnNewRecord = rec("OnNewRecord");
+  ev.AfterInsert = rec("AfterInsert");
+  ev.BeforePost = rec("BeforePost");
+  ev.AfterPost = rec("AfterPost");
+  ev.BeforeScroll = rec("BeforeScroll");
+  ev.AfterScroll = rec("AfterScroll");
+  ev.BeforeDelete = rec("BeforeDelete");
+  ev.AfterDelete = rec("AfterDelete");
+  ev.BeforeClose = rec("BeforeClose");
+  ev.AfterClose = rec("AfterClose");
+  t->open();
+  appendFile(*t, QStringLiteral("a"));
+  t->first();
+  t->deleteRow();
+  t->close();
+  EXPECT_EQ(log, (QStringList{"BeforeOpen", "AfterOpen", "BeforeInsert", "OnNewRecord", "AfterInsert",
+                              "BeforePost", "AfterPost", "BeforeScroll", "AfterScroll", "BeforeDelete",
+                              "BeforeScroll", "AfterDelete", "AfterScroll", "BeforeClose", "AfterClose"}));
 }
