@@ -441,8 +441,10 @@ void TTable::post() {
     sql = "UPDATE \"" + m_sqlName + "\" SET " + sets + " WHERE rowid=?";
   }
   if (!sql.isEmpty()) {
-    // The scan must not run across its own table's changes.
-    invalidateCursor();
+    // The scan must not run across its own table's changes: it restarts
+    // after the current row at the next move.
+    m_scan.reset();
+    m_scanLive = false;
     sql::Statement stmt(m_conn.handle(), sql);
     int index = 1;
     for (int c : columns) {
@@ -473,7 +475,8 @@ void TTable::deleteRow() {
   }
   cancel();
   if (!m_hasRow) throw EDatabaseError(QString::fromUtf8(msg::NoDataFound));
-  invalidateCursor();
+  m_scan.reset();
+  m_scanLive = false;
   {
     sql::Statement del(m_conn.handle(), "DELETE FROM \"" + m_sqlName + "\" WHERE rowid=?1");
     sqlite3_bind_int64(del.handle(), 1, m_rowid);
