@@ -94,10 +94,19 @@ bool parseDecimal(const QString& text, qint64& out) {
   return true;
 }
 
+// In the locale's notation; a text the locale does not read (the tokenizer
+// writes "." as the decimal point) is read in the C notation. Group
+// separators are refused, so that "1.500" never becomes 1500.
 bool parseFloat(const QString& text, double& out) {
   bool ok = false;
-  out = QLocale::system().toDouble(text.trimmed(), &ok);
-  if (!ok) out = QLocale::c().toDouble(text.trimmed(), &ok);
+  QLocale loc = QLocale::system();
+  loc.setNumberOptions(QLocale::RejectGroupSeparator);
+  out = loc.toDouble(text.trimmed(), &ok);
+  if (!ok) {
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    out = c.toDouble(text.trimmed(), &ok);
+  }
   return ok && std::isfinite(out);
 }
 
