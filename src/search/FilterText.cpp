@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <array>
+
 namespace vrk {
 namespace {
 
@@ -44,41 +46,83 @@ QString buildFilterText(const SearchCriteria& c, const QString& trueWord) {
   return f;
 }
 
-QString localeUpper(const QString& text) {
+namespace {
+
+const QLocale& systemLocale() {
   static const QLocale locale = QLocale::system();
-  // Outside Turkish and Azerbaijani (dotted and dotless i), every locale
-  // upper-cases the Latin-1 letters by the plain one-to-one mapping (a-z to
-  // A-Z, à-þ to À-Þ) except ß, ÿ and µ, whose capitals are other characters
-  // or two of them. A text made only of such characters, the common case of
-  // a description, is upper-cased here directly: the same result without the
-  // locale library's cost per text. Anything else goes to the locale.
-  static const bool plainLatin1 =
-      locale.language() != QLocale::Turkish && locale.language() != QLocale::Azerbaijani;
-  if (plainLatin1) {
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
-    const qsizetype n = text.size();
-    auto isLower = [](char16_t c) { return (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7); };
-    bool plain = true;
-    bool lower = false;
-    for (qsizetype i = 0; i < n; ++i) {
-      const char16_t c = p[i];
-      if (c >= 0x100 || c == 0xDF || c == 0xFF || c == 0xB5) {
-        plain = false;
-        break;
-      }
-      if (isLower(c)) lower = true;
-    }
-    if (plain) {
-      if (!lower) return text;
-      QString out(text);
-      char16_t* q = reinterpret_cast<char16_t*>(out.data());
-      for (qsizetype i = 0; i < n; ++i) {
-        if (isLower(q[i])) q[i] = static_cast<char16_t>(q[i] - 0x20);
-      }
-      return out;
-    }
+  return locale;
+}
+
+// Outside Turkish and Azerbaijani (dotted and dotless i), every locale
+// upper-cases the Latin-1 letters by the plain one-to-one mapping (a-z to
+// A-Z, à-þ to À-Þ) except ß, ÿ and µ, whose capitals are other characters
+// or two of them. Texts made only of such characters, the common case of a
+// description, are upper-cased here directly: the same result without the
+// locale library's cost per text. Anything else goes to the locale.
+bool plainLocale() {
+  static const bool plain = systemLocale().language() != QLocale::Turkish &&
+                            systemLocale().language() != QLocale::Azerbaijani;
+  return plain;
+}
+
+inline bool isPlain(char16_t c) { return c < 0x100 && c != 0xDF && c != 0xFF && c != 0xB5; }
+inline bool isPlainLower(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7); }
+// Requires: isPlain(c).
+inline char16_t plainUpper(char16_t c) { return isPlainLower(c) ? static_cast<char16_t>(c - 0x20) : c; }
+
+const char16_t* chars(const QString& s) { return reinterpret_cast<const char16_t*>(s.constData()); }
+
+bool allPlain(const QString& s) {
+  const char16_t* p = chars(s);
+  for (qsizetype i = 0; i < s.size(); ++i) {
+    if (!isPlain(p[i])) return false;
   }
-  return locale.toUpper(text);
+  return true;
+}
+
+}  // namespace
+
+QString localeUpper(const QString& text) {
+  if (plainLocale() && allPlain(text)) {
+    QString out(text);
+    char16_t* q = reinterpret_cast<char16_t*>(out.data());
+    for (qsizetype i = 0; i < out.size(); ++i) q[i] = plainUpper(q[i]);
+    return out;
+  }
+  return systemLocale().toUpper(text);
+}
+
+bool upperContains(const QString& text, const QString& upperNeedle) {
+  if (!plainLocale() || !allPlain(upperNeedle)) return localeUpper(text).contains(upperNeedle);
+  // The plain upper-case of every Latin-1 character; 0 marks those that are
+  // not plain.
+  static const auto table = [] {
+    std::array<char16_t, 0x100> t{};
+    for (char16_t c = 1; c < 0x100; ++c) t[c] = isPlain(c) ? plainUpper(c) : 0;
+    return t;
+  }();
+  const qsizetype n = upperNeedle.size();
+  const qsizetype m = text.size();
+  const char16_t* h = chars(text);
+  const char16_t* nd = chars(upperNeedle);
+  if (n == 0) return true;
+  const char16_t first = nd[0];
+  for (qsizetype i = 0; i < m; ++i) {
+    const char16_t c = h[i];
+    const char16_t u = c < 0x100 ? table[c] : 0;
+    // Upper-casing is character by character up to here: a match that ends
+    // before the first character that is not plain is a match of the whole.
+    if (u == 0 && c != 0) return localeUpper(text).contains(upperNeedle);
+    if (u != first || i + n > m) continue;
+    qsizetype j = 1;
+    while (j < n) {
+      const char16_t d = h[i + j];
+      if (d >= 0x100 || table[d] != nd[j]) break;
+      ++j;
+    }
+    if (j == n) return true;
+  }
+  return false;
 }
 
 }  // namespace vrk

@@ -42,4 +42,9 @@ QString buildFilterText(const SearchCriteria& criteria, const QString& trueWord)
 // description go through the same function before the containment test.
 QString localeUpper(const QString& text);
 
+// Whether localeUpper(text) contains upperNeedle, itself a text upper-cased
+// by localeUpper. Plain Latin-1 texts are compared character by character
+// without making an upper-cased copy.
+bool upperContains(const QString& text, const QString& upperNeedle);
+
 }  // namespace vrk

@@ -37,7 +37,7 @@ SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria
     mtFiles.disableControls();
     try {
       while (!tbFiles.eof()) {
-        if (localeUpper(description->asString()).contains(needle)) {
+        if (upperContains(description->asString(), needle)) {
           mtFiles.importRows(&tbFiles, 1, ImportAppend);
         }
         tbFiles.next();

@@ -102,5 +102,27 @@ TEST(FilterText, LocaleUpperAgreesWithTheLocaleOnEveryText) {
   for (const QString& t : texts) EXPECT_EQ(localeUpper(t), locale.toUpper(t)) << t.toStdString();
 }
 
+TEST(FilterText, UpperContainsAgreesWithUpperCasingBothTexts) {
+  const QString texts[] = {QStringLiteral("A data Grid with sorting"), QStringLiteral("Größere Projekte für Anwender"),
+                           QStringLiteral("Die Straße ist lang"), QStringLiteral("STRASSE"), QStringLiteral("µs and ÿes"),
+                           QStringLiteral("Ελληνικά grid"), QStringLiteral("grid at the end: GRId"), QStringLiteral(""),
+                           QStringLiteral("two  spaces"), QStringLiteral("ǆungla Ǆ")};
+  const QString needles[] = {QStringLiteral("grid"), QStringLiteral("GRÖSSERE"), QStringLiteral("größere"),
+                             QStringLiteral("strasse"), QStringLiteral("straße"), QStringLiteral("ΜS"),
+                             QStringLiteral("µs"), QStringLiteral("Ÿ"), QStringLiteral("ελλ"), QStringLiteral("  "),
+                             QStringLiteral(" "), QStringLiteral("d"), QStringLiteral("ǆ"), QStringLiteral("end: grid"),
+                             QStringLiteral("nowhere")};
+  for (const QString& t : texts) {
+    for (const QString& n : needles) {
+      const QString upper = localeUpper(n);
+      EXPECT_EQ(upperContains(t, upper), localeUpper(t).contains(upper))
+          << t.toStdString() << " / " << n.toStdString();
+    }
+  }
+  EXPECT_TRUE(upperContains(QStringLiteral("Die Straße"), localeUpper(QStringLiteral("strasse"))));
+  EXPECT_TRUE(upperContains(QStringLiteral("a Grid"), localeUpper(QStringLiteral("gRiD"))));
+  EXPECT_FALSE(upperContains(QStringLiteral("a Grid"), localeUpper(QStringLiteral("grids"))));
+}
+
 }  // namespace
 }  // namespace vrk
