@@ -169,6 +169,7 @@ void TTable::open() {
   m_loaded.assign(m_defs.size(), 0);
   setState(TDataSetState::dsBrowse);
   try {
+    openFilters();
     scanFrom(std::numeric_limits<qint64>::min());
   } catch (...) {
     close();
@@ -194,6 +195,9 @@ void TTable::close() {
     }
   }
   invalidateCursor();
+  // The filter handles go with the cursor; text and switch stay.
+  m_storeFilters.clear();
+  m_exprFilter = 0;
   m_conn.close();
   m_hasRow = false;
   setState(TDataSetState::dsInactive);

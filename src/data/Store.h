@@ -16,6 +16,7 @@
 #pragma once
 
 #include "DataSet.h"
+#include "ExprParser.h"
 #include "Sqlite.h"
 
 #include <QStringList>
@@ -113,11 +114,39 @@ class TTable : public TDataSet {
   void beginBatch();
   void endBatch();
 
+  // --- Filter (TableFilter.cpp) ---------------------------------------------
+  // The filter text, its options and the Filtered switch stay in force
+  // across close and reopen. On an open table a text (or options) that
+  // differ from the current ones are parsed at once and installed only on
+  // success; any failure raises and leaves text, options, switch and the
+  // installed filter as they were. With filtering on, setting the text or
+  // the switch moves to the first row that passes.
+  const QString& Filter() const { return m_filterText; }
+  void setFilter(const QString& text);
+  bool Filtered() const { return m_filtered; }
+  void setFiltered(bool on);
+  TFilterOptions FilterOptions() const { return m_filterOptions; }
+  void setFilterOptions(TFilterOptions options);
+
+  // Expression filters on the store cursor, by handle (0: none). The cursor
+  // keeps its own copy of the block; a new filter is inactive. While one is
+  // active only rows for which it is true are seen. Requires: the table is
+  // open; close forgets every filter.
+  using TFilterHandle = int;
+  TFilterHandle addFilter(const QByteArray& block);
+  // False when the cursor holds no filter with this handle.
+  bool activateFilter(TFilterHandle handle);
+  void deactivateFilter(TFilterHandle handle);
+  void dropFilter(TFilterHandle handle);
+  // Moves the store cursor before its first row.
+  void moveToBeginning();
+
  protected:
   // The place where a row-acceptance test plugs in: an SQL condition over
   // the table's columns that a row must meet to be seen by any reader. The
   // cursor is rebuilt from it by invalidateCursor(). Empty: every row.
-  virtual QByteArray rowCondition() const { return {}; }
+  // The table's own expression filters supply it when active.
+  virtual QByteArray rowCondition() const;
   // Drops the prepared statements; they are prepared again, with the
   // current row condition, at the next move.
   void invalidateCursor();
@@ -154,6 +183,25 @@ class TTable : public TDataSet {
   std::vector<char> m_assigned;
   int m_batchDepth = 0;
   bool m_inTransaction = false;
+
+  // Filter state (TableFilter.cpp).
+  TFilterHandle createExprFilter(const QString& text, TFilterOptions options);
+  void installExprFilter(TFilterHandle handle);
+  void applyFilter(const QString& text, TFilterOptions options);
+  void activateFilters();
+  void openFilters();
+  struct StoreFilter {
+    TFilterHandle handle = 0;
+    QByteArray block;
+    QByteArray condition;
+    bool active = false;
+  };
+  std::vector<StoreFilter> m_storeFilters;
+  TFilterHandle m_nextFilterHandle = 1;
+  TFilterHandle m_exprFilter = 0;
+  QString m_filterText;
+  TFilterOptions m_filterOptions;
+  bool m_filtered = false;
 };
 
 // A read-only query: runs its SQL on a connection to the file of the table

@@ -1,0 +1,290 @@
+// Filter expressions of a table: the tokenizer and parser (TExprParser), the
+// typed expression tree it builds (TFilterExpr), and the conversion of that
+// tree into the filter block that the catalogue store evaluates.
+//
+// A parser lives for one create-expression-filter step only: construction
+// parses the text against the table's fields, checks the result and builds
+// the block; the caller hands filterData() to the store, which keeps its own
+// copy, and then frees the parser (with its tree and block).
+//
+// Filter block layout (all values little-endian):
+//   header   five 16-bit words: format version (2), total size in bytes,
+//            node count (0xFFFF, not counted), offset of the node area (10),
+//            offset of the literal area
+//   nodes    each a 32-bit node class, a 32-bit operator and one 16-bit slot
+//            per operand; the root is the first node (offset 0 of the node
+//            area), so a link of 0 to a later node means "none"
+//   literals field names and constant values
+// Operand slots by node class (see TNodeClass):
+//   ncUnary   [child]
+//   ncBinary  [left child, right child]
+//   ncCompare [case-insensitive 0/1, compare length (0 = whole), field, constant]
+//   ncField   [field number (1-based), offset of the name (UTF-8, zero byte)]
+//   ncConst   [logical type, size in bytes, offset of the value]
+//   ncList    [item child, next list element or 0]
+// Child slots hold offsets within the node area, value slots offsets within
+// the literal area.
+//
+// UI thread only (like every table).
+#pragma once
+
+#include "DataSet.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+namespace vrk {
+
+// ---------------------------------------------------------------------------
+// The codes of the filter block and the tree. They are chosen once here and
+// are what the store reads back (FilterEval); change them only together with
+// the store side and never reuse a code.
+
+// Class of a node in the filter block.
+enum class TNodeClass : std::uint32_t {
+  ncUnary = 1,    // NOT, IS NULL, IS NOT NULL
+  ncBinary = 2,   // AND, OR, relations, LIKE, IN
+  ncCompare = 3,  // string compare with case flag and partial length
+  ncField = 4,    // field reference
+  ncConst = 5,    // constant
+  ncList = 6,     // one element of an IN list
+};
+
+// Operator of a tree node and of a block node.
+enum class TCanOp : std::uint32_t {
+  coNone = 0,
+  coIsNull = 1,
+  coNotNull = 2,
+  coEQ = 3,
+  coNE = 4,
+  coGT = 5,
+  coLT = 6,
+  coGE = 7,
+  coLE = 8,
+  coNOT = 9,
+  coAND = 10,
+  coOR = 11,
+  coADD = 12,
+  coSUB = 13,
+  coMUL = 14,
+  coDIV = 15,
+  coLIKE = 16,
+  coIN = 17,
+  coField = 18,  // operator of a field node in the block
+  coConst = 19,  // operator of a constant node in the block
+  coList = 20,   // operator of a list element in the block
+};
+
+// The store's logical data types, as codes.
+enum class TLogicalType : std::uint16_t {
+  ltUnknown = 0,
+  ltString = 1,
+  ltDate = 2,
+  ltBlob = 3,
+  ltBoolean = 4,
+  ltInt16 = 5,
+  ltInt32 = 6,
+  ltFloat = 7,
+  ltBCD = 8,
+  ltBytes = 9,
+  ltTime = 10,
+  ltDateTime = 11,
+  ltUInt16 = 12,
+  ltVarBytes = 15,
+  ltCursor = 17,
+  ltInt64 = 18,
+  ltObject = 20,
+  ltArray = 21,
+  ltReference = 22,
+  ltNestedTable = 23,
+};
+
+// The logical type a field of the given kind maps to.
+TLogicalType logicalTypeOf(TFieldType t);
+bool isTemporal(TLogicalType t);
+bool isNumeric(TLogicalType t);
+
+// Tokens of the filter language.
+enum class TExprToken {
+  etEnd, etSymbol, etName, etLiteral, etLParen, etRParen, etComma,
+  etEQ, etNE, etGE, etLE, etGT, etLT, etADD, etSUB, etMUL, etDIV,
+  etLIKE, etIN, etIsNull, etIsNotNull
+};
+
+// ---------------------------------------------------------------------------
+
+// Filter options of a table: foCaseInsensitive makes string comparisons
+// ignore case, foNoPartialCompare makes a trailing "*" in a string constant
+// an ordinary character.
+enum TFilterOption : unsigned { foCaseInsensitive = 1u, foNoPartialCompare = 2u };
+
+// A set of TFilterOption values.
+class TFilterOptions {
+ public:
+  constexpr TFilterOptions() = default;
+  constexpr TFilterOptions(std::initializer_list<TFilterOption> options) {
+    for (TFilterOption o : options) m_bits |= o;
+  }
+  constexpr bool contains(TFilterOption o) const { return (m_bits & o) != 0; }
+  constexpr void include(TFilterOption o) { m_bits |= o; }
+  constexpr void exclude(TFilterOption o) { m_bits &= ~static_cast<unsigned>(o); }
+  constexpr bool operator==(const TFilterOptions&) const = default;
+
+ private:
+  unsigned m_bits = 0;
+};
+
+// Parser switches; the filter path sets none of them and only that case is
+// supported (no functions, arithmetic rejected).
+struct TParserOptions {
+  bool extendedSyntax = false;
+  bool aggregate = false;
+  bool defaultExpression = false;
+  bool useOrigNames = false;
+  bool fieldName = false;
+  bool generateFieldDependencies = false;
+};
+
+enum class TExprNodeKind { enField, enConst, enOperator, enFunc };
+enum class TExprScope { esRecord, esConstant, esAggregate };
+
+// One node of the typed tree. Owned by the TFilterExpr that made it.
+struct TExprNode {
+  TExprNodeKind kind = TExprNodeKind::enConst;
+  TCanOp op = TCanOp::coNone;
+  // enField: the name as written; enConst: the literal text (QString), the
+  // integer 1 / 0 for the true / false word, or null for NULL.
+  QVariant data;
+  bool isLiteral = false;            // constant made from a literal token
+  TField* field = nullptr;           // enField
+  TExprNode* left = nullptr;
+  TExprNode* right = nullptr;
+  std::vector<TExprNode*> args;      // items of an IN list
+  TLogicalType dataType = TLogicalType::ltUnknown;
+  int dataSize = 0;
+  TExprScope scope = TExprScope::esRecord;
+  TExprNode* next = nullptr;         // the builder's chain, newest first
+};
+
+// The tree builder: makes the nodes of one expression over one data set,
+// owns them and turns the finished tree into the filter block.
+class TFilterExpr final {
+ public:
+  TFilterExpr(TDataSet* dataSet, TFilterOptions options, TParserOptions parserOptions,
+              QString fieldName = {});
+  ~TFilterExpr();
+  TFilterExpr(const TFilterExpr&) = delete;
+  TFilterExpr& operator=(const TFilterExpr&) = delete;
+
+  TExprNode* newNode(TExprNodeKind kind, TCanOp op, const QVariant& data, TExprNode* left,
+                     TExprNode* right);
+  // A field node; fails with "<table>: Das Feld 'X' wurde nicht gefunden".
+  TExprNode* newFieldNode(const QString& name);
+  // Converts the tree under root into the filter block.
+  QByteArray getFilterData(TExprNode* root);
+
+  TDataSet* dataSet() const { return m_dataSet; }
+
+ private:
+  struct Writer;
+  int putNode(Writer& w, TExprNode* node, TCanOp parentOp);
+  int putFieldNode(Writer& w, TExprNode* node);
+  int putConstNode(Writer& w, TExprNode* node);
+  int putCompareNode(Writer& w, TExprNode* field, TExprNode* constant, TCanOp op,
+                     bool caseInsensitive, int length, const QString& text);
+
+  TDataSet* m_dataSet;
+  TFilterOptions m_options;
+  TParserOptions m_parserOptions;
+  QString m_fieldName;
+  TExprNode* m_nodes = nullptr;  // chain, newest first
+};
+
+// Parses a filter text against a data set's fields; construction does the
+// whole job and throws EDatabaseError (EConvertError for a bad integer) on
+// any failure.
+class TExprParser final {
+ public:
+  // Paren, NOT and IN-list levels deeper than this fail with
+  // "Filterausdruck zu tief verschachtelt", so that no text can exhaust the
+  // stack.
+  static constexpr int MaxNesting = 128;
+
+  TExprParser(TDataSet* dataSet, const QString& text, TFilterOptions options,
+              TParserOptions parserOptions = {}, const QString& fieldName = {});
+  ~TExprParser();
+  TExprParser(const TExprParser&) = delete;
+  TExprParser& operator=(const TExprParser&) = delete;
+
+  // The filter block.
+  const QByteArray& filterData() const { return m_filterData; }
+  int dataSize() const { return static_cast<int>(m_filterData.size()); }
+
+ private:
+  void nextToken();
+  bool tokenSymbolIs(const char* word) const;
+  QString tokenName() const;
+  [[noreturn]] void fail(const char* message, const QString& arg = {}) const;
+
+  TExprNode* parseExpr();
+  TExprNode* parseExpr2();
+  TExprNode* parseExpr3();
+  TExprNode* parseExpr4();
+  TExprNode* parseExpr5();
+  TExprNode* parseExpr6();
+  void typeCheckRelation(TExprNode* node);
+  void enter();
+  void leave() { --m_depth; }
+
+  std::unique_ptr<TFilterExpr> m_filter;
+  QString m_text;
+  int m_pos = 0;         // current position in m_text
+  int m_tokenPos = 0;    // start of the current token
+  TExprToken m_token = TExprToken::etEnd;
+  TExprToken m_prevToken = TExprToken::etEnd;
+  QString m_tokenString;
+  bool m_numericLit = false;
+  QString m_strTrue;
+  QString m_strFalse;
+  TFilterOptions m_filterOptions;
+  TParserOptions m_parserOptions;
+  int m_depth = 0;
+  QByteArray m_filterData;
+};
+
+// Message texts of the filter path.
+namespace msg {
+inline const char* const ExprInvalidChar = "Ungültiges Zeichen in Filterausdruck: '%1'";
+inline const char* const ExprStringTerm = "Nicht begrenzte String-Konstante";
+inline const char* const ExprNameTerm = "Nicht begrenzter Feldname";
+inline const char* const ExprBadKeyword = "Ungültige Verwendung eines Schlüsselworts";
+inline const char* const ExprExpected = "Ausdruck erwartet, jedoch %1 vorgefunden";
+inline const char* const ExprNoRParen = "')' erwartet, jedoch %1 vorgefunden";
+inline const char* const ExprNoLParen = "'(' erwartet, aber %1 vorgefunden";
+inline const char* const ExprNoRParenOrComma = "')' oder ',' erwartet, jedoch %1 vorgefunden";
+inline const char* const ExprEmptyInList = "Die IN-Liste darf nicht leer bleiben";
+inline const char* const ExprNoArith = "Arithmetische Filterausdrücke werden nicht unterstützt";
+inline const char* const ExprTypeMismatch = "Fehlende Typübereinstimmung  im Ausdruck";
+inline const char* const ExprTermination = "Filterausdruck fehlerhaft abgeschlossen";
+inline const char* const ExprIncorrect = "Ungültiger Filterausdruck";
+inline const char* const ExprFieldNotFound = "Das Feld '%1' wurde nicht gefunden";
+inline const char* const ExprBadField = "Feld '%1' kann nicht in einem Filterausdruck verwendet werden";
+inline const char* const ExprBadNullTest = "NULL ist nur mit '=' und '<>' erlaubt";
+inline const char* const ExprRangeError = "Konstante außerhalb des zulässigen Wertebereichs";
+inline const char* const ExprBadConst = "Die Konstante ist nicht vom richtigen Typ %1";
+inline const char* const ExprNothing = "leer";
+inline const char* const ExprTooDeep = "Filterausdruck zu tief verschachtelt";
+inline const char* const ExprTooLarge = "Filterausdruck zu umfangreich";
+inline const char* const InvalidFloat = "'%1' ist kein gültiger Gleitkommawert";
+inline const char* const InvalidDate = "'%1' ist kein gültiges Datum";
+inline const char* const InvalidTime = "'%1' ist keine gültige Zeit";
+inline const char* const InvalidDateTime = "'%1' ist kein gültiges Datum und Zeit";
+}  // namespace msg
+
+}  // namespace vrk
