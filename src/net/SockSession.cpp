@@ -276,6 +276,9 @@ void TSocketSession::Connect() {
   m_cancelRequested = false;
   if (m_isConnected) throw ESockError(QStringLiteral("Bereits verbunden"));
   if (m_socket < 0) CreateSocket(false);
+  // What an earlier connection left unread does not belong to this one.
+  m_recvBuffer.clear();
+  m_lfScanFrom = 0;
 
   bool retried = false;
   for (;;) {
