@@ -504,6 +504,7 @@ void TSocketSession::ReadToStream() {
     m_lastError = winsockError(errno);
     return;
   }
+  if (n == 0) return;  // the peer's close; its own notification follows
   AppendReceived(block, n);
   if (n == kBlockSize) PostReceiveWakeUp();
   if (m_counting) {
