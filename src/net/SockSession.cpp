@@ -26,6 +26,7 @@ const QEvent::Type kReceiveWakeUp = static_cast<QEvent::Type>(QEvent::registerEv
 // Each wait pass blocks at most this long when no event is pending.
 constexpr int kPassMs = 2;
 constexpr int kSendTextArea = 16384;
+constexpr qsizetype kFileStage = 256 * 1024;
 
 const QString kLookupTimedOut = QStringLiteral("Zeitüberschreitung bei Host-Lookup");
 const QString kLookupCancelled = QStringLiteral("Host-Lookup wurde abgebrochen");
@@ -479,12 +480,21 @@ void TSocketSession::StopNotifications() {
   m_writeNotifier->setEnabled(false);
 }
 
+// Received blocks reach the capture file in larger writes; the stage is
+// bounded, so memory stays flat whatever the file size.
+void TSocketSession::FlushFileStage() {
+  if (m_fileStage.isEmpty() || !m_recvFile) return;
+  if (m_recvFile->write(m_fileStage) != m_fileStage.size()) m_fileWriteFailed = true;
+  m_fileStage.resize(0);
+}
+
 void TSocketSession::AppendReceived(const char* data, qint64 n) {
   m_lastReceive.restart();
   if (n <= 0) return;
   if (m_recvFile) {
-    if (m_recvFile->write(data, n) != n) m_lastError = 10055;
+    m_fileStage.append(data, n);
     m_captured += n;
+    if (m_fileStage.size() >= kFileStage) FlushFileStage();
   } else {
     m_recvBuffer.append(data, n);
   }
@@ -693,6 +703,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
   StatusMessage(8, QStringLiteral("CaptureFile"));
   QFile file(path);
   auto restore = [&] {
+    FlushFileStage();
     file.close();
     m_recvFile = nullptr;
     if (!kept.isEmpty()) {  // the file could not be created: keep what was buffered
@@ -702,13 +713,14 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
     m_counting = false;
     m_fileMode = false;
   };
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
     restore();
     throw EFCreateError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(path));
   }
   m_recvFile = &file;
   m_captured = 0;
-  m_lastError = 0;
+  m_fileWriteFailed = false;
+  m_fileStage.reserve(kFileStage + kBlockSize);
   m_receivedBytes = kept.size();
   AppendReceived(kept.constData(), kept.size());
   kept.clear();
@@ -724,9 +736,10 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
     restore();
     throw;
   }
+  FlushFileStage();
   m_recvFile = nullptr;  // later bytes go to the receive buffer again
   qint64 captured = m_captured;
-  bool writeFailed = !file.flush() || file.error() != QFileDevice::NoError;
+  bool writeFailed = m_fileWriteFailed || !file.flush() || file.error() != QFileDevice::NoError;
   if (expected >= 0 && captured > expected) {
     writeFailed = !file.resize(expected) || writeFailed;
     captured = expected;

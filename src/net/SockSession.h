@@ -180,6 +180,7 @@ class TSocketSession : public QObject {
   void PostReceiveWakeUp();
   void StopNotifications();
   void AppendReceived(const char* data, qint64 n);
+  void FlushFileStage();
 
   // Runs wait passes until done() holds. With atLeastOnce, one pass runs even
   // when it holds at the start.
@@ -224,7 +225,9 @@ class TSocketSession : public QObject {
   bool m_connecting = false;
   QByteArray m_recvBuffer;
   QFile* m_recvFile = nullptr;   // the receive buffer while capturing to a file
-  qint64 m_captured = 0;         // bytes in the capture file
+  qint64 m_captured = 0;         // bytes captured into the file (staged ones included)
+  QByteArray m_fileStage;        // captured bytes not yet written to the file
+  bool m_fileWriteFailed = false;
   QFile* m_sendFile = nullptr;   // the send buffer while sending a file
   bool m_isConnected = false;
 
