@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <sys/resource.h>
 #include <thread>
 
 namespace vrk {
@@ -517,6 +518,39 @@ TEST_F(SockSessionTest, TimerKeepsFiringDuringFullBlockLoop) {
   s.CaptureString(text);
   EXPECT_EQ(text.size(), payload.size());
   EXPECT_GE(ticks, 5) << "other events are handled inside the transfer";
+}
+
+// Voluntary context switches of the calling thread: each time it blocked.
+long blockedSoFar() {
+  rusage u{};
+  ::getrusage(RUSAGE_THREAD, &u);
+  return u.ru_nvcsw;
+}
+
+TEST_F(SockSessionTest, WaitHandlesPendingWorkWithoutSleeping) {
+  ScriptedServer server;
+  server.connection().waitForClientClose();
+  server.start();
+  TSocketSession s;
+  s.SetHost(QStringLiteral("127.0.0.1"));
+  s.SetPort(server.port());
+  s.Connect();
+  // A chain of 300 posted events, each posting the next: there is always work
+  // pending, so no pass may block; the last one ends the wait.
+  int remaining = 300;
+  std::function<void()> step = [&] {
+    if (--remaining == 0) {
+      s.Cancel();
+    } else {
+      QMetaObject::invokeMethod(&s, step, Qt::QueuedConnection);
+    }
+  };
+  QMetaObject::invokeMethod(&s, step, Qt::QueuedConnection);
+  const long before = blockedSoFar();
+  s.WaitForPeerClose(60000);
+  const long blocked = blockedSoFar() - before;
+  EXPECT_EQ(remaining, 0);
+  EXPECT_LT(blocked, 30) << "a pass slept although events were pending";
 }
 
 TEST_F(SockSessionTest, StatusTextsFollowReportLevel) {
