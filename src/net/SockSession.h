@@ -56,6 +56,8 @@ class TSocketSession : public QObject {
   static constexpr int kDefaultReceiveTimeOut = 30000;
   // Bytes per receive or send handler call.
   static constexpr int kBlockSize = 16383;
+  // Captured bytes are written to the file in pieces of about this size.
+  static constexpr qsizetype kFileStageSize = 256 * 1024;
 
   explicit TSocketSession(QObject* owner = nullptr);
   ~TSocketSession() override;
