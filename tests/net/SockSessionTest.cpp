@@ -132,7 +132,7 @@ TEST_F(SockSessionTest, ConnectToDottedAddressNeedsNoLookup) {
 
 TEST_F(SockSessionTest, NameIsLookedUpAndProxyTakesPrecedence) {
   ScriptedServer server;
-  server.connection().close();
+  server.connection().waitForClientClose();
   server.start();
   QStringList asked;
   installLookup(20, {}, &asked);
@@ -177,7 +177,7 @@ TEST_F(SockSessionTest, InvalidHostGetsExactlyOneRetry) {
 
 TEST_F(SockSessionTest, RetryCanRepairTheHost) {
   ScriptedServer server;
-  server.connection().close();
+  server.connection().waitForClientClose();
   server.start();
   installLookup(0, {"bad.test"});
   TSocketSession s;
@@ -225,7 +225,7 @@ TEST_F(SockSessionTest, RefusedConnectionFailsAtOnceAndSessionRecovers) {
   EXPECT_EQ(events, QStringList{"failed"});
 
   ScriptedServer server;
-  server.connection().close();
+  server.connection().waitForClientClose();
   server.start();
   s.SetPort(server.port());
   s.Connect();
@@ -426,7 +426,7 @@ TEST_F(SockSessionTest, CaptureStringWithLengthFailsWhenConnectionDrops) {
 
 TEST_F(SockSessionTest, SendingOnADroppedConnectionFails) {
   ScriptedServer server;
-  server.connection().reset();
+  server.connection().sleep(100).reset();  // after the client saw its connect complete
   server.start();
   TSocketSession s;
   s.SetHost(QStringLiteral("127.0.0.1"));
