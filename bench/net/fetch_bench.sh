@@ -64,7 +64,12 @@ run_curl() {
   local t0 t1
   rm -f "$work/out.bin"
   t0=$(now_ns)
-  /usr/bin/time -f '%M' -o "$work/curl.mem" curl -s -o "$work/out.bin" "$url"
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f '%M' -o "$work/curl.mem" curl -s -o "$work/out.bin" "$url"
+  else
+    echo "-" > "$work/curl.mem"
+    curl -s -o "$work/out.bin" "$url"
+  fi
   t1=$(now_ns)
   [ "$(stat -c %s "$work/out.bin")" -eq "$bytes" ] || { echo "curl: short file" >&2; exit 1; }
   echo "$((t1 - t0)) $(cat "$work/curl.mem")"
