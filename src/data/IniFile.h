@@ -1,0 +1,35 @@
+// An initialisation file with the profile-file semantics of the platform the
+// program was first written for: sections and keys are compared without
+// case, blanks around names and values are trimmed, and every other section,
+// key and comment line is kept as it is. There is no cache: every read opens
+// the file and every write rewrites it at once.
+//
+// UI thread only (no locking between processes).
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace vrk {
+
+class TIniFile final {
+ public:
+  explicit TIniFile(QString fileName) : m_fileName(std::move(fileName)) {}
+
+  const QString& fileName() const { return m_fileName; }
+
+  // The value of key in section, or def when the file, section or key is
+  // missing. Values are cut to 2047 characters.
+  QString readString(const QString& section, const QString& key, const QString& def) const;
+  // Writes key=value into section, creating the file, section or key as
+  // needed. Fails with "nach <file> kann nicht geschrieben werden".
+  void writeString(const QString& section, const QString& key, const QString& value);
+  // Every name=value line of the section (trimmed), in file order.
+  QStringList readSectionValues(const QString& section) const;
+  bool sectionExists(const QString& section) const;
+
+ private:
+  QString m_fileName;
+};
+
+}  // namespace vrk

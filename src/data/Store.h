@@ -1,0 +1,195 @@
+// The catalogue store: the database object on the alias, the table objects
+// over the SQLite table files, and the read-only query object.
+//
+// A table is one SQLite file in the database directory holding one table of
+// the same name (FILES.DB holds FILES). The database object resolves the
+// directory from the alias's PATH parameter when it connects; with
+// KeepConnection off it disconnects again as soon as no table or query on it
+// is open. Closing the database closes every table and query on it, so that
+// the table files may be replaced; the next open reconnects.
+//
+// TTable is a cursor over its table in rowid order that never loads the
+// table into memory: the current row's values are read from the scanning
+// statement on demand.
+//
+// UI thread only.
+#pragma once
+
+#include "DataSet.h"
+#include "Sqlite.h"
+
+#include <QStringList>
+
+#include <vector>
+
+namespace vrk {
+
+class TDatabase final {
+ public:
+  // programDir: where the alias registry aliases.ini lives.
+  TDatabase(QString name, QString aliasName, QString databaseName, QString programDir);
+  ~TDatabase();
+  TDatabase(const TDatabase&) = delete;
+  TDatabase& operator=(const TDatabase&) = delete;
+
+  const QString& name() const { return m_name; }
+  const QString& aliasName() const { return m_aliasName; }
+  const QString& databaseName() const { return m_databaseName; }
+  bool keepConnection() const { return m_keepConnection; }
+  void setKeepConnection(bool on) { m_keepConnection = on; }
+
+  // The alias's parameters as name=value lines, read from aliases.ini at
+  // each call. Fails when the alias does not exist.
+  QStringList aliasParams() const;
+
+  bool connected() const { return m_connected; }
+  // Connects: resolves the database directory from the alias. No effect
+  // when connected.
+  void open();
+  // Closes every table and query on this database, then disconnects.
+  void close();
+  // The directory of the table files; requires: connected.
+  const QString& directory() const { return m_directory; }
+
+  // Bookkeeping of the data sets on this database.
+  void attach(TDataSet* dataSet);
+  void detach(TDataSet* dataSet);
+  // A data set on this database closed: disconnect when nothing is open and
+  // the connection is not kept.
+  void dataSetClosed();
+
+ private:
+  QString m_name;
+  QString m_aliasName;
+  QString m_databaseName;
+  QString m_programDir;
+  QString m_directory;
+  bool m_keepConnection = false;
+  bool m_connected = false;
+  std::vector<TDataSet*> m_dataSets;
+};
+
+// Fails with the table layer's message for an alias that is missing.
+QStringList readAliasParams(const QString& programDir, const QString& alias);
+
+class TTable : public TDataSet {
+ public:
+  TTable(QString name, TDatabase* database, QString tableName);
+  ~TTable() override;
+
+  const QString& tableName() const { return m_tableName; }
+  // Path of the table file; requires: the database is connected.
+  QString filePath() const;
+
+  void open() override;
+  void close() override;
+
+  const TFieldDefs& fieldDefs() const override { return m_defs; }
+  void updateFieldDefs() override;
+
+  void first() override;
+  void next() override;
+  void prior() override;
+  void last() override;
+  bool isEmpty() const override { return !m_hasRow; }
+  int recordCount() const override;
+  int recNo() const override;
+
+  void edit() override;
+  void insert() override;
+  void append() override;
+  void post() override;
+  void cancel() override;
+  void deleteRow() override;
+
+  QVariant getFieldValue(const TField& field) const override;
+  void setFieldValue(TField& field, const QVariant& value) override;
+
+  // Groups the posts of a long walk into one transaction: posts made between
+  // beginBatch() and endBatch() reach the file at endBatch() (or at close).
+  void beginBatch();
+  void endBatch();
+
+ protected:
+  // The place where a row-acceptance test plugs in: an SQL condition over
+  // the table's columns that a row must meet to be seen by any reader. The
+  // cursor is rebuilt from it by invalidateCursor(). Empty: every row.
+  virtual QByteArray rowCondition() const { return {}; }
+  // Drops the prepared statements; they are prepared again, with the
+  // current row condition, at the next move.
+  void invalidateCursor();
+
+ private:
+  QByteArray columnList() const;
+  QByteArray whereClause(const char* rowidTest) const;
+  void readDefinitions(sql::Connection& conn);
+  void ensureStatements();
+  // Moves onto the first row with rowid above `after`; false at the end.
+  bool scanFrom(qint64 after);
+  // Positions on the row the seek statement just produced.
+  bool seek(sql::Statement& stmt, qint64 rowid);
+  void setCurrentFromScan();
+  void loadRow() const;
+  QVariant columnValue(sqlite3_stmt* stmt, int column, const TField& field) const;
+  QVariant normalised(const TField& field, const QVariant& value) const;
+  void bindValue(sqlite3_stmt* stmt, int index, const TField& field, const QVariant& value) const;
+
+  TDatabase* m_database;
+  QString m_tableName;
+  QByteArray m_sqlName;
+  TFieldDefs m_defs;
+  sql::Connection m_conn;
+  sql::Statement m_scan;      // rows with rowid > ?1 in rowid order
+  sql::Statement m_before;    // the last row with rowid < ?1
+  sql::Statement m_point;     // one row by rowid
+  bool m_scanLive = false;    // m_scan stands on the current row
+  bool m_hasRow = false;
+  qint64 m_rowid = 0;
+  mutable std::vector<QVariant> m_cache;
+  mutable std::vector<char> m_loaded;
+  std::vector<QVariant> m_edit;
+  std::vector<char> m_assigned;
+  int m_batchDepth = 0;
+  bool m_inTransaction = false;
+};
+
+// A read-only query: runs its SQL on a connection to the file of the table
+// that the statement's FROM names and keeps the (small) result in memory.
+class TQuery final : public TDataSet {
+ public:
+  TQuery(QString name, TDatabase* database);
+  ~TQuery() override;
+
+  QStringList& sql() { return m_sql; }
+
+  void open() override;
+  void close() override;
+
+  void first() override;
+  void next() override;
+  void prior() override;
+  void last() override;
+  bool isEmpty() const override { return m_rows.empty(); }
+  int recordCount() const override { return static_cast<int>(m_rows.size()); }
+  int recNo() const override { return m_rows.empty() ? 0 : m_index + 1; }
+
+  void edit() override { readOnlyError(); }
+  void insert() override { readOnlyError(); }
+  void append() override { readOnlyError(); }
+  void post() override {}
+  void cancel() override {}
+  void deleteRow() override { readOnlyError(); }
+
+  QVariant getFieldValue(const TField& field) const override;
+  void setFieldValue(TField&, const QVariant&) override { readOnlyError(); }
+
+ private:
+  [[noreturn]] static void readOnlyError();
+
+  TDatabase* m_database;
+  QStringList m_sql;
+  std::vector<std::vector<QVariant>> m_rows;
+  int m_index = 0;
+};
+
+}  // namespace vrk

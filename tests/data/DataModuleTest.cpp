@@ -1,0 +1,109 @@
+#include "CatalogueFixture.h"
+#include "ErrorCapture.h"
+#include "Schema.h"
+#include "VRKSearchData.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace vrk;
+using test::CatalogueFixture;
+using test::filesRow;
+
+namespace {
+
+// Records every row the store writes, so a test can tell which rows a walk
+// touched.
+void logUpdates(CatalogueFixture& fx) {
+  fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("CREATE TABLE written (name TEXT)"));
+  fx.exec(QStringLiteral("FILES.DB"),
+          QStringLiteral("CREATE TRIGGER log AFTER UPDATE ON FILES BEGIN INSERT INTO written VALUES (new.FileName); END"));
+}
+
+test::Row allYes(const QString& name) {
+  test::Row r = filesRow(name, 1);
+  for (const char* c : schema::flagColumns()) r[QString::fromLatin1(c)] = true;
+  return r;
+}
+
+}  // namespace
+
+TEST(DataModule, CreationReadsSettingsAndAliasAndDestructionWritesThemBack) {
+  CatalogueFixture fx;
+  QFile ini(QDir(fx.programDir()).filePath(QStringLiteral("VRK.ini")));
+  ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+  ini.write("[Options]\r\nMirror=http://m.example\r\nAskConnect=0\r\n");
+  ini.close();
+  {
+    test::ErrorCapture errors;
+    TVRKData data(fx.programDir());
+    EXPECT_TRUE(errors.messages().isEmpty());
+    EXPECT_EQ(data.Mirror, QStringLiteral("http://m.example"));
+    EXPECT_FALSE(data.AskConnect);
+    EXPECT_TRUE(data.UnzipFile);
+    EXPECT_EQ(data.AliasParams(), QStringList{QStringLiteral("PATH=") + fx.dbDir()});
+    data.Host = QStringLiteral("changed.example");
+    data.UseProxy = false;
+  }
+  TIniFile check(QDir(fx.programDir()).filePath(QStringLiteral("VRK.ini")));
+  EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("changed.example"));
+  EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("UseProxy"), QString()), QStringLiteral("0"));
+  EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("AskConnect"), QString()), QStringLiteral("0"));
+}
+
+TEST(DataModule, MissingAliasReachesTheErrorDisplayAndLeavesAliasParamsEmpty) {
+  test::TempDir dir;
+  test::ErrorCapture errors;
+  TVRKData data(dir.path());
+  EXPECT_EQ(errors.messages(), QStringList{QStringLiteral("the alias does not exist")});
+  EXPECT_TRUE(data.AliasParams().isEmpty());
+  // The settings were read before the failing step.
+  EXPECT_EQ(data.Proxy, QStringLiteral("localhost"));
+}
+
+TEST(DataModule, NormaliseFlagsStoresNoForEmptyFlagsKeepsYesAndSkipsAllYesRows) {
+  CatalogueFixture fx;
+  test::Row mixed = filesRow(QStringLiteral("mixed.zip"), 1);
+  mixed[QStringLiteral("D50")] = true;
+  mixed[QStringLiteral("Free")] = false;  // stored no: assigned no again
+  fx.addFiles({mixed, allYes(QStringLiteral("yes.zip")), filesRow(QStringLiteral("empty.zip"), 2)});
+  logUpdates(fx);
+
+  test::ErrorCapture errors;
+  TVRKData data(fx.programDir());
+  data.NormaliseFlags();
+  EXPECT_TRUE(errors.messages().isEmpty());
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE ") +
+                                                      QStringLiteral("D10 IS NULL OR Free IS NULL OR K10 IS NULL OR WithSource IS NULL")),
+            QVariant(0));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D50 FROM FILES WHERE FileName='mixed.zip'")), QVariant(1));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D10 FROM FILES WHERE FileName='empty.zip'")), QVariant(0));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT group_concat(name) FROM written")),
+            QVariant(QStringLiteral("mixed.zip,empty.zip")));
+}
+
+TEST(DataModule, NormaliseFlagsOnAnEmptyTableInsertsNothing) {
+  CatalogueFixture fx;
+  test::ErrorCapture errors;
+  TVRKData data(fx.programDir());
+  data.NormaliseFlags();
+  EXPECT_EQ(data.tbFiles.state(), TDataSetState::dsBrowse);
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES")), QVariant(0));
+}
+
+TEST(DataModule, NormaliseFlagsErrorEndsTheWalkAndReachesTheCaller) {
+  CatalogueFixture fx;
+  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 2), filesRow(QStringLiteral("c.zip"), 3)});
+  fx.exec(QStringLiteral("FILES.DB"),
+          QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON FILES WHEN old.FileCatID=2 BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+  test::ErrorCapture errors;
+  {
+    TVRKData data(fx.programDir());
+    EXPECT_THROW(data.NormaliseFlags(), EDatabaseError);
+  }
+  // The row before the failing one stays written; the one after is untouched.
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D10 FROM FILES WHERE FileCatID=1")), QVariant(0));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D10 IS NULL FROM FILES WHERE FileCatID=3")), QVariant(1));
+}
