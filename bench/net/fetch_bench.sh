@@ -5,13 +5,13 @@
 # Prints throughput, the ratio to curl, the longest gap between two ticks of
 # a 10 ms timer during the download, and the peak memory.
 #
-# Builds nothing: uses an existing vrk (default build/bin/vrk).
+# Builds nothing: uses an existing vrk, $BUILD/bin/vrk (BUILD as in
+# bench/lib.sh, a Release build) unless a path is given.
 #   bench/net/fetch_bench.sh [path/to/vrk]
 # Environment: SIZE_MIB (default 256), RUNS (default 3).
-set -euo pipefail
+. "$(dirname "$0")/../lib.sh"
 
-root=$(cd "$(dirname "$0")/../.." && pwd)
-vrk=${1:-$root/build/bin/vrk}
+vrk=${1:-$BIN/vrk}
 size_mib=${SIZE_MIB:-256}
 runs=${RUNS:-3}
 [ -x "$vrk" ] || { echo "no vrk at $vrk (build the 'vrk' target first)" >&2; exit 1; }
