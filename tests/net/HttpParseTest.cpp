@@ -5,6 +5,8 @@
 #include "QtPrinters.h"
 #include "SockError.h"
 
+#include <QRandomGenerator>
+
 #include <gtest/gtest.h>
 
 namespace vrk {
@@ -176,6 +178,33 @@ TEST(ParseContentLength, OnlyOnePlainNumberCounts) {
       {{"X-Content-Length: 5\r\n"}, -1},
   };
   for (const auto& [lines, want] : cases) EXPECT_EQ(ParseContentLength(lines), want) << lines.join('|').toStdString();
+}
+
+// Random texts from the characters that matter: every URL either fails with
+// one of the two errors or gives a path that starts with "/" and fits, and a
+// port in range.
+TEST(SplitUrl, RandomTextsKeepTheInvariants) {
+  const QString alphabet = QStringLiteral("/:h1.0x9 -");
+  QRandomGenerator gen(7);
+  for (int i = 0; i < 20000; ++i) {
+    QString url;
+    const int length = static_cast<int>(gen.bounded(40));
+    for (int k = 0; k < length; ++k) url += alphabet[static_cast<int>(gen.bounded(alphabet.size()))];
+    if (gen.bounded(4) == 0) url += QString(300, QLatin1Char('p'));
+    try {
+      const TUrlParts p = SplitUrl(url, QStringLiteral("caller"), 0);
+      ASSERT_TRUE(p.Path.startsWith(QLatin1Char('/'))) << url.toStdString();
+      ASSERT_LE(p.Path.size(), kMaxPathLength);
+      ASSERT_GE(p.Port, 1);
+      ASSERT_LE(p.Port, 65535);
+      ASSERT_FALSE(p.Host.contains(QLatin1Char('/')));
+    } catch (const EConvertError&) {
+    } catch (const ESockError&) {
+      ASSERT_TRUE(url.isEmpty());
+    }
+    ParseReplyStatus(url);
+    ParseContentLength({url});
+  }
 }
 
 }  // namespace
