@@ -238,6 +238,19 @@ TEST_F(FilterTableTest, StoreFiltersCombineAndAreDroppedByHandle) {
   EXPECT_THROW(m_table->addFilter(QByteArray("garbage")), EDatabaseError);
 }
 
+TEST_F(FilterTableTest, FilterTheStoreNoLongerKnowsIsMadeAfreshOnActivation) {
+  m_table->open();
+  // Handles are handed out in order: learn the one the table's own filter
+  // will get.
+  const TExprParser probe(m_table.get(), QStringLiteral("FileCatID=5"), {});
+  const auto probeHandle = m_table->addFilter(probe.filterData());
+  m_table->dropFilter(probeHandle);
+  m_table->setFilter(QStringLiteral("D10"));  // kept, not active
+  m_table->dropFilter(probeHandle + 1);        // gone behind the table's back
+  m_table->setFiltered(true);
+  EXPECT_EQ(walk(), (QStringList{QStringLiteral("a.zip"), QStringLiteral("d.zip")}));
+}
+
 TEST_F(FilterTableTest, NormaliseFlagsWalksOnlyPassingRows) {
   TVRKData data(m_dir.path());
   data.tbFiles.open();

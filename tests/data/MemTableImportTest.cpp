@@ -394,3 +394,16 @@ TEST(MemTableDataModule, ResultTableHasTheFilesShapeAndItsDataSource) {
   EXPECT_EQ(f(data.mtFiles, "VRKDir")->asString(), QStringLiteral("d50/comp"));
   EXPECT_EQ(f(data.mtFiles, "FileName")->asString(), QStringLiteral("a.zip"));
 }
+
+TEST(MemTableImportFromStore, OnlyRowsPassingTheSourcesFilterAreCopied) {
+  CatalogueFixture fx;
+  fx.addGeneratedFiles(30);  // categories 1..7 in turn
+  Store s(fx);
+  s.files.setFilter(QStringLiteral("FileCatID=3"));
+  s.files.setFiltered(true);
+  TMemoryTable t(QStringLiteral("mtFiles"));
+  EXPECT_EQ(t.importRows(&s.files, 0, ImportReplace), 4);  // rows 2, 9, 16, 23
+  EXPECT_EQ(fileNames(t), (QStringList{"Entry2.zip", "Entry9.zip", "Entry16.zip", "Entry23.zip"}));
+  EXPECT_TRUE(s.files.Filtered());  // left as it is
+  EXPECT_FALSE(s.files.active());
+}

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Download benchmark of the HTTP component: a large file from nginx on
+# 127.0.0.1 into a file, through `vrk fetch` (plain, and with a status-bar
+# like handler on every packet), side by side with `curl -o` in the same run.
+# Prints throughput, the ratio to curl, the longest gap between two ticks of
+# a 10 ms timer during the download, and the peak memory.
+#
+# Builds nothing: uses an existing vrk, $BUILD/bin/vrk (BUILD as in
+# bench/lib.sh, a Release build) unless a path is given.
+#   bench/net/fetch_bench.sh [path/to/vrk]
+# Environment: SIZE_MIB (default 256), RUNS (default 3).
+. "$(dirname "$0")/../lib.sh"
+
+vrk=${1:-$BIN/vrk}
+size_mib=${SIZE_MIB:-256}
+runs=${RUNS:-3}
+[ -x "$vrk" ] || { echo "no vrk at $vrk (build the 'vrk' target first)" >&2; exit 1; }
+for p in nginx curl python3; do
+  command -v "$p" >/dev/null || [ -x "/usr/sbin/$p" ] || { echo "$p is not installed" >&2; exit 1; }
+done
+nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+
+work=$(mktemp -d /tmp/vrkbench-XXXXXX)
+nginx_pid=
+cleanup() {
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+mkdir -p "$work/www" "$work/logs" "$work/tmp"
+head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
+user_line=; [ "$(id -u)" -eq 0 ] && user_line="user root;"
+cat > "$work/nginx.conf" <<CONF
+daemon off;
+master_process off;
+$user_line
+pid $work/nginx.pid;
+error_log $work/logs/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $work/tmp/body;
+  proxy_temp_path $work/tmp/proxy;
+  fastcgi_temp_path $work/tmp/fastcgi;
+  uwsgi_temp_path $work/tmp/uwsgi;
+  scgi_temp_path $work/tmp/scgi;
+  sendfile on;
+  server { listen 127.0.0.1:$port; root $work/www; }
+}
+CONF
+"$nginx_bin" -p "$work" -c "$work/nginx.conf" -e "$work/logs/error.log" &
+nginx_pid=$!
+for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.05; done
+
+url="http://127.0.0.1:$port/big.bin"
+bytes=$((size_mib * 1024 * 1024))
+now_ns() { date +%s%N; }
+mbps() { python3 -c "print(f'{$bytes / ($1 / 1e9) / 1e6:.1f}')"; }
+
+declare -A best
+run_curl() {
+  local t0 t1
+  rm -f "$work/out.bin"
+  t0=$(now_ns)
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f '%M' -o "$work/curl.mem" curl -s -o "$work/out.bin" "$url"
+  else
+    echo "-" > "$work/curl.mem"
+    curl -s -o "$work/out.bin" "$url"
+  fi
+  t1=$(now_ns)
+  [ "$(stat -c %s "$work/out.bin")" -eq "$bytes" ] || { echo "curl: short file" >&2; exit 1; }
+  echo "$((t1 - t0)) $(cat "$work/curl.mem")"
+}
+run_vrk() {
+  local t0 t1 line
+  rm -f "$work/out.bin"
+  t0=$(now_ns)
+  "$vrk" fetch --stats "$@" -o "$work/out.bin" "$url" 2> "$work/vrk.err"
+  t1=$(now_ns)
+  cmp -s "$work/out.bin" "$work/www/big.bin" || { echo "vrk: file differs" >&2; cat "$work/vrk.err" >&2; exit 1; }
+  line=$(grep '^stats:' "$work/vrk.err")
+  # wall_ns gap_ms peak_kib
+  echo "$((t1 - t0)) $(sed -E 's/.*max_tick_gap_ms=([0-9.]+).*peak_rss_kib=([0-9]+).*/\1 \2/' <<<"$line")"
+}
+
+echo "file: ${size_mib} MiB from nginx on 127.0.0.1, $runs runs each, best wall time (process start included)"
+curl_best=; vrk_best=; vrkh_best=
+curl_mem=0; vrk_gap=0; vrkh_gap=0; vrk_mem=0; vrkh_mem=0
+for i in $(seq "$runs"); do
+  read -r t m < <(run_curl)
+  [ -z "$curl_best" ] || [ "$t" -lt "$curl_best" ] && curl_best=$t; curl_mem=$m
+  read -r t g m < <(run_vrk)
+  [ -z "$vrk_best" ] || [ "$t" -lt "$vrk_best" ] && vrk_best=$t
+  vrk_gap=$(python3 -c "print(max($vrk_gap, $g))"); vrk_mem=$m
+  read -r t g m < <(run_vrk --status-handler)
+  [ -z "$vrkh_best" ] || [ "$t" -lt "$vrkh_best" ] && vrkh_best=$t
+  vrkh_gap=$(python3 -c "print(max($vrkh_gap, $g))"); vrkh_mem=$m
+done
+
+printf '%-28s %10s %8s %14s %14s\n' "" "MB/s" "vs curl" "max gap (ms)" "peak RSS (KiB)"
+printf '%-28s %10s %8s %14s %14s\n' "curl -o" "$(mbps "$curl_best")" "1.00" "-" "$curl_mem"
+printf '%-28s %10s %8s %14s %14s\n' "vrk fetch" "$(mbps "$vrk_best")" \
+  "$(python3 -c "print(f'{$curl_best / $vrk_best:.2f}')")" "$vrk_gap" "$vrk_mem"
+printf '%-28s %10s %8s %14s %14s\n' "vrk fetch --status-handler" "$(mbps "$vrkh_best")" \
+  "$(python3 -c "print(f'{$curl_best / $vrkh_best:.2f}')")" "$vrkh_gap" "$vrkh_mem"
+echo "max gap: longest interval between two ticks of a 10 ms timer during the download (worst run)"

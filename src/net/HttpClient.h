@@ -1,0 +1,87 @@
+// THttpClient: fetches one URL with an HTTP/1.0 GET over a TSocketSession,
+// directly or through an HTTP proxy, and follows redirections.
+//
+// The reply header goes into the text Header or the file it names
+// (OutputFileMode), the body into the text Body or the file it names
+// (InputFileMode). Texts hold each byte as one Latin-1 character. An HTTP
+// error status is no error of the GET: it is reported only through OnFailure
+// (and the absence of OnSuccess). Socket, file and protocol failures raise.
+//
+// UI thread only; one GET at a time. The GET returns when the transfer is
+// over; the session's events are raised on the caller's thread meanwhile.
+#pragma once
+
+#include "HttpParse.h"
+#include "SockSession.h"
+
+namespace vrk {
+
+// Request kinds; the program sends only GET.
+enum CmdType : int { cmdGET = 0 };
+
+using TCmdEvent = std::function<void(QObject* Sender, int Cmd)>;
+using TRedirectEvent = std::function<void(QObject* Sender, bool& Handled)>;
+
+class THttpClient : public TSocketSession {
+ public:
+  // Passes of one GET (the first request and its redirections).
+  static constexpr int kMaxPasses = 20;
+  // Longest reply line, and most header lines after the status line.
+  static constexpr int kMaxReplyLine = 64 * 1024;
+  static constexpr int kMaxHeaderLines = 1000;
+  // After a body of announced length: how long to let the peer close first.
+  static constexpr int kCloseGraceMs = 200;
+
+  explicit THttpClient(QObject* owner = nullptr);
+  ~THttpClient() override;
+
+  const QString& Body() const { return m_body; }
+  void SetBody(const QString& body) { m_body = body; }
+  const QString& Header() const { return m_header; }
+  void SetHeader(const QString& header) { m_header = header; }
+  THeaderInfo& HeaderInfo() { return m_headerInfo; }
+  const THeaderInfo& HeaderInfo() const { return m_headerInfo; }
+  bool InputFileMode() const { return m_inputFileMode; }
+  void SetInputFileMode(bool on) { m_inputFileMode = on; }
+  bool OutputFileMode() const { return m_outputFileMode; }
+  void SetOutputFileMode(bool on) { m_outputFileMode = on; }
+
+  // The URL of the current (or last) pass, the path sent, the request lines.
+  const QString& Url() const { return m_url; }
+  const QString& Path() const { return m_path; }
+  const QStringList& RequestLines() const { return m_requestLines; }
+  // The reply status of the last pass.
+  int StatusCode() const { return ReplyCode(); }
+
+  // Runs the GET of url, including any redirections.
+  void Get(const QString& url);
+
+  // Ends the wait the session is in (the time-out timer calls it).
+  void Abort() override;
+
+  TNotifyEvent OnAboutToSend;
+  TCmdEvent OnSuccess;
+  TCmdEvent OnFailure;
+  TRedirectEvent OnRedirect;
+  TNotifyEvent OnAuthenticationNeeded;
+
+ private:
+  // One pass; returns true when another pass is to run.
+  bool RunPass();
+  void ReadReplyHeader(QStringList& headerLines);
+  void ReadBody(qint64 contentLength);
+
+  QString m_body = QStringLiteral("Default.htm");
+  QString m_header = QStringLiteral("Head.txt");
+  THeaderInfo m_headerInfo;
+  bool m_inputFileMode = false;
+  bool m_outputFileMode = false;
+
+  int m_cmd = cmdGET;
+  QString m_url;
+  QString m_path;
+  QStringList m_requestLines;
+  QString m_receivedCookie;
+};
+
+}  // namespace vrk

@@ -1,0 +1,39 @@
+// Errors of the network layer and the text of a socket error number.
+//
+// Socket error numbers are the classic Windows Sockets numbers (10061 for a
+// refused connection and so on); POSIX errno values are mapped onto them in
+// one place, winsockError(), so that every message reads the same on every
+// platform.
+#pragma once
+
+#include "Exception.h"
+
+namespace vrk {
+
+// A failure of the socket session or of the HTTP transfer on top of it.
+class ESockError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A transfer ended by Cancel (or by the time-out through Abort).
+class EAbortError : public ESockError {
+ public:
+  using ESockError::ESockError;
+};
+
+// A file that a transfer writes could not be created.
+class EFCreateError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Socket error number for a POSIX errno value; numbers without a counterpart
+// are returned as they are (ErrorText then calls them unknown).
+int winsockError(int posixErrno);
+
+// "" for 0, "10061:Connection refused" for a known number, otherwise
+// "Unbekannte Fehlernummer " followed by the number.
+QString socketErrorText(int error);
+
+}  // namespace vrk

@@ -1,0 +1,245 @@
+// TSocketSession: an asynchronous TCP client session that blocks its caller
+// while keeping the user-interface thread alive.
+//
+// A session owns one TCP socket at a time. It resolves the server's name,
+// connects (to the proxy when one is set, else to the host) and moves bytes
+// between the socket and two buffers. Every blocking operation is a wait
+// loop: each pass handles whatever events are pending and, when nothing is,
+// waits at most 2 ms for the next one, until its condition holds. Socket
+// readiness, look-up completion, timer ticks and the window system's own
+// events (clicks, repaints) are therefore all handled on the one thread,
+// nested inside Connect, ReadLn, CaptureFile and the other waits.
+//
+// Events are assignable slots (std::function); an unbound slot is skipped.
+// Exceptions thrown while a socket notification is handled (including those
+// of the program's own event handlers) are discarded.
+//
+// UI thread only. One connection at a time; Connect refuses while connected.
+#pragma once
+
+#include "SockError.h"
+#include "ThreadTimer.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+class QFile;
+class QSocketNotifier;
+class QTimer;
+
+namespace vrk {
+
+using TNotifyEvent = std::function<void(QObject* Sender)>;
+using THandlerEvent = std::function<void(QObject* Sender, bool& Handled)>;
+using TOnHostResolved = std::function<void(QObject* Sender)>;
+using TOnStatus = std::function<void(QObject* Sender, const QString& Status)>;
+
+// The asynchronous name look-up behind the session. It is started with a
+// name and a context object and must call done(error, address) later on the
+// UI thread (never from inside the call), address being the first IPv4
+// address in host byte order. If the context object is destroyed first, done
+// must not be called. Tests install their own to simulate a slow or failing
+// resolver.
+using THostLookup = std::function<void(const QString& name, QObject* context,
+                                       std::function<void(int error, quint32 address)> done)>;
+
+class TSocketSession : public QObject {
+ public:
+  // Longest silence while a reply is awaited before ReadLn and the captures
+  // give up (milliseconds).
+  static constexpr int kDefaultReceiveTimeOut = 30000;
+  // Bytes per receive or send handler call.
+  static constexpr int kBlockSize = 16383;
+  // Captured bytes are written to the file in pieces of about this size.
+  static constexpr qsizetype kFileStageSize = 256 * 1024;
+
+  explicit TSocketSession(QObject* owner = nullptr);
+  ~TSocketSession() override;
+  TSocketSession(const TSocketSession&) = delete;
+  TSocketSession& operator=(const TSocketSession&) = delete;
+
+  // Replaces the process-wide name look-up and returns the previous one; an
+  // empty function restores the system resolver.
+  static THostLookup SetHostLookup(THostLookup lookup);
+
+  // --- Properties
+  const QString& Host() const { return m_host; }
+  void SetHost(const QString& host) { m_host = host; }
+  int Port() const { return m_port; }
+  void SetPort(int port) { m_port = port; }
+  const QString& Proxy() const { return m_proxy; }
+  void SetProxy(const QString& proxy) { m_proxy = proxy; }
+  int ProxyPort() const { return m_proxyPort; }
+  void SetProxyPort(int port) { m_proxyPort = port; }
+  // Limit for name look-up and connect in ms; 0 means none.
+  int TimeOut() const { return m_timeOut; }
+  void SetTimeOut(int ms) { m_timeOut = ms; }
+  int ReportLevel() const { return m_reportLevel; }
+  void SetReportLevel(int level) { m_reportLevel = level; }
+  // Longest silence while ReadLn or a capture waits for data; 0 means none.
+  int ReceiveTimeOut() const { return m_receiveTimeOut; }
+  void SetReceiveTimeOut(int ms) { m_receiveTimeOut = ms; }
+
+  // --- State
+  bool IsConnected() const { return m_isConnected; }
+  bool Counting() const { return m_counting; }
+  bool CancelRequested() const { return m_cancelRequested; }
+  bool TimedOut() const { return m_timedOut; }
+  bool EventOk() const { return m_eventOk; }
+  int LastError() const { return m_lastError; }
+  const QString& Status() const { return m_status; }
+  qint64 SentBytes() const { return m_sentBytes; }
+  qint64 ReceivedBytes() const { return m_receivedBytes; }
+  qint64 TotalBytes() const { return m_totalBytes; }
+  void SetTotalBytes(qint64 n) { m_totalBytes = n; }
+  const QString& ReplyText() const { return m_replyText; }
+  std::int16_t ReplyCode() const { return m_replyCode; }
+  // Lines describing the socket layer, filled by the first session.
+  const QStringList& Info() const { return m_info; }
+  // Bytes received but not yet taken by ReadLn or a capture.
+  qint64 PendingBytes() const { return m_recvBuffer.size(); }
+  // The remote IPv4 address of the last resolution, host byte order.
+  quint32 RemoteAddress() const { return m_remoteAddress; }
+  // Read wake-ups the session has posted to itself after a full block.
+  int ReceiveWakeUps() const { return m_receiveWakeUps; }
+
+  // --- Operations
+  // Resolves and connects. Raises ESockError.
+  virtual void Connect();
+  // Closes the socket (raising OnDisconnect) and makes a fresh one.
+  virtual void Disconnect();
+  // Writeln the command, then ReadLn the reply into ReplyText/ReplyCode.
+  virtual QString Transaction(const QString& command);
+  // Called by the time-out timer and on destruction; nothing in the session.
+  virtual void Abort();
+  void Cancel();
+
+  // Queues the bytes and waits until they are sent. length 0 means up to the
+  // first zero byte.
+  void SendBuffer(const char* data, quint16 length);
+  void Write(const QString& text);
+  void Writeln(const QString& text);
+  // One received line through its LF (a CR before it included), each byte
+  // one Latin-1 character. With maxLength >= 0, a line longer than that
+  // fails with ESockError.
+  QString ReadLn(int maxLength = -1);
+  void SendFile(const QString& path);
+  // Writes what is buffered and everything received until the connection
+  // ends into the file (created anew). With expected >= 0 the capture also
+  // ends once that many bytes are in the file, and the file is cut there.
+  // Returns the number of bytes in the file.
+  qint64 CaptureFile(const QString& path, qint64 expected = -1);
+  // Collects received bytes (Latin-1) into text: until the connection ends
+  // (length -1) or until text holds at least length bytes.
+  void CaptureString(QString& text, qint64 length = -1);
+  // Handles events until the peer has closed the connection or ms have
+  // passed. Returns true when the connection is closed.
+  bool WaitForPeerClose(int ms);
+
+  void StatusMessage(int level, const QString& text);
+  QString ErrorText(int error);
+  void CheckSocketError(int tolerated, QString& text);
+
+  // --- Events
+  TNotifyEvent OnConnect;
+  TNotifyEvent OnDisconnect;
+  THandlerEvent OnInvalidHost;
+  TOnHostResolved OnHostResolved;
+  TOnStatus OnStatus;
+  TNotifyEvent OnConnectionFailed;
+  TNotifyEvent OnPacketRecvd;
+  TNotifyEvent OnPacketSent;
+
+ protected:
+  bool event(QEvent* e) override;
+  void SetReplyCode(std::int16_t code) { m_replyCode = code; }
+
+ private:
+  enum class SocketEvent { Read, Write, OutOfBand, Accept, Connect, Close };
+
+  void InitSockets();
+  void CreateSocket(bool first);
+  void ResolveHost();
+  void RequestCloseSocket();
+  void StartTimer();
+  void StopTimer();
+  void TimerFired();
+
+  // Notification dispatch.
+  void Dispatch(const std::function<void()>& handler);
+  void HandleSocketEvent(SocketEvent kind, int error);
+  void OnReadReady();
+  void OnWriteReady();
+  void ReadToStream();
+  void WriteFromStream();
+  void PostSendWakeUp();
+  void PostReceiveWakeUp();
+  void StopNotifications();
+  void AppendReceived(const char* data, qint64 n);
+  void FlushFileStage();
+
+  // Runs wait passes until done() holds. With atLeastOnce, one pass runs even
+  // when it holds at the start.
+  void WaitUntil(const std::function<bool()>& done, bool atLeastOnce = false);
+  void WaitPass();
+  bool ReceiveStalled() const;
+  void ConsumeReceived(qint64 n);
+
+  QString m_host;
+  int m_port = 0;
+  QString m_proxy;
+  int m_proxyPort = 0;
+  int m_timeOut = 0;
+  int m_reportLevel = 0;
+  int m_receiveTimeOut = kDefaultReceiveTimeOut;
+
+  bool m_counting = false;
+  bool m_busy = false;
+  QStringList m_info;
+  qint64 m_sentBytes = 0;
+  bool m_cancelRequested = false;
+  bool m_destroying = false;
+  int m_lastError = 0;
+  QString m_status;
+  TThreadTimer* m_timer = nullptr;
+  QByteArray m_sendBuffer;
+  QByteArray m_spareSend;
+  QByteArray m_spareRecv;
+  bool m_eventOk = true;
+  bool m_timedOut = false;
+  qint64 m_totalBytes = 0;
+  qint64 m_receivedBytes = 0;
+  bool m_lookupDone = false;
+  quint32 m_remoteAddress = 0;
+  quint32 m_lookupAddress = 0;
+  unsigned m_lookupSequence = 0;
+  QString m_replyText;
+  std::int16_t m_replyCode = 0;
+  bool m_sendDone = false;
+  bool m_fileMode = false;
+  int m_socket = -1;
+  bool m_connecting = false;
+  QByteArray m_recvBuffer;
+  QFile* m_recvFile = nullptr;   // the receive buffer while capturing to a file
+  qint64 m_captured = 0;         // bytes captured into the file (staged ones included)
+  QByteArray m_fileStage;        // captured bytes not yet written to the file
+  bool m_fileWriteFailed = false;
+  QFile* m_sendFile = nullptr;   // the send buffer while sending a file
+  bool m_isConnected = false;
+
+  QSocketNotifier* m_readNotifier = nullptr;
+  QSocketNotifier* m_writeNotifier = nullptr;
+  QTimer* m_pass = nullptr;      // bounds each wait pass to 2 ms
+  int m_waitDepth = 0;
+  QElapsedTimer m_lastReceive;   // since the last bytes arrived (or the wait began)
+  int m_receiveWakeUps = 0;
+  qint64 m_lfScanFrom = 0;       // receive buffer bytes already known to hold no LF
+};
+
+}  // namespace vrk

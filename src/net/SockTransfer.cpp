@@ -1,0 +1,241 @@
+// The session's transfer operations: sending text, buffers and files, and
+// taking received bytes as lines, into a file or into a text. Each waits in
+// the session's wait passes (see SockSession.h).
+#include "SockSession.h"
+
+#include <QFile>
+
+namespace vrk {
+namespace {
+
+// The send text area of Write holds at most this many characters.
+constexpr int kSendTextArea = 16384;
+const QString kReceiveTimedOut = QStringLiteral("Zeitüberschreitung beim Empfang");
+
+}  // namespace
+
+// --- Sending -----------------------------------------------------------------------
+
+void TSocketSession::SendBuffer(const char* data, quint16 length) {
+  StatusMessage(4, QStringLiteral("Puffer senden"));
+  if (m_cancelRequested) return;
+  qint64 n = length;
+  if (n == 0) n = static_cast<qint64>(qstrnlen(data, 0xFFFF));
+  if (n == 0) return;  // nothing to send would never be reported as sent
+  m_sendBuffer.append(data, n);
+  m_sendDone = false;
+  PostSendWakeUp();
+  WaitUntil([this] { return m_sendDone || m_cancelRequested || !m_isConnected; });
+  if (m_cancelRequested) {
+    m_cancelRequested = false;
+    throw EAbortError(QStringLiteral("Socket-send abgebrochen"));
+  }
+  if (!m_sendDone) {
+    m_sendBuffer.clear();
+    throw ESockError(QStringLiteral("Verbindung beim Senden unterbrochen"));
+  }
+}
+
+void TSocketSession::Write(const QString& text) {
+  StatusMessage(8, QStringLiteral("Write"));
+  QByteArray area = text.toLatin1().left(kSendTextArea);
+  const qsizetype zero = area.indexOf('\0');
+  if (zero >= 0) area.truncate(zero);
+  SendBuffer(area.constData(), 0);
+}
+
+void TSocketSession::Writeln(const QString& text) {
+  StatusMessage(8, QStringLiteral("Writeln"));
+  Write(text + QStringLiteral("\r\n"));
+}
+
+void TSocketSession::SendFile(const QString& path) {
+  StatusMessage(8, QStringLiteral("SendFile"));
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    throw Exception(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(path));
+  QByteArray kept;
+  kept.swap(m_sendBuffer);
+  m_counting = true;
+  m_fileMode = true;
+  m_sendFile = &file;
+  m_sendDone = false;
+  m_sentBytes = 0;
+  m_totalBytes = file.size();
+  auto restore = [&] {
+    file.close();
+    m_sendFile = nullptr;
+    m_sendBuffer.swap(kept);
+    m_counting = false;
+    m_fileMode = false;
+  };
+  PostSendWakeUp();
+  try {
+    WaitUntil([this] { return m_sendDone || m_cancelRequested || m_totalBytes <= 0 || !m_isConnected; });
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  if (m_cancelRequested) {
+    m_cancelRequested = false;
+    throw EAbortError(QStringLiteral("Socket-send abgebrochen"));
+  }
+  if (!m_sendDone && m_totalBytes > 0)
+    throw ESockError(QStringLiteral("Verbindung beim Senden unterbrochen"));
+}
+
+// --- Receiving -----------------------------------------------------------------------
+
+void TSocketSession::ConsumeReceived(qint64 n) {
+  m_spareRecv.clear();
+  m_spareRecv.append(m_recvBuffer.constData() + n, m_recvBuffer.size() - n);
+  m_recvBuffer.clear();
+  m_recvBuffer.swap(m_spareRecv);
+  m_lfScanFrom = 0;
+}
+
+QString TSocketSession::ReadLn(int maxLength) {
+  StatusMessage(8, QStringLiteral("ReadLn"));
+  m_lastReceive.restart();
+  qsizetype lf = -1;
+  bool tooLong = false;
+  WaitUntil([&] {
+    lf = m_recvBuffer.indexOf('\n', m_lfScanFrom);
+    if (lf >= 0) return true;
+    m_lfScanFrom = m_recvBuffer.size();
+    if (m_cancelRequested) return true;
+    if (maxLength >= 0 && m_recvBuffer.size() > maxLength) return tooLong = true;
+    return !m_isConnected || ReceiveStalled();
+  });
+  if (m_cancelRequested) throw EAbortError(QStringLiteral("Socket-readln abgebrochen"));
+  if (lf >= 0 && (maxLength < 0 || lf + 1 <= maxLength)) {
+    const QString line = QString::fromLatin1(m_recvBuffer.constData(), lf + 1);
+    ConsumeReceived(lf + 1);
+    return line;
+  }
+  if (lf >= 0 || tooLong)
+    throw ESockError(QStringLiteral("Zeile länger als %1 Bytes").arg(maxLength));
+  if (!m_isConnected) throw ESockError(QStringLiteral("Verbindung vor dem Zeilenende geschlossen"));
+  throw ESockError(kReceiveTimedOut);
+}
+
+QString TSocketSession::Transaction(const QString& command) {
+  StatusMessage(8, QStringLiteral("Transaktion"));
+  m_replyCode = 0;
+  Writeln(command);
+  m_replyText = ReadLn();
+  if (!m_replyText.isEmpty()) {
+    StatusMessage(1, m_replyText);
+    qint64 code = 0;
+    for (int i = 0; i < m_replyText.size() && i < 10 && m_replyText[i].isDigit(); ++i)
+      code = code * 10 + m_replyText[i].digitValue();
+    m_replyCode = static_cast<std::int16_t>(static_cast<quint16>(code & 0xFFFF));
+  }
+  return m_replyText;
+}
+
+qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
+  QByteArray kept;
+  kept.swap(m_recvBuffer);
+  m_lfScanFrom = 0;
+  m_counting = true;
+  m_fileMode = true;
+  StatusMessage(8, QStringLiteral("CaptureFile"));
+  QFile file(path);
+  auto restore = [&] {
+    FlushFileStage();
+    file.close();
+    m_recvFile = nullptr;
+    if (!kept.isEmpty()) {  // the file could not be created: keep what was buffered
+      kept.append(m_recvBuffer);
+      m_recvBuffer.swap(kept);
+    }
+    m_counting = false;
+    m_fileMode = false;
+  };
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    restore();
+    throw EFCreateError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(path));
+  }
+  m_recvFile = &file;
+  m_captured = 0;
+  m_fileWriteFailed = false;
+  m_fileStage.reserve(kFileStageSize + kBlockSize);
+  m_receivedBytes = kept.size();
+  AppendReceived(kept.constData(), kept.size());
+  kept.clear();
+  m_lastReceive.restart();
+  bool stalled = false;
+  try {
+    WaitUntil([&] {
+      if (!m_isConnected || m_cancelRequested) return true;
+      if (expected >= 0 && m_captured >= expected) return true;
+      return stalled = ReceiveStalled();
+    });
+  } catch (...) {
+    restore();
+    throw;
+  }
+  FlushFileStage();
+  m_recvFile = nullptr;  // later bytes go to the receive buffer again
+  qint64 captured = m_captured;
+  bool writeFailed = m_fileWriteFailed || !file.flush() || file.error() != QFileDevice::NoError;
+  if (expected >= 0 && captured > expected) {
+    writeFailed = !file.resize(expected) || writeFailed;
+    captured = expected;
+  }
+  restore();
+  if (m_cancelRequested) {
+    m_cancelRequested = false;
+    throw EAbortError(QStringLiteral("Socket-send abgebrochen"));
+  }
+  if (writeFailed) throw ESockError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(path));
+  if (stalled) throw ESockError(kReceiveTimedOut);
+  return captured;
+}
+
+void TSocketSession::CaptureString(QString& text, qint64 length) {
+  QByteArray bytes;
+  text.clear();
+  m_counting = true;
+  StatusMessage(8, QStringLiteral("String erfassen"));
+  m_receivedBytes = 0;
+  m_lastReceive.restart();
+  bool dropped = false;
+  bool stalled = false;
+  try {
+    while (!m_cancelRequested &&
+           (length < 0 ? (m_isConnected || !m_recvBuffer.isEmpty()) : bytes.size() < length)) {
+      if (!m_recvBuffer.isEmpty()) {
+        bytes.append(m_recvBuffer);
+        m_recvBuffer.clear();
+        m_lfScanFrom = 0;
+        continue;
+      }
+      if (length >= 0 && !m_isConnected) {
+        dropped = true;
+        break;
+      }
+      if (ReceiveStalled()) {
+        stalled = true;
+        break;
+      }
+      WaitUntil([this] { return !m_recvBuffer.isEmpty() || m_cancelRequested || !m_isConnected || ReceiveStalled(); });
+    }
+  } catch (...) {
+    m_counting = false;
+    text = QString::fromLatin1(bytes);
+    throw;
+  }
+  m_counting = false;
+  text = QString::fromLatin1(bytes);
+  if (m_cancelRequested) {
+    m_cancelRequested = false;
+    throw EAbortError(QStringLiteral("Socket-Capture abgebrochen"));
+  }
+  if (dropped) throw ESockError(QStringLiteral("Verbindung beim Empfang unterbrochen"));
+  if (stalled) throw ESockError(kReceiveTimedOut);
+}
+
+}  // namespace vrk

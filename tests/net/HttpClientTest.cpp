@@ -1,0 +1,387 @@
+// The GET against scripted servers: the request bytes, the reply header,
+// body in text and file mode, status events, redirections with cookies, the
+// event order, and the bounds against broken or hostile replies.
+#include "HttpClient.h"
+
+#include "CoreApp.h"
+#include "QtPrinters.h"
+#include "ScriptedServer.h"
+#include "TempDir.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace vrk {
+namespace {
+
+using test::ScriptedServer;
+
+const QByteArray kAccept =
+    "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
+    "Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript\r\n";
+const QByteArray kTail = "Content-type: application/x-www-form-urlencoded\r\n\r\n";
+
+QByteArray reply(const QByteArray& statusLine, const QByteArray& headers, const QByteArray& body) {
+  return statusLine + "\r\n" + headers + "\r\n" + body;
+}
+
+QByteArray readFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+class HttpClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::coreApp();
+    // Every name resolves to 127.0.0.1, so redirections can name other hosts.
+    m_previousLookup = TSocketSession::SetHostLookup([](const QString&, QObject* context, auto done) {
+      QTimer::singleShot(0, context, [done] { done(0, 0x7F000001); });
+    });
+    http.SetTimeOut(1000);
+    http.OnConnect = [this](QObject*) { events << "connect"; };
+    http.OnDisconnect = [this](QObject*) { events << "disconnect"; };
+    http.OnPacketRecvd = [this](QObject*) {
+      if (events.isEmpty() || events.last() != "packet") events << "packet";
+    };
+    http.OnSuccess = [this](QObject*, int cmd) { events << QStringLiteral("success %1").arg(cmd); };
+    http.OnFailure = [this](QObject*, int cmd) { events << QStringLiteral("failure %1").arg(cmd); };
+  }
+  void TearDown() override { TSocketSession::SetHostLookup(m_previousLookup); }
+
+  QString url(const ScriptedServer& s, const char* path = "/f") const {
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(s.port()).arg(QLatin1String(path));
+  }
+
+  QString errorOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const Exception& e) {
+      return e.message();
+    }
+    return QStringLiteral("<no error>");
+  }
+
+  THostLookup m_previousLookup;
+  THttpClient http;
+  QStringList events;
+};
+
+TEST_F(HttpClientTest, NormalGetSendsExactRequestAndRaisesEventsInOrder) {
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "Server: t\r\n", "hello body")).close();
+  server.start();
+  http.Get(url(server, "/ftp/d/f.zip"));
+  ASSERT_TRUE(server.waitFinished(3000));
+  const QByteArray host = "Host: 127.0.0.1\r\n";
+  EXPECT_EQ(server.received(0), "GET /ftp/d/f.zip HTTP/1.0\r\n" + host + kAccept + kTail);
+  EXPECT_EQ(http.StatusCode(), 200);
+  EXPECT_EQ(http.Header(), QStringLiteral("HTTP/1.0 200 OK\r\nServer: t\r\n\r\n"));
+  EXPECT_EQ(http.Body(), QStringLiteral("hello body"));
+  EXPECT_EQ(http.Port(), server.port());
+  // Text mode: the count starts at 0 and the bytes that came with the close
+  // are not counted, so at most the body size.
+  EXPECT_LE(http.ReceivedBytes(), 10);
+  QStringList order = events;
+  order.removeAll("packet");
+  EXPECT_EQ(order, (QStringList{"connect", "disconnect", "success 0", "disconnect"}));
+}
+
+TEST_F(HttpClientTest, ThroughProxyTheWholeUrlAndOneHostLine) {
+  ScriptedServer proxy;
+  proxy.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "p")).close();
+  proxy.start();
+  http.SetProxy(QStringLiteral("127.0.0.1"));
+  http.SetProxyPort(proxy.port());
+  http.SetPort(1);  // ignored: the URL has a scheme, and the proxy is used
+  http.Get(QStringLiteral("http://mirror.example/ftp/x.zip"));
+  ASSERT_TRUE(proxy.waitFinished(3000));
+  EXPECT_EQ(proxy.received(0), "GET http://mirror.example/ftp/x.zip HTTP/1.0\r\n"
+                               "Proxy-Connection: Keep-Alive\r\n"
+                               "Host: mirror.example\r\n" +
+                                   kAccept + kTail);
+  EXPECT_EQ(http.Host(), QStringLiteral("mirror.example"));
+  EXPECT_EQ(http.Port(), 80);
+}
+
+TEST_F(HttpClientTest, FileModeCountsBodyBytesThatCameWithTheHeader) {
+  test::TempDir dir;
+  const QByteArray body(50000, 'k');
+  ScriptedServer server;
+  server.connection()
+      .readRequest()
+      .send(reply("HTTP/1.0 200 OK", "", body.left(1000)))
+      .sleep(100)
+      .send(body.mid(1000))
+      .sleep(100)
+      .close();
+  server.start();
+  http.SetInputFileMode(true);
+  http.SetBody(dir.file("f.zip"));
+  http.SetOutputFileMode(true);
+  http.SetHeader(dir.file("head.txt"));
+  http.Get(url(server));
+  EXPECT_EQ(readFile(dir.file("f.zip")), body);
+  EXPECT_EQ(readFile(dir.file("head.txt")), QByteArray("HTTP/1.0 200 OK\r\n\r\n"));
+  EXPECT_EQ(http.ReceivedBytes(), body.size());
+  EXPECT_EQ(events.count("disconnect"), 2);
+}
+
+TEST_F(HttpClientTest, ErrorStatusKeepsTheBodyAndRaisesOnlyFailure) {
+  test::TempDir dir;
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 404 Not Found", "", "<html>gone</html>")).close();
+  server.start();
+  http.SetInputFileMode(true);
+  http.SetBody(dir.file("missing.zip"));
+  int redirects = 0;
+  http.OnRedirect = [&](QObject*, bool&) { ++redirects; };
+  http.Get(url(server));
+  EXPECT_EQ(readFile(dir.file("missing.zip")), QByteArray("<html>gone</html>"));
+  EXPECT_TRUE(events.contains("failure 0"));
+  EXPECT_FALSE(events.contains("success 0"));
+  EXPECT_EQ(redirects, 0);
+  EXPECT_EQ(server.accepted(), 1);
+}
+
+TEST_F(HttpClientTest, StatusWithoutNumberCountsAsSuccess) {
+  ScriptedServer server;
+  server.connection().readRequest().send("garbage line\r\n\r\nbody").close();
+  server.start();
+  http.Get(url(server));
+  EXPECT_EQ(http.StatusCode(), 0);
+  EXPECT_TRUE(events.contains("success 0"));
+  EXPECT_EQ(http.Body(), QStringLiteral("body"));
+}
+
+TEST_F(HttpClientTest, StatusBetween299And399RaisesNeitherEvent) {
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 304 Not Modified", "", "")).close();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "x")).close();
+  server.start();
+  http.Get(url(server));
+  EXPECT_EQ(server.accepted(), 2) << "a 3xx without location repeats the request";
+  EXPECT_EQ(events.count("success 0"), 1);
+  EXPECT_EQ(events.count("failure 0"), 0);
+}
+
+TEST_F(HttpClientTest, RedirectToAnotherHostCarriesTheCookie) {
+  ScriptedServer first;
+  ScriptedServer second;
+  second.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "moved here")).close();
+  second.start();
+  const QByteArray location = QStringLiteral("http://h2:%1/x").arg(second.port()).toLatin1();
+  first.connection()
+      .readRequest()
+      .send(reply("HTTP/1.0 302 Found", "Set-Cookie: session=abc\r\nLocation: " + location + "\r\n", "old body"))
+      .close();
+  first.start();
+  int redirects = 0;
+  http.OnRedirect = [&](QObject*, bool& handled) {
+    ++redirects;
+    EXPECT_FALSE(handled);
+  };
+  http.Get(url(first, "/start"));
+  ASSERT_TRUE(second.waitFinished(3000));
+  EXPECT_EQ(redirects, 1);
+  EXPECT_EQ(second.received(0), "GET /x HTTP/1.0\r\nHost: h2\r\n" + kAccept + "Cookie: session=abc\r\n" + kTail);
+  EXPECT_EQ(http.Body(), QStringLiteral("moved here"));
+  EXPECT_EQ(http.Url(), QString::fromLatin1(location));
+  EXPECT_EQ(http.HeaderInfo().Cookie, QStringLiteral("session=abc"));
+  EXPECT_EQ(events.count("disconnect"), 4) << "two per pass";
+}
+
+TEST_F(HttpClientTest, HandledRedirectEndsTheGet) {
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 302 Found", "Location: http://h2/x\r\n", "")).close();
+  server.start();
+  http.OnRedirect = [](QObject*, bool& handled) { handled = true; };
+  http.Get(url(server));
+  EXPECT_EQ(server.accepted(), 1);
+  EXPECT_EQ(http.Url(), QStringLiteral("http://h2/x"));
+}
+
+TEST_F(HttpClientTest, BareNameLocationBecomesUrlOnTheCurrentHost) {
+  // The new URL gets port 80 from its scheme, so a proxy carries the second
+  // pass to the scripted server.
+  ScriptedServer proxy;
+  proxy.connection().readRequest().send(reply("HTTP/1.0 301 Moved", "Location: x.zip\r\n", "")).close();
+  proxy.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "zip")).close();
+  proxy.start();
+  http.SetProxy(QStringLiteral("127.0.0.1"));
+  http.SetProxyPort(proxy.port());
+  http.Get(QStringLiteral("http://mirror/ftp/old.zip"));
+  ASSERT_TRUE(proxy.waitFinished(3000));
+  EXPECT_TRUE(proxy.received(1).startsWith("GET http://mirror/x.zip HTTP/1.0\r\n")) << proxy.received(1).toStdString();
+  EXPECT_EQ(http.Body(), QStringLiteral("zip"));
+}
+
+TEST_F(HttpClientTest, UnauthorizedRaisesFailureThenAuthenticationNeeded) {
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 401 Unauthorized", "", "who?")).close();
+  server.start();
+  http.OnAuthenticationNeeded = [this](QObject*) { events << "auth"; };
+  http.Get(url(server));
+  QStringList order = events;
+  order.removeAll("packet");
+  EXPECT_EQ(order, (QStringList{"connect", "disconnect", "failure 0", "disconnect", "auth"}));
+  EXPECT_EQ(server.accepted(), 1);
+}
+
+TEST_F(HttpClientTest, EmptyBodyStillCreatesTheFile) {
+  test::TempDir dir;
+  {
+    QFile old(dir.file("e.zip"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("stale content");
+  }
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "")).close();
+  server.start();
+  http.SetInputFileMode(true);
+  http.SetBody(dir.file("e.zip"));
+  http.Get(url(server));
+  EXPECT_TRUE(QFile::exists(dir.file("e.zip")));
+  EXPECT_EQ(readFile(dir.file("e.zip")), QByteArray());
+}
+
+TEST_F(HttpClientTest, KeptOpenConnectionEndsAtContentLength) {
+  ScriptedServer proxy;
+  proxy.connection().readRequest().send(reply("HTTP/1.0 200 OK", "Content-Length: 6\r\nConnection: keep-alive\r\n", "abcdef")).waitForClientClose();
+  proxy.start();
+  http.SetProxy(QStringLiteral("127.0.0.1"));
+  http.SetProxyPort(proxy.port());
+  QElapsedTimer t;
+  t.start();
+  http.Get(QStringLiteral("http://mirror/f"));
+  EXPECT_LT(t.elapsed(), 5000);
+  EXPECT_EQ(http.Body(), QStringLiteral("abcdef"));
+  ASSERT_TRUE(proxy.waitFinished(3000));
+  EXPECT_NE(proxy.clientClose(0), ScriptedServer::ClientClose::NotSeen);
+  EXPECT_EQ(events.count("disconnect"), 1) << "only the closing disconnect: the peer never closed";
+}
+
+TEST_F(HttpClientTest, BodyBeyondContentLengthIsNotPartOfIt) {
+  test::TempDir dir;
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "Content-Length: 4\r\n", "1234extra")).close();
+  server.start();
+  http.SetInputFileMode(true);
+  http.SetBody(dir.file("b.bin"));
+  http.Get(url(server));
+  EXPECT_EQ(readFile(dir.file("b.bin")), QByteArray("1234"));
+}
+
+TEST_F(HttpClientTest, CutTransferFailsAndRemovesThePartialFile) {
+  test::TempDir dir;
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "Content-Length: 100\r\n", "only ten!!")).close();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "Content-Length: 100\r\n", "only ten!!")).close();
+  server.start();
+  http.SetInputFileMode(true);
+  http.SetBody(dir.file("cut.zip"));
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }),
+            QStringLiteral("Verbindung vor dem Ende der Daten geschlossen (10 von 100 Bytes)"));
+  EXPECT_FALSE(QFile::exists(dir.file("cut.zip")));
+  EXPECT_FALSE(events.contains("success 0"));
+  EXPECT_FALSE(http.IsConnected());
+
+  http.SetInputFileMode(false);
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Verbindung beim Empfang unterbrochen"));
+}
+
+TEST_F(HttpClientTest, StalledTransferEndsWithError) {
+  test::TempDir dir;
+  ScriptedServer server;
+  server.connection().readRequest().send("HTTP/1.0 200 OK\r\n").waitForClientClose();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "some")).waitForClientClose();
+  server.start();
+  http.SetReceiveTimeOut(300);
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Zeitüberschreitung beim Empfang"));
+  EXPECT_FALSE(http.IsConnected());
+
+  http.SetInputFileMode(true);
+  http.SetBody(dir.file("stall.zip"));
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Zeitüberschreitung beim Empfang"));
+  EXPECT_FALSE(QFile::exists(dir.file("stall.zip")));
+  ASSERT_TRUE(server.waitFinished(3000));
+  EXPECT_NE(server.clientClose(1), ScriptedServer::ClientClose::NotSeen);
+}
+
+TEST_F(HttpClientTest, HostileRepliesAreBounded) {
+  QByteArray manyLines = "HTTP/1.0 200 OK\r\n";
+  for (int i = 0; i < 1001; ++i) manyLines += "X-Filler: " + QByteArray::number(i) + "\r\n";
+  ScriptedServer server;
+  server.connection().readRequest().send("HTTP/1.0 200 " + QByteArray(70 * 1024, 'L')).waitForClientClose();
+  server.connection().readRequest().send(manyLines + "\r\n").waitForClientClose();
+  server.start();
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Zeile länger als 65536 Bytes"));
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Mehr als 1000 Kopfzeilen in der Antwort"));
+  ASSERT_TRUE(server.waitFinished(3000));
+  EXPECT_NE(server.clientClose(0), ScriptedServer::ClientClose::NotSeen);
+  EXPECT_NE(server.clientClose(1), ScriptedServer::ClientClose::NotSeen);
+}
+
+TEST_F(HttpClientTest, RedirectionsStopAfterTwentyPasses) {
+  ScriptedServer server;
+  for (int i = 0; i < 21; ++i)
+    server.connection().readRequest().send(reply("HTTP/1.0 302 Found", "", "")).close();
+  server.start();
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Zu viele Umleitungen (20)"));
+  EXPECT_EQ(server.accepted(), 20);
+  EXPECT_FALSE(http.IsConnected());
+}
+
+TEST_F(HttpClientTest, BadUrlsFailBeforeConnecting) {
+  EXPECT_EQ(errorOf([&] { http.Get(QString()); }), QStringLiteral("Leere URL"));
+  EXPECT_EQ(errorOf([&] { http.Get(QStringLiteral("http://h:70000/x")); }),
+            QStringLiteral("'70000' ist kein gültiger Integerwert"));
+  EXPECT_EQ(errorOf([&] { http.Get(QStringLiteral("http://h:8o/x")); }),
+            QStringLiteral("'8o' ist kein gültiger Integerwert"));
+  EXPECT_TRUE(events.isEmpty());
+}
+
+TEST_F(HttpClientTest, BodyFileThatCannotBeCreatedDisconnectsFirst) {
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "x")).waitForClientClose();
+  server.start();
+  http.SetInputFileMode(true);
+  http.SetBody(QStringLiteral("/nonexistent-vrk-dir/Download/f.zip"));
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }),
+            QStringLiteral("Datei /nonexistent-vrk-dir/Download/f.zip kann nicht erstellt werden"));
+  EXPECT_EQ(events, (QStringList{"connect", "disconnect"}));
+}
+
+TEST_F(HttpClientTest, RefusedAndTimedOutConnections) {
+  QStringList failed;
+  http.OnConnectionFailed = [&](QObject*) { failed << "failed"; };
+  EXPECT_EQ(errorOf([&] { http.Get(QStringLiteral("http://127.0.0.1:%1/x").arg(test::freeLocalPort())); }),
+            QStringLiteral("Verbindung fehlgeschlagen"));
+  EXPECT_EQ(failed.size(), 1);
+
+  test::StalledListener listener;
+  if (!listener.isValid()) GTEST_SKIP() << "this kernel completes every connect";
+  EXPECT_EQ(errorOf([&] { http.Get(QStringLiteral("http://127.0.0.1:%1/x").arg(listener.port())); }),
+            QStringLiteral("Zeitüberschreitung bei Verbindung"));
+  EXPECT_EQ(failed.size(), 2);
+  EXPECT_TRUE(events.isEmpty()) << "no pass without a connection has a disconnect";
+}
+
+TEST_F(HttpClientTest, AboutToSendSeesTheBuiltRequest) {
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "")).close();
+  server.start();
+  QString firstLine;
+  http.OnAboutToSend = [&](QObject*) {
+    firstLine = http.RequestLines().value(0);
+    EXPECT_FALSE(http.IsConnected());
+  };
+  http.Get(url(server, "/about"));
+  EXPECT_EQ(firstLine, QStringLiteral("GET /about HTTP/1.0"));
+}
+
+}  // namespace
+}  // namespace vrk

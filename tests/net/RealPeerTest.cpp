@@ -1,0 +1,201 @@
+// The GET against real peers started on 127.0.0.1: nginx serving a
+// temporary directory, and tinyproxy in front of it. Also the vrk fetch
+// companion, run as a process against the same peers.
+#include "HttpClient.h"
+
+#include "CoreApp.h"
+#include "LocalPeers.h"
+#include "QtPrinters.h"
+#include "TempDir.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace vrk {
+namespace {
+
+class RealPeerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    test::coreApp();
+    if (test::NginxServer::program().isEmpty()) return;
+    s_www = std::make_unique<test::TempDir>();
+    writeFile("small.txt", "small file\n");
+    QByteArray big(12 * 1024 * 1024 + 777, '\0');
+    QRandomGenerator gen(42);
+    gen.fillRange(reinterpret_cast<quint32*>(big.data()), big.size() / 4);
+    writeFile("big.bin", big);
+    writeFile("empty.txt", QByteArray());
+    s_nginx = std::make_unique<test::NginxServer>();
+    QString error;
+    if (!s_nginx->start(s_www->path(), s_startError)) s_nginx.reset();
+    if (!test::TinyProxy::program().isEmpty()) {
+      s_proxy = std::make_unique<test::TinyProxy>();
+      if (!s_proxy->start(error)) {
+        s_startError += error;
+        s_proxy.reset();
+      }
+    }
+  }
+  static void TearDownTestSuite() {
+    s_proxy.reset();
+    s_nginx.reset();
+    s_www.reset();
+  }
+
+  static void writeFile(const QString& name, const QByteArray& bytes) {
+    QFile f(s_www->file(name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+  }
+  static QByteArray servedFile(const QString& name) {
+    QFile f(s_www->file(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+
+  void SetUp() override {
+    if (test::NginxServer::program().isEmpty()) GTEST_SKIP() << "nginx is not installed";
+    ASSERT_TRUE(s_nginx) << s_startError.toStdString();
+    http.SetTimeOut(1000);
+    http.OnConnect = [this](QObject*) { events << "connect"; };
+    http.OnDisconnect = [this](QObject*) { events << "disconnect"; };
+    http.OnSuccess = [this](QObject*, int) { events << "success"; };
+    http.OnFailure = [this](QObject*, int) { events << "failure"; };
+  }
+
+  void useProxy() {
+    ASSERT_TRUE(s_proxy) << "tinyproxy: " << s_startError.toStdString();
+    http.SetProxy(QStringLiteral("127.0.0.1"));
+    http.SetProxyPort(s_proxy->port());
+  }
+
+  QString url(const char* name) const {
+    return QStringLiteral("http://127.0.0.1:%1/%2").arg(s_nginx->port()).arg(QLatin1String(name));
+  }
+
+  static inline std::unique_ptr<test::TempDir> s_www;
+  static inline std::unique_ptr<test::NginxServer> s_nginx;
+  static inline std::unique_ptr<test::TinyProxy> s_proxy;
+  static inline QString s_startError;
+
+  THttpClient http;
+  QStringList events;
+  test::TempDir out;
+};
+
+TEST_F(RealPeerTest, SmallFileDirectWithTheFiveStepEventOrder) {
+  http.Get(url("small.txt"));
+  EXPECT_EQ(http.StatusCode(), 200);
+  EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
+  EXPECT_TRUE(http.Header().startsWith(QStringLiteral("HTTP/1.1 200 OK\r\n")));
+  EXPECT_EQ(events, (QStringList{"connect", "disconnect", "success", "disconnect"}));
+}
+
+TEST_F(RealPeerTest, LargeFileDirectIntoFile) {
+  http.SetInputFileMode(true);
+  http.SetBody(out.file("big.bin"));
+  qint64 packets = 0;
+  qint64 lastCount = 0;
+  bool growing = true;
+  http.OnPacketRecvd = [&](QObject*) {
+    ++packets;
+    growing = growing && http.ReceivedBytes() > lastCount;
+    lastCount = http.ReceivedBytes();
+  };
+  http.Get(url("big.bin"));
+  QFile f(out.file("big.bin"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.size(), servedFile("big.bin").size());
+  EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
+  EXPECT_GT(packets, 10);
+  EXPECT_TRUE(growing);
+  EXPECT_LE(http.ReceivedBytes(), f.size());
+  EXPECT_EQ(events.count("disconnect"), 2);
+}
+
+TEST_F(RealPeerTest, NotFoundKeepsTheErrorPage) {
+  http.SetInputFileMode(true);
+  http.SetBody(out.file("nope.zip"));
+  http.Get(url("nope.zip"));
+  EXPECT_EQ(http.StatusCode(), 404);
+  QFile f(out.file("nope.zip"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll().contains("404 Not Found"));
+  EXPECT_TRUE(events.contains("failure"));
+  EXPECT_FALSE(events.contains("success"));
+}
+
+TEST_F(RealPeerTest, EmptyFileGivesEmptyBodyFile) {
+  http.SetInputFileMode(true);
+  http.SetBody(out.file("empty.txt"));
+  http.Get(url("empty.txt"));
+  EXPECT_EQ(http.StatusCode(), 200);
+  EXPECT_TRUE(QFile::exists(out.file("empty.txt")));
+  EXPECT_EQ(QFile(out.file("empty.txt")).size(), 0);
+}
+
+TEST_F(RealPeerTest, ThroughTinyproxySmallAndLarge) {
+  if (test::TinyProxy::program().isEmpty()) GTEST_SKIP() << "tinyproxy is not installed";
+  useProxy();
+  http.Get(url("small.txt"));
+  EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
+  EXPECT_TRUE(http.Header().contains(QStringLiteral("tinyproxy")));
+
+  http.SetInputFileMode(true);
+  http.SetBody(out.file("big.bin"));
+  http.Get(url("big.bin"));
+  QFile f(out.file("big.bin"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
+  EXPECT_EQ(events.count("success"), 2);
+}
+
+TEST_F(RealPeerTest, ProxiedNotFound) {
+  if (test::TinyProxy::program().isEmpty()) GTEST_SKIP() << "tinyproxy is not installed";
+  useProxy();
+  http.Get(url("missing.txt"));
+  EXPECT_EQ(http.StatusCode(), 404);
+  EXPECT_TRUE(events.contains("failure"));
+}
+
+TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
+  const QString vrk = qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk");
+  if (!QFile::exists(vrk)) GTEST_SKIP() << "vrk not built";
+  QProcess p;
+  QStringList args = {"fetch", "-o", out.file("fetched.bin")};
+  if (s_proxy) args << "--proxy" << QStringLiteral("127.0.0.1:%1").arg(s_proxy->port());
+  args << url("big.bin");
+  p.start(vrk, args);
+  ASSERT_TRUE(p.waitForFinished(60000));
+  const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+  EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+  EXPECT_TRUE(err.contains(QStringLiteral("status 200"))) << err.toStdString();
+  EXPECT_TRUE(err.contains(QStringLiteral("success 0")));
+  EXPECT_EQ(err.count(QStringLiteral("disconnect")), 2);
+  QFile f(out.file("fetched.bin"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll() == servedFile("big.bin"));
+
+  p.start(vrk, {"fetch", url("small.txt")});
+  ASSERT_TRUE(p.waitForFinished(30000));
+  EXPECT_EQ(p.exitCode(), 0);
+  EXPECT_EQ(p.readAllStandardOutput(), QByteArray("small file\n"));
+
+  p.start(vrk, {"fetch", url("absent.txt")});
+  ASSERT_TRUE(p.waitForFinished(30000));
+  EXPECT_EQ(p.exitCode(), 3) << "an error status is reported in the exit code";
+
+  p.start(vrk, {"fetch", "http://127.0.0.1:1/x"});
+  ASSERT_TRUE(p.waitForFinished(30000));
+  EXPECT_EQ(p.exitCode(), 1);
+  EXPECT_TRUE(p.readAllStandardError().contains("error: Verbindung fehlgeschlagen"));
+}
+
+}  // namespace
+}  // namespace vrk
