@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,27 @@ TEST(Application, MessageBoxTextEndsWithAFullStop) {
     EXPECT_EQ(errorBoxText(QString::fromUtf8(c.message)), QString::fromUtf8(c.shown)) << c.message;
   }
   EXPECT_EQ(TApplication::title(), QStringLiteral("VRKSearch"));
+}
+
+TEST(Application, ErrorsAreShownInAMessageBox) {
+  test::testApp();
+  const ErrorDisplay::Sink previous = ErrorDisplay::setSink({});
+  TApplication::installMessageBoxSink();
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    box->accept();
+  });
+  ErrorDisplay::show(QStringLiteral("Feld 'FileSize' muß einen Wert haben"));
+  ErrorDisplay::setSink(previous);
+  EXPECT_EQ(title, QStringLiteral("VRKSearch"));
+  EXPECT_EQ(text, QStringLiteral("Feld 'FileSize' muß einen Wert haben."));
+  EXPECT_EQ(icon, QMessageBox::Critical);
 }
 
 TEST(Startup, RunsTheWindowOnTheCatalogueAndWritesTheSettingsBack) {
