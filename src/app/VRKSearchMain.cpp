@@ -29,10 +29,9 @@ constexpr int kBoxHeight = 17;
 TForm1::TForm1(TVRKData& data, QWidget* parent) : QMainWindow(parent), m_data(data) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Form1"));
-  // The toolkit's default dialog font; the pixel geometry below is laid out
-  // for it.
-  // Where it is missing, a condensed sans serif keeps the captions within
-  // their columns.
+  // The toolkit's default dialog font, for which the pixel geometry below is
+  // laid out. Where it is missing, a condensed sans serif keeps the captions
+  // within their columns.
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                              {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow"),
                               QStringLiteral("Arial Narrow")});
