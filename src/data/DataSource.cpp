@@ -100,13 +100,26 @@ int TDataSetModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
+namespace {
+
+// The user's short date format; without a locale of the user's (the C
+// locale) the numeric ISO form, which fits the grid's narrow date columns
+// where the C locale's "27 Aug 2002" does not.
+QString shortDate(const QDate& date) {
+  const QLocale locale = QLocale::system();
+  if (locale.language() == QLocale::C) return date.toString(Qt::ISODate);
+  return locale.toString(date, QLocale::ShortFormat);
+}
+
+}  // namespace
+
 QString TDataSetModel::displayText(const TField& field, const QVariant& value) {
   if (value.isNull() || !value.isValid()) return QString();
   switch (field.dataType()) {
     case TFieldType::ftBoolean:
       return value.toBool() ? trueWord() : falseWord();
     case TFieldType::ftDate:
-      return QLocale::system().toString(value.toDate(), QLocale::ShortFormat);
+      return shortDate(value.toDate());
     case TFieldType::ftTime:
       return QLocale::system().toString(value.toTime(), QLocale::ShortFormat);
     case TFieldType::ftDateTime:
