@@ -282,7 +282,12 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
         std::vector<std::pair<TField*, TField*>> pairs;
         for (int i = 0; i < source->fieldCount(); ++i) {
           TField* src = source->field(i);
-          if (TField* dst = findField(src->fieldName())) pairs.emplace_back(src, dst);
+          // Tables of the same shape hold the field at the same place; the
+          // search imports one row at a time, so this look-up is per row.
+          TField* dst = i < fieldCount() && field(i)->fieldName() == src->fieldName()
+                            ? field(i)
+                            : findField(src->fieldName());
+          if (dst) pairs.emplace_back(src, dst);
         }
         while (!source->eof()) {
           append();
