@@ -1,5 +1,5 @@
 // The GET against real peers started on 127.0.0.1: nginx serving a
-// temporary directory, and tinyproxy in front of it. Also the vrk fetch
+// temporary directory, and tinyproxy or squid in front of it. Also the vrk fetch
 // companion, run as a process against the same peers.
 #include "HttpClient.h"
 
@@ -9,6 +9,7 @@
 #include "TempDir.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -154,6 +155,28 @@ TEST_F(RealPeerTest, ThroughTinyproxySmallAndLarge) {
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
   EXPECT_EQ(events.count("success"), 2);
+}
+
+// squid answers an HTTP/1.0 request that asks for a kept connection with
+// "Connection: keep-alive" and leaves the connection open until its idle
+// time-out (well over 20 s). The body's announced length ends the GET.
+TEST_F(RealPeerTest, ThroughSquidAKeptConnectionEndsAtTheAnnouncedLength) {
+  if (test::SquidProxy::program().isEmpty()) GTEST_SKIP() << "squid is not installed";
+  test::SquidProxy squid;
+  QString error;
+  ASSERT_TRUE(squid.start(error)) << error.toStdString();
+  http.SetProxy(QStringLiteral("127.0.0.1"));
+  http.SetProxyPort(squid.port());
+  QElapsedTimer timer;
+  timer.start();
+  http.Get(url("small.txt"));
+  EXPECT_LT(timer.elapsed(), 5000) << "the GET waited for the proxy's idle time-out";
+  EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
+  EXPECT_TRUE(http.Header().contains(QStringLiteral("keep-alive"), Qt::CaseInsensitive))
+      << "squid did not keep the connection; the case is not exercised:\n" << http.Header().toStdString();
+  // The proxy never closes, so there is no close event of the peer: only
+  // the disconnect at the end of the pass.
+  EXPECT_EQ(events, (QStringList{"connect", "success", "disconnect"}));
 }
 
 TEST_F(RealPeerTest, ProxiedNotFound) {

@@ -156,4 +156,43 @@ bool TinyProxy::start(QString& error) {
   return launch(tinyproxy, {"-d", "-c", d + "/tinyproxy.conf"}, error);
 }
 
+QString SquidProxy::program() { return findProgram(QStringLiteral("squid")); }
+
+bool SquidProxy::start(QString& error) {
+  m_port = freeLocalPort();
+  const QString d = m_dir.path();
+  m_logFile = d + QStringLiteral("/cache.log");
+  QString conf = QStringLiteral(
+                     "http_port 127.0.0.1:%1\n"
+                     "http_access allow all\n"
+                     "cache deny all\n"
+                     "cache_mem 8 MB\n"
+                     "access_log none\n"
+                     "cache_log %2\n"
+                     "pid_filename none\n"
+                     "coredump_dir %3\n"
+                     "shutdown_lifetime 0 seconds\n"
+                     "visible_hostname localhost\n")
+                     .arg(m_port)
+                     .arg(m_logFile, d);
+  if (::geteuid() == 0) {
+    // squid will not run its workers as root: they become the proxy user,
+    // who must be able to write the log into the temporary directory.
+    conf += QStringLiteral("cache_effective_user proxy\n");
+    QFile::setPermissions(d, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                 QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther |
+                                 QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup);
+  }
+  if (!writeFile(d + QStringLiteral("/squid.conf"), conf)) {
+    error = QStringLiteral("cannot write squid.conf");
+    return false;
+  }
+  const QString squid = program();
+  if (squid.isEmpty()) {
+    error = QStringLiteral("squid is not installed");
+    return false;
+  }
+  return launch(squid, {"-N", "-f", d + "/squid.conf"}, error);
+}
+
 }  // namespace vrk::test

@@ -1,7 +1,8 @@
 // Test support: real HTTP peers on 127.0.0.1, started by a test in a
 // temporary directory and stopped when the object goes away.
 //
-// NginxServer serves a directory; TinyProxy is a forward HTTP proxy. Both
+// NginxServer serves a directory; TinyProxy and SquidProxy are forward HTTP
+// proxies. Both
 // run in the foreground as child processes on a free port. isAvailable()
 // tells whether the program is installed at all (tests skip without it);
 // start() reports why a start failed.
@@ -44,6 +45,15 @@ class NginxServer final : public LocalPeer {
 };
 
 class TinyProxy final : public LocalPeer {
+ public:
+  static QString program();
+  bool start(QString& error);
+};
+
+// squid as a forward proxy without a disk cache. Unlike tinyproxy it keeps
+// a client connection open after the reply when the request asks for it
+// ("Proxy-Connection: Keep-Alive"), until its idle time-out.
+class SquidProxy final : public LocalPeer {
  public:
   static QString program();
   bool start(QString& error);
