@@ -29,8 +29,9 @@ TMemoStream::TMemoStream(TMemoryTable* table, TField* field, TBlobStreamMode mod
     }
   }
   if (mode == TBlobStreamMode::bmWrite) {
-    // Write-only starts from an empty text, and that already counts as a
-    // change.
+    // Write-only empties the memo of the row being edited at once, and that
+    // already counts as a change (told to the views when the stream closes).
+    table->storeBlob(s, QByteArray());
     m_written = true;
     return;
   }

@@ -464,6 +464,21 @@ TEST(MemTableMemoStream, ReadWriteSeekAndTheOpenModes) {
   t->removeDataLink(&link);
 }
 
+TEST(MemTableMemoStream, WriteOnlyEmptiesTheMemoWhenOpened) {
+  auto t = filesShapedTable();
+  t->open();
+  appendFile(*t, QStringLiteral("a"), 1, QStringLiteral("hello"));
+  TField* desc = f(*t, "Description");
+  t->edit();
+  {
+    auto s = t->createBlobStream(desc, TBlobStreamMode::bmWrite);
+    // Emptied on opening, before anything is written or the stream closed.
+    EXPECT_EQ(desc->asString(), QString());
+  }
+  t->cancel();
+  EXPECT_EQ(desc->asString(), QStringLiteral("hello"));  // only the working copy
+}
+
 // --- ClearRows ----------------------------------------------------------------------------------
 
 TEST(MemTableClearRows, EmptiesAnOpenTableAndRestartsRowIds) {
