@@ -129,6 +129,19 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
   ini.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("caf\u00e9"));
   EXPECT_EQ(readAll(path), QStringLiteral("; Gr\u00fc\u00dfe\r\n[Options]\r\nHost=caf\u00e9\r\n"));
 
+  // A byte-order mark before the first section is no part of its name, and
+  // stays in front of the file.
+  const QString marked = dir.file(QStringLiteral("bom.ini"));
+  writeAll(marked, "\xEF\xBB\xBF[Options]\r\nHost=h\r\n");
+  TIniFile ini3(marked);
+  EXPECT_EQ(ini3.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("h"));
+  ini3.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
+  {
+    QFile f(marked);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=h\r\nProxy=p\r\n"));
+  }
+
   const QString latin = dir.file(QStringLiteral("latin.ini"));
   writeAll(latin, "; f\xfcr\r\n[Options]\r\n");
   TIniFile ini2(latin);
