@@ -4,23 +4,58 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
+
+#include <algorithm>
 
 namespace vrk {
 namespace {
 
 constexpr int kMaxValue = 2047;
 
-QStringList readLines(const QString& fileName, bool* exists = nullptr) {
+// How the file's text is stored. A file that is not valid UTF-8 was written
+// in the ANSI code page by a Windows editor; it is read one byte per Latin-1
+// character, so that every byte survives a rewrite unchanged.
+struct TFileText {
+  bool latin1 = false;
+  bool bom = false;
+};
+
+QStringList readLines(const QString& fileName, bool* exists = nullptr, TFileText* format = nullptr) {
   QFile f(fileName);
   if (exists) *exists = f.exists();
   if (!f.open(QIODevice::ReadOnly)) return {};
-  const QString text = QString::fromUtf8(f.readAll());
+  QByteArray bytes = f.readAll();
+  TFileText fmt;
+  if (bytes.startsWith("\xEF\xBB\xBF")) {
+    fmt.bom = true;
+    bytes.remove(0, 3);
+  }
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  QString text = utf8(bytes);
+  if (utf8.hasError()) {
+    fmt.latin1 = true;
+    fmt.bom = false;
+    text = QString::fromLatin1(bytes);
+  }
+  if (format) *format = fmt;
   QStringList lines = text.split(QLatin1Char('\n'));
   for (QString& l : lines) {
     if (l.endsWith(QLatin1Char('\r'))) l.chop(1);
   }
   if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
   return lines;
+}
+
+// The file's bytes: in its own code page when every character fits, else in
+// UTF-8 (a value beyond the code page is kept rather than mangled).
+QByteArray encodeLines(const QStringList& lines, const TFileText& format) {
+  const QString text = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+  if (format.latin1) {
+    const bool fits = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 256; });
+    if (fits) return text.toLatin1();
+  }
+  return (format.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8();
 }
 
 // The section name of a "[name]" line, or a null string for other lines.
@@ -88,7 +123,8 @@ bool TIniFile::sectionExists(const QString& section) const {
 }
 
 void TIniFile::writeString(const QString& section, const QString& key, const QString& value) {
-  QStringList lines = readLines(m_fileName);
+  TFileText format;
+  QStringList lines = readLines(m_fileName, nullptr, &format);
   const QString entry = key + QLatin1Char('=') + value;
   int sectionLine = -1;
   int lastKeyLine = -1;  // last key line of the section, to append after it
@@ -129,7 +165,7 @@ void TIniFile::writeString(const QString& section, const QString& key, const QSt
   // place where only the file itself is writable.
   QSaveFile out(m_fileName);
   out.setDirectWriteFallback(true);
-  const QByteArray data = (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
+  const QByteArray data = encodeLines(lines, format);
   if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {
     throw EIniFileException(QStringLiteral("nach %1 kann nicht geschrieben werden").arg(m_fileName));
   }

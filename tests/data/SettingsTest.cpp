@@ -94,6 +94,63 @@ TEST(Settings, ForeignSectionsKeysAndCommentsStayAndNonNumericPortRoundTrips) {
             QString::fromLatin1(kDefaultMirror));
 }
 
+// A settings or alias file written by a Windows editor is in the ANSI code
+// page, not UTF-8: its bytes must survive a store unchanged, and its values
+// must read as the characters they are.
+TEST(Settings, FileInTheAnsiCodePageKeepsItsBytesAndReadsItsValues) {
+  test::TempDir dir;
+  const QString path = dir.file(QStringLiteral("VRK.ini"));
+  const QByteArray foreign = "; Einstellungen f\xfcr den Proxy\r\n[Andere]\r\nOrt=M\xfcnchen\r\n";
+  writeAll(path, foreign + "[Options]\r\nHost=stra\xdf" "e.example\r\n");
+  TIniFile ini(path);
+  EXPECT_EQ(ini.readString(QStringLiteral("Andere"), QStringLiteral("Ort"), QString()),
+            QString::fromLatin1("M\xfcnchen"));
+  TSettings s;
+  loadSettings(ini, s);
+  EXPECT_EQ(s.Host, QString::fromLatin1("stra\xdf" "e.example"));
+  storeSettings(ini, s);
+
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray bytes = f.readAll();
+  EXPECT_TRUE(bytes.startsWith(foreign)) << bytes.toStdString();
+  EXPECT_TRUE(bytes.contains("\r\nHost=stra\xdf" "e.example\r\n")) << bytes.toStdString();
+  EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
+            QString::fromLatin1("stra\xdf" "e.example"));
+}
+
+// A UTF-8 file stays UTF-8, and a value the code page cannot hold is kept
+// as written.
+TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
+  test::TempDir dir;
+  const QString path = dir.file(QStringLiteral("VRK.ini"));
+  writeAll(path, "; Gr\xc3\xbc\xc3\x9f" "e\r\n[Options]\r\n");
+  TIniFile ini(path);
+  ini.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("caf\u00e9"));
+  EXPECT_EQ(readAll(path), QStringLiteral("; Gr\u00fc\u00dfe\r\n[Options]\r\nHost=caf\u00e9\r\n"));
+
+  // A byte-order mark before the first section is no part of its name, and
+  // stays in front of the file.
+  const QString marked = dir.file(QStringLiteral("bom.ini"));
+  writeAll(marked, "\xEF\xBB\xBF[Options]\r\nHost=h\r\n");
+  TIniFile ini3(marked);
+  EXPECT_EQ(ini3.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("h"));
+  ini3.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
+  {
+    QFile f(marked);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=h\r\nProxy=p\r\n"));
+  }
+
+  const QString latin = dir.file(QStringLiteral("latin.ini"));
+  writeAll(latin, "; f\xfcr\r\n[Options]\r\n");
+  TIniFile ini2(latin);
+  ini2.writeString(QStringLiteral("Options"), QStringLiteral("Mirror"), QStringLiteral("http://\u0161.example"));
+  EXPECT_EQ(ini2.readString(QStringLiteral("Options"), QStringLiteral("Mirror"), QString()),
+            QStringLiteral("http://\u0161.example"));
+  EXPECT_EQ(readAll(latin), QStringLiteral("; f\u00fcr\r\n[Options]\r\nMirror=http://\u0161.example\r\n"));
+}
+
 TEST(Settings, UnwritableDirectoryRaisesTheMessageAndStopsAtTheFailingKey) {
   // Root writes into any directory, so the path is made unwritable by a
   // file standing where the directory should be.
