@@ -4,6 +4,7 @@
 // system's exceptions; a block must translate into an SQL condition that
 // SQLite accepts over the files table. Anything else aborts.
 #include "ExprParser.h"
+#include "FilesFieldsDataSet.h"
 #include "FilterEval.h"
 #include "Schema.h"
 
@@ -14,32 +15,11 @@
 
 namespace {
 
-class FilesFields final : public vrk::TDataSet {
+class FilesFields final : public vrk::test::FilesFieldsDataSet {
  public:
-  FilesFields() : TDataSet(QStringLiteral("tbFiles")) {
-    for (const auto& c : vrk::schema::filesColumns()) {
-      addField(std::make_unique<vrk::TField>(this, QString::fromLatin1(c.name), c.type, c.size, c.required));
-      columns.push_back({QString::fromLatin1(c.name), c.type});
-    }
+  FilesFields() {
+    for (const auto& c : vrk::schema::filesColumns()) columns.push_back({QString::fromLatin1(c.name), c.type});
   }
-  void open() override {}
-  void close() override {}
-  void first() override {}
-  void next() override {}
-  void prior() override {}
-  void last() override {}
-  bool isEmpty() const override { return true; }
-  int recordCount() const override { return 0; }
-  int recNo() const override { return 0; }
-  void edit() override {}
-  void insert() override {}
-  void append() override {}
-  void post() override {}
-  void cancel() override {}
-  void deleteRow() override {}
-  QVariant getFieldValue(const vrk::TField&) const override { return {}; }
-  void setFieldValue(vrk::TField&, const QVariant&) override {}
-
   std::vector<vrk::TFilterColumn> columns;
 };
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "DataSet.h"
+#include "FilesFieldsDataSet.h"
 #include "ExprParser.h"
 #include "Schema.h"
 
@@ -14,14 +15,11 @@
 
 namespace vrk::test {
 
-// A data set that only has fields: enough for parsing. Field numbers 1–34
-// are the FILES columns in order; the extra fields follow.
-class FilterFieldsDataSet final : public TDataSet {
+// The FILES fields (numbers 1–34) followed by fields of the kinds the
+// catalogue does not use, for the typing and conversion cases.
+class FilterFieldsDataSet final : public FilesFieldsDataSet {
  public:
-  FilterFieldsDataSet() : TDataSet(QStringLiteral("tbFiles")) {
-    for (const auto& c : schema::filesColumns()) {
-      addField(std::make_unique<TField>(this, QString::fromLatin1(c.name), c.type, c.size, c.required));
-    }
+  FilterFieldsDataSet() {
     add("Price", TFieldType::ftFloat);
     add("Amount", TFieldType::ftBCD, 2);
     add("StartTime", TFieldType::ftTime);
@@ -34,23 +32,6 @@ class FilterFieldsDataSet final : public TDataSet {
     add("Größe", TFieldType::ftInteger);
     add("Big", TFieldType::ftLargeint);
   }
-  void open() override {}
-  void close() override {}
-  void first() override {}
-  void next() override {}
-  void prior() override {}
-  void last() override {}
-  bool isEmpty() const override { return true; }
-  int recordCount() const override { return 0; }
-  int recNo() const override { return 0; }
-  void edit() override {}
-  void insert() override {}
-  void append() override {}
-  void post() override {}
-  void cancel() override {}
-  void deleteRow() override {}
-  QVariant getFieldValue(const TField&) const override { return {}; }
-  void setFieldValue(TField&, const QVariant&) override {}
 
  private:
   void add(const char* name, TFieldType type, int size = 0, TFieldKind kind = TFieldKind::fkData) {
