@@ -1,5 +1,6 @@
 #include "VRKSearchData.h"
 
+#include "Beep.h"
 #include "ErrorDisplay.h"
 #include "Schema.h"
 
@@ -10,6 +11,7 @@ namespace vrk {
 TVRKData::TVRKData(const QString& programDir)
     : VRKData(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"), programDir),
       tbMirrors(QStringLiteral("tbMirrors"), &VRKData, QStringLiteral("MIRRORS.DB")),
+      Http1(nullptr),
       tbFiles(QStringLiteral("tbFiles"), &VRKData, QStringLiteral("FILES.DB")),
       qrFileCat(QStringLiteral("qrFileCat"), &VRKData),
       mtFiles(QStringLiteral("mtFiles")),
@@ -18,6 +20,21 @@ TVRKData::TVRKData(const QString& programDir)
   qrFileCat.sql() << QStringLiteral("SELECT FILECATNAME,INFO,FILECATID")
                   << QStringLiteral("FROM    FILESCAT")
                   << QStringLiteral("ORDER BY FILECATID");
+  setObjectName(QStringLiteral("VRKData"));
+  Http1.setObjectName(QStringLiteral("Http1"));
+  Http1.SetPort(0);
+  Http1.SetTimeOut(1000);
+  Http1.SetReportLevel(0);
+  Http1.SetBody(QStringLiteral("Default.htm"));
+  Http1.SetHeader(QStringLiteral("Head.txt"));
+  Http1.SetInputFileMode(false);
+  Http1.SetOutputFileMode(false);
+  Http1.SetProxy(QStringLiteral("localhost"));
+  Http1.SetProxyPort(8080);
+  Http1.OnConnect = [this](QObject* sender) { Http1Connect(sender); };
+  Http1.OnPacketRecvd = [this](QObject* sender) { Http1PacketRecvd(sender); };
+  Http1.OnDisconnect = [this](QObject* sender) { Http1Disconnect(sender); };
+  Http1.OnSuccess = [this](QObject* sender, int cmd) { Http1Success(sender, cmd); };
   for (const schema::Column& c : schema::filesColumns()) {
     mtFiles.createField(QString::fromLatin1(c.name), c.type, c.size, c.required);
   }
@@ -36,6 +53,14 @@ void TVRKData::DataModule1Create() {
 void TVRKData::DataModule1Destroy() {
   if (m_settingsFile) storeSettings(*m_settingsFile, *this);
 }
+
+void TVRKData::Http1Connect(QObject*) { RelayConnect(); }
+
+void TVRKData::Http1PacketRecvd(QObject*) { RelayPacketRecvd(); }
+
+void TVRKData::Http1Disconnect(QObject*) { RelayDisconnect(); }
+
+void TVRKData::Http1Success(QObject*, int) { SystemBeep::play(); }
 
 void TVRKData::NormaliseFlags() {
   tbFiles.open();
