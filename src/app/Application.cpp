@@ -1,8 +1,13 @@
 #include "Application.h"
 
+#include "Beep.h"
 #include "ErrorDisplay.h"
+#include "MessageDlg.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
 
 namespace vrk {
 
@@ -34,6 +39,35 @@ void TApplication::installMessageBoxSink() {
                     QApplication::activeWindow());
     box.exec();
   });
+}
+
+}  // namespace vrk
+
+namespace vrk {
+
+static int askInMessageBox(const QString& text, TMsgDlgType type) {
+  QMessageBox box(type == TMsgDlgType::mtWarning ? QMessageBox::Warning : QMessageBox::Question,
+                  MessageDlg::title(type), text, QMessageBox::NoButton, QApplication::activeWindow());
+  QPushButton* yes = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
+  box.setDefaultButton(yes);
+  box.setEscapeButton(no);
+  // Centred on the screen, not on the window.
+  box.adjustSize();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect r(QPoint(0, 0), box.sizeHint());
+    r.moveCenter(screen->availableGeometry().center());
+    box.move(r.topLeft());
+  }
+  box.exec();
+  if (box.clickedButton() == yes) return mrYes;
+  if (box.clickedButton() == no) return mrNo;
+  return mrNone;
+}
+
+void TApplication::installDialogs() {
+  MessageDlg::setAsker(askInMessageBox);
+  SystemBeep::setSink([] { QApplication::beep(); });
 }
 
 }  // namespace vrk

@@ -1,10 +1,13 @@
 #include "VRKSearchMain.h"
 
+#include "Clock.h"
 #include "ErrorDisplay.h"
 #include "FilterText.h"
 #include "Search.h"
+#include "TransferProgress.h"
 #include "VRKSearchData.h"
 
+#include <QCloseEvent>
 #include <QHeaderView>
 #include <QVBoxLayout>
 
@@ -100,6 +103,20 @@ bool TForm1::event(QEvent* e) {
   const bool result = QMainWindow::event(e);
   if (e->type() == QEvent::WindowActivate) ErrorDisplay::guard([this] { FormActivate(); });
   return result;
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+  m_closing = true;
+  m_data.Http1.Cancel();
+  QMainWindow::closeEvent(e);
+}
+
+void TForm1::runHandler(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (...) {
+    if (!m_closing) ErrorDisplay::showCurrentException();
+  }
 }
 
 void TForm1::buildMenu() {
@@ -302,6 +319,35 @@ SearchCriteria TForm1::criteria() const {
   c.category = categoryIndex();
   c.text = Edit1->text();
   return c;
+}
+
+void TForm1::ShowConnected(QObject*) {
+  Animate1->setResName(QStringLiteral("AVI_1"));
+  centreAnimation();
+  Animate1->setVisible(true);
+  Animate1->setActive(true);
+  StatusBar1->setPanelText(0, QStringLiteral("Connected"));
+  ConnectTick = TickClock::now();
+}
+
+void TForm1::ShowDisconnected(QObject*) {
+  StatusBar1->setPanelText(0, QStringLiteral("Disconnected"));
+  Animate1->setVisible(false);
+  Animate1->setActive(false);
+}
+
+void TForm1::ShowProgress(QObject*) {
+  if (const auto text = progressText(m_data.Http1.ReceivedBytes(), ConnectTick, TickClock::now()))
+    StatusBar1->setPanelText(1, *text);
+}
+
+void TForm1::ShowStatusText(QObject*) { StatusBar1->setPanelText(1, m_data.StatusText()); }
+
+void TForm1::bindRelays(bool withStatus) {
+  if (withStatus) m_data.SetOnStatus(this, [this](QObject* sender) { ShowStatusText(sender); });
+  m_data.SetOnConnect(this, [this](QObject* sender) { ShowConnected(sender); });
+  m_data.SetOnPacketRecvd(this, [this](QObject* sender) { ShowProgress(sender); });
+  m_data.SetOnDisconnect(this, [this](QObject* sender) { ShowDisconnected(sender); });
 }
 
 void TForm1::centreAnimation() {

@@ -5,7 +5,11 @@
 // result table of the data module through its data source.
 //
 // The window reads its controls and hands the work to the core: the search
-// (Button1Click) calls vrk::search over the data module.
+// (Button1Click) calls vrk::search over the data module. While a transfer
+// runs, the four transfer indicators (ShowConnected, ShowDisconnected,
+// ShowProgress, ShowStatusText), bound into the data module's relay slots,
+// show the connection state, the bytes and the rate, the animation and the
+// Zip status lines.
 //
 // UI thread only.
 #pragma once
@@ -26,6 +30,8 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
+
+#include <cstdint>
 
 namespace vrk {
 
@@ -61,6 +67,31 @@ class TForm1 : public QMainWindow {
 
   // Places Animate1 horizontally centred over the window, top 192.
   void centreAnimation();
+
+  // --- Transfer indicators (relay handlers; Sender is the data module)
+  // AVI_1 loaded, centred, shown and playing; panel 0 "Connected";
+  // ConnectTick := now.
+  void ShowConnected(QObject* Sender);
+  // Panel 0 "Disconnected"; Animate1 hidden, then stopped.
+  void ShowDisconnected(QObject* Sender);
+  // Panel 1: n + " Bytes received ( " + rate + " Bytes / Sec )", n being
+  // Http1's received-bytes counter and rate n * 1000 / elapsed ms since
+  // ConnectTick; nothing changes while elapsed is 0.
+  void ShowProgress(QObject* Sender);
+  // Panel 1 := the data module's StatusText.
+  void ShowStatusText(QObject* Sender);
+  // Binds OnConnect, OnPacketRecvd and OnDisconnect to this window's
+  // handlers, and with withStatus OnStatus too (the catalogue download binds
+  // all four, the entry download three).
+  void bindRelays(bool withStatus);
+  // Tick count of the last connect (unsigned 32-bit, wraps).
+  std::uint32_t ConnectTick = 0;
+
+  // True once the window has been closed (the program is ending).
+  bool closing() const { return m_closing; }
+  // Runs a handler of the window; an error goes to the error display unless
+  // the window was closed meanwhile (a transfer cancelled by the close).
+  void runHandler(const std::function<void()>& handler);
 
   // Components, named as the window's designer names them.
   QMenuBar* MainMenu1;
@@ -125,6 +156,10 @@ class TForm1 : public QMainWindow {
 
  protected:
   bool event(QEvent* event) override;
+  // Closing the window ends the program. A transfer that still runs is
+  // cancelled, so the handler that waits for it returns and the program ends
+  // with its settings written; its cancellation is not shown.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void buildMenu();
@@ -135,6 +170,7 @@ class TForm1 : public QMainWindow {
   void applyColumnWidths();
 
   TVRKData& m_data;
+  bool m_closing = false;
 };
 
 }  // namespace vrk
