@@ -69,7 +69,14 @@ TForm1::TForm1(TVRKData& data, QWidget* parent) : QMainWindow(parent), m_data(da
 
   resize(kFormWidth, kFormHeight);
 
+  connect(DBGrid2, &TDBGrid::dblClick, this, [this] { runHandler([this] { DBGrid2DblClick(); }); });
+  m_data.SetUnzipDisplay(this);
+
   ErrorDisplay::guard([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  if (m_data.UnzipDisplay() == this) m_data.SetUnzipDisplay(nullptr);
 }
 
 void TForm1::FormCreate() {
@@ -319,6 +326,33 @@ SearchCriteria TForm1::criteria() const {
   c.category = categoryIndex();
   c.text = Edit1->text();
   return c;
+}
+
+void TForm1::DBGrid2DblClick() {
+  // Refused before the relays move, so a running transfer keeps its display.
+  m_data.CheckNoTransferRunning();
+  bindRelays(false);
+  const TDataSet& results = m_data.mtFiles;
+  const QString path = results.fieldByName(QStringLiteral("VRKDir"))->asString() + QLatin1Char('/') +
+                       results.fieldByName(QStringLiteral("FileName"))->asString();
+  m_data.FetchFromMirror(true, path);
+  m_data.Http1.Disconnect();
+  Animate1->setActive(false);
+  Animate1->setVisible(false);
+  StatusBar1->setPanelText(1, QStringLiteral("Ready"));
+}
+
+void TForm1::UnzipStarted() {
+  Animate1->setResName(QStringLiteral("AVI_2"));
+  centreAnimation();
+  Animate1->setVisible(true);
+  Animate1->setActive(true);
+  StatusBar1->setPanelText(1, QStringLiteral(" Unziping File"));
+}
+
+void TForm1::UnzipEnded() {
+  Animate1->setActive(false);
+  Animate1->setVisible(false);
 }
 
 void TForm1::ShowConnected(QObject*) {
