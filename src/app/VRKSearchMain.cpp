@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "ErrorDisplay.h"
 #include "FilterText.h"
+#include "OptionsPage.h"
 #include "Search.h"
 #include "TransferProgress.h"
 #include "VRKSearchData.h"
@@ -138,6 +139,7 @@ void TForm1::buildMenu() {
   miConnect->setObjectName(QStringLiteral("miConnect"));
   Options1 = MainMenu1->addAction(QStringLiteral("Options"));
   Options1->setObjectName(QStringLiteral("Options1"));
+  connect(Options1, &QAction::triggered, this, [this] { runHandler([this] { Options1Click(); }); });
 }
 
 QCheckBox* TForm1::criteriaBox(const char* name, const char* caption, int left, int top) {
@@ -326,6 +328,10 @@ SearchCriteria TForm1::criteria() const {
   c.category = categoryIndex();
   c.text = Edit1->text();
   return c;
+}
+
+void TForm1::Options1Click() {
+  if (m_frmOptions) m_frmOptions->exec();
 }
 
 void TForm1::DBGrid2DblClick() {

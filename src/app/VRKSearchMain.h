@@ -37,6 +37,7 @@
 namespace vrk {
 
 struct SearchCriteria;
+class TfrmOptions;
 
 class TForm1 : public QMainWindow, public TUnzipDisplay {
   Q_OBJECT
@@ -65,6 +66,11 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // Item index of the category box: the selected item, or the item whose
   // text the edit field holds (compared without case), or -1.
   int categoryIndex() const;
+
+  // Shows the options dialog modally; its result is not used.
+  void Options1Click();
+  // The options dialog that Options1Click shows (made at start-up).
+  void setOptionsDialog(TfrmOptions* dialog) { m_frmOptions = dialog; }
 
   // The entry download: binds the three transfer relays to this window,
   // fetches VRKDir + "/" + FileName of the result table's current row (the
@@ -181,6 +187,7 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   void applyColumnWidths();
 
   TVRKData& m_data;
+  TfrmOptions* m_frmOptions = nullptr;
   bool m_closing = false;
 };
 
