@@ -25,6 +25,7 @@ constexpr uint64_t kBombSize = 100ull * 1000 * 1000;
 constexpr uint64_t kBombRatio = 1000;
 // Member data moves in blocks of this size, whatever the member's size.
 constexpr size_t kBlock = 256 * 1024;
+constexpr uint16_t kAesMethod = 99;
 
 uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
 
@@ -302,7 +303,9 @@ bool TExtraction::member(zip_t* archive, zip_uint64_t index, const TZipEntry& e,
   if (bare.empty()) return skip(printable, "unsafe name", false);
   std::string password;
   if (e.encrypted() && !askPassword(printable, password)) return skip(printable, "encrypted", false);
-  if (!zip_compression_method_supported(e.method, 0)) return skip(printable, "compression method not supported", false);
+  // AES-encrypted members name their real method inside; libzip judges those.
+  if (e.method != kAesMethod && !zip_compression_method_supported(e.method, 0))
+    return skip(printable, "compression method not supported", false);
   if (e.method == 0 && !e.encrypted() && e.compressedSize != e.size) return skip(printable, "sizes disagree", true);
   if (e.size > kBombSize && static_cast<unsigned __int128>(e.compressedSize) * kBombRatio < e.size)
     return skip(printable, "compression ratio over 1000:1", true);

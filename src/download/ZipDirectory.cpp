@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <limits>
 #include <optional>
 
 namespace vrk::unzip {
@@ -267,7 +265,7 @@ bool ReadZipDirectory(int fd, uint64_t fileSize, TZipDirectory& out, std::string
   const uint64_t tailStart = fileSize - tailLen;
   std::vector<uint8_t> tail(static_cast<size_t>(tailLen));
   if (!readAt(fd, fileSize, tailStart, tail.data(), tail.size())) {
-    error = std::string("cannot read the archive: ") + std::strerror(errno ? errno : EIO);
+    error = "cannot read the archive";
     return false;
   }
 
