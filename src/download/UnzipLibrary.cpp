@@ -1,5 +1,6 @@
 #include "UnzipLibrary.h"
 
+#include "ArchiveSource.h"
 #include "MemberFile.h"
 #include "ZipDirectory.h"
 
@@ -174,12 +175,11 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
     return fail(kUnzipBadArchive, error);
   m_commentLength = directory.commentLength;
 
-  // libzip reads the very file that was checked, through a second descriptor.
-  const int libFd = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0);
+  // libzip reads the very file that was checked, through the same descriptor.
+  TArchiveSource source(fd.get(), static_cast<uint64_t>(st.st_size));
   int zipError = 0;
-  zip_t* opened = libFd < 0 ? nullptr : zip_fdopen(libFd, ZIP_RDONLY, &zipError);
+  zip_t* opened = source.open(zipError);
   if (!opened) {
-    if (libFd >= 0) ::close(libFd);
     zip_error_t e;
     zip_error_init_with_code(&e, zipError);
     error = std::string("damaged archive: ") + zip_error_strerror(&e);
