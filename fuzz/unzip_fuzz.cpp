@@ -4,7 +4,9 @@
 // Whatever the image holds, nothing may appear beside that directory, and
 // only regular files may appear in it: no link, no subdirectory, no
 // temporary file left behind. Anything else aborts.
+#include "MemberFile.h"
 #include "UnzipLibrary.h"
+#include "ZipDirectory.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -53,7 +55,9 @@ struct TWorkDir {
 };
 
 int g_passwordAnswer = 1;
-std::set<std::string> g_listedBareNames;  // a member may itself be called like a temporary file
+// Bare names of the listed members (control characters as '?'): a member
+// may itself be called like a temporary file.
+std::set<std::string> g_listedBareNames;
 
 int passwordRequest(char* buffer, int size, const char*, const char*) {
   if (g_passwordAnswer == 0 && size > 1) buffer[0] = 'x';
@@ -65,8 +69,7 @@ void memberListing(uint32_t, uint32_t, uint32_t, uint32_t month, uint32_t day, u
   if (month > 15 || day > 31 || hour > 31 || minute > 63 || !name || !method) fail("listing out of range", name);
   for (const char* p = name; *p; ++p)
     if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) fail("control character in a listed name", name);
-  const std::string listed = name;
-  g_listedBareNames.insert(listed.substr(listed.find_last_of("/\\") + 1));
+  g_listedBareNames.insert(vrk::unzip::BareName(name));
 }
 
 }  // namespace
@@ -96,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     struct stat st;
     const std::string file = work.out + "/" + n;
     if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) fail("not a regular file", n);
-    if (n.rfind(".vrkunzip-", 0) == 0 && !g_listedBareNames.count(n)) fail("temporary file left", n);
+    if (n.rfind(".vrkunzip-", 0) == 0 && !g_listedBareNames.count(vrk::unzip::PrintableName(n)))
+      fail("temporary file left", n);
     ::unlink(file.c_str());
   }
   if (::rmdir(work.out.c_str()) != 0) fail("rmdir", work.out);

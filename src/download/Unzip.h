@@ -25,7 +25,7 @@ struct TUnzipSkipped {
 // What an extraction did. The window's callers ignore it; vrk unzip and the
 // tests read it.
 struct TUnzipResult {
-  bool opened = false;    // the archive could be opened as a Zip file
+  bool opened = false;    // the archive could be opened as a Zip file of sound layout
   bool complete = false;  // opened and read to its end (skipped members allowed)
   QString error;          // why it could not be opened or read to its end
   int extracted = 0;      // members written

@@ -136,6 +136,7 @@ class TExtraction final {
   void list(const TZipEntry& e, const std::string& printable);
   bool member(zip_t* archive, zip_uint64_t index, const TZipEntry& e, const std::string& printable,
               const TTargetDir& target);
+  static bool encryptionSupported(zip_t* archive, zip_uint64_t index);
   bool askPassword(const std::string& printable, std::string& password);
   bool write(zip_t* archive, zip_uint64_t index, const TZipEntry& e, const std::string& printable,
              const std::string& bare, const std::string& password, const TTargetDir& target);
@@ -166,7 +167,10 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
   if (!parametersSupported()) return finish(kUnzipBadParameter);
 
   const TFd fd(::open(m_options.zipFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) return fail(kUnzipBadArchive, std::string("cannot open the archive: ") + std::strerror(errno));
+  if (fd.get() < 0) {
+    const int err = errno;
+    return fail(kUnzipBadArchive, std::string("cannot open the archive: ") + std::strerror(err));
+  }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail(kUnzipBadArchive, "not a Zip file");
   TZipDirectory directory;
@@ -302,7 +306,10 @@ bool TExtraction::member(zip_t* archive, zip_uint64_t index, const TZipEntry& e,
   const std::string bare = BareName(e.name);
   if (bare.empty()) return skip(printable, "unsafe name", false);
   std::string password;
-  if (e.encrypted() && !askPassword(printable, password)) return skip(printable, "encrypted", false);
+  if (e.encrypted()) {
+    if (!encryptionSupported(archive, index)) return skip(printable, "encryption method not supported", false);
+    if (!askPassword(printable, password)) return skip(printable, "encrypted", false);
+  }
   // AES-encrypted members name their real method inside; libzip judges those.
   if (e.method != kAesMethod && !zip_compression_method_supported(e.method, 0))
     return skip(printable, "compression method not supported", false);
@@ -315,6 +322,15 @@ bool TExtraction::member(zip_t* archive, zip_uint64_t index, const TZipEntry& e,
     if (!replace) return skip(printable, "exists", false);
   }
   return write(archive, index, e, printable, bare, password, target);
+}
+
+// Asked before libzip is: libzip 1.7.3 leaks the member's reader when it
+// refuses an encryption method on opening.
+bool TExtraction::encryptionSupported(zip_t* archive, zip_uint64_t index) {
+  zip_stat_t st;
+  zip_stat_init(&st);
+  return zip_stat_index(archive, index, 0, &st) == 0 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
+         zip_encryption_method_supported(st.encryption_method, 0);
 }
 
 bool TExtraction::askPassword(const std::string& printable, std::string& password) {

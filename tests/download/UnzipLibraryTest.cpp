@@ -167,6 +167,24 @@ TEST_F(UnzipLibraryTest, EncryptedMembersAskForAPassword) {
   EXPECT_EQ(entriesOf(out()), QStringList{"plain.txt"});
 }
 
+TEST_F(UnzipLibraryTest, UnknownEncryptionIsNotAskedFor) {
+  // The strong-encryption flag on the zip command's encrypted member: a
+  // method libzip does not know.
+  QByteArray bytes = readFile(encryptedZip());
+  for (const char* sig : {"PK\x01\x02", "PK\x03\x04"}) {
+    const qsizetype at = bytes.indexOf(sig);
+    ASSERT_GE(at, 0);
+    bytes[at + (sig[3] == 2 ? 8 : 6)] = static_cast<char>(bytes[at + (sig[3] == 2 ? 8 : 6)] | 0x40);
+  }
+  writeFile(work.file("strong.zip"), bytes);
+  rec.password = "letmein";
+  EXPECT_EQ(run(work.file("strong.zip")), kUnzipWarning);
+  ASSERT_EQ(report.skipped.size(), 1u);
+  EXPECT_EQ(report.skipped[0].reason, "encryption method not supported");
+  EXPECT_TRUE(rec.events.filter("password:").isEmpty());
+  EXPECT_EQ(entriesOf(out()), QStringList{"plain.txt"});
+}
+
 TEST_F(UnzipLibraryTest, UnsupportedOptionsAreRefusedBeforeAnything) {
   int32_t TUnzipOptions::*const unsupported[] = {
       &TUnzipOptions::newerOnly,    &TUnzipOptions::blanksToUnderscores, &TUnzipOptions::toStandardOutput,
