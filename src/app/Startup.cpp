@@ -1,6 +1,6 @@
 #include "Startup.h"
 
-#include "Centre.h"
+#include "FormLook.h"
 #include "Mirrors.h"
 #include "OptionsPage.h"
 #include "VRKSearchData.h"

@@ -1,6 +1,7 @@
 #include "VRKSearchMain.h"
 
 #include "Clock.h"
+#include "FormLook.h"
 #include "ErrorDisplay.h"
 #include "FilterText.h"
 #include "OptionsPage.h"
@@ -33,16 +34,7 @@ constexpr int kBoxHeight = 17;
 TForm1::TForm1(TVRKData& data, QWidget* parent) : QMainWindow(parent), m_data(data) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Form1"));
-  // The toolkit's default dialog font, for which the pixel geometry below is
-  // laid out. Where it is missing, a condensed sans serif keeps the captions
-  // within their columns.
-  QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                             {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow"),
-                              QStringLiteral("Arial Narrow")});
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);
-  setFont(font);
+  setFont(dialogFont());
 
   buildMenu();
   auto* central = new QWidget(this);

@@ -1,6 +1,6 @@
 #include "Mirrors.h"
 
-#include "Centre.h"
+#include "FormLook.h"
 #include "Clock.h"
 #include "ErrorDisplay.h"
 #include "TransferProgress.h"
@@ -27,6 +27,7 @@ TfrmMirror::TfrmMirror(TVRKData& data, QWidget* parent)
     : QDialog(parent), DataSource1(QStringLiteral("DataSource1"), &data.tbMirrors), m_data(data) {
   setObjectName(QStringLiteral("frmMirror"));
   setWindowTitle(QStringLiteral("Select a Mirror"));
+  setFont(dialogFont());
   setFixedSize(kWidth, kHeight);
 
   DBGrid1 = new TDBGrid(this);

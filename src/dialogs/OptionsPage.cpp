@@ -1,11 +1,13 @@
 #include "OptionsPage.h"
 
-#include "Centre.h"
+#include "FormLook.h"
 #include "ErrorDisplay.h"
 #include "Mirrors.h"
 
 #include <QEvent>
 #include <QMouseEvent>
+
+#include <algorithm>
 
 namespace vrk {
 namespace {
@@ -20,6 +22,7 @@ constexpr int kEditHeight = 21;
 TfrmOptions::TfrmOptions(TVRKData& data, QWidget* parent) : QDialog(parent), m_data(data) {
   setObjectName(QStringLiteral("frmOptions"));
   setWindowTitle(QStringLiteral("Options"));
+  setFont(dialogFont());
   setFixedSize(kWidth, kHeight);
 
   Label1 = label("Label1", "Mirror :", 40, 8);
@@ -67,7 +70,9 @@ QLineEdit* TfrmOptions::edit(const char* name, const char* text, int left, int t
 QCheckBox* TfrmOptions::box(const char* name, const char* caption, int left, int top, int width) {
   auto* b = new QCheckBox(QString::fromUtf8(caption), this);
   b->setObjectName(QString::fromLatin1(name));
-  b->setGeometry(left, top, width, kLineHeight);
+  // The designed width, or wider where the font that stands in for the
+  // dialog font needs a few pixels more for the caption.
+  b->setGeometry(left, top, std::max(width, b->sizeHint().width()), kLineHeight);
   return b;
 }
 

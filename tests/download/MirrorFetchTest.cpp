@@ -260,11 +260,11 @@ TEST_F(MirrorFetchTest, APathThatNamesNoFileFetchesNothing) {
 }
 
 TEST_F(MirrorFetchTest, AnErrorReplyIsNoDownload) {
-  // 404 from nginx, through the proxy: the error page is removed, nothing is
+  // 404 from nginx (its status line says HTTP/1.1), through the proxy: the error page is removed, nothing is
   // unpacked or deleted, and the error names the status line and the URL.
   const QString url = s_mirror->url() + QStringLiteral("/ftp/d10/none/missing.zip");
   EXPECT_EQ(errorOf([&] { data->FetchFromMirror(true, QStringLiteral("d10/none/missing.zip")); }),
-            QStringLiteral("Download failed: HTTP/1.0 404 Not Found (") + url + QLatin1Char(')'));
+            QStringLiteral("Download failed: HTTP/1.1 404 Not Found (") + url + QLatin1Char(')'));
   EXPECT_TRUE(downloaded().isEmpty());
   EXPECT_TRUE(statusLines.isEmpty());
   EXPECT_EQ(beeps, 0);
@@ -280,7 +280,7 @@ TEST_F(MirrorFetchTest, AnErrorReplyIsNoDownload) {
   EXPECT_TRUE(downloaded().isEmpty());
   // The in-memory form says so too.
   EXPECT_TRUE(errorOf([&] { data->FetchFromMirror(false, s_mirror->url() + QStringLiteral("/nothing-here")); })
-                  .startsWith(QStringLiteral("Download failed: HTTP/1.0 404 Not Found")));
+                  .startsWith(QStringLiteral("Download failed: HTTP/1.1 404 Not Found")));
 }
 
 TEST_F(MirrorFetchTest, ACutTransferIsNotUnpacked) {
