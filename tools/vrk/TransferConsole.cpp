@@ -69,6 +69,7 @@ void installTerminalQuestions(bool yes) {
 
 ConsoleDisplay::ConsoleDisplay(TVRKData& data) : m_data(data) {
   data.SetOnConnect(this, [this](QObject*) {
+    m_connected = true;
     m_connectTick = TickClock::now();
     m_lastPrint = m_connectTick;
     printErr(QStringLiteral("Connected"));
@@ -89,6 +90,8 @@ ConsoleDisplay::~ConsoleDisplay() {
 void ConsoleDisplay::UnzipStarted() { printErr(QStringLiteral(" Unziping File")); }
 
 void ConsoleDisplay::progress(bool force) {
+  // Nothing to tell before the first connect (a declined question).
+  if (!m_connected) return;
   const std::uint32_t now = TickClock::now();
   if (!force && now - m_lastPrint < 500) return;
   const auto text = progressText(m_data.Http1.ReceivedBytes(), m_connectTick, now);

@@ -52,6 +52,7 @@ class ConsoleDisplay final : public QObject, public TUnzipDisplay {
   void progress(bool force);
 
   TVRKData& m_data;
+  bool m_connected = false;
   std::uint32_t m_connectTick = 0;
   std::uint32_t m_lastPrint = 0;
   QString m_lastText;
