@@ -182,8 +182,12 @@ TEST_F(DialogsTest, MirrorLayout) {
     EXPECT_EQ(mirror->DBGrid1->columnWidth(0), 122);
     EXPECT_EQ(mirror->DBGrid1->columnWidth(1), 94);
     EXPECT_EQ(mirror->DBGrid1->columnWidth(2), 377);
-    // Activation opened the mirror table: its rows are in the grid.
+    // Activation opened the mirror table: its rows are in the grid, every
+    // one of them readable, not only the current one.
     EXPECT_EQ(m->rowCount(), 2);
+    EXPECT_EQ(m->index(0, 0).data().toString(), QStringLiteral("Europe"));
+    EXPECT_EQ(m->index(1, 0).data().toString(), QStringLiteral("Asia"));
+    EXPECT_EQ(m->index(1, 2).data().toString(), QStringLiteral("Second Provider"));
     mirror->close();
   });
 }
