@@ -27,7 +27,8 @@ std::vector<std::string> entries(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = ::opendir(dir.c_str())) {
     while (const dirent* e = ::readdir(d))
-      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.emplace_back(e->d_name);
     ::closedir(d);
   }
   return names;
@@ -42,7 +43,8 @@ std::vector<std::string> entries(const std::string& dir) {
 struct TWorkDir {
   TWorkDir() {
     struct stat st;
-    base = ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm/vrkfuzz-XXXXXX" : "/tmp/vrkfuzz-XXXXXX";
+    base = ::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm/vrkfuzz-XXXXXX"
+                                                               : "/tmp/vrkfuzz-XXXXXX";
     if (!::mkdtemp(base.data())) fail("cannot create", base);
     out = base + "/out";
   }
@@ -66,7 +68,8 @@ int passwordRequest(char* buffer, int size, const char*, const char*) {
 
 void memberListing(uint32_t, uint32_t, uint32_t, uint32_t month, uint32_t day, uint32_t, uint32_t hour,
                    uint32_t minute, char, const char* name, const char* method, uint32_t, char) {
-  if (month > 15 || day > 31 || hour > 31 || minute > 63 || !name || !method) fail("listing out of range", name);
+  if (month > 15 || day > 31 || hour > 31 || minute > 63 || !name || !method)
+    fail("listing out of range", name);
   for (const char* p = name; *p; ++p)
     if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) fail("control character in a listed name", name);
   g_listedBareNames.insert(vrk::unzip::BareName(name));
@@ -86,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.quietLevel = 2;
   options.zipFile = path.c_str();
   options.targetDir = work.out.c_str();
-  vrk::unzip::TUnzipCallbacks callbacks{nullptr, nullptr, nullptr, passwordRequest, memberListing, nullptr,
-                                        0,       0,       0,       0,               0};
+  vrk::unzip::TUnzipCallbacks callbacks{
+      nullptr, nullptr, nullptr, passwordRequest, memberListing, nullptr, 0, 0, 0, 0, 0};
   g_passwordAnswer = size % 2 ? 0 : 1;
   g_listedBareNames.clear();
   vrk::unzip::UnzipSingleEntry(0, nullptr, 0, nullptr, &options, &callbacks);

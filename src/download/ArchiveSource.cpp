@@ -38,16 +38,14 @@ zip_int64_t TArchiveSource::callback(void* self, void* data, zip_uint64_t len, z
     case ZIP_SOURCE_CLOSE:
     case ZIP_SOURCE_FREE:  // the object is its owner's
       return 0;
-    case ZIP_SOURCE_READ:
-      return s->read(data, len);
+    case ZIP_SOURCE_READ: return s->read(data, len);
     case ZIP_SOURCE_SEEK: {
       const zip_int64_t pos = zip_source_seek_compute_offset(s->m_pos, s->m_size, data, len, &s->m_error);
       if (pos < 0) return -1;
       s->m_pos = static_cast<uint64_t>(pos);
       return 0;
     }
-    case ZIP_SOURCE_TELL:
-      return static_cast<zip_int64_t>(s->m_pos);
+    case ZIP_SOURCE_TELL: return static_cast<zip_int64_t>(s->m_pos);
     case ZIP_SOURCE_STAT: {
       auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &s->m_error);
       if (!st) return -1;
@@ -56,10 +54,8 @@ zip_int64_t TArchiveSource::callback(void* self, void* data, zip_uint64_t len, z
       st->valid |= ZIP_STAT_SIZE;
       return sizeof(zip_stat_t);
     }
-    case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&s->m_error, data, len);
-    case ZIP_SOURCE_SUPPORTS:
-      return ZIP_SOURCE_SUPPORTS_SEEKABLE;
+    case ZIP_SOURCE_ERROR: return zip_error_to_data(&s->m_error, data, len);
+    case ZIP_SOURCE_SUPPORTS: return ZIP_SOURCE_SUPPORTS_SEEKABLE;
     default:
       zip_error_set(&s->m_error, ZIP_ER_OPNOTSUPP, 0);
       return -1;

@@ -35,7 +35,8 @@ std::string nextTempName() {
 
 std::string BareName(const std::string& memberName) {
   std::string name = memberName;
-  if (name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':') name.erase(0, 2);
+  if (name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':')
+    name.erase(0, 2);
   const size_t cut = name.find_last_of("/\\");
   if (cut != std::string::npos) name.erase(0, cut + 1);
   if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos) return {};
@@ -46,22 +47,16 @@ TWriteFailure DescribeWriteError(int error, bool replacing) {
   if (replacing && (error == EACCES || error == EPERM)) return {"cannot replace the existing file", false};
   switch (error) {
     case ENOSPC:
-    case EDQUOT:
-      return {"disk full", true};
+    case EDQUOT: return {"disk full", true};
     case EROFS:
     case EACCES:
-    case EPERM:
-      return {"the extraction directory is not writable", true};
-    case EFBIG:
-      return {"file too large for the file system", false};
-    case ENAMETOOLONG:
-      return {"name too long", false};
+    case EPERM: return {"the extraction directory is not writable", true};
+    case EFBIG: return {"file too large for the file system", false};
+    case ENAMETOOLONG: return {"name too long", false};
     case EISDIR:
     case ENOTEMPTY:
-    case EEXIST:
-      return {"a directory of that name is in the way", false};
-    default:
-      return {std::string("cannot write: ") + std::strerror(error), false};
+    case EEXIST: return {"a directory of that name is in the way", false};
+    default: return {std::string("cannot write: ") + std::strerror(error), false};
   }
 }
 
@@ -84,7 +79,8 @@ TMemberFile::~TMemberFile() { discard(); }
 int TMemberFile::create() {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = nextTempName();
-    const int fd = ::openat(m_dir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd =
+        ::openat(m_dir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       m_fd = fd;
       m_tempName = std::move(name);

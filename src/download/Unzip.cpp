@@ -36,8 +36,8 @@ int service(const char*, unsigned long) { return 0; }  // continue
 TUnzipOptions s_options{};
 
 // The callback record, filled once; the sound entry stays empty.
-TUnzipCallbacks s_callbacks{textOutput, nullptr, replaceQuestion, passwordRequest, memberListing, service,
-                            0,          0,       0,               0,               0};
+TUnzipCallbacks s_callbacks{
+    textOutput, nullptr, replaceQuestion, passwordRequest, memberListing, service, 0, 0, 0, 0, 0};
 
 // Holds the relay and the two texts for the duration of one call.
 class TCallScope final {
@@ -62,7 +62,8 @@ TUnzipResult resultOf(const unzip::TUnzipReport& report) {
   result.error = QString::fromUtf8(report.error);
   result.extracted = report.extracted;
   for (const unzip::TUnzipSkip& s : report.skipped)
-    result.skipped.append({MemberNameText(QByteArray::fromStdString(s.name)), QString::fromUtf8(s.reason), s.failed});
+    result.skipped.append(
+        {MemberNameText(QByteArray::fromStdString(s.name)), QString::fromUtf8(s.reason), s.failed});
   return result;
 }
 

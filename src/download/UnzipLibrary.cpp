@@ -283,9 +283,10 @@ void TExtraction::list(const TZipEntry& e, const std::string& printable) {
   m_totalCompressed += e.compressedSize;
   if (!m_callbacks.memberListing) return;
   const char flag = e.encrypted() ? '*' : ' ';
-  m_callbacks.memberListing(clamp32(e.size), clamp32(e.compressedSize), CompressionFactor(e.size, e.compressedSize),
-                            (e.dosDate >> 5) & 15, e.dosDate & 31, (1980 + (e.dosDate >> 9)) % 100, e.dosTime >> 11,
-                            (e.dosTime >> 5) & 63, flag, printable.c_str(), methodName(e.method), e.crc, flag);
+  m_callbacks.memberListing(
+      clamp32(e.size), clamp32(e.compressedSize), CompressionFactor(e.size, e.compressedSize),
+      (e.dosDate >> 5) & 15, e.dosDate & 31, (1980 + (e.dosDate >> 9)) % 100, e.dosTime >> 11,
+      (e.dosTime >> 5) & 63, flag, printable.c_str(), methodName(e.method), e.crc, flag);
 }
 
 // Extracts one listed entry or records why not. False: the extraction
@@ -296,24 +297,23 @@ bool TExtraction::member(zip_t* archive, zip_uint64_t index, const TZipEntry& e,
     case TKind::Directory:
       ++m_report.directories;  // stored directories are junked
       return true;
-    case TKind::Link:
-      return skip(printable, "symbolic link", false);
-    case TKind::Special:
-      return skip(printable, "not a regular file", false);
-    case TKind::File:
-      break;
+    case TKind::Link: return skip(printable, "symbolic link", false);
+    case TKind::Special: return skip(printable, "not a regular file", false);
+    case TKind::File: break;
   }
   const std::string bare = BareName(e.name);
   if (bare.empty()) return skip(printable, "unsafe name", false);
   std::string password;
   if (e.encrypted()) {
-    if (!encryptionSupported(archive, index)) return skip(printable, "encryption method not supported", false);
+    if (!encryptionSupported(archive, index))
+      return skip(printable, "encryption method not supported", false);
     if (!askPassword(printable, password)) return skip(printable, "encrypted", false);
   }
   // AES-encrypted members name their real method inside; libzip judges those.
   if (e.method != kAesMethod && !zip_compression_method_supported(e.method, 0))
     return skip(printable, "compression method not supported", false);
-  if (e.method == 0 && !e.encrypted() && e.compressedSize != e.size) return skip(printable, "sizes disagree", true);
+  if (e.method == 0 && !e.encrypted() && e.compressedSize != e.size)
+    return skip(printable, "sizes disagree", true);
   if (e.size > kBombSize && static_cast<unsigned __int128>(e.compressedSize) * kBombRatio < e.size)
     return skip(printable, "compression ratio over 1000:1", true);
   if (!m_options.overwriteExisting && target.exists(bare)) {
@@ -350,7 +350,8 @@ bool TExtraction::write(zip_t* archive, zip_uint64_t index, const TZipEntry& e, 
   if (!opened) {
     const int code = zip_error_code_zip(zip_get_error(archive));
     zip_error_clear(archive);
-    const bool byRule = code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_COMPNOTSUPP || code == ZIP_ER_ENCRNOTSUPP;
+    const bool byRule =
+        code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_COMPNOTSUPP || code == ZIP_ER_ENCRNOTSUPP;
     return skip(printable, readReason(code), !byRule);
   }
   const std::unique_ptr<zip_file_t, TMemberCloser> data(opened);

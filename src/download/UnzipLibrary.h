@@ -100,16 +100,16 @@ uint32_t CompressionFactor(uint64_t size, uint64_t compressedSize);
 
 // What one extraction did, member by member, for C++ callers.
 struct TUnzipSkip {
-  std::string name;    // as stored, control characters as '?'
-  std::string reason;  // short English reason
-  bool failed = false; // failed a check or could not be written (not merely skipped by rule)
+  std::string name;     // as stored, control characters as '?'
+  std::string reason;   // short English reason
+  bool failed = false;  // failed a check or could not be written (not merely skipped by rule)
 };
 struct TUnzipReport {
   bool opened = false;    // the archive could be opened and its layout is sound
   bool complete = false;  // opened and every entry gone through
   std::string error;      // why it could not be opened or was not gone through
   int extracted = 0;
-  int directories = 0;    // directory entries (nothing is created for them)
+  int directories = 0;  // directory entries (nothing is created for them)
   std::vector<TUnzipSkip> skipped;
 };
 

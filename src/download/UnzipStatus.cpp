@@ -19,7 +19,8 @@ QString UnzipStatusLine(quint32 size, quint32 compressedSize, quint32 factor, qu
                                             QString::number(static_cast<qint32>(factor)) + QLatin1Char('%');
   QString line;
   line.reserve(41 + name.size());
-  line += padded(size, 7) + QLatin1String("  ") + padded(compressedSize, 7) + QLatin1Char(' ') + padded(ratio, 4);
+  line +=
+      padded(size, 7) + QLatin1String("  ") + padded(compressedSize, 7) + QLatin1Char(' ') + padded(ratio, 4);
   line += QLatin1String("  ") + padded(month, 2) + QLatin1Char('-') + padded(day, 2) + QLatin1Char('-') +
           padded(year, 2);
   line += QLatin1String("  ") + padded(hour, 2) + QLatin1Char(':') + padded(minute, 2);
@@ -28,7 +29,8 @@ QString UnzipStatusLine(quint32 size, quint32 compressedSize, quint32 factor, qu
 }
 
 QString MemberNameText(const QByteArray& name) {
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+  QStringDecoder utf8(QStringDecoder::Utf8,
+                      QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
   QString text = utf8.decode(name);
   return utf8.hasError() ? QString::fromLatin1(name) : text;
 }

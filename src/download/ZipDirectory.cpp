@@ -9,9 +9,9 @@
 namespace vrk::unzip {
 namespace {
 
-constexpr size_t kEndRecord = 22;           // end of central directory record
-constexpr size_t kEndLocator64 = 20;        // Zip64 end record locator
-constexpr size_t kEndRecord64 = 56;         // Zip64 end record (fixed part)
+constexpr size_t kEndRecord = 22;     // end of central directory record
+constexpr size_t kEndLocator64 = 20;  // Zip64 end record locator
+constexpr size_t kEndRecord64 = 56;   // Zip64 end record (fixed part)
 constexpr size_t kCentralHeader = 46;
 constexpr size_t kLocalHeader = 30;
 constexpr size_t kMaxComment = 0xFFFF;
@@ -24,7 +24,9 @@ uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8)
 uint32_t le32(const uint8_t* p) { return le16(p) | static_cast<uint32_t>(le16(p + 2)) << 16; }
 uint64_t le64(const uint8_t* p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
 
-bool hasSignature(const uint8_t* p, uint8_t a, uint8_t b) { return p[0] == 'P' && p[1] == 'K' && p[2] == a && p[3] == b; }
+bool hasSignature(const uint8_t* p, uint8_t a, uint8_t b) {
+  return p[0] == 'P' && p[1] == 'K' && p[2] == a && p[3] == b;
+}
 
 // n bytes at off of the file; false when they lie outside it or a read fails.
 bool readAt(int fd, uint64_t fileSize, uint64_t off, void* buf, size_t n) {
@@ -225,7 +227,8 @@ bool checkLayout(int fd, uint64_t fileSize, uint64_t directoryOffset, std::vecto
     }
     e.dataOffset = e.headerOffset + kLocalHeader + le16(h + 26) + le16(h + 28);
     if (e.dataOffset > directoryOffset || e.compressedSize > directoryOffset - e.dataOffset) {
-      error = "damaged archive: the data of \"" + PrintableName(e.name) + "\" runs into the central directory";
+      error =
+          "damaged archive: the data of \"" + PrintableName(e.name) + "\" runs into the central directory";
       return false;
     }
     spans.emplace_back(e.headerOffset, e.dataOffset + e.compressedSize);

@@ -17,18 +17,18 @@
 namespace vrk::unzip {
 
 struct TZipEntry {
-  std::string name;             // as stored: raw bytes, any byte value
-  uint16_t madeBy = 0;          // high byte: the host system that wrote it
-  uint16_t flags = 0;           // general-purpose bit flags
-  uint16_t method = 0;          // compression method number
-  uint16_t dosTime = 0;         // stored time: hour:5 minute:6 second/2:5
-  uint16_t dosDate = 0;         // stored date: year-1980:7 month:4 day:5
+  std::string name;      // as stored: raw bytes, any byte value
+  uint16_t madeBy = 0;   // high byte: the host system that wrote it
+  uint16_t flags = 0;    // general-purpose bit flags
+  uint16_t method = 0;   // compression method number
+  uint16_t dosTime = 0;  // stored time: hour:5 minute:6 second/2:5
+  uint16_t dosDate = 0;  // stored date: year-1980:7 month:4 day:5
   uint32_t crc = 0;
   uint32_t externalAttributes = 0;
   uint64_t compressedSize = 0;
-  uint64_t size = 0;            // uncompressed
-  uint64_t headerOffset = 0;    // local header
-  uint64_t dataOffset = 0;      // first byte of the member's data
+  uint64_t size = 0;          // uncompressed
+  uint64_t headerOffset = 0;  // local header
+  uint64_t dataOffset = 0;    // first byte of the member's data
 
   bool encrypted() const { return (flags & 0x0001) != 0; }
 };

@@ -16,9 +16,11 @@ struct CommandRun {
 
 CommandRun vrkUnzip(const QStringList& args) {
   QProcess p;
-  p.start(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), QStringList{QStringLiteral("unzip")} + args);
+  p.start(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"),
+          QStringList{QStringLiteral("unzip")} + args);
   EXPECT_TRUE(p.waitForFinished(60000));
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+          QString::fromUtf8(p.readAllStandardError())};
 }
 
 class UnzipCommandTest : public ::testing::Test {

@@ -54,14 +54,14 @@ int passwordRequest(char* buffer, int size, const char*, const char* member) {
   std::snprintf(buffer, static_cast<size_t>(size), "%s", g_recorder->password);
   return 0;
 }
-void memberListing(uint32_t size, uint32_t compressed, uint32_t factor, uint32_t month, uint32_t day, uint32_t year,
-                   uint32_t hour, uint32_t minute, char flag, const char* name, const char* method, uint32_t crc,
-                   char encryptionFlag) {
+void memberListing(uint32_t size, uint32_t compressed, uint32_t factor, uint32_t month, uint32_t day,
+                   uint32_t year, uint32_t hour, uint32_t minute, char flag, const char* name,
+                   const char* method, uint32_t crc, char encryptionFlag) {
   const QString n = QString::fromUtf8(name);
   const QString bare = n.section(QLatin1Char('/'), -1);
   const bool existed = !bare.isEmpty() && QFileInfo::exists(g_recorder->dir + QLatin1Char('/') + bare);
-  g_recorder->listed.append({size, compressed, factor, month, day, year, hour, minute, crc, flag, encryptionFlag, n,
-                             QString::fromUtf8(method), existed});
+  g_recorder->listed.append({size, compressed, factor, month, day, year, hour, minute, crc, flag,
+                             encryptionFlag, n, QString::fromUtf8(method), existed});
   g_recorder->events << QStringLiteral("list:") + n;
 }
 int service(const char* name, unsigned long) {
@@ -88,8 +88,9 @@ class UnzipLibraryTest : public ::testing::Test {
     options.zipFile = file.constData();
     options.targetDir = dir.constData();
     const TUnzipReportScope scope;
-    const int result = UnzipSingleEntry(static_cast<int>(include.size()), include.begin(),
-                                        static_cast<int>(exclude.size()), exclude.begin(), &options, &callbacks);
+    const int result =
+        UnzipSingleEntry(static_cast<int>(include.size()), include.begin(), static_cast<int>(exclude.size()),
+                         exclude.begin(), &options, &callbacks);
     report = scope.report();
     return result;
   }
@@ -105,7 +106,8 @@ class UnzipLibraryTest : public ::testing::Test {
   test::TempDir work;
   Recorder rec;
   TUnzipOptions options{};
-  TUnzipCallbacks callbacks{textOutput, sound, replaceQuestion, passwordRequest, memberListing, service, 0, 0, 0, 0, 0};
+  TUnzipCallbacks callbacks{
+      textOutput, sound, replaceQuestion, passwordRequest, memberListing, service, 0, 0, 0, 0, 0};
   TUnzipReport report;
 };
 
@@ -187,10 +189,10 @@ TEST_F(UnzipLibraryTest, UnknownEncryptionIsNotAskedFor) {
 
 TEST_F(UnzipLibraryTest, UnsupportedOptionsAreRefusedBeforeAnything) {
   int32_t TUnzipOptions::*const unsupported[] = {
-      &TUnzipOptions::newerOnly,    &TUnzipOptions::blanksToUnderscores, &TUnzipOptions::toStandardOutput,
-      &TUnzipOptions::testOnly,     &TUnzipOptions::verboseListing,      &TUnzipOptions::freshenOnly,
-      &TUnzipOptions::showComment,  &TUnzipOptions::recreateDirectories, &TUnzipOptions::translateLineEnds,
-      &TUnzipOptions::archiveInfo,  &TUnzipOptions::restoreAccess,
+      &TUnzipOptions::newerOnly,   &TUnzipOptions::blanksToUnderscores, &TUnzipOptions::toStandardOutput,
+      &TUnzipOptions::testOnly,    &TUnzipOptions::verboseListing,      &TUnzipOptions::freshenOnly,
+      &TUnzipOptions::showComment, &TUnzipOptions::recreateDirectories, &TUnzipOptions::translateLineEnds,
+      &TUnzipOptions::archiveInfo, &TUnzipOptions::restoreAccess,
   };
   for (auto field : unsupported) {
     options.*field = 1;
@@ -269,11 +271,12 @@ TEST(CompressionFactor, WholePercentRoundedHalfUp) {
     uint64_t size, compressed;
     uint32_t factor;
   } cases[] = {
-      {0, 0, 0},       {0, 10, 0},     {1000, 550, 45},  {1000, 995, 1},   {1000, 996, 0},
-      {200, 1, 100},   {1000, 0, 100}, {100, 145, 45},   {10, 100, 900},   {1000, 1000, 0},
-      {3, 2, 33},      {3, 1, 67},     {UINT64_MAX, 1, 100},
+      {0, 0, 0},     {0, 10, 0},     {1000, 550, 45},      {1000, 995, 1}, {1000, 996, 0},
+      {200, 1, 100}, {1000, 0, 100}, {100, 145, 45},       {10, 100, 900}, {1000, 1000, 0},
+      {3, 2, 33},    {3, 1, 67},     {UINT64_MAX, 1, 100},
   };
-  for (const auto& c : cases) EXPECT_EQ(CompressionFactor(c.size, c.compressed), c.factor) << c.size << "/" << c.compressed;
+  for (const auto& c : cases)
+    EXPECT_EQ(CompressionFactor(c.size, c.compressed), c.factor) << c.size << "/" << c.compressed;
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ class UnzipSafetyTest : public ::testing::Test {
   QStringList strayEntries() const {
     QStringList stray;
     for (const QString& e : entriesOf(work.path()))
-      if (e != QLatin1String("out") && !e.endsWith(QLatin1String(".zip")) && !m_expectedBeside.contains(e)) stray << e;
+      if (e != QLatin1String("out") && !e.endsWith(QLatin1String(".zip")) && !m_expectedBeside.contains(e))
+        stray << e;
     return stray;
   }
   void expectBeside(const QString& name) { m_expectedBeside << name; }
@@ -80,8 +81,8 @@ TEST_F(UnzipSafetyTest, NamesNeverLeadOutOfTheDirectory) {
   const TUnzipResult r = unzipCase(QStringLiteral("names"));
   EXPECT_TRUE(r.complete) << r.error.toStdString();
   const QMap<QString, QByteArray> landed = {
-      {"evil1.txt", "content 0\n"}, {"evil2.txt", "content 1\n"},   {"abs.txt", "content 2\n"},
-      {"drive.txt", "content 3\n"}, {"cdrive.txt", "content 4\n"},  {"back.txt", "content 5\n"},
+      {"evil1.txt", "content 0\n"}, {"evil2.txt", "content 1\n"},        {"abs.txt", "content 2\n"},
+      {"drive.txt", "content 3\n"}, {"cdrive.txt", "content 4\n"},       {"back.txt", "content 5\n"},
       {"up.txt", "content 6\n"},    {"ctl\x01\x7f.txt", "content 14\n"},
   };
   EXPECT_EQ(entriesOf(out()), QStringList(landed.keys()));
@@ -130,9 +131,15 @@ TEST_F(UnzipSafetyTest, ExistingLinksAreReplacedNeverWrittenThrough) {
   expectBeside("outside.txt");
   expectBeside("hard.txt");
   expectBeside("src");
-  ASSERT_EQ(::symlink(QFile::encodeName(work.file("outside.txt")).constData(), QFile::encodeName(outFile("c.txt")).constData()), 0);
-  ASSERT_EQ(::symlink(QFile::encodeName(work.file("missing.txt")).constData(), QFile::encodeName(outFile("d.txt")).constData()), 0);
-  ASSERT_EQ(::link(QFile::encodeName(work.file("hard.txt")).constData(), QFile::encodeName(outFile("e.txt")).constData()), 0);
+  ASSERT_EQ(::symlink(QFile::encodeName(work.file("outside.txt")).constData(),
+                      QFile::encodeName(outFile("c.txt")).constData()),
+            0);
+  ASSERT_EQ(::symlink(QFile::encodeName(work.file("missing.txt")).constData(),
+                      QFile::encodeName(outFile("d.txt")).constData()),
+            0);
+  ASSERT_EQ(::link(QFile::encodeName(work.file("hard.txt")).constData(),
+                   QFile::encodeName(outFile("e.txt")).constData()),
+            0);
 
   const TUnzipResult r = UnzipArchive(work.file("m.zip"), out(), relay);
   EXPECT_EQ(r.extracted, 3);
@@ -154,10 +161,14 @@ TEST_F(UnzipSafetyTest, DamagedMembersLeaveNothingHalfWritten) {
     QStringList after;     // what the directory then holds
     QList<Skip> skips;
   } cases[] = {
-      {"badcrc", "bad.txt", {"after.txt", "bad.txt", "good.txt"},
+      {"badcrc",
+       "bad.txt",
+       {"after.txt", "bad.txt", "good.txt"},
        {{"bad.txt", "CRC error", true}, {"inflated.txt", "", true}}},
       {"truncated-member", "cut.txt", {"after.txt", "cut.txt"}, {{"cut.txt", "", true}}},
-      {"size-lies", "over.bin", {"after.txt", "over.bin"},
+      {"size-lies",
+       "over.bin",
+       {"after.txt", "over.bin"},
        {{"over.bin", "data exceeds its declared size", true},
         {"under.txt", "data ends before its declared size", true},
         {"stored.txt", "sizes disagree", true}}},
@@ -236,7 +247,10 @@ QString extractInChild(const QString& zipFile, const QString& dir, const std::fu
     if (prepare()) {
       TTransferRelay relay;
       const TUnzipResult r = UnzipArchive(zipFile, dir, relay);
-      summary = QStringLiteral("extracted=%1 complete=%2 error=%3\n").arg(r.extracted).arg(r.complete ? "true" : "false").arg(r.error);
+      summary = QStringLiteral("extracted=%1 complete=%2 error=%3\n")
+                    .arg(r.extracted)
+                    .arg(r.complete ? "true" : "false")
+                    .arg(r.error);
       for (const TUnzipSkipped& s : r.skipped) summary += s.name + " | " + s.reason + "\n";
       summary += entriesOf(dir).join(' ') + "\n" + QString::fromUtf8(readFile(dir + "/precious.bin"));
     }

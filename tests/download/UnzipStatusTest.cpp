@@ -16,7 +16,8 @@ TEST(UnzipStatusLine, Layout) {
   };
   const Case cases[] = {
       // factor 100: "100%" with no sign
-      {200000, 203, 100, 11, 22, 21, 9, 30, ' ', "zeros.bin", " 200000      203 100%  11-22-21   9:30   zeros.bin"},
+      {200000, 203, 100, 11, 22, 21, 9, 30, ' ', "zeros.bin",
+       " 200000      203 100%  11-22-21   9:30   zeros.bin"},
       // factor 45, compressed not larger: a blank before it
       {1000, 550, 45, 12, 31, 20, 23, 59, ' ', "a.txt", "   1000      550  45%  12-31-20  23:59   a.txt"},
       // compressed larger than uncompressed: "-"
@@ -32,8 +33,8 @@ TEST(UnzipStatusLine, Layout) {
       {0, 0, 0, 1, 2, 3, 4, 5, ' ', "", "      0        0   0%   1- 2- 3   4: 5   "},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(UnzipStatusLine(c.size, c.compressed, c.factor, c.month, c.day, c.year, c.hour, c.minute, c.flag,
-                              QString::fromUtf8(c.name))
+    EXPECT_EQ(UnzipStatusLine(c.size, c.compressed, c.factor, c.month, c.day, c.year, c.hour, c.minute,
+                              c.flag, QString::fromUtf8(c.name))
                   .toStdString(),
               c.line);
   }
@@ -42,20 +43,24 @@ TEST(UnzipStatusLine, Layout) {
 TEST(UnzipStatusLine, ColumnsWhenNothingOverflows) {
   const QString line =
       UnzipStatusLine(1234567, 7654321, 99, 10, 11, 12, 13, 14, '*', QStringLiteral("dir/name.txt"));
-  EXPECT_EQ(line.mid(0, 7), QStringLiteral("1234567"));    // columns 1–7
-  EXPECT_EQ(line.mid(7, 2), QStringLiteral("  "));         // 8–9
-  EXPECT_EQ(line.mid(9, 7), QStringLiteral("7654321"));    // 10–16
-  EXPECT_EQ(line.mid(17, 4), QStringLiteral("-99%"));      // 18–21
-  EXPECT_EQ(line.mid(23, 8), QStringLiteral("10-11-12"));  // 24–31
-  EXPECT_EQ(line.mid(33, 5), QStringLiteral("13:14"));     // 34–38
-  EXPECT_EQ(line.mid(40, 1), QStringLiteral("*"));         // 41
-  EXPECT_EQ(line.mid(41), QStringLiteral("dir/name.txt")); // 42 onward
+  EXPECT_EQ(line.mid(0, 7), QStringLiteral("1234567"));     // columns 1–7
+  EXPECT_EQ(line.mid(7, 2), QStringLiteral("  "));          // 8–9
+  EXPECT_EQ(line.mid(9, 7), QStringLiteral("7654321"));     // 10–16
+  EXPECT_EQ(line.mid(17, 4), QStringLiteral("-99%"));       // 18–21
+  EXPECT_EQ(line.mid(23, 8), QStringLiteral("10-11-12"));   // 24–31
+  EXPECT_EQ(line.mid(33, 5), QStringLiteral("13:14"));      // 34–38
+  EXPECT_EQ(line.mid(40, 1), QStringLiteral("*"));          // 41
+  EXPECT_EQ(line.mid(41), QStringLiteral("dir/name.txt"));  // 42 onward
 }
 
 TEST(MemberNameText, Utf8WhenValidElseOneCharacterPerByte) {
-  EXPECT_EQ(MemberNameText(QByteArray("Gr\xc3\xbc\xc3\x9f" "e.txt")), QStringLiteral(u"Grüße.txt"));
+  EXPECT_EQ(MemberNameText(QByteArray("Gr\xc3\xbc\xc3\x9f"
+                                      "e.txt")),
+            QStringLiteral(u"Grüße.txt"));
   EXPECT_EQ(MemberNameText(QByteArray("\xe4rger.txt")), QStringLiteral(u"ärger.txt"));
-  EXPECT_EQ(MemberNameText(QByteArray("\xef\xbb\xbf" "bom")), QStringLiteral(u"\ufeffbom"));
+  EXPECT_EQ(MemberNameText(QByteArray("\xef\xbb\xbf"
+                                      "bom")),
+            QStringLiteral(u"\ufeffbom"));
   EXPECT_EQ(MemberNameText(QByteArray("plain?.txt")), QStringLiteral("plain?.txt"));
 }
 

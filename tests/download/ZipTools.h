@@ -39,7 +39,9 @@ inline void craftZip(const QString& kase, const QString& out) {
 }
 
 // The zip command, run in dir.
-inline void zipCommand(const QString& dir, const QStringList& args) { runTool(QStringLiteral("zip"), args, dir); }
+inline void zipCommand(const QString& dir, const QStringList& args) {
+  runTool(QStringLiteral("zip"), args, dir);
+}
 
 // A shell command line (for pipes), run in dir.
 inline void shell(const QString& dir, const QString& command) {
@@ -62,8 +64,8 @@ inline QByteArray readFile(const QString& path) {
 
 // Every entry of dir, hidden ones included, sorted by name.
 inline QStringList entriesOf(const QString& dir) {
-  QStringList names =
-      QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+  QStringList names = QDir(dir).entryList(
+      QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
   names.sort();
   return names;
 }

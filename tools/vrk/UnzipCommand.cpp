@@ -37,7 +37,8 @@ int unzipCommand(const QStringList& args) {
     failed += s.failed ? 1 : 0;
   }
   if (!result.complete) {
-    std::fprintf(stderr, "vrk unzip: %s: %s\n", args[0].toUtf8().constData(), result.error.toUtf8().constData());
+    std::fprintf(stderr, "vrk unzip: %s: %s\n", args[0].toUtf8().constData(),
+                 result.error.toUtf8().constData());
     return 1;
   }
   if (failed > 0) {
