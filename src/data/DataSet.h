@@ -19,6 +19,7 @@
 
 #include "Exception.h"
 
+#include <QDate>
 #include <QString>
 #include <QVariant>
 
@@ -287,5 +288,10 @@ inline const char* const InvalidInteger = "'%1' ist kein gültiger Integerwert";
 // into its filter texts, and the bound check boxes use them as their values.
 QString trueWord();   // "Wahr"
 QString falseWord();  // "Falsch"
+
+// The text of a date as the table layer writes it, YYYY-MM-DD: the same text
+// as QDate::toString(Qt::ISODate), made without the general formatter (a
+// walk of the files table formats two dates a row).
+QString isoDateText(QDate date);
 
 }  // namespace vrk
