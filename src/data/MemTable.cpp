@@ -279,7 +279,8 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
         }
         // The field pairs are found by name once; the lists stay the same
         // for the whole loop.
-        std::vector<std::pair<TField*, TField*>> pairs;
+        std::vector<CopyStep> steps;
+        steps.reserve(static_cast<std::size_t>(source->fieldCount()));
         for (int i = 0; i < source->fieldCount(); ++i) {
           TField* src = source->field(i);
           // Tables of the same shape hold the field at the same place; the
@@ -287,11 +288,11 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
           TField* dst = i < fieldCount() && field(i)->fieldName() == src->fieldName()
                             ? field(i)
                             : findField(src->fieldName());
-          if (dst) pairs.emplace_back(src, dst);
+          if (dst) steps.push_back(CopyStep{src, dst, slotOf(*dst)});
         }
         while (!source->eof()) {
           append();
-          copyRowFast(pairs);
+          copyRowFast(steps);
           post();
           ++count;
           if (count >= limit) break;
@@ -325,28 +326,31 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
   return count;
 }
 
-void TMemoryTable::copyRowFast(const std::vector<std::pair<TField*, TField*>>& pairs) {
+void TMemoryTable::copyRowFast(const std::vector<CopyStep>& steps) {
   checkEditing();
+  // The state is edit, insert or key for the whole row, in which every field
+  // takes a value but a read-only one outside key state (checkWritable).
+  const bool keyState = state() == TDataSetState::dsSetKey;
   TRawValue raw;
-  for (const auto& [src, dst] : pairs) {
-    checkWritable(*dst);
-    const Slot& s = slotOf(*dst);
+  for (const CopyStep& step : steps) {
+    if (step.dst->readOnly() && !keyState) checkWritable(*step.dst);
+    const Slot& s = step.slot;
     if (s.blob < 0 && s.offset < 0) continue;
     // The value as the source stores it where it can hand it over; the
     // QVariant otherwise, with the same outcome.
     bool done = false;
-    if (src->dataSet()->rawFieldValue(*src, raw)) {
+    if (step.src->dataSet()->rawFieldValue(*step.src, raw)) {
       done = s.blob >= 0
                  ? memslot::rawBlob(s.type, raw, m_edit.blobs[static_cast<std::size_t>(s.blob)])
                  : memslot::writeRaw(m_edit.bytes.data() + s.offset, s.type, s.size, raw);
     }
     if (!done) {
-      const QVariant v = src->value();
+      const QVariant v = step.src->value();
       if (s.blob >= 0) storeBlob(s, memslot::blobBytes(s.type, v));
-      else memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, v, dst->displayName());
+      else memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, v, step.dst->displayName());
     }
     setModified(true);
-    notifyRecordChanged(dst);
+    if (!controlsDisabled()) notifyRecordChanged(step.dst);
   }
 }
 
@@ -701,6 +705,8 @@ void TMemoryTable::post() {
   if (st == TDataSetState::dsInsert) {
     bool hasAutoInc = false;
     for (const auto& f : fieldList()) {
+      // A field's slot has the field's own kind (both come from one list).
+      if (f->dataType() != TFieldType::ftAutoInc) continue;
       const Slot& s = slotOf(*f);
       if (s.type != TFieldType::ftAutoInc || s.offset < 0) continue;
       memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, m_nextAutoInc, QString());

@@ -234,7 +234,14 @@ class TMemoryTable final : public TDataSet {
   void checkActive() const;
   void checkWritable(const TField& field) const;
   void storeBlob(const Slot& slot, QByteArray text);
-  void copyRowFast(const std::vector<std::pair<TField*, TField*>>& pairs);
+  // One field of an import: the source field, the field of this table with
+  // its name, and that field's slot (fixed while the import runs).
+  struct CopyStep {
+    TField* src;
+    TField* dst;
+    Slot slot;
+  };
+  void copyRowFast(const std::vector<CopyStep>& steps);
   static void checkStructureFits(const TFieldDefs& defs);
 
   std::vector<TMemoryRow::Ptr> m_rows;

@@ -449,12 +449,13 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
 
 bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw) {
   using T = TFieldType;
-  const int width = valueWidth(type, size);
-  if (width < 0) return false;
   if (raw.kind == TRawValue::rvNull) {
+    const int width = valueWidth(type, size);
+    if (width < 0) return false;
     std::memset(p, 0, static_cast<std::size_t>(width) + 1);
     return true;
   }
+  // Every kind below is an inline one; the others are refused by the default.
   std::uint8_t* v = p + 1;
   const bool isInt = raw.kind == TRawValue::rvInteger;
   switch (type) {
