@@ -407,3 +407,50 @@ TEST(MemTableImportFromStore, OnlyRowsPassingTheSourcesFilterAreCopied) {
   EXPECT_TRUE(s.files.Filtered());  // left as it is
   EXPECT_FALSE(s.files.active());
 }
+
+// Stored forms the import used to copy differently from the field's own
+// value: a date whose year is not four digits became the year -1, and bytes
+// that are not UTF-8 were kept as they lay, so a cut text had more
+// characters than the field's text cut to the same size. Each row is copied
+// as the value-by-value copy has it.
+TEST(MemTableImportFromStore, MalformedDatesAndTextsArriveAsTheFieldReadsThem) {
+  CatalogueFixture fx;
+  const QStringList updates = {
+      "Created = '19a9-05-17', Changed = '-999-05-17'",
+      "Created = '+999-05-17', Changed = '1999-0a-17'",
+      "ShareProt = CAST(X'80818283848586' AS TEXT), SourceAvail = CAST(X'41C328' AS TEXT)",
+      "FileTitle = CAST(X'C0AF' AS TEXT), FileVersion = CAST(X'EDA080' AS TEXT)",
+  };
+  for (int i = 0; i < updates.size(); ++i) {
+    fx.addFiles({filesRow(QStringLiteral("row%1.zip").arg(i), 1)});
+    fx.exec(QStringLiteral("FILES.DB"),
+            QStringLiteral("UPDATE FILES SET %1 WHERE FileName = 'row%2.zip'").arg(updates[i]).arg(i));
+  }
+  Store s(fx);
+  auto fast = filesShapedTable(QStringLiteral("fast"));
+  fast->open();
+  ASSERT_EQ(fast->importRows(&s.files, 0, ImportAppend), 4);
+  auto slow = filesShapedTable(QStringLiteral("slow"));
+  slow->open();
+  s.files.open();
+  for (s.files.first(); !s.files.eof(); s.files.next()) {
+    slow->append();
+    copyRowByName(s.files, *slow);
+    slow->post();
+  }
+  for (int r = 0; r < 4; ++r) {
+    fast->setRecNo(r + 1);
+    slow->setRecNo(r + 1);
+    for (int c = 0; c < fast->fieldCount(); ++c) {
+      SCOPED_TRACE("row " + std::to_string(r) + " " + fast->field(c)->fieldName().toStdString());
+      EXPECT_EQ(fast->field(c)->value(), slow->field(c)->value());
+    }
+  }
+  fast->first();
+  EXPECT_TRUE(f(*fast, "Created")->isNull());
+  EXPECT_TRUE(f(*fast, "Changed")->isNull());
+  fast->setRecNo(3);
+  // Bytes that are not UTF-8 read as replacement characters, whose UTF-8
+  // takes three bytes each: one of them fits the field's five bytes.
+  EXPECT_EQ(f(*fast, "ShareProt")->asString(), QStringLiteral("\ufffd"));
+}
