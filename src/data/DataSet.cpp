@@ -180,12 +180,19 @@ void TDataSet::enableControls() {
 TField* TDataSet::addField(std::unique_ptr<TField> field) {
   field->m_index = static_cast<int>(m_fields.size());
   m_fields.push_back(std::move(field));
+  m_fieldListStamp = newStamp();
   return m_fields.back().get();
 }
 
 void TDataSet::destroyFields() {
   // From last to first, as the table layer discards fields.
   while (!m_fields.empty()) m_fields.pop_back();
+  m_fieldListStamp = newStamp();
+}
+
+quint64 TDataSet::newStamp() {
+  static quint64 last = 0;
+  return ++last;
 }
 
 void TDataSet::setState(TDataSetState s) {

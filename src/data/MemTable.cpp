@@ -133,6 +133,7 @@ void TMemoryTable::buildSlots() {
 
   // Bind each field to the slot of the definition with its name.
   m_slots.assign(static_cast<std::size_t>(fieldCount()), Slot{});
+  m_slotsStamp = newStamp();
   for (const auto& f : fieldList()) {
     if (f->fieldKind() != TFieldKind::fkData) continue;
     for (const auto& [name, s] : named) {
@@ -190,6 +191,7 @@ void TMemoryTable::close() {
   m_activeIndex = -1;
   m_nextAutoInc = 1;
   m_slots.clear();
+  m_slotsStamp = newStamp();
   m_edit = Buffer{};
   setState(TDataSetState::dsInactive);
   if (m_fieldsCreatedAtOpen) {
@@ -279,17 +281,7 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
         }
         // The field pairs are found by name once; the lists stay the same
         // for the whole loop.
-        std::vector<CopyStep> steps;
-        steps.reserve(static_cast<std::size_t>(source->fieldCount()));
-        for (int i = 0; i < source->fieldCount(); ++i) {
-          TField* src = source->field(i);
-          // Tables of the same shape hold the field at the same place; the
-          // search imports one row at a time, so this look-up is per row.
-          TField* dst = i < fieldCount() && field(i)->fieldName() == src->fieldName()
-                            ? field(i)
-                            : findField(src->fieldName());
-          if (dst) steps.push_back(CopyStep{src, dst, slotOf(*dst)});
-        }
+        const std::vector<CopyStep>& steps = importSteps(source);
         while (!source->eof()) {
           append();
           copyRowFast(steps);
@@ -324,6 +316,28 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
   if (!sourceWasActive) source->close();
   source->enableControls();
   return count;
+}
+
+const std::vector<TMemoryTable::CopyStep>& TMemoryTable::importSteps(TDataSet* source) {
+  // The search imports one row at a time: the pairs of the last import are
+  // kept while neither field list nor the slots changed.
+  if (m_importSource == source && m_importSourceStamp == source->fieldListStamp() &&
+      m_importFieldsStamp == fieldListStamp() && m_importSlotsStamp == m_slotsStamp) {
+    return m_importSteps;
+  }
+  m_importSteps.clear();
+  for (int i = 0; i < source->fieldCount(); ++i) {
+    TField* src = source->field(i);
+    // Tables of the same shape hold the field at the same place.
+    TField* dst = i < fieldCount() && field(i)->fieldName() == src->fieldName() ? field(i)
+                                                                                : findField(src->fieldName());
+    if (dst) m_importSteps.push_back(CopyStep{src, dst, slotOf(*dst)});
+  }
+  m_importSource = source;
+  m_importSourceStamp = source->fieldListStamp();
+  m_importFieldsStamp = fieldListStamp();
+  m_importSlotsStamp = m_slotsStamp;
+  return m_importSteps;
 }
 
 void TMemoryTable::copyRowFast(const std::vector<CopyStep>& steps) {

@@ -454,3 +454,55 @@ TEST(MemTableImportFromStore, MalformedDatesAndTextsArriveAsTheFieldReadsThem) {
   // takes three bytes each: one of them fits the field's five bytes.
   EXPECT_EQ(f(*fast, "ShareProt")->asString(), QStringLiteral("\ufffd"));
 }
+
+// The search imports one row at a time, and the import keeps the field pairs
+// of the last one: they must be found again whenever either table's fields
+// change, also for a new source standing where the old one stood.
+TEST(MemTableImport, FieldPairsAreFoundAgainWhenEitherTablesFieldsChange) {
+  // A source of the files shape with its fields in the reverse order.
+  const auto reversedSource = [](const QString& name, int cat) {
+    auto t = std::make_unique<TMemoryTable>(QStringLiteral("reversed"));
+    const auto& columns = schema::filesColumns();
+    for (auto c = columns.rbegin(); c != columns.rend(); ++c) {
+      t->createField(QString::fromLatin1(c->name), c->type, c->size, c->required);
+    }
+    t->open();
+    appendFile(*t, name, cat);
+    t->first();
+    return t;
+  };
+  auto dest = filesShapedTable(QStringLiteral("dest"));
+  dest->open();
+  for (int round = 0; round < 3; ++round) {
+    {
+      auto plain = sourceWith({QStringLiteral("plain%1").arg(round)});
+      EXPECT_EQ(dest->importRows(plain.get(), 1, ImportAppend), 1);
+    }
+    auto reversed = reversedSource(QStringLiteral("reversed%1").arg(round), 7);
+    EXPECT_EQ(dest->importRows(reversed.get(), 1, ImportAppend), 1);
+  }
+  EXPECT_EQ(fileNames(*dest),
+            QStringList({"plain0", "reversed0", "plain1", "reversed1", "plain2", "reversed2"}));
+  dest->setRecNo(2);
+  EXPECT_EQ(f(*dest, "FileCatID")->asInteger(), 7);
+  EXPECT_EQ(f(*dest, "FileSize")->asInteger(), 1007);
+
+  // The same source again after the destination took another structure, and
+  // after the source's own fields were made anew.
+  auto source = reversedSource(QStringLiteral("again"), 5);
+  EXPECT_EQ(dest->importRows(source.get(), 1, ImportAppend), 1);
+  dest->close();
+  dest->takeStructure(source.get());
+  dest->open();
+  EXPECT_EQ(dest->importRows(source.get(), 1, ImportAppend), 1);
+  EXPECT_EQ(dest->field(0)->fieldName(), QStringLiteral("K10"));
+  source->close();
+  source->takeStructure(sourceWith({}).get());
+  source->open();
+  appendFile(*source, QStringLiteral("remade"), 9);
+  source->first();
+  EXPECT_EQ(dest->importRows(source.get(), 1, ImportAppend), 1);
+  EXPECT_EQ(fileNames(*dest), QStringList({"again", "remade"}));
+  dest->last();
+  EXPECT_EQ(f(*dest, "FileCatID")->asInteger(), 9);
+}
