@@ -327,8 +327,8 @@ void TTable::next() {
   ensureStatements();
   bool found;
   if (m_scanLive) {
-    // The scan stands on the current row: keep its values before stepping,
-    // so that the row stays readable when the step finds the end.
+    // The scan stands on the current row. When the step finds the end, the
+    // row stays current and is read again by its rowid (see below).
     found = m_scan.step();
     if (found) {
       setCurrentFromScan();
