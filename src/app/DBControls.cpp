@@ -12,6 +12,8 @@ namespace vrk {
 TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed |
+                  QAbstractItemView::SelectedClicked);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
 }
 
@@ -50,6 +52,11 @@ void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
     QMetaObject::invokeMethod(this, [this] { followDataSet(m_model ? m_model->currentRow() : -1); },
                               Qt::QueuedConnection);
   }
+}
+
+void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTableView::mouseDoubleClickEvent(event);
+  QMetaObject::invokeMethod(this, &TDBGrid::dblClick, Qt::QueuedConnection);
 }
 
 // --- TDBCheckBox ---------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "Animate.h"
 #include "DBControls.h"
 #include "StatusBar.h"
+#include "VRKSearchData.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -36,15 +37,16 @@
 namespace vrk {
 
 struct SearchCriteria;
-class TVRKData;
+class TfrmOptions;
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public TUnzipDisplay {
   Q_OBJECT
 
  public:
   // Builds the window and runs FormCreate; an error in FormCreate goes to
   // the error display and the window is built all the same.
   explicit TForm1(TVRKData& data, QWidget* parent = nullptr);
+  ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
@@ -64,6 +66,21 @@ class TForm1 : public QMainWindow {
   // Item index of the category box: the selected item, or the item whose
   // text the edit field holds (compared without case), or -1.
   int categoryIndex() const;
+
+  // Shows the options dialog modally; its result is not used.
+  void Options1Click();
+  // The options dialog that Options1Click shows (made at start-up).
+  void setOptionsDialog(TfrmOptions* dialog) { m_frmOptions = dialog; }
+
+  // The entry download: binds the three transfer relays to this window,
+  // fetches VRKDir + "/" + FileName of the result table's current row (the
+  // fields looked up by name now) into Download, disconnects Http1, stops
+  // and hides the animation and shows "Ready" in panel 1.
+  void DBGrid2DblClick();
+
+  // The unzip step of a fetch (the data module calls these).
+  void UnzipStarted() override;
+  void UnzipEnded() override;
 
   // Places Animate1 horizontally centred over the window, top 192.
   void centreAnimation();
@@ -170,6 +187,7 @@ class TForm1 : public QMainWindow {
   void applyColumnWidths();
 
   TVRKData& m_data;
+  TfrmOptions* m_frmOptions = nullptr;
   bool m_closing = false;
 };
 

@@ -382,6 +382,17 @@ int TTable::recordCount() const {
   return sqlite3_column_int(count.handle(), 0);
 }
 
+QVariant TTable::rowFieldValue(int row, const TField& field) const {
+  if (!active() || row < 0) return QVariant();
+  if (m_hasRow && row == recNo() - 1) return getFieldValue(field);
+  const QByteArray sql = "SELECT \"" + field.fieldName().toUtf8() + "\" FROM \"" + m_sqlName + "\"" +
+                         whereClause("1") + " ORDER BY rowid LIMIT 1 OFFSET ?1";
+  sql::Statement stmt(m_conn.handle(), sql);
+  sqlite3_bind_int(stmt.handle(), 1, row);
+  if (!stmt.step()) return QVariant();
+  return readColumn(stmt.handle(), 0, field.dataType());
+}
+
 int TTable::recNo() const {
   if (!active() || !m_hasRow) return 0;
   const QByteArray sql = "SELECT count(*) FROM \"" + m_sqlName + "\"" + whereClause("rowid <= ?1");

@@ -104,6 +104,9 @@ class TTable : public TDataSet {
   bool isEmpty() const override { return !m_hasRow; }
   int recordCount() const override;
   int recNo() const override;
+  // The value of field in the visible row at 0-based position row (the
+  // current row with its pending edit); a grid shows the table through it.
+  QVariant rowFieldValue(int row, const TField& field) const override;
 
   void edit() override;
   void insert() override;
