@@ -3,6 +3,7 @@
 #include "CatalogueCheck.h"
 #include "Exception.h"
 #include "MessageDlg.h"
+#include "MirrorFetch.h"
 #include "Store.h"
 #include "Utils.h"
 #include "VRKSearchData.h"
@@ -15,7 +16,8 @@
 namespace vrk {
 namespace {
 
-QString downloadPath(const QString& name) { return QString::fromLatin1(kDownloadDir) + name; }
+// "Download/" + name, relative to the working directory.
+QString downloadPath(const QString& name) { return QString::fromLatin1(kDownloadDir) + QLatin1Char('/') + name; }
 
 // Refuses the install when a file that would become a catalogue table is no
 // valid one, or when a table's rollback journal is among the files (SQLite
@@ -40,7 +42,7 @@ void checkTables(const QStringList& names) {
 // Steps 6.3 and 6.4: what Download holds, into the database directory, all
 // of it or nothing. Returns the names installed.
 QStringList copyDownload(const QString& directory, const TInstallHook& hook) {
-  CollectFiles(QString::fromLatin1(kDownloadDir), fkArchive, QStringLiteral("*.*"), false);
+  CollectFiles(downloadPath(QString()), fkArchive, QStringLiteral("*.*"), false);
   QStringList names;
   for (int i = 0; i < FoundFiles.count(); ++i) names << FoundFiles.names(i);
   checkTables(names);
@@ -85,6 +87,12 @@ void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& ho
   data.NormaliseFlags();
   view.HideCopying();
   view.ShowReady();
+}
+
+void GetDatabase(TVRKData& data, TInstallView& view, const TInstallHook& hook) {
+  data.FetchFromMirror(true, QString::fromLatin1(kCatalogueArchive));
+  data.Http1.Disconnect();
+  InstallCatalogue(data, view, hook);
 }
 
 }  // namespace vrk

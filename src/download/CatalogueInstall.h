@@ -2,6 +2,13 @@
 // Database" and `vrk getdb` both run once they have bound their transfer
 // handlers into the data module's relay slots.
 //
+// GetDatabase fetches the catalogue's Zip file from the mirror into
+// Download (FetchFromMirror, which may ask before connecting and unpacks
+// it there), disconnects the HTTP component and installs. An error of the
+// fetch (no connection, an error reply, a cut transfer) ends it: nothing is
+// installed and nothing is reported as ready. A declined connect question
+// is no error: the install runs on what Download holds.
+//
 // InstallCatalogue makes the install steps: it takes the database
 // directory from the alias's PATH, asks "Overwrite Database at <PATH> ?"
 // (a warning box) unless OverwriteData is on, and on Yes closes the
@@ -40,8 +47,12 @@ class TInstallView {
   virtual void ShowReady() = 0;
 };
 
-// The download directory, relative to the current working directory.
-inline constexpr char kDownloadDir[] = "Download/";
+// The catalogue's Zip file below the mirror's /ftp/ tree.
+inline constexpr char kCatalogueArchive[] = "resource/vrk_db.zip";
+
+// The fetch, the disconnect and the install. Requires: the caller bound the
+// relay slots to its own handlers.
+void GetDatabase(TVRKData& data, TInstallView& view, const TInstallHook& hook = {});
 
 // The install steps, from reading PATH to "Ready". hook: see TInstallHook
 // (the crash tests' stopping points; empty in the program).
