@@ -126,6 +126,7 @@ void TForm1::buildMenu() {
   File1->setObjectName(QStringLiteral("File1"));
   miGetDatabase = File1->addAction(QStringLiteral("Get Database"));
   miGetDatabase->setObjectName(QStringLiteral("miGetDatabase"));
+  connect(miGetDatabase, &QAction::triggered, this, [this] { runHandler([this] { miGetDatabaseClick(); }); });
   // Its caption is set when the window is created; it has no action.
   miConnect = File1->addAction(QString());
   miConnect->setObjectName(QStringLiteral("miConnect"));
