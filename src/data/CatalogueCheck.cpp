@@ -36,8 +36,8 @@ const Table* tableNamed(const QString& table) {
 class ReadOnlyDb final {
  public:
   explicit ReadOnlyDb(const QString& path) {
-    m_rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+    m_rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
+                           SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     if (m_rc == SQLITE_OK) {
       sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
       sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -76,7 +76,8 @@ class ReadOnlyDb final {
 
 QString catalogueTableOf(const QString& fileName) {
   for (const Table& t : kTables) {
-    if (fileName.compare(QLatin1String(t.file), Qt::CaseInsensitive) == 0) return QString::fromLatin1(t.table);
+    if (fileName.compare(QLatin1String(t.file), Qt::CaseInsensitive) == 0)
+      return QString::fromLatin1(t.table);
   }
   return QString();
 }
@@ -84,7 +85,8 @@ QString catalogueTableOf(const QString& fileName) {
 bool isCatalogueSideFile(const QString& fileName) {
   for (const Table& t : kTables) {
     for (const char* side : {"-journal", "-wal", "-shm"}) {
-      if (fileName.compare(QLatin1String(t.file) + QLatin1String(side), Qt::CaseInsensitive) == 0) return true;
+      if (fileName.compare(QLatin1String(t.file) + QLatin1String(side), Qt::CaseInsensitive) == 0)
+        return true;
     }
   }
   return false;
@@ -97,19 +99,22 @@ QString catalogueTableProblem(const QString& path, const QString& table) {
   ReadOnlyDb db(path);
   if (!db.ok()) return QStringLiteral("not an SQLite database: %1").arg(db.error());
   std::vector<std::vector<QString>> rows;
-  if (!db.query("PRAGMA quick_check", rows)) return QStringLiteral("not an SQLite database: %1").arg(db.error());
+  if (!db.query("PRAGMA quick_check", rows))
+    return QStringLiteral("not an SQLite database: %1").arg(db.error());
   if (rows.empty() || rows.front().empty() || rows.front().front() != QLatin1String("ok")) {
     return QStringLiteral("SQLite's quick check fails: %1")
         .arg(rows.empty() || rows.front().empty() ? QStringLiteral("no answer") : rows.front().front());
   }
   rows.clear();
   const QByteArray info = "PRAGMA table_info(\"" + QByteArray(t->table) + "\")";
-  if (!db.query(info.constData(), rows)) return QStringLiteral("its table cannot be read: %1").arg(db.error());
+  if (!db.query(info.constData(), rows))
+    return QStringLiteral("its table cannot be read: %1").arg(db.error());
   if (rows.empty()) return QStringLiteral("no table %1").arg(QLatin1String(t->table));
   const std::vector<schema::Column>& cols = t->columns();
   for (std::size_t i = 0; i < cols.size(); ++i) {
     const QString want = QString::fromLatin1(cols[i].name);
-    if (i >= rows.size()) return QStringLiteral("the column %1 is missing from table %2").arg(want, QLatin1String(t->table));
+    if (i >= rows.size())
+      return QStringLiteral("the column %1 is missing from table %2").arg(want, QLatin1String(t->table));
     const QString& name = rows[i][1];
     if (name.compare(want, Qt::CaseInsensitive) != 0) {
       return QStringLiteral("column %1 of table %2 is %3, not %4")

@@ -51,7 +51,8 @@ QSet<QString>& lockedHere() {
 
 class DirHandle final {
  public:
-  explicit DirHandle(const QString& path) : m_fd(::open(enc(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  explicit DirHandle(const QString& path)
+      : m_fd(::open(enc(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
   ~DirHandle() {
     if (m_fd >= 0) ::close(m_fd);
   }
@@ -73,7 +74,8 @@ void lockDirectory(int fd, const QString& dir) {
     // A file system without locks: go on unlocked.
     if (errno != EWOULDBLOCK) return;
     if (waited.elapsed() > kLockWaitMs) {
-      throw EDatabaseError(QStringLiteral("The catalogue at %1 is being installed by another program").arg(dir));
+      throw EDatabaseError(
+          QStringLiteral("The catalogue at %1 is being installed by another program").arg(dir));
     }
     QThread::msleep(20);
   }
@@ -128,7 +130,8 @@ bool parseRecord(const QByteArray& text, std::vector<Move>& moves) {
     const QList<QByteArray> parts = line.split(' ');
     if (parts.size() != 2) return false;
     Move m{QByteArray::fromPercentEncoding(parts[0]), QByteArray::fromPercentEncoding(parts[1])};
-    if (!m.temp.startsWith(kPrefix) || m.name.isEmpty() || m.name.contains('/') || m.temp.contains('/')) return false;
+    if (!m.temp.startsWith(kPrefix) || m.name.isEmpty() || m.name.contains('/') || m.temp.contains('/'))
+      return false;
     moves.push_back(std::move(m));
   }
   return true;
@@ -150,7 +153,8 @@ bool removeSideFiles(int dirFd, const QByteArray& name, const std::vector<Move>&
   bool removed = false;
   for (const char* side : kSideFiles) {
     const QByteArray sideName = name + side;
-    const bool inSet = std::any_of(moves.begin(), moves.end(), [&](const Move& m) { return m.name == sideName; });
+    const bool inSet =
+        std::any_of(moves.begin(), moves.end(), [&](const Move& m) { return m.name == sideName; });
     if (!inSet && ::unlinkat(dirFd, sideName.constData(), 0) == 0) removed = true;
   }
   return removed;
@@ -183,18 +187,20 @@ void recoverLocked(int dirFd, const QString& dir, const TInstallHook& hook) {
     if (parseRecord(text, moves)) {
       makeMoves(dirFd, dir, moves, hook, "recovery: journal removed", "recovery: moved");
       if (!syncDirectory(dirFd)) {
-        throw EDatabaseError(QStringLiteral("The catalogue install at %1 could not be flushed to disk").arg(dir));
+        throw EDatabaseError(
+            QStringLiteral("The catalogue install at %1 could not be flushed to disk").arg(dir));
       }
     }
     if (::unlinkat(dirFd, kRecord, 0) != 0 && errno != ENOENT) {
-      throw EDatabaseError(
-          QStringLiteral("The record of a pending install at %1 cannot be removed (%2)").arg(dir, sysError(errno)));
+      throw EDatabaseError(QStringLiteral("The record of a pending install at %1 cannot be removed (%2)")
+                               .arg(dir, sysError(errno)));
     }
     if (hook) hook("recovery: record removed");
   }
   // Files of an install that never committed.
   bool removed = false;
-  for (const QByteArray& name : ourFiles(dirFd)) removed = ::unlinkat(dirFd, name.constData(), 0) == 0 || removed;
+  for (const QByteArray& name : ourFiles(dirFd))
+    removed = ::unlinkat(dirFd, name.constData(), 0) == 0 || removed;
   if (removed) syncDirectory(dirFd);
 }
 
@@ -219,7 +225,8 @@ TCatalogueSwap::TCatalogueSwap(const QString& directory, TInstallHook hook)
     : m_directory(directory), m_hook(std::move(hook)) {
   DirHandle dir(directory);
   if (dir.fd() < 0) {
-    throw EDatabaseError(QStringLiteral("The database directory %1 cannot be opened (%2)").arg(directory, sysError(errno)));
+    throw EDatabaseError(
+        QStringLiteral("The database directory %1 cannot be opened (%2)").arg(directory, sysError(errno)));
   }
   lockDirectory(dir.fd(), directory);
   recoverLocked(dir.fd(), directory, m_hook);
@@ -248,7 +255,8 @@ void TCatalogueSwap::discardStaged() {
 
 void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
   const QString target = targetPath(name);
-  if (!isPlainName(name)) throw EFCreateError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(target));
+  if (!isPlainName(name))
+    throw EFCreateError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(target));
   const int in = ::open(enc(sourcePath).constData(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -282,8 +290,10 @@ void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
     for (ssize_t done = 0; done < n && !writeFailed;) {
       const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) writeFailed = true;
-      else done += w;
+      if (w <= 0)
+        writeFailed = true;
+      else
+        done += w;
     }
     if (writeFailed) break;
     point("stage: part written");
@@ -316,8 +326,10 @@ void TCatalogueSwap::commit() {
   for (qsizetype done = 0; ok && done < text.size();) {
     const ssize_t w = ::write(fd, text.constData() + done, static_cast<std::size_t>(text.size() - done));
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) ok = false;
-    else done += w;
+    if (w <= 0)
+      ok = false;
+    else
+      done += w;
   }
   if (ok) point("commit: record written");
   if (ok && ::fdatasync(fd) != 0) ok = false;
@@ -332,7 +344,8 @@ void TCatalogueSwap::commit() {
   point("commit: record flushed");
   makeMoves(m_dirFd, m_directory, moves, m_hook, "commit: journal removed", "commit: moved");
   if (!syncDirectory(m_dirFd)) {
-    throw EDatabaseError(QStringLiteral("The catalogue install at %1 could not be flushed to disk").arg(m_directory));
+    throw EDatabaseError(
+        QStringLiteral("The catalogue install at %1 could not be flushed to disk").arg(m_directory));
   }
   point("commit: moves flushed");
   if (::unlinkat(m_dirFd, kRecord, 0) != 0) {

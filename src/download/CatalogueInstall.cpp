@@ -17,7 +17,9 @@ namespace vrk {
 namespace {
 
 // "Download/" + name, relative to the working directory.
-QString downloadPath(const QString& name) { return QString::fromLatin1(kDownloadDir) + QLatin1Char('/') + name; }
+QString downloadPath(const QString& name) {
+  return QString::fromLatin1(kDownloadDir) + QLatin1Char('/') + name;
+}
 
 // Refuses the install when a file that would become a catalogue table is no
 // valid one, or when a table's rollback journal is among the files (SQLite
@@ -27,14 +29,16 @@ void checkTables(const QStringList& names) {
     const QString source = downloadPath(name);
     if (isCatalogueSideFile(name)) {
       throw EDatabaseError(
-          QStringLiteral("%1 is a rollback journal of a catalogue table; the catalogue is not installed").arg(source));
+          QStringLiteral("%1 is a rollback journal of a catalogue table; the catalogue is not installed")
+              .arg(source));
     }
     const QString table = catalogueTableOf(name);
     if (table.isEmpty()) continue;
     const QString problem = catalogueTableProblem(source, table);
     if (!problem.isEmpty()) {
       throw EDatabaseError(
-          QStringLiteral("%1 is no valid catalogue table (%2); the catalogue is not installed").arg(source, problem));
+          QStringLiteral("%1 is no valid catalogue table (%2); the catalogue is not installed")
+              .arg(source, problem));
     }
   }
 }
@@ -61,10 +65,9 @@ void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& ho
     throw EDatabaseError(QStringLiteral(
         "The alias Quorvane names no database directory (PATH); the catalogue is not installed"));
   }
-  const bool install =
-      data.OverwriteData ||
-      MessageDlg::ask(QStringLiteral("Overwrite Database at ") + path + QStringLiteral(" ?"), TMsgDlgType::mtWarning) ==
-          mrYes;
+  const bool install = data.OverwriteData ||
+                       MessageDlg::ask(QStringLiteral("Overwrite Database at ") + path + QStringLiteral(" ?"),
+                                       TMsgDlgType::mtWarning) == mrYes;
   if (install) {
     data.VRKData.close();
     view.ShowCopying();
@@ -80,7 +83,8 @@ void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& ho
     if (data.DeleteUnzip) {
       // The list as collected before the copy.
       for (const QString& name : names) {
-        if (::unlink(QFile::encodeName(downloadPath(name)).constData()) != 0) throw EInOutError::deleting(errno);
+        if (::unlink(QFile::encodeName(downloadPath(name)).constData()) != 0)
+          throw EInOutError::deleting(errno);
       }
     }
   }

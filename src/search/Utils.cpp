@@ -147,7 +147,8 @@ void collect(TFileKinds kinds, const QStringList& masks, bool stripExtension) {
         stored = name.left(dot);
       }
       if (stored.trimmed().isEmpty()) continue;
-      const QDateTime time = QDateTime::fromMSecsSinceEpoch(qint64(modified.tv_sec) * 1000 + modified.tv_nsec / 1000000);
+      const QDateTime time =
+          QDateTime::fromMSecsSinceEpoch(qint64(modified.tv_sec) * 1000 + modified.tv_nsec / 1000000);
       FoundFiles.add(stored + QLatin1Char('=') + fileTimeText(time, QLocale::system()));
     }
     ::closedir(dir);
@@ -173,7 +174,8 @@ QString fileTimeText(const QDateTime& modified, const QLocale& locale) {
   const QTime t = local.time();
   local = QDateTime(local.date(), QTime(t.hour(), t.minute(), t.second() - t.second() % 2));
   QString text = locale.toString(local.date(), QLocale::ShortFormat);
-  if (local.time() != QTime(0, 0)) text += QLatin1Char(' ') + locale.toString(local.time(), longTimeFormat(locale));
+  if (local.time() != QTime(0, 0))
+    text += QLatin1Char(' ') + locale.toString(local.time(), longTimeFormat(locale));
   return text.trimmed();
 }
 

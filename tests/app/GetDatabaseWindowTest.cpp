@@ -96,10 +96,12 @@ TEST_F(GetDatabaseWindowTest, TheMenuItemInstallsTheMirrorsCatalogueForTheNextSe
   ASSERT_EQ(form->StatusBar1->panelText(1), QStringLiteral(" Total Files 30"));
 
   clickGetDatabase();
-  ASSERT_TRUE(test::waitUntil([this] { return form->StatusBar1->panelText(1) == QStringLiteral("Ready"); }, 30000))
+  ASSERT_TRUE(
+      test::waitUntil([this] { return form->StatusBar1->panelText(1) == QStringLiteral("Ready"); }, 30000))
       << errors.messages().join(' ').toStdString();
   EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join(' ').toStdString();
-  EXPECT_EQ(questions, QStringList({QStringLiteral("Overwrite Database at ") + prog.file("db") + QStringLiteral(" ?")}));
+  EXPECT_EQ(questions,
+            QStringList({QStringLiteral("Overwrite Database at ") + prog.file("db") + QStringLiteral(" ?")}));
   EXPECT_FALSE(form->Animate1->isVisible());
   EXPECT_FALSE(form->Animate1->active());
   EXPECT_EQ(form->Animate1->commonAVI(), TCommonAVI::aviCopyFiles);
@@ -115,9 +117,12 @@ TEST_F(GetDatabaseWindowTest, TheMenuItemInstallsTheMirrorsCatalogueForTheNextSe
   // And its categories: category item 2 finds the new rows of category id 2.
   form->cbFileCat->setCurrentIndex(2);
   QTest::mouseClick(form->Button1, Qt::LeftButton);
-  EXPECT_EQ(gridNames(), query(newFilesDb(), QStringLiteral("SELECT FileName FROM FILES WHERE FileCatID=2 ORDER BY rowid")));
+  EXPECT_EQ(
+      gridNames(),
+      query(newFilesDb(), QStringLiteral("SELECT FileName FROM FILES WHERE FileCatID=2 ORDER BY rowid")));
   // The category table is the mirror's too.
-  EXPECT_EQ(query(prog.file("db/FILESCAT.DB"), QStringLiteral("SELECT FileCatName FROM FILESCAT ORDER BY FileCatID")),
+  EXPECT_EQ(query(prog.file("db/FILESCAT.DB"),
+                  QStringLiteral("SELECT FileCatName FROM FILESCAT ORDER BY FileCatID")),
             query(QDir(mirror.catalogueDir()).filePath(QStringLiteral("FILESCAT.DB")),
                   QStringLiteral("SELECT FileCatName FROM FILESCAT ORDER BY FileCatID")));
 }
@@ -148,7 +153,8 @@ TEST_F(GetDatabaseWindowTest, AFailedInstallLeavesTheGridShowingItsRowsWhileTheC
   EXPECT_NE(form->StatusBar1->panelText(1), QStringLiteral("Ready"));
   EXPECT_FALSE(form->Animate1->isVisible());
   // Nothing of the new catalogue was installed.
-  EXPECT_EQ(query(prog.file("db/FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES")), QStringList({"30"}));
+  EXPECT_EQ(query(prog.file("db/FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES")),
+            QStringList({"30"}));
 }
 
 }  // namespace

@@ -65,10 +65,15 @@ class CatalogueCheckTest : public ::testing::Test {
 
 TEST_F(CatalogueCheckTest, TheTablesOfASoundCataloguePass) {
   catalogue.addCategory(1, QStringLiteral("Grids"));
-  catalogue.addMirror(QStringLiteral("Europe"), QStringLiteral("Germany"), QStringLiteral("http://m"), QStringLiteral("p"));
+  catalogue.addMirror(QStringLiteral("Europe"), QStringLiteral("Germany"), QStringLiteral("http://m"),
+                      QStringLiteral("p"));
   EXPECT_EQ(catalogueTableProblem(files(), QStringLiteral("FILES")), QString());
-  EXPECT_EQ(catalogueTableProblem(catalogue.filePath(QStringLiteral("MIRRORS.DB")), QStringLiteral("MIRRORS")), QString());
-  EXPECT_EQ(catalogueTableProblem(catalogue.filePath(QStringLiteral("FILESCAT.DB")), QStringLiteral("FILESCAT")), QString());
+  EXPECT_EQ(
+      catalogueTableProblem(catalogue.filePath(QStringLiteral("MIRRORS.DB")), QStringLiteral("MIRRORS")),
+      QString());
+  EXPECT_EQ(
+      catalogueTableProblem(catalogue.filePath(QStringLiteral("FILESCAT.DB")), QStringLiteral("FILESCAT")),
+      QString());
   // Reading it changed nothing and left nothing beside it.
   EXPECT_FALSE(QFile::exists(files() + QStringLiteral("-journal")));
 }
@@ -94,13 +99,18 @@ TEST_F(CatalogueCheckTest, EachDamageFailsWithItsReason) {
          writeFile(p, bad);
        },
        nullptr},
-      {"no FILES table", [&](const QString& p) { writeFile(p, QByteArray()); sql(p, "CREATE TABLE OTHER (a)"); },
+      {"no FILES table",
+       [&](const QString& p) {
+         writeFile(p, QByteArray());
+         sql(p, "CREATE TABLE OTHER (a)");
+       },
        "no table FILES"},
       {"a missing column", [&](const QString& p) { sql(p, filesTableWith("K10", QByteArray())); },
        "the column K10 is missing from table FILES"},
       {"a renamed column", [&](const QString& p) { sql(p, filesTableWith("Description", "\"Descr\" MEMO")); },
        "column 17 of table FILES is Descr, not Description"},
-      {"a retyped column", [&](const QString& p) { sql(p, filesTableWith("FileCatID", "\"FileCatID\" VARCHAR(9)")); },
+      {"a retyped column",
+       [&](const QString& p) { sql(p, filesTableWith("FileCatID", "\"FileCatID\" VARCHAR(9)")); },
        "column FileCatID of table FILES has the type VARCHAR(9), not INTEGER"},
       {"an extra column",
        [&](const QString& p) { sql(p, filesTableWith("K10", "\"K10\" BOOLEAN, \"Spare\" INTEGER")); },
@@ -113,7 +123,8 @@ TEST_F(CatalogueCheckTest, EachDamageFailsWithItsReason) {
     const QString reason = catalogueTableProblem(path, QStringLiteral("FILES"));
     EXPECT_FALSE(reason.isEmpty()) << c.what;
     if (c.reasonStart) {
-      EXPECT_TRUE(reason.startsWith(QString::fromLatin1(c.reasonStart))) << c.what << ": " << reason.toStdString();
+      EXPECT_TRUE(reason.startsWith(QString::fromLatin1(c.reasonStart)))
+          << c.what << ": " << reason.toStdString();
     }
   }
 }

@@ -38,7 +38,8 @@ void write(const QString& path, const QByteArray& content) {
 // Every entry of a directory with its content ("<dir>" for directories).
 Files contents(const QString& dir) {
   Files out;
-  for (const QFileInfo& fi : QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+  for (const QFileInfo& fi :
+       QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
     if (fi.isDir()) {
       out[fi.fileName()] = "<dir>";
       continue;
@@ -67,10 +68,13 @@ class CatalogueSwapTest : public ::testing::Test {
   QString dbFile(const char* n) const { return QDir(db()).filePath(QString::fromLatin1(n)); }
   QString srcFile(const char* n) const { return QDir(src()).filePath(QString::fromLatin1(n)); }
   void stageAll(TCatalogueSwap& swap) {
-    for (const char* n : {"FILES.DB", "MIRRORS.DB", "extra.txt"}) swap.stage(srcFile(n), QString::fromLatin1(n));
+    for (const char* n : {"FILES.DB", "MIRRORS.DB", "extra.txt"})
+      swap.stage(srcFile(n), QString::fromLatin1(n));
   }
   Files newSet() const {
-    return {{"FILES.DB", "new files"}, {"MIRRORS.DB", "new mirrors"}, {"extra.txt", "new extra"},
+    return {{"FILES.DB", "new files"},
+            {"MIRRORS.DB", "new mirrors"},
+            {"extra.txt", "new extra"},
             {"keep.txt", "not replaced"}};
   }
 
@@ -105,12 +109,17 @@ TEST_F(CatalogueSwapTest, StagingErrorsNameTheFileAndTouchNothing) {
   struct Case {
     QString source, name, message;
   } cases[] = {
-      {srcFile("missing"), QStringLiteral("missing"), QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(srcFile("missing"))},
+      {srcFile("missing"), QStringLiteral("missing"),
+       QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(srcFile("missing"))},
       {src(), QStringLiteral("x"), QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(src())},
-      {srcFile("extra.txt"), QStringLiteral("adir"), QStringLiteral("Datei %1/adir kann nicht erstellt werden").arg(db())},
-      {srcFile("extra.txt"), QStringLiteral("../escape"), QStringLiteral("Datei %1/../escape kann nicht erstellt werden").arg(db())},
-      {srcFile("extra.txt"), QStringLiteral("a/b"), QStringLiteral("Datei %1/a/b kann nicht erstellt werden").arg(db())},
-      {srcFile("extra.txt"), QStringLiteral(".."), QStringLiteral("Datei %1/.. kann nicht erstellt werden").arg(db())},
+      {srcFile("extra.txt"), QStringLiteral("adir"),
+       QStringLiteral("Datei %1/adir kann nicht erstellt werden").arg(db())},
+      {srcFile("extra.txt"), QStringLiteral("../escape"),
+       QStringLiteral("Datei %1/../escape kann nicht erstellt werden").arg(db())},
+      {srcFile("extra.txt"), QStringLiteral("a/b"),
+       QStringLiteral("Datei %1/a/b kann nicht erstellt werden").arg(db())},
+      {srcFile("extra.txt"), QStringLiteral(".."),
+       QStringLiteral("Datei %1/.. kann nicht erstellt werden").arg(db())},
       {srcFile("extra.txt"), QStringLiteral(".vrk-install.record"),
        QStringLiteral("Datei %1/.vrk-install.record kann nicht erstellt werden").arg(db())},
   };
@@ -167,7 +176,8 @@ TEST_F(CatalogueSwapTest, RecoveryFinishesTheMovesARecordPromises) {
     write(dbFile("MIRRORS.DB"), "old mirrors");
     pendingInstall(db(), movedFirst);
     RecoverPendingInstall(db());
-    const Files expected = {{"FILES.DB", "new files"}, {"MIRRORS.DB", "new mirrors"}, {"keep.txt", "not replaced"}};
+    const Files expected = {
+        {"FILES.DB", "new files"}, {"MIRRORS.DB", "new mirrors"}, {"keep.txt", "not replaced"}};
     EXPECT_EQ(contents(db()), expected) << movedFirst;
   }
 }
@@ -175,10 +185,10 @@ TEST_F(CatalogueSwapTest, RecoveryFinishesTheMovesARecordPromises) {
 TEST_F(CatalogueSwapTest, RecoveryDropsATornRecordAndStrayTemporaryFiles) {
   const Files before = contents(db());
   const char* const torn[] = {
-      "VRK-INSTALL 1\n.vrk-install-0.new FILES.DB\n",                 // no end line
-      "VRK-INSTALL 1\n.vrk-install-0.new FILES.DB\nEND 2\n",          // wrong count
-      "VRK-INSTALL 1\n.vrk-install-0.new ../FILES.DB\nEND 1\n",       // a name outside
-      "VRK-INSTALL 1\nelsewhere.new FILES.DB\nEND 1\n",               // not one of ours
+      "VRK-INSTALL 1\n.vrk-install-0.new FILES.DB\n",            // no end line
+      "VRK-INSTALL 1\n.vrk-install-0.new FILES.DB\nEND 2\n",     // wrong count
+      "VRK-INSTALL 1\n.vrk-install-0.new ../FILES.DB\nEND 1\n",  // a name outside
+      "VRK-INSTALL 1\nelsewhere.new FILES.DB\nEND 1\n",          // not one of ours
       "",
   };
   for (const char* record : torn) {
@@ -233,7 +243,8 @@ TEST_F(CatalogueSwapTest, AMissingDirectoryIsAClearError) {
     TCatalogueSwap swap(tmp.file(QStringLiteral("gone")));
     FAIL() << "no error";
   } catch (const EDatabaseError& e) {
-    EXPECT_TRUE(e.message().startsWith(QStringLiteral("The database directory %1/gone cannot be opened").arg(tmp.path())))
+    EXPECT_TRUE(e.message().startsWith(
+        QStringLiteral("The database directory %1/gone cannot be opened").arg(tmp.path())))
         << e.message().toStdString();
   }
 }
@@ -246,9 +257,9 @@ TEST_F(CatalogueSwapTest, TheHookSeesEveryStepInOrder) {
     swap.commit();
   }
   EXPECT_EQ(points, QStringList({"stage: file created", "stage: part written", "stage: file flushed",
-                                 "commit: staged files flushed", "commit: record written", "commit: record in place",
-                                 "commit: record flushed", "commit: moved", "commit: moves flushed",
-                                 "commit: record removed"}));
+                                 "commit: staged files flushed", "commit: record written",
+                                 "commit: record in place", "commit: record flushed", "commit: moved",
+                                 "commit: moves flushed", "commit: record removed"}));
 }
 
 }  // namespace

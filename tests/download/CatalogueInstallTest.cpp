@@ -52,7 +52,8 @@ class RecordingView final : public TInstallView {
 class CatalogueInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    installed.addFiles({entry(QStringLiteral("old1.zip"), 1, false), entry(QStringLiteral("old2.zip"), 2, false)});
+    installed.addFiles(
+        {entry(QStringLiteral("old1.zip"), 1, false), entry(QStringLiteral("old2.zip"), 2, false)});
     installed.addCategory(1, QStringLiteral("Old category"));
     fresh.addFiles({entry(QStringLiteral("new1.zip"), 1, true), entry(QStringLiteral("new2.zip"), 2, true),
                     entry(QStringLiteral("new3.zip"), 3, true)});
@@ -89,11 +90,15 @@ class CatalogueInstallTest : public ::testing::Test {
     return QString();
   }
   int nullFlags() {
-    return installed.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE D10 IS NULL")).toInt();
+    return installed
+        .scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE D10 IS NULL"))
+        .toInt();
   }
   QStringList installedNames() {
-    return installed.scalar(QStringLiteral("FILES.DB"),
-                            QStringLiteral("SELECT group_concat(FileName, ',') FROM (SELECT FileName FROM FILES ORDER BY rowid)"))
+    return installed
+        .scalar(QStringLiteral("FILES.DB"),
+                QStringLiteral(
+                    "SELECT group_concat(FileName, ',') FROM (SELECT FileName FROM FILES ORDER BY rowid)"))
         .toString()
         .split(QLatin1Char(','));
   }
@@ -146,8 +151,11 @@ TEST_F(CatalogueInstallTest, TheQuestionNamesThePathAndOnlyYesInstalls) {
       test::CurrentDir cwd(work.path());
       InstallCatalogue(d, view);
     }
-    EXPECT_EQ(questions, QStringList({QStringLiteral("Overwrite Database at ") + again.dbDir() + QStringLiteral(" ?")}));
-    const QString names = again.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT group_concat(FileName) FROM FILES")).toString();
+    EXPECT_EQ(questions,
+              QStringList({QStringLiteral("Overwrite Database at ") + again.dbDir() + QStringLiteral(" ?")}));
+    const QString names =
+        again.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT group_concat(FileName) FROM FILES"))
+            .toString();
     if (c.installs) {
       EXPECT_EQ(names, QStringLiteral("new1.zip,new2.zip,new3.zip"));
       EXPECT_EQ(view.calls, QStringList({"copying", "hide", "hide", "ready"}));
@@ -159,7 +167,11 @@ TEST_F(CatalogueInstallTest, TheQuestionNamesThePathAndOnlyYesInstalls) {
       EXPECT_EQ(names, QStringLiteral("old.zip")) << c.answer;
       EXPECT_EQ(view.calls, QStringList({"hide", "ready"}));
       EXPECT_EQ(snapshot(download()), downloaded);
-      EXPECT_EQ(again.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE D10 IS NULL")).toInt(), 0);
+      EXPECT_EQ(again
+                    .scalar(QStringLiteral("FILES.DB"),
+                            QStringLiteral("SELECT count(*) FROM FILES WHERE D10 IS NULL"))
+                    .toInt(),
+                0);
     }
   }
 }
@@ -222,11 +234,15 @@ TEST_F(CatalogueInstallTest, TheFilterOfTheLastSearchLimitsTheNormalisation) {
   d.tbFiles.setFilter(QStringLiteral("FileCatID=2"));
   d.tbFiles.setFiltered(true);
   EXPECT_EQ(run(d), QString());
-  EXPECT_EQ(installed.scalar(QStringLiteral("FILES.DB"),
-                             QStringLiteral("SELECT group_concat(FileName) FROM FILES WHERE D10 IS NULL"))
+  EXPECT_EQ(installed
+                .scalar(QStringLiteral("FILES.DB"),
+                        QStringLiteral("SELECT group_concat(FileName) FROM FILES WHERE D10 IS NULL"))
                 .toString(),
             QStringLiteral("a.zip"));
-  EXPECT_EQ(installed.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE D10 = 0")).toInt(), 2);
+  EXPECT_EQ(
+      installed.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE D10 = 0"))
+          .toInt(),
+      2);
   EXPECT_TRUE(d.tbFiles.Filtered());
   EXPECT_EQ(d.tbFiles.Filter(), QStringLiteral("FileCatID=2"));
 }
@@ -262,14 +278,16 @@ TEST_F(CatalogueInstallTest, ANameWithAnEqualsSignIsLookedUpShortAndNothingIsIns
 TEST_F(CatalogueInstallTest, ADestinationThatCannotBeCreatedInstallsNothing) {
   test::writeFile(downloadFile(QStringLiteral("docs")), "a file");
   ASSERT_TRUE(QDir(installed.dbDir()).mkdir(QStringLiteral("docs")));
-  EXPECT_EQ(failingInstall(), QStringLiteral("Datei %1/docs kann nicht erstellt werden").arg(installed.dbDir()));
+  EXPECT_EQ(failingInstall(),
+            QStringLiteral("Datei %1/docs kann nicht erstellt werden").arg(installed.dbDir()));
 }
 
 TEST_F(CatalogueInstallTest, ATablesJournalAmongTheFilesRefusesTheInstall) {
   test::writeFile(downloadFile(QStringLiteral("files.db-journal")), "journal");
-  EXPECT_EQ(failingInstall(),
-            QStringLiteral("Download/files.db-journal is a rollback journal of a catalogue table; the catalogue is "
-                           "not installed"));
+  EXPECT_EQ(
+      failingInstall(),
+      QStringLiteral("Download/files.db-journal is a rollback journal of a catalogue table; the catalogue is "
+                     "not installed"));
 }
 
 TEST_F(CatalogueInstallTest, AnInvalidTableRefusesTheInstallNamingFileAndReason) {
@@ -290,7 +308,8 @@ TEST_F(CatalogueInstallTest, AnInvalidTableRefusesTheInstallNamingFileAndReason)
     test::writeFile(downloadFile(QString::fromLatin1(c.file)), c.content);
     view.calls.clear();
     const QString error = failingInstall();
-    const QString start = QStringLiteral("Download/%1 is no valid catalogue table (").arg(QLatin1String(c.file));
+    const QString start =
+        QStringLiteral("Download/%1 is no valid catalogue table (").arg(QLatin1String(c.file));
     EXPECT_TRUE(error.startsWith(start)) << error.toStdString();
     EXPECT_TRUE(error.endsWith(QStringLiteral("); the catalogue is not installed"))) << error.toStdString();
     if (c.reason) {
@@ -303,21 +322,26 @@ TEST_F(CatalogueInstallTest, AnInvalidTableRefusesTheInstallNamingFileAndReason)
 TEST_F(CatalogueInstallTest, ATableLackingAColumnRefusesTheInstall) {
   test::writeFile(downloadFile(QStringLiteral("FILES.DB")), QByteArray());
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(QFile::encodeName(downloadFile(QStringLiteral("FILES.DB"))).constData(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE FILES (FileName VARCHAR(120), VRKDir VARCHAR(17))", nullptr, nullptr, nullptr),
+  ASSERT_EQ(sqlite3_open(QFile::encodeName(downloadFile(QStringLiteral("FILES.DB"))).constData(), &db),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE FILES (FileName VARCHAR(120), VRKDir VARCHAR(17))", nullptr,
+                         nullptr, nullptr),
             SQLITE_OK);
   sqlite3_close(db);
-  EXPECT_EQ(failingInstall(), QStringLiteral("Download/FILES.DB is no valid catalogue table (the column Free is "
-                                             "missing from table FILES); the catalogue is not installed"));
+  EXPECT_EQ(failingInstall(),
+            QStringLiteral("Download/FILES.DB is no valid catalogue table (the column Free is "
+                           "missing from table FILES); the catalogue is not installed"));
 }
 
 TEST_F(CatalogueInstallTest, NoPathRefusesTheInstallBeforeAnything) {
-  test::writeFile(QDir(installed.programDir()).filePath(QStringLiteral("aliases.ini")), "[Quorvane]\r\nPATH=\r\n");
+  test::writeFile(QDir(installed.programDir()).filePath(QStringLiteral("aliases.ini")),
+                  "[Quorvane]\r\nPATH=\r\n");
   const Snapshot db = snapshot(installed.dbDir());
   const Snapshot dl = snapshot(download());
   TVRKData& d = data(false, true);
-  EXPECT_EQ(run(d), QStringLiteral("The alias Quorvane names no database directory (PATH); the catalogue is not "
-                                   "installed"));
+  EXPECT_EQ(run(d),
+            QStringLiteral("The alias Quorvane names no database directory (PATH); the catalogue is not "
+                           "installed"));
   EXPECT_TRUE(questions.isEmpty());
   EXPECT_TRUE(view.calls.isEmpty());
   EXPECT_EQ(snapshot(installed.dbDir()), db);
@@ -328,7 +352,8 @@ TEST_F(CatalogueInstallTest, NoPathRefusesTheInstallBeforeAnything) {
 TEST_F(CatalogueInstallTest, ARelativePathInstallsWhereTheStoreReads) {
   // PATH=db: the store reads the program directory's db, whatever the
   // working directory is.
-  test::writeFile(QDir(installed.programDir()).filePath(QStringLiteral("aliases.ini")), "[Quorvane]\r\nPATH=db\r\n");
+  test::writeFile(QDir(installed.programDir()).filePath(QStringLiteral("aliases.ini")),
+                  "[Quorvane]\r\nPATH=db\r\n");
   ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("db")));
   TVRKData& d = data(false, false);
   EXPECT_EQ(run(d), QString());
@@ -344,8 +369,9 @@ TEST_F(CatalogueInstallTest, AHotJournalOfTheOldTableIsNeverAppliedToTheNewOne) 
   {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(QFile::encodeName(old).constData(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode=DELETE; PRAGMA cache_size=1; BEGIN; "
-                               "UPDATE FILES SET Description = hex(randomblob(3000));",
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode=DELETE; PRAGMA cache_size=1; BEGIN; "
+                           "UPDATE FILES SET Description = hex(randomblob(3000));",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     // Copies of the file and its journal in the middle of the write.
@@ -361,7 +387,8 @@ TEST_F(CatalogueInstallTest, AHotJournalOfTheOldTableIsNeverAppliedToTheNewOne) 
   EXPECT_EQ(run(d), QString());
   EXPECT_FALSE(QFile::exists(old + QStringLiteral("-journal")));
   EXPECT_EQ(test::readFile(old), downloaded);
-  EXPECT_EQ(installed.scalar(QStringLiteral("FILES.DB"), QStringLiteral("PRAGMA quick_check")).toString(), QStringLiteral("ok"));
+  EXPECT_EQ(installed.scalar(QStringLiteral("FILES.DB"), QStringLiteral("PRAGMA quick_check")).toString(),
+            QStringLiteral("ok"));
   EXPECT_EQ(d.tbFiles.recordCount(), 3);
 }
 

@@ -46,8 +46,11 @@ QStringList fileNames(const QString& filesDb) {
 
 int emptyFlags(const QString& filesDb, const QString& where = QStringLiteral("1")) {
   QProcess p;
-  p.start(QStringLiteral("sqlite3"),
-          {filesDb, QStringLiteral("SELECT count(*) FROM FILES WHERE (D10 IS NULL OR Free IS NULL OR K10 IS NULL) AND ") + where});
+  p.start(
+      QStringLiteral("sqlite3"),
+      {filesDb,
+       QStringLiteral("SELECT count(*) FROM FILES WHERE (D10 IS NULL OR Free IS NULL OR K10 IS NULL) AND ") +
+           where});
   p.waitForFinished(30000);
   return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toInt();
 }
@@ -70,7 +73,8 @@ class GetDatabaseTest : public ::testing::Test {
     }
     s_mirror = new test::DemoMirror;
     QString error;
-    if (!s_mirror->start(60, 2, false, error)) s_skip = QStringLiteral("the demo mirror did not start: ") + error;
+    if (!s_mirror->start(60, 2, false, error))
+      s_skip = QStringLiteral("the demo mirror did not start: ") + error;
   }
   static void TearDownTestSuite() {
     delete s_mirror;
@@ -79,7 +83,8 @@ class GetDatabaseTest : public ::testing::Test {
 
   void SetUp() override {
     if (!s_skip.isEmpty()) GTEST_SKIP() << s_skip.toStdString();
-    ASSERT_TRUE(demogen({"--out", db(), "--rows", "25", "--seed", "1", "--aliases", prog.file("aliases.ini")}));
+    ASSERT_TRUE(
+        demogen({"--out", db(), "--rows", "25", "--seed", "1", "--aliases", prog.file("aliases.ini")}));
     ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
     previousAsker = MessageDlg::setAsker([this](const QString& text, TMsgDlgType type) {
       questions << text;
@@ -166,7 +171,8 @@ TEST_F(GetDatabaseTest, WithOverwriteDataOffOnlyYesInstalls) {
   EXPECT_EQ(view.calls, QStringList({"hide", "ready"}));
   // Fetched and unpacked; nothing deleted.
   const Snapshot downloaded = snapshot(download());
-  for (const QString& m : fetchedMembers() + QStringList{"vrk_db.zip"}) EXPECT_EQ(downloaded.count(m), 1u) << m.toStdString();
+  for (const QString& m : fetchedMembers() + QStringList{"vrk_db.zip"})
+    EXPECT_EQ(downloaded.count(m), 1u) << m.toStdString();
 
   questions.clear();
   view.calls.clear();
@@ -175,7 +181,8 @@ TEST_F(GetDatabaseTest, WithOverwriteDataOffOnlyYesInstalls) {
   EXPECT_EQ(questions.size(), 1);
   EXPECT_EQ(fileNames(filesDb()), newNames);
   // With DeleteUnzip off the Zip stays in Download and is copied along.
-  EXPECT_EQ(test::readFile(QDir(db()).filePath(QStringLiteral("vrk_db.zip"))), test::readFile(downloadFile("vrk_db.zip")));
+  EXPECT_EQ(test::readFile(QDir(db()).filePath(QStringLiteral("vrk_db.zip"))),
+            test::readFile(downloadFile("vrk_db.zip")));
 }
 
 TEST_F(GetDatabaseTest, ADeclinedConnectQuestionInstallsWhatDownloadHolds) {
@@ -184,7 +191,8 @@ TEST_F(GetDatabaseTest, ADeclinedConnectQuestionInstallsWhatDownloadHolds) {
   // What an earlier download left: the tables of the mirror's catalogue.
   test::copyFiles(s_mirror->catalogueDir(), download());
   EXPECT_EQ(run(), QString());
-  EXPECT_EQ(questions, QStringList({QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/vrk_db.zip ?")}));
+  EXPECT_EQ(questions, QStringList({QStringLiteral("Connect to ") + s_mirror->url() +
+                                    QStringLiteral("ftp/vrk_db.zip ?")}));
   EXPECT_FALSE(events.contains(QStringLiteral("connect")));
   EXPECT_EQ(fileNames(filesDb()), newNames);
   EXPECT_EQ(view.calls, QStringList({"copying", "hide", "hide", "ready"}));
@@ -212,7 +220,8 @@ TEST_F(GetDatabaseTest, LeftoversOfEarlierDownloadsAreInstalledAndDeletedToo) {
   test::writeFile(downloadFile("GridPro1.zip"), "an earlier download");
   test::writeFile(downloadFile(".keep"), "hidden");
   EXPECT_EQ(run(), QString());
-  EXPECT_EQ(test::readFile(QDir(db()).filePath(QStringLiteral("GridPro1.zip"))), QByteArray("an earlier download"));
+  EXPECT_EQ(test::readFile(QDir(db()).filePath(QStringLiteral("GridPro1.zip"))),
+            QByteArray("an earlier download"));
   EXPECT_FALSE(QFile::exists(QDir(db()).filePath(QStringLiteral(".keep"))));
   EXPECT_EQ(snapshot(download()).size(), 1u);  // only the hidden file stays
 }
@@ -256,7 +265,8 @@ TEST_F(GetDatabaseTest, ACutTransferInstallsNothing) {
   server.connection()
       .readRequest()
       .send("HTTP/1.0 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 200000\r\n\r\n" +
-            test::readFile(QDir(s_mirror->root()).filePath(QStringLiteral("ftp/resource/vrk_db.zip"))).left(1000))
+            test::readFile(QDir(s_mirror->root()).filePath(QStringLiteral("ftp/resource/vrk_db.zip")))
+                .left(1000))
       .close();
   server.start();
   data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());

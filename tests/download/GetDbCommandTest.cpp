@@ -36,7 +36,8 @@ class GetDbCommandTest : public ::testing::Test {
     }
     s_mirror = new test::DemoMirror;
     QString error;
-    if (!s_mirror->start(40, 9, true, error)) s_skip = QStringLiteral("the demo mirror did not start: ") + error;
+    if (!s_mirror->start(40, 9, true, error))
+      s_skip = QStringLiteral("the demo mirror did not start: ") + error;
   }
   static void TearDownTestSuite() {
     delete s_mirror;
@@ -46,7 +47,8 @@ class GetDbCommandTest : public ::testing::Test {
   void SetUp() override {
     if (!s_skip.isEmpty()) GTEST_SKIP() << s_skip.toStdString();
     // vrk finds its settings and alias beside itself.
-    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), prog.file("vrk")));
+    ASSERT_TRUE(
+        QFile::copy(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), prog.file("vrk")));
     QProcess gen;
     gen.start(test::demogenProgram(), {"--out", prog.file("db"), "--rows", "15", "--seed", "3", "--aliases",
                                        prog.file("aliases.ini")});
@@ -58,8 +60,10 @@ class GetDbCommandTest : public ::testing::Test {
   }
 
   void settings(const QByteArray& extra) {
-    test::writeFile(prog.file("VRK.ini"), "[Options]\r\nMirror=http://original.example\r\nUseProxy=1\r\nProxy=localhost\r\n"
-                                          "Proxyport=8080\r\nUnzipFile=1\r\nDeleteUnzip=1\r\n" + extra);
+    test::writeFile(prog.file("VRK.ini"),
+                    "[Options]\r\nMirror=http://original.example\r\nUseProxy=1\r\nProxy=localhost\r\n"
+                    "Proxyport=8080\r\nUnzipFile=1\r\nDeleteUnzip=1\r\n" +
+                        extra);
   }
   CommandRun getdb(const QStringList& args, const QByteArray& input = QByteArray()) {
     QProcess p;
@@ -68,7 +72,8 @@ class GetDbCommandTest : public ::testing::Test {
     p.write(input);
     p.closeWriteChannel();
     EXPECT_TRUE(p.waitForFinished(120000));
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromLocal8Bit(p.readAllStandardError())};
   }
   QString filesDb() const { return prog.file("db/FILES.DB"); }
   QStringList mirrorArgs() const { return {"--mirror", s_mirror->url(), "--no-proxy"}; }
@@ -97,15 +102,18 @@ TEST_F(GetDbCommandTest, FetchesInstallsAndKeepsTheSettingsFile) {
 }
 
 TEST_F(GetDbCommandTest, ThroughTheProxyGiven) {
-  const CommandRun r = getdb({"--mirror", s_mirror->url(), "--proxy", QStringLiteral("127.0.0.1:%1").arg(s_mirror->proxyPort())});
+  const CommandRun r = getdb(
+      {"--mirror", s_mirror->url(), "--proxy", QStringLiteral("127.0.0.1:%1").arg(s_mirror->proxyPort())});
   ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
   EXPECT_EQ(fileNames(filesDb()), newNames);
 }
 
 TEST_F(GetDbCommandTest, AsksOnTheTerminalUnlessToldYes) {
   settings("OverwriteData=0\r\nAskConnect=1\r\n");
-  const QString overwrite = QStringLiteral("Overwrite Database at ") + prog.file("db") + QStringLiteral(" ? [y/N] ");
-  const QString connect = QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/vrk_db.zip ? [y/N] ");
+  const QString overwrite =
+      QStringLiteral("Overwrite Database at ") + prog.file("db") + QStringLiteral(" ? [y/N] ");
+  const QString connect =
+      QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/vrk_db.zip ? [y/N] ");
   struct Case {
     QByteArray input;
     QStringList extra;
@@ -142,8 +150,9 @@ TEST_F(GetDbCommandTest, AFailedFetchEndsWithItsMessageAndInstallsNothing) {
 }
 
 TEST_F(GetDbCommandTest, UsageErrors) {
-  for (const QStringList& args : {QStringList{"--proxy", "nohost"}, QStringList{"--proxy", "h:1", "--no-proxy"},
-                                  QStringList{"--mirror"}, QStringList{"--frobnicate"}}) {
+  for (const QStringList& args :
+       {QStringList{"--proxy", "nohost"}, QStringList{"--proxy", "h:1", "--no-proxy"},
+        QStringList{"--mirror"}, QStringList{"--frobnicate"}}) {
     const CommandRun r = getdb(args);
     EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
     EXPECT_TRUE(r.err.contains(QStringLiteral("usage: vrk getdb"))) << r.err.toStdString();

@@ -40,7 +40,8 @@ ChildRun child(const QString& programDir, const QString& workDir, const QStringL
   ChildRun r;
   r.killed = p.exitStatus() == QProcess::CrashExit;
   r.exitCode = p.exitCode();
-  const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  const QStringList lines =
+      QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   static const QRegularExpression pointRe(QStringLiteral("^point \\d+ (.*)$"));
   for (const QString& l : lines) {
     const auto m = pointRe.match(l);
@@ -93,7 +94,9 @@ class InstallCrashTest : public ::testing::Test {
     test::copyFiles(pristine, installed.dbDir());
     ASSERT_EQ(snapshot(installed.dbDir()), oldSet);
   }
-  ChildRun install(const QStringList& options = {}) { return child(installed.programDir(), work.path(), options); }
+  ChildRun install(const QStringList& options = {}) {
+    return child(installed.programDir(), work.path(), options);
+  }
 
   // A fresh start: the data module and the files table, as the window's
   // first activation opens it. Returns the rows it shows.
@@ -149,11 +152,13 @@ TEST_F(InstallCrashTest, AKillInsideTheRecoveryIsFinishedByTheNextStart) {
   reset();
   ASSERT_TRUE(install({QStringLiteral("--kill-at"), QString::number(firstMove)}).killed);
   // The recovery itself ends at its first step.
-  const ChildRun recovery = child(installed.programDir(), work.path(),
-                                  {QStringLiteral("--recover-only"), QStringLiteral("--kill-at"), QStringLiteral("0")});
+  const ChildRun recovery =
+      child(installed.programDir(), work.path(),
+            {QStringLiteral("--recover-only"), QStringLiteral("--kill-at"), QStringLiteral("0")});
   ASSERT_TRUE(recovery.killed);
   ASSERT_EQ(recovery.points.size(), 1);
-  EXPECT_TRUE(recovery.points.first().startsWith(QStringLiteral("recovery: "))) << recovery.points.first().toStdString();
+  EXPECT_TRUE(recovery.points.first().startsWith(QStringLiteral("recovery: ")))
+      << recovery.points.first().toStdString();
   EXPECT_NE(snapshot(installed.dbDir()), newSet);
   EXPECT_EQ(freshStart(), 300);
   EXPECT_EQ(snapshot(installed.dbDir()), newSet);
@@ -177,14 +182,15 @@ TEST_F(InstallCrashTest, AnUnwritableDatabaseDirectoryLeavesTheOldSet) {
     ASSERT_EQ(::chmod(QFile::encodeName(d).constData(), 0755), 0);
   }
   for (const QString& d : {installed.programDir(), installed.dbDir(), download()}) {
-    for (const QFileInfo& fi : QDir(d).entryInfoList(QDir::Files)) ::chmod(QFile::encodeName(fi.filePath()).constData(), 0644);
+    for (const QFileInfo& fi : QDir(d).entryInfoList(QDir::Files))
+      ::chmod(QFile::encodeName(fi.filePath()).constData(), 0644);
   }
   ASSERT_EQ(::chmod(QFile::encodeName(installed.dbDir()).constData(), 0555), 0);
   const ChildRun r = install({QStringLiteral("--drop-root")});
   ::chmod(QFile::encodeName(installed.dbDir()).constData(), 0755);
   EXPECT_EQ(r.exitCode, 1);
-  const QRegularExpression message(
-      QStringLiteral("^error: Datei %1/[^/]+ kann nicht erstellt werden$").arg(QRegularExpression::escape(installed.dbDir())));
+  const QRegularExpression message(QStringLiteral("^error: Datei %1/[^/]+ kann nicht erstellt werden$")
+                                       .arg(QRegularExpression::escape(installed.dbDir())));
   EXPECT_TRUE(message.match(r.last).hasMatch()) << r.last.toStdString();
   EXPECT_EQ(snapshot(installed.dbDir()), oldSet);
   EXPECT_EQ(freshStart(), 40);

@@ -107,7 +107,8 @@ TEST_F(CollectFilesTest, ArchiveKindListsInTheFileSystemsOrder) {
   QStringList expected;
   for (const QString& n : directoryOrder(tmp.path())) {
     const QString shown = n.section(QLatin1Char('='), 0, 0);
-    if (QStringList({"FILES.DB", "README", "a.b.c", "a=b.txt", "link.db", "ro.txt"}).contains(n)) expected << shown;
+    if (QStringList({"FILES.DB", "README", "a.b.c", "a=b.txt", "link.db", "ro.txt"}).contains(n))
+      expected << shown;
   }
   EXPECT_EQ(names(), expected);
 }
@@ -201,7 +202,8 @@ TEST_F(CollectFilesTest, TheEntryTimeIsTheModificationTimeRoundedDownToTwoSecond
   timespec times[2];
   times[0].tv_sec = times[1].tv_sec = stamp.toSecsSinceEpoch();
   times[0].tv_nsec = times[1].tv_nsec = 700 * 1000 * 1000;
-  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(tmp.file(QStringLiteral("README"))).constData(), times, 0), 0);
+  ASSERT_EQ(
+      ::utimensat(AT_FDCWD, QFile::encodeName(tmp.file(QStringLiteral("README"))).constData(), times, 0), 0);
   CollectFiles(tmp.path(), fkArchive, QStringLiteral("README"), false);
   ASSERT_EQ(FoundFiles.count(), 1);
   const QDateTime rounded(QDate(2026, 12, 8), QTime(6, 1, 14));
@@ -226,7 +228,8 @@ TEST(FileTimeTextTest, ShortDateBlankLongTimeWithoutZoneAndNoTimeAtMidnight) {
       // One second past midnight rounds down to midnight itself.
       {QDateTime(day, QTime(0, 0, 1)), german, deDate},
       {QDateTime(day, QTime(0, 0, 2)), german, deDate + QStringLiteral(" 00:00:02")},
-      {QDateTime(day, QTime(18, 1, 14)), us, us.toString(day, QLocale::ShortFormat) + QStringLiteral(" 6:01:14 PM")},
+      {QDateTime(day, QTime(18, 1, 14)), us,
+       us.toString(day, QLocale::ShortFormat) + QStringLiteral(" 6:01:14 PM")},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(fileTimeText(c.at, c.locale), c.expected) << c.at.toString().toStdString();

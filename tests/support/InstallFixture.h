@@ -73,7 +73,9 @@ inline void copyFiles(const QString& from, const QString& to) {
 // Makes a directory the process's current one while the object lives.
 class CurrentDir final {
  public:
-  explicit CurrentDir(const QString& dir) : m_saved(QDir::currentPath()) { EXPECT_TRUE(QDir::setCurrent(dir)); }
+  explicit CurrentDir(const QString& dir) : m_saved(QDir::currentPath()) {
+    EXPECT_TRUE(QDir::setCurrent(dir));
+  }
   ~CurrentDir() { QDir::setCurrent(m_saved); }
   CurrentDir(const CurrentDir&) = delete;
   CurrentDir& operator=(const CurrentDir&) = delete;

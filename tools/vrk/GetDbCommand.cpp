@@ -41,7 +41,8 @@ int getdb(const QStringList& args) {
   TransferOptions options;
   for (int i = 0; i < args.size(); ++i) {
     QString error;
-    if (!takeTransferOption(args, i, options, error)) return usageError(QStringLiteral("unexpected ") + args[i]);
+    if (!takeTransferOption(args, i, options, error))
+      return usageError(QStringLiteral("unexpected ") + args[i]);
     if (!error.isEmpty()) return usageError(error);
   }
 

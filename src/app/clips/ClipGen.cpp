@@ -129,14 +129,16 @@ void drawFolderBack(QPainter& p, int x, int y) {
 void drawFolderFront(QPainter& p, int x, int y) {
   p.setPen(kBlack);
   p.setBrush(kYellow);
-  p.drawPolygon(QPolygon({QPoint(x, y + 36), QPoint(x + 44, y + 36), QPoint(x + 48, y + 16), QPoint(x + 4, y + 16)}));
+  p.drawPolygon(
+      QPolygon({QPoint(x, y + 36), QPoint(x + 44, y + 36), QPoint(x + 48, y + 16), QPoint(x + 4, y + 16)}));
 }
 
 void drawPage(QPainter& p, int x, int y) {
   p.setPen(kBlack);
   p.setBrush(kWhite);
   // A sheet with a folded corner and lines of text.
-  p.drawPolygon(QPolygon({QPoint(x, y), QPoint(x + 11, y), QPoint(x + 15, y + 4), QPoint(x + 15, y + 19), QPoint(x, y + 19)}));
+  p.drawPolygon(QPolygon(
+      {QPoint(x, y), QPoint(x + 11, y), QPoint(x + 15, y + 4), QPoint(x + 15, y + 19), QPoint(x, y + 19)}));
   p.drawLine(x + 11, y, x + 11, y + 4);
   p.drawLine(x + 11, y + 4, x + 15, y + 4);
   p.setPen(kNavy);
