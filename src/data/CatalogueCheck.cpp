@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <sqlite3.h>
 
@@ -48,6 +49,8 @@ class ReadOnlyDb final {
   ReadOnlyDb& operator=(const ReadOnlyDb&) = delete;
 
   bool ok() const { return m_rc == SQLITE_OK; }
+  // The file is no SQLite database at all (rather than a damaged one).
+  bool notADatabase() const { return (m_db ? sqlite3_errcode(m_db) : m_rc) == SQLITE_NOTADB; }
   QString error() const { return QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(m_rc)); }
 
   // Runs sql; each row's columns as texts. False with error() on failure.
@@ -99,11 +102,21 @@ QString catalogueTableProblem(const QString& path, const QString& table) {
   ReadOnlyDb db(path);
   if (!db.ok()) return QStringLiteral("not an SQLite database: %1").arg(db.error());
   std::vector<std::vector<QString>> rows;
-  if (!db.query("PRAGMA quick_check", rows))
-    return QStringLiteral("not an SQLite database: %1").arg(db.error());
+  if (!db.query("PRAGMA quick_check", rows)) {
+    if (db.notADatabase()) return QStringLiteral("not an SQLite database: %1").arg(db.error());
+    return QStringLiteral("SQLite's quick check fails: %1").arg(db.error());
+  }
   if (rows.empty() || rows.front().empty() || rows.front().front() != QLatin1String("ok")) {
+    // The first problems on one line, without SQLite's heading.
+    QStringList problems;
+    for (std::size_t i = 0; i < rows.size() && problems.size() < 3; ++i) {
+      QString p = rows[i].empty() ? QString() : rows[i].front();
+      p.remove(QStringLiteral("*** in database main ***"));
+      p = p.simplified();
+      if (!p.isEmpty()) problems << p;
+    }
     return QStringLiteral("SQLite's quick check fails: %1")
-        .arg(rows.empty() || rows.front().empty() ? QStringLiteral("no answer") : rows.front().front());
+        .arg(problems.isEmpty() ? QStringLiteral("no answer") : problems.join(QStringLiteral("; ")));
   }
   rows.clear();
   const QByteArray info = "PRAGMA table_info(\"" + QByteArray(t->table) + "\")";

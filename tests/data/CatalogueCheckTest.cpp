@@ -86,7 +86,8 @@ TEST_F(CatalogueCheckTest, EachDamageFailsWithItsReason) {
     std::function<void(const QString&)> make;
     const char* reasonStart;
   } cases[] = {
-      {"truncated", [&](const QString& p) { writeFile(p, sound.left(sound.size() / 2)); }, nullptr},
+      {"truncated", [&](const QString& p) { writeFile(p, sound.left(sound.size() / 2)); },
+       "SQLite's quick check fails: database disk image is malformed"},
       {"a web page", [&](const QString& p) { writeFile(p, "<html><body>404 Not Found</body></html>\n"); },
        "not an SQLite database: file is not a database"},
       {"empty", [&](const QString& p) { writeFile(p, QByteArray()); }, "no table FILES"},
@@ -98,7 +99,22 @@ TEST_F(CatalogueCheckTest, EachDamageFailsWithItsReason) {
          for (qsizetype at = 2 * 4096; at < bad.size(); at += 4096) bad[at] = char(0x7f);
          writeFile(p, bad);
        },
-       nullptr},
+       "SQLite's quick check fails: database disk image is malformed"},
+      {"a broken constraint",
+       [&](const QString& p) {
+         // Rows with an empty FileCatID under a schema that requires it:
+         // the file reads, but the quick check finds the rows.
+         writeFile(p, sound);
+         sql(p,
+             "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = replace(sql, 'FileCatID INTEGER NOT "
+             "NULL', "
+             "'FileCatID INTEGER') WHERE name = 'FILES'");
+         sql(p, "UPDATE FILES SET FileCatID = NULL WHERE rowid = 7");
+         sql(p,
+             "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = replace(sql, 'FileCatID INTEGER', "
+             "'FileCatID INTEGER NOT NULL') WHERE name = 'FILES'");
+       },
+       "SQLite's quick check fails: NULL value in FILES.FileCatID"},
       {"no FILES table",
        [&](const QString& p) {
          writeFile(p, QByteArray());

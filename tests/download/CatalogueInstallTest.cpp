@@ -298,7 +298,9 @@ TEST_F(CatalogueInstallTest, AnInvalidTableRefusesTheInstallNamingFileAndReason)
     const char* reason;
   } cases[] = {
       {"FILES.DB", "<html>404 Not Found</html>", "not an SQLite database: file is not a database"},
-      {"FILES.DB", sound.left(sound.size() - 1000), nullptr},
+      // The quick check finds pages missing; what it says first depends on
+      // the pages.
+      {"FILES.DB", sound.left(sound.size() - 1000), "SQLite's quick check fails: "},
       {"MIRRORS.DB", QByteArray(), "no table MIRRORS"},
       {"filescat.db", "SQLite format 3", nullptr},
   };
@@ -313,7 +315,8 @@ TEST_F(CatalogueInstallTest, AnInvalidTableRefusesTheInstallNamingFileAndReason)
     EXPECT_TRUE(error.startsWith(start)) << error.toStdString();
     EXPECT_TRUE(error.endsWith(QStringLiteral("); the catalogue is not installed"))) << error.toStdString();
     if (c.reason) {
-      EXPECT_EQ(error.mid(start.size()).section(QLatin1Char(')'), 0, 0), QString::fromLatin1(c.reason));
+      EXPECT_TRUE(error.mid(start.size()).startsWith(QString::fromLatin1(c.reason))) << error.toStdString();
+      EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << error.toStdString();
     }
     QFile::remove(downloadFile(QStringLiteral("filescat.db")));
   }
