@@ -191,6 +191,8 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
     throw EAbortError(QStringLiteral("Socket-send abgebrochen"));
   }
   if (writeFailed) throw ESockError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(path));
+  // A reset is no end of the data, unless all that was announced is in.
+  if (m_closeError != 0 && (expected < 0 || captured < expected)) throw ESockError(ErrorText(m_closeError));
   if (stalled) throw ESockError(kReceiveTimedOut);
   return captured;
 }
@@ -234,6 +236,7 @@ void TSocketSession::CaptureString(QString& text, qint64 length) {
     m_cancelRequested = false;
     throw EAbortError(QStringLiteral("Socket-Capture abgebrochen"));
   }
+  if (m_closeError != 0 && (length < 0 || bytes.size() < length)) throw ESockError(ErrorText(m_closeError));
   if (dropped) throw ESockError(QStringLiteral("Verbindung beim Empfang unterbrochen"));
   if (stalled) throw ESockError(kReceiveTimedOut);
 }

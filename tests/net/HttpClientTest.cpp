@@ -293,6 +293,37 @@ TEST_F(HttpClientTest, CutTransferFailsAndRemovesThePartialFile) {
   EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Verbindung beim Empfang unterbrochen"));
 }
 
+// A reset is no close: a body without a length that the peer cuts with a
+// reset is no download, in either mode, however far it got.
+TEST_F(HttpClientTest, ResetInTheBodyFailsAndRemovesThePartialFile) {
+  test::TempDir dir;
+  const QByteArray big(300000, 'r');
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "partial")).sleep(100).reset();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", big)).reset();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "partial")).sleep(100).reset();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "whole")).close();
+  server.start();
+  http.SetInputFileMode(true);
+  http.SetBody(dir.file("reset.zip"));
+  for (int i = 0; i < 2; ++i) {
+    events.clear();
+    EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("10054:Connection reset by peer")) << i;
+    EXPECT_FALSE(QFile::exists(dir.file("reset.zip"))) << i;
+    EXPECT_FALSE(events.contains("success 0")) << i;
+    EXPECT_FALSE(http.IsConnected()) << i;
+  }
+
+  http.SetInputFileMode(false);
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("10054:Connection reset by peer"));
+  EXPECT_EQ(http.CloseError(), 10054);
+
+  // The next connection starts clean: an orderly close ends a body again.
+  http.Get(url(server));
+  EXPECT_EQ(http.Body(), QStringLiteral("whole"));
+  EXPECT_EQ(http.CloseError(), 0);
+}
+
 TEST_F(HttpClientTest, StalledTransferEndsWithError) {
   test::TempDir dir;
   ScriptedServer server;
