@@ -3,6 +3,7 @@
 #include "Exception.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -21,10 +22,15 @@ struct TFileText {
   bool bom = false;
 };
 
-QStringList readLines(const QString& fileName, bool* exists = nullptr, TFileText* format = nullptr) {
+// The file's lines without their line ends. unreadable (if given) tells
+// whether the file exists but could not be read.
+QStringList readLines(const QString& fileName, bool* unreadable = nullptr, TFileText* format = nullptr) {
   QFile f(fileName);
-  if (exists) *exists = f.exists();
-  if (!f.open(QIODevice::ReadOnly)) return {};
+  if (unreadable) *unreadable = false;
+  if (!f.open(QIODevice::ReadOnly)) {
+    if (unreadable) *unreadable = f.exists();
+    return {};
+  }
   QByteArray bytes = f.readAll();
   TFileText fmt;
   if (bytes.startsWith("\xEF\xBB\xBF")) {
@@ -82,6 +88,17 @@ bool splitKey(const QString& line, QString* key, QString* value) {
 
 bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
+// A file the user made read-only (no write permission for anyone) stays as
+// it is even for root, whom the permission bits would not stop, and even in
+// a writable directory, where a new file could simply replace it.
+bool isReadOnly(const QString& fileName) {
+  const QFileInfo info(fileName);
+  if (!info.exists()) return false;
+  // The mode bits themselves; WriteUser would be root's answer, always yes.
+  const QFileDevice::Permissions write = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+  return (info.permissions() & write) == 0 || !info.isWritable();
+}
+
 }  // namespace
 
 QString TIniFile::readString(const QString& section, const QString& key, const QString& def) const {
@@ -123,8 +140,15 @@ bool TIniFile::sectionExists(const QString& section) const {
 }
 
 void TIniFile::writeString(const QString& section, const QString& key, const QString& value) {
+  const auto refused = [this] {
+    return EIniFileException(QStringLiteral("nach %1 kann nicht geschrieben werden").arg(m_fileName));
+  };
+  if (isReadOnly(m_fileName)) throw refused();
   TFileText format;
-  QStringList lines = readLines(m_fileName, nullptr, &format);
+  bool unreadable = false;
+  QStringList lines = readLines(m_fileName, &unreadable, &format);
+  // Rewriting a file that could not be read would lose all of it.
+  if (unreadable) throw refused();
   const QString entry = key + QLatin1Char('=') + value;
   int sectionLine = -1;
   int lastKeyLine = -1;  // last key line of the section, to append after it
@@ -161,14 +185,14 @@ void TIniFile::writeString(const QString& section, const QString& key, const QSt
     }
   }
 
-  // Replace the file in one step where the directory allows it; write it in
-  // place where only the file itself is writable.
+  // The new text goes to a temporary file beside the old one, is synced to
+  // disk and then renamed over it, so that a write cut short (the program
+  // killed, the disk full) leaves the old file whole. A directory that takes
+  // no new file refuses the write: writing in place could leave half a file.
   QSaveFile out(m_fileName);
-  out.setDirectWriteFallback(true);
+  out.setDirectWriteFallback(false);
   const QByteArray data = encodeLines(lines, format);
-  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {
-    throw EIniFileException(QStringLiteral("nach %1 kann nicht geschrieben werden").arg(m_fileName));
-  }
+  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) throw refused();
 }
 
 }  // namespace vrk

@@ -5,8 +5,20 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace vrk;
 
@@ -22,6 +34,41 @@ void writeAll(const QString& path, const QByteArray& data) {
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(data);
+}
+
+QByteArray readBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Runs fn in a child process as the user nobody and returns what it
+// returned (-1 when the child did not end by itself).
+int runAsNobody(const std::function<int()>& fn) {
+  const passwd* nobody = ::getpwnam("nobody");
+  if (!nobody) return -1;
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(100);
+    ::_exit(fn());
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// 0: written, 1: refused with the message, 2: any other outcome.
+int storeOutcome(const QString& path) {
+  try {
+    TIniFile ini(path);
+    ini.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("new.example"));
+    return 0;
+  } catch (const EIniFileException& e) {
+    return e.message() == QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path) ? 1 : 2;
+  } catch (...) {
+    return 2;
+  }
 }
 
 }  // namespace
@@ -167,4 +214,122 @@ TEST(Settings, UnwritableDirectoryRaisesTheMessageAndStopsAtTheFailingKey) {
   } catch (const EIniFileException& e) {
     EXPECT_EQ(e.message(), QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path));
   }
+}
+
+// A file the user made read-only is kept as it is, even by root in a
+// writable directory (where a new file could simply have replaced it).
+TEST(Settings, ReadOnlyFileIsRefusedAndKeptByteForByte) {
+  test::TempDir dir;
+  const QString path = dir.file(QStringLiteral("VRK.ini"));
+  const QByteArray before = "; mine\r\n[Options]\r\nHost=old.example\r\n";
+  writeAll(path, before);
+  ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0444), 0);
+  TIniFile ini(path);
+  TSettings s;
+  loadSettings(ini, s);
+  s.Host = QStringLiteral("new.example");
+  try {
+    storeSettings(ini, s);
+    FAIL() << "a read-only settings file was written";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(e.message(), QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path));
+  }
+  EXPECT_EQ(readBytes(path), before);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("VRK.ini")}) << "no file left beside it";
+
+  // Writable again, it is written as usual and keeps its mode.
+  ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0640), 0);
+  storeSettings(ini, s);
+  EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("new.example"));
+  ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// What an ordinary user meets, acted out as nobody: every place that does
+// not let the user replace the file refuses the write and keeps the file
+// (a read-only directory included, where only writing in place, which a
+// crash could cut, would have been possible).
+TEST(Settings, UnwritablePlacesAreRefusedForAnOrdinaryUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  struct Case {
+    const char* what;
+    mode_t dirMode;
+    mode_t fileMode;  // 0: no file
+    int expected;     // as storeOutcome
+  };
+  const Case cases[] = {
+      {"own writable directory and file", 0777, 0666, 0},
+      {"file of another user in a writable directory", 0777, 0644, 1},
+      {"writable file in a read-only directory", 0755, 0666, 1},
+      {"no file in a read-only directory", 0755, 0, 1},
+      {"file that cannot be read", 0777, 0222, 1},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().toLocal8Bit().constData(), c.dirMode), 0);
+    const QString path = dir.file(QStringLiteral("VRK.ini"));
+    const QByteArray before = "[Options]\r\nHost=old.example\r\n; foreign\r\n";
+    if (c.fileMode) {
+      writeAll(path, before);
+      ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), c.fileMode), 0);
+    }
+    EXPECT_EQ(runAsNobody([&] { return storeOutcome(path); }), c.expected) << c.what;
+    if (c.expected == 0) {
+      EXPECT_EQ(readBytes(path), QByteArray("[Options]\r\nHost=new.example\r\n; foreign\r\n")) << c.what;
+    } else if (c.fileMode) {
+      EXPECT_EQ(readBytes(path), before) << c.what;
+    } else {
+      EXPECT_FALSE(QFile::exists(path)) << c.what;
+    }
+    EXPECT_LE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << c.what;
+  }
+}
+
+// A write killed at any moment leaves the old file or the new one, never an
+// empty, cut or mixed one. The child rewrites a large file without pause,
+// so that the kill lands in the middle of a write.
+TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
+  test::TempDir dir;
+  const QString path = dir.file(QStringLiteral("VRK.ini"));
+  QByteArray filler;
+  for (int i = 0; i < 40000; ++i) filler += "; foreign line " + QByteArray::number(i) + " stays as it is\r\n";
+  const auto fileWith = [&](qint64 n) { return "[Options]\r\nHost=v" + QByteArray::number(n) + "\r\n" + filler; };
+  writeAll(path, fileWith(0));
+  const QRegularExpression head(QStringLiteral("^\\[Options\\]\r\nHost=v(\\d+)\r\n"));
+
+  QRandomGenerator random(7);
+  qint64 last = 0;
+  int progressed = 0;
+  for (int round = 0; round < 8; ++round) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      TIniFile ini(path);
+      for (qint64 n = last + 1;; ++n) {
+        try {
+          ini.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("v%1").arg(n));
+        } catch (...) {
+          ::_exit(3);
+        }
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30 + random.bounded(120)));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+
+    const QByteArray bytes = readBytes(path);
+    const auto m = head.match(QString::fromLatin1(bytes.left(64)));
+    ASSERT_TRUE(m.hasMatch()) << "round " << round << ": the file starts with " << bytes.left(40).toStdString();
+    const qint64 n = m.captured(1).toLongLong();
+    ASSERT_GE(n, last) << "round " << round;
+    ASSERT_TRUE(bytes == fileWith(n)) << "round " << round << ": " << bytes.size() << " bytes for value v" << n;
+    if (n > last) ++progressed;
+    last = n;
+  }
+  EXPECT_GE(progressed, 4) << "the writer hardly got through a write before it was killed";
 }
