@@ -149,6 +149,37 @@ bool IsHeaderEnd(const QString& line) {
   return line == QLatin1String("\n") || line == QLatin1String("\r\n");
 }
 
+void TReplyHeaderReader::CheckLineCount() const {
+  if (m_taken >= m_maxLines)
+    throw ESockError(QStringLiteral("Mehr als %1 Kopfzeilen in der Antwort").arg(m_maxLines));
+}
+
+THeaderKind TReplyHeaderReader::Take(const QString& line) {
+  if (!m_statusTaken) {
+    m_statusTaken = true;
+    m_status = ParseReplyStatus(line);
+    return THeaderKind::Other;
+  }
+  ++m_taken;
+  const THeaderKind kind = ClassifyHeaderLine(line);
+  switch (kind) {
+    case THeaderKind::SetCookie:
+      m_cookie = HeaderLineValue(line, 12);
+      break;
+    case THeaderKind::Location:
+      m_location = HeaderLineValue(line, 10);
+      break;
+    case THeaderKind::Other:
+      break;
+  }
+  if (IsHeaderEnd(line)) {
+    m_complete = true;
+  } else {
+    m_lines << line;
+  }
+  return kind;
+}
+
 qint64 ParseContentLength(const QStringList& headerLines) {
   qint64 length = -1;
   for (const QString& raw : headerLines) {
