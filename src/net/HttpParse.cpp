@@ -117,7 +117,17 @@ QStringList BuildGetRequest(const TUrlParts& parts, const QString& proxy, const 
 
 QString JoinRequestLines(const QStringList& lines) {
   QString text;
-  for (const QString& line : lines) text += line + QStringLiteral("\r\n");
+  for (const QString& line : lines) {
+    for (const QChar c : line) {
+      const char16_t u = c.unicode();
+      if (u < 0x20 || u == 0x7F) {
+        text += QString::asprintf("%%%02X", static_cast<unsigned>(u));
+      } else {
+        text += c;
+      }
+    }
+    text += QStringLiteral("\r\n");
+  }
   return text;
 }
 

@@ -44,7 +44,10 @@ void SetLineByName(QStringList& lines, const QString& name, const QString& line)
 // The request header lines of a GET, ending with the empty line.
 QStringList BuildGetRequest(const TUrlParts& parts, const QString& proxy, const THeaderInfo& info);
 
-// The request lines as sent: each followed by CR LF.
+// The request lines as sent: each followed by CR LF. A control character
+// inside a line (a URL or cookie taken from a reply may carry one) is sent
+// as %XX, so that nothing ends a line early, adds a line, or cuts the request
+// at a zero byte.
 QString JoinRequestLines(const QStringList& lines);
 
 // The status of a reply's first line: the text between its first and second

@@ -194,6 +194,30 @@ TEST_F(HttpClientTest, RedirectToAnotherHostCarriesTheCookie) {
   EXPECT_EQ(events.count("disconnect"), 4) << "two per pass";
 }
 
+// A Location or cookie with a CR or a zero byte inside must not split the
+// next request into lines of the server's choosing, nor cut it short (which
+// left the next server waiting for the rest until the receive time-out).
+TEST_F(HttpClientTest, ControlCharactersFromAReplyDoNotFrameTheNextRequest) {
+  ScriptedServer second;
+  second.connection().readRequest().send(reply("HTTP/1.0 302 Found", QByteArrayLiteral("Location: /b\0c\r\n"), "")).close();
+  second.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "done")).close();
+  second.start();
+  const QByteArray location = QStringLiteral("http://h2:%1/a").arg(second.port()).toLatin1() + "\rX-Injected: 1";
+  ScriptedServer first;
+  first.connection()
+      .readRequest()
+      .send(reply("HTTP/1.0 302 Found", "Set-Cookie: s=1\rX-Too: 2\r\nLocation: " + location + "\r\n", ""))
+      .close();
+  first.start();
+  http.SetReceiveTimeOut(3000);
+  http.Get(url(first));
+  ASSERT_TRUE(second.waitFinished(3000));
+  EXPECT_EQ(second.received(0), "GET /a%0DX-Injected: 1 HTTP/1.0\r\nHost: h2\r\n" + kAccept +
+                                    "Cookie: s=1%0DX-Too: 2\r\n" + kTail);
+  EXPECT_TRUE(second.received(1).startsWith("GET /b%00c HTTP/1.0\r\n")) << second.received(1).toStdString();
+  EXPECT_EQ(http.Body(), QStringLiteral("done"));
+}
+
 TEST_F(HttpClientTest, HandledRedirectEndsTheGet) {
   ScriptedServer server;
   server.connection().readRequest().send(reply("HTTP/1.0 302 Found", "Location: http://h2/x\r\n", "")).close();

@@ -102,6 +102,15 @@ TEST(BuildGetRequest, DirectAndThroughProxy) {
   EXPECT_EQ(JoinRequestLines({QStringLiteral("A"), QString()}), QStringLiteral("A\r\n\r\n"));
 }
 
+// What a reply hands on to the next request (its Location, its cookie) can
+// hold control characters: they never frame a line or cut the request.
+TEST(JoinRequestLines, ControlCharactersInsideALineAreEncoded) {
+  const QString url = QStringLiteral("GET /a") + QChar(u'\r') + QStringLiteral("X: 1") + QChar(u'\n') + QChar(u'\0') +
+                      QStringLiteral("b") + QChar(u'\t') + QChar(0x7F) + QStringLiteral(" HTTP/1.0");
+  EXPECT_EQ(JoinRequestLines({url, QStringLiteral("Cookie: \u00e9=1"), QString()}),
+            QStringLiteral("GET /a%0DX: 1%0A%00b%09%7F HTTP/1.0\r\nCookie: \u00e9=1\r\n\r\n"));
+}
+
 TEST(BuildGetRequest, OptionalLinesInOrderAndNoHostWhenEmpty) {
   TUrlParts parts = SplitUrl(QStringLiteral("/x"), QString(), 0);
   THeaderInfo info;
