@@ -37,11 +37,13 @@ QStringList readLines(const QString& fileName, bool* unreadable = nullptr, TFile
     fmt.bom = true;
     bytes.remove(0, 3);
   }
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  // The mark is taken off above; a second one is text of the first line.
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
   QString text = utf8(bytes);
   if (utf8.hasError()) {
+    // A byte-order mark stays a mark (written back in front of the file),
+    // so that its three bytes neither get lost nor hide the first section.
     fmt.latin1 = true;
-    fmt.bom = false;
     text = QString::fromLatin1(bytes);
   }
   if (format) *format = fmt;
@@ -57,11 +59,12 @@ QStringList readLines(const QString& fileName, bool* unreadable = nullptr, TFile
 // UTF-8 (a value beyond the code page is kept rather than mangled).
 QByteArray encodeLines(const QStringList& lines, const TFileText& format) {
   const QString text = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+  const QByteArray mark = format.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
   if (format.latin1) {
     const bool fits = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 256; });
-    if (fits) return text.toLatin1();
+    if (fits) return mark + text.toLatin1();
   }
-  return (format.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8();
+  return mark + text.toUtf8();
 }
 
 // The section name of a "[name]" line, or a null string for other lines.

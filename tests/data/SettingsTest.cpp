@@ -189,6 +189,22 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
     EXPECT_EQ(f.readAll(), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=h\r\nProxy=p\r\n"));
   }
 
+  // A marked file with a byte that is no UTF-8 is read byte for byte; the
+  // mark still is no part of the first line and stays in front.
+  const QString broken = dir.file(QStringLiteral("broken.ini"));
+  writeAll(broken, "\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\n");
+  TIniFile ini4(broken);
+  EXPECT_EQ(ini4.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("\u00ff"));
+  ini4.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
+  EXPECT_EQ(readBytes(broken), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\nProxy=p\r\n"));
+
+  // A second mark after the first is a character of the first line, kept.
+  const QString twice = dir.file(QStringLiteral("twice.ini"));
+  writeAll(twice, "\xEF\xBB\xBF\xEF\xBB\xBF; note\r\n[Options]\r\n");
+  TIniFile ini5(twice);
+  ini5.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("h"));
+  EXPECT_EQ(readBytes(twice), QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF; note\r\n[Options]\r\nHost=h\r\n"));
+
   const QString latin = dir.file(QStringLiteral("latin.ini"));
   writeAll(latin, "; f\xfcr\r\n[Options]\r\n");
   TIniFile ini2(latin);
