@@ -1,0 +1,120 @@
+// libFuzzer target for the settings file. The input is the bytes of VRK.ini.
+// The nine settings are read, written back (every key, as at program exit)
+// and read again: the values read back must equal the values written, and
+// every line that is not one of the nine keys must survive byte for byte,
+// the only addition allowed being the section line of a file that had none.
+// Any exception aborts: a writable file in a writable directory must take
+// every key.
+#include "Exception.h"
+#include "IniFile.h"
+#include "Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const char* const kKeys[] = {"Mirror",    "Host",       "Proxy",         "Proxyport", "UseProxy",
+                             "DeleteUnzip", "AskConnect", "OverwriteData", "UnzipFile"};
+
+[[noreturn]] void fail(const char* what, const QByteArray& detail = {}) {
+  std::fprintf(stderr, "%s: %s\n", what, detail.toHex(' ').constData());
+  std::abort();
+}
+
+const QString& workFile() {
+  // tmpfs where there is one: every write is synced to disk.
+  static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/vrkfuzz-XXXXXX")
+                                                                     : QDir::tempPath() + QStringLiteral("/vrkfuzz-XXXXXX"));
+  static const QString path = dir.filePath(QStringLiteral("VRK.ini"));
+  return path;
+}
+
+// The file's lines as bytes, without their line ends, the byte-order mark
+// part of the first line.
+QList<QByteArray> byteLines(const QByteArray& bytes) {
+  QList<QByteArray> lines = bytes.split('\n');
+  for (QByteArray& l : lines)
+    if (l.endsWith('\r')) l.chop(1);
+  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+  return lines;
+}
+
+// How the file reads its text: UTF-8 (after a byte-order mark) when it is
+// valid UTF-8, else one byte per character.
+bool isUtf8(const QByteArray& bytes) {
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString text = utf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes);
+  return !utf8.hasError();
+}
+
+// True for a key=value line of one of the nine keys (in any section).
+bool isSettingLine(const QByteArray& line, bool utf8, bool first) {
+  QByteArray b = line;
+  if (first && utf8 && b.startsWith("\xEF\xBB\xBF")) b.remove(0, 3);
+  const QString t = (utf8 ? QString::fromUtf8(b) : QString::fromLatin1(b)).trimmed();
+  if (t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#'))) return false;
+  if (t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']'))) return false;
+  const qsizetype eq = t.indexOf(QLatin1Char('='));
+  if (eq < 0) return false;
+  const QString key = t.left(eq).trimmed();
+  for (const char* k : kKeys)
+    if (key.compare(QLatin1String(k), Qt::CaseInsensitive) == 0) return true;
+  return false;
+}
+
+QList<QByteArray> foreignLines(const QByteArray& bytes) {
+  const bool utf8 = isUtf8(bytes);
+  QList<QByteArray> out;
+  const QList<QByteArray> lines = byteLines(bytes);
+  for (qsizetype i = 0; i < lines.size(); ++i)
+    if (!isSettingLine(lines[i], utf8, i == 0)) out << lines[i];
+  return out;
+}
+
+bool sameSettings(const vrk::TSettings& a, const vrk::TSettings& b) {
+  return a.Mirror == b.Mirror && a.Host == b.Host && a.Proxy == b.Proxy && a.Proxyport == b.Proxyport &&
+         a.UseProxy == b.UseProxy && a.DeleteUnzip == b.DeleteUnzip && a.AskConnect == b.AskConnect &&
+         a.OverwriteData == b.OverwriteData && a.UnzipFile == b.UnzipFile;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const QByteArray before(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  const QString& path = workFile();
+  {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(before) != before.size()) fail("set-up");
+  }
+  vrk::TIniFile ini(path);
+  vrk::TSettings read;
+  vrk::loadSettings(ini, read);
+  try {
+    vrk::storeSettings(ini, read);
+  } catch (const vrk::Exception& e) {
+    fail("store refused", e.message().toUtf8());
+  }
+  vrk::TSettings again;
+  vrk::loadSettings(ini, again);
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) fail("file gone");
+  const QByteArray after = f.readAll();
+  if (!sameSettings(read, again)) fail("values read back differ from those written", after);
+
+  QList<QByteArray> kept = foreignLines(after);
+  const QList<QByteArray> foreign = foreignLines(before);
+  // A file without the section gets it at its end, after an empty line
+  // unless it ends with one.
+  if (kept.size() > foreign.size() && kept.last() == "[Options]") {
+    kept.removeLast();
+    if (kept.size() > foreign.size() && kept.last().isEmpty()) kept.removeLast();
+  }
+  if (kept != foreign) fail("a foreign line changed", after);
+  return 0;
+}
