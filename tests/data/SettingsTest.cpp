@@ -4,6 +4,7 @@
 #include "TempDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -13,8 +14,10 @@
 #include <chrono>
 #include <functional>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -305,8 +308,11 @@ TEST(Settings, UnwritablePlacesAreRefusedForAnOrdinaryUser) {
 }
 
 // A write killed at any moment leaves the old file or the new one, never an
-// empty, cut or mixed one. The child rewrites a large file without pause,
-// so that the kill lands in the middle of a write.
+// empty, cut or mixed one. The child rewrites a large file without pause and
+// reports each finished write. It is killed, in turn, at a random point
+// within the time one write takes, or right at the first to fourth change
+// the write makes in the directory (where a write in place would have just
+// emptied the file).
 TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
   test::TempDir dir;
   const QString path = dir.file(QStringLiteral("VRK.ini"));
@@ -315,14 +321,47 @@ TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
   const auto fileWith = [&](qint64 n) { return "[Options]\r\nHost=v" + QByteArray::number(n) + "\r\n" + filler; };
   writeAll(path, fileWith(0));
   const QRegularExpression head(QStringLiteral("^\\[Options\\]\r\nHost=v(\\d+)\r\n"));
+  const int changes = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(changes, 0);
+  ASSERT_GE(::inotify_add_watch(changes, dir.path().toLocal8Bit().constData(),
+                                IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE),
+            0);
+  // Waits until count changes have happened in the directory; false when
+  // nothing happens for ms.
+  const auto awaitChanges = [&](int count, int ms) {
+    alignas(inotify_event) char buffer[4096];
+    while (count > 0) {
+      pollfd p{changes, POLLIN, 0};
+      if (::poll(&p, 1, ms) <= 0) return false;
+      const ssize_t n = ::read(changes, buffer, sizeof buffer);
+      for (ssize_t at = 0; at < n && count > 0; --count)
+        at += static_cast<ssize_t>(sizeof(inotify_event) + reinterpret_cast<inotify_event*>(buffer + at)->len);
+    }
+    return true;
+  };
+  const auto dropChanges = [&] {
+    char buffer[4096];
+    while (::read(changes, buffer, sizeof buffer) > 0) {
+    }
+  };
+
+  // The next value the child reports as written, or -1 after waiting ms.
+  const auto nextReport = [](int fd, int ms) -> qint64 {
+    pollfd p{fd, POLLIN, 0};
+    qint64 n = -1;
+    if (::poll(&p, 1, ms) <= 0 || ::read(fd, &n, sizeof n) != sizeof n) return -1;
+    return n;
+  };
 
   QRandomGenerator random(7);
   qint64 last = 0;
-  int progressed = 0;
-  for (int round = 0; round < 8; ++round) {
+  for (int round = 0; round < 12; ++round) {
+    int reports[2];
+    ASSERT_EQ(::pipe(reports), 0);
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+      ::close(reports[0]);
       TIniFile ini(path);
       for (qint64 n = last + 1;; ++n) {
         try {
@@ -330,22 +369,40 @@ TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
         } catch (...) {
           ::_exit(3);
         }
+        if (::write(reports[1], &n, sizeof n) != sizeof n) ::_exit(4);
       }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(30 + random.bounded(120)));
+    ::close(reports[1]);
+    // Two finished writes tell how long one takes; the kill comes during
+    // the one after.
+    QElapsedTimer clock;
+    const qint64 first = nextReport(reports[0], 60000);
+    clock.start();
+    const qint64 second = nextReport(reports[0], 60000);
+    const qint64 oneWrite = clock.elapsed();
+    if (round % 2 == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(random.bounded(static_cast<quint32>(oneWrite) + 1)));
+    } else {
+      dropChanges();
+      awaitChanges(1 + static_cast<int>(random.bounded(4)), 60000);
+    }
     ::kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    qint64 done = second;
+    for (qint64 n; (n = nextReport(reports[0], 0)) >= 0;) done = n;
+    ::close(reports[0]);
+    ASSERT_TRUE(first == last + 1 && second == last + 2) << "round " << round << ": the writer did not get going";
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
 
     const QByteArray bytes = readBytes(path);
     const auto m = head.match(QString::fromLatin1(bytes.left(64)));
     ASSERT_TRUE(m.hasMatch()) << "round " << round << ": the file starts with " << bytes.left(40).toStdString();
     const qint64 n = m.captured(1).toLongLong();
-    ASSERT_GE(n, last) << "round " << round;
+    // The last finished write, or the one under way when the kill came.
+    ASSERT_TRUE(n == done || n == done + 1) << "round " << round << ": v" << n << " after v" << done;
     ASSERT_TRUE(bytes == fileWith(n)) << "round " << round << ": " << bytes.size() << " bytes for value v" << n;
-    if (n > last) ++progressed;
     last = n;
   }
-  EXPECT_GE(progressed, 4) << "the writer hardly got through a write before it was killed";
+  ::close(changes);
 }
