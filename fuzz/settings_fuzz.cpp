@@ -53,11 +53,17 @@ bool isUtf8(const QByteArray& bytes) {
   return !utf8.hasError();
 }
 
+// A line's text as the file's encoding gives it (the first line without its
+// byte-order mark).
+QString lineText(const QByteArray& line, bool utf8, bool first) {
+  QByteArray b = line;
+  if (first && b.startsWith("\xEF\xBB\xBF")) b.remove(0, 3);
+  return utf8 ? QString::fromUtf8(b) : QString::fromLatin1(b);
+}
+
 // True for a key=value line of one of the nine keys (in any section).
 bool isSettingLine(const QByteArray& line, bool utf8, bool first) {
-  QByteArray b = line;
-  if (first && utf8 && b.startsWith("\xEF\xBB\xBF")) b.remove(0, 3);
-  const QString t = (utf8 ? QString::fromUtf8(b) : QString::fromLatin1(b)).trimmed();
+  const QString t = lineText(line, utf8, first).trimmed();
   if (t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#'))) return false;
   if (t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']'))) return false;
   const qsizetype eq = t.indexOf(QLatin1Char('='));
@@ -68,12 +74,16 @@ bool isSettingLine(const QByteArray& line, bool utf8, bool first) {
   return false;
 }
 
-QList<QByteArray> foreignLines(const QByteArray& bytes) {
+// The lines that are not one of the nine keys: as bytes, or as text.
+QList<QByteArray> foreignLines(const QByteArray& bytes, QStringList* texts) {
   const bool utf8 = isUtf8(bytes);
   QList<QByteArray> out;
   const QList<QByteArray> lines = byteLines(bytes);
-  for (qsizetype i = 0; i < lines.size(); ++i)
-    if (!isSettingLine(lines[i], utf8, i == 0)) out << lines[i];
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    if (isSettingLine(lines[i], utf8, i == 0)) continue;
+    out << lines[i];
+    *texts << lineText(lines[i], utf8, i == 0);
+  }
   return out;
 }
 
@@ -107,14 +117,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray after = f.readAll();
   if (!sameSettings(read, again)) fail("values read back differ from those written", after);
 
-  QList<QByteArray> kept = foreignLines(after);
-  const QList<QByteArray> foreign = foreignLines(before);
+  QStringList keptText, foreignText;
+  QList<QByteArray> kept = foreignLines(after, &keptText);
+  const QList<QByteArray> foreign = foreignLines(before, &foreignText);
   // A file without the section gets it at its end, after an empty line
   // unless it ends with one.
   if (kept.size() > foreign.size() && kept.last() == "[Options]") {
     kept.removeLast();
-    if (kept.size() > foreign.size() && kept.last().isEmpty()) kept.removeLast();
+    keptText.removeLast();
+    if (kept.size() > foreign.size() && kept.last().isEmpty()) {
+      kept.removeLast();
+      keptText.removeLast();
+    }
   }
-  if (kept != foreign) fail("a foreign line changed", after);
+  // Byte for byte, unless a file read byte for byte had to become UTF-8 to
+  // keep its characters: then character for character.
+  if (isUtf8(before) == isUtf8(after)) {
+    if (kept != foreign) fail("a foreign line changed", after);
+  } else {
+    if (isUtf8(before)) fail("a UTF-8 file was written in the code page", after);
+    if (keptText != foreignText) fail("a foreign line's text changed", after);
+  }
   return 0;
 }

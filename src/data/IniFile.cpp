@@ -22,6 +22,15 @@ struct TFileText {
   bool bom = false;
 };
 
+// Decodes bytes (a leading mark taken off before) as UTF-8; false when they
+// are not valid UTF-8.
+bool decodeUtf8(const QByteArray& bytes, QString* text) {
+  // A second mark after the first one is text of the first line.
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+  *text = utf8(bytes);
+  return !utf8.hasError();
+}
+
 // The file's lines without their line ends. unreadable (if given) tells
 // whether the file exists but could not be read.
 QStringList readLines(const QString& fileName, bool* unreadable = nullptr, TFileText* format = nullptr) {
@@ -37,10 +46,8 @@ QStringList readLines(const QString& fileName, bool* unreadable = nullptr, TFile
     fmt.bom = true;
     bytes.remove(0, 3);
   }
-  // The mark is taken off above; a second one is text of the first line.
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-  QString text = utf8(bytes);
-  if (utf8.hasError()) {
+  QString text;
+  if (!decodeUtf8(bytes, &text)) {
     // A byte-order mark stays a mark (written back in front of the file),
     // so that its three bytes neither get lost nor hide the first section.
     fmt.latin1 = true;
@@ -56,13 +63,21 @@ QStringList readLines(const QString& fileName, bool* unreadable = nullptr, TFile
 }
 
 // The file's bytes: in its own code page when every character fits, else in
-// UTF-8 (a value beyond the code page is kept rather than mangled).
+// UTF-8 (a value beyond the code page is kept rather than mangled). Code page
+// bytes that would be read as UTF-8 next time (the one byte that was no UTF-8
+// was in the line just replaced) are written as UTF-8 too: read either way,
+// the file must give the characters it was written with.
 QByteArray encodeLines(const QStringList& lines, const TFileText& format) {
   const QString text = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
   const QByteArray mark = format.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
   if (format.latin1) {
     const bool fits = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 256; });
-    if (fits) return mark + text.toLatin1();
+    if (fits) {
+      const QByteArray bytes = text.toLatin1();
+      const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+      QString asUtf8;
+      if (ascii || !decodeUtf8(bytes, &asUtf8)) return mark + bytes;
+    }
   }
   return mark + text.toUtf8();
 }

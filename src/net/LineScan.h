@@ -22,8 +22,8 @@ struct TLineScan {
 // how many bytes are already known to hold no LF; it is advanced, so a buffer
 // that grows between calls is not searched again from its start, and must be
 // reset to 0 when bytes are taken from the buffer. With maxLength >= 0 a line
-// of more than maxLength bytes (LF included) is TooLong, as soon as that many
-// bytes without an LF are in.
+// of more than maxLength bytes (LF included) is TooLong, as soon as more than
+// maxLength bytes without an LF are in.
 TLineScan ScanLine(const QByteArray& buffer, qsizetype& scanFrom, int maxLength);
 
 }  // namespace vrk

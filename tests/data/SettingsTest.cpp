@@ -208,6 +208,18 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
   ini5.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("h"));
   EXPECT_EQ(readBytes(twice), QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF; note\r\n[Options]\r\nHost=h\r\n"));
 
+  // A file read byte for byte whose one byte that is no UTF-8 goes with the
+  // line written: its other bytes would read as UTF-8 next time, so it is
+  // written as UTF-8, and its characters stay what they were.
+  const QString turning = dir.file(QStringLiteral("turning.ini"));
+  writeAll(turning, "[Options]\r\nHost=caf\xc3\xa9\r\nProxy=\xfa\r\n");
+  TIniFile ini6(turning);
+  const QString host = QString::fromLatin1("caf\xc3\xa9");
+  EXPECT_EQ(ini6.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), host);
+  ini6.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
+  EXPECT_EQ(ini6.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), host);
+  EXPECT_EQ(readBytes(turning), QByteArray("[Options]\r\nHost=caf\xc3\x83\xc2\xa9\r\nProxy=p\r\n"));
+
   const QString latin = dir.file(QStringLiteral("latin.ini"));
   writeAll(latin, "; f\xfcr\r\n[Options]\r\n");
   TIniFile ini2(latin);
