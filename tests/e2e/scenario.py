@@ -63,8 +63,12 @@ def run(desktop, ui, window, program, work_dir, db_dir, overwrite_question, shot
     shot("2-download")
 
     before = catalogue_rows(db_dir)
-    desktop.click(*ui.centre(ui.find("menu", "File")))
-    item = wait_for("the Get Database item", lambda: ui.find("menu item", "Get Database"))
+    menu_bar = ui.find("menu bar")
+    desktop.click(*ui.centre(ui.find("menu item", "File", within=menu_bar)))
+    # The item has its place once the drop-down is open (below the menu bar).
+    item = wait_for("the open File menu", lambda: next(
+        (n for n in ui.nodes() if n.getRoleName() == "menu item" and n.name == "Get Database"
+         and ui.centre(n)[1] > ui.centre(menu_bar)[1]), None))
     desktop.click(*ui.centre(item))
     box = desktop.wait_window("Bestätigung")
     desktop.key(box, "Return")

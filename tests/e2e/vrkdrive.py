@@ -219,8 +219,9 @@ class Desktop:
             self.xdotool("click", "1")
 
     def key(self, window, *keys):
+        # Keys go to the focused window, as the user's do.
         self.xdotool("windowactivate", "--sync", window)
-        self.xdotool("key", "--clearmodifiers", "--window", window, *keys)
+        self.xdotool("key", "--clearmodifiers", *keys)
 
     def screenshot(self, path, window=None):
         args = ["import", "-window", window or "root", path]
