@@ -371,7 +371,7 @@ void TForm1::ShowDisconnected(QObject*) {
 
 void TForm1::ShowProgress(QObject*) {
   if (const auto text = progressText(m_data.Http1.ReceivedBytes(), ConnectTick, TickClock::now()))
-    StatusBar1->setPanelText(1, *text);
+    StatusBar1->setPanelText(1, *text, false);
 }
 
 void TForm1::ShowStatusText(QObject*) { StatusBar1->setPanelText(1, m_data.StatusText()); }
