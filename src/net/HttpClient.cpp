@@ -86,10 +86,11 @@ void THttpClient::ReadReplyHeader(QStringList& headerLines) {
   const QString statusLine = ReadLn(kMaxReplyLine);
   SetReplyCode(static_cast<std::int16_t>(ParseReplyStatus(statusLine)));
   store(statusLine);
-  for (int count = 1;; ++count) {
-    if (count > kMaxHeaderLines)
-      throw ESockError(QStringLiteral("Mehr als %1 Kopfzeilen in der Antwort").arg(kMaxHeaderLines));
+  // The empty line that ends the header is no header line of its own.
+  for (int count = 0;;) {
     const QString line = ReadLn(kMaxReplyLine);
+    if (!IsHeaderEnd(line) && ++count > kMaxHeaderLines)
+      throw ESockError(QStringLiteral("Mehr als %1 Kopfzeilen in der Antwort").arg(kMaxHeaderLines));
     switch (ClassifyHeaderLine(line)) {
       case THeaderKind::SetCookie:
         m_receivedCookie = HeaderLineValue(line, 12);
