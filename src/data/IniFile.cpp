@@ -166,7 +166,9 @@ void TIniFile::writeString(const QString& section, const QString& key, const QSt
   QSaveFile out(m_fileName);
   out.setDirectWriteFallback(true);
   const QByteArray data = encodeLines(lines, format);
-  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {
+  // The bytes are buffered until the flush: a write that fails there (a full
+  // disk, a file size limit) must not let the commit put a cut file in place.
+  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.flush() || !out.commit()) {
     throw EIniFileException(QStringLiteral("nach %1 kann nicht geschrieben werden").arg(m_fileName));
   }
 }
