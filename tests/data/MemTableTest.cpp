@@ -228,6 +228,53 @@ TEST(MemTableCursor, RecordNumbersOfEmptyAndBeforeFirstTables) {
   EXPECT_EQ(t->recNo(), 2);
 }
 
+// The record number while a row is being added: an appended row stands
+// after the last, an inserted one at its place.
+TEST(MemTableCursor, RecordNumberInInsertState) {
+  auto t = filesShapedTable();
+  t->open();
+  t->append();
+  EXPECT_EQ(t->recNo(), 1) << "appending to an empty table";
+  t->cancel();
+  EXPECT_EQ(t->recNo(), 0);
+  for (const char* n : {"a", "b", "c"}) appendFile(*t, QString::fromLatin1(n));
+  t->setRecNo(2);
+  t->append();
+  EXPECT_EQ(t->recNo(), t->recordCount() + 1);
+  t->cancel();
+  EXPECT_EQ(t->recNo(), 2) << "back on the row it came from";
+  t->setRecNo(3);
+  t->insert();
+  EXPECT_EQ(t->recNo(), 3) << "an inserted row takes the current row's place";
+  t->cancel();
+  t->first();
+  t->insert();
+  EXPECT_EQ(t->recNo(), 1);
+  t->cancel();
+}
+
+// Before the first row the record number is 1 when the table has rows, 0
+// when it has none; a closed table has no record number.
+TEST(MemTableCursor, RecordNumberBeforeTheFirstRow) {
+  auto t = filesShapedTable();
+  EXPECT_EQ(t->recNo(), 0) << "closed";
+  t->open();
+  EXPECT_EQ(t->recNo(), 0) << "open and empty";
+  for (int i = 1; i <= 3; ++i) appendFile(*t, QStringLiteral("f%1").arg(i), i);
+  // A filter that hides every row: walking back from the end leaves the
+  // cursor before the first row, with no row shown.
+  t->setOnFilterRecord([](TDataSet*, bool& accept) { accept = false; });
+  t->setFiltered(true);
+  t->last();
+  EXPECT_TRUE(t->bof());
+  EXPECT_EQ(t->currentIndex(), -1);
+  EXPECT_EQ(t->recNo(), 1);
+  t->setFiltered(false);
+  t->clearRows();
+  EXPECT_EQ(t->currentIndex(), -1);
+  EXPECT_EQ(t->recNo(), 0) << "no rows: before the first row is 0";
+}
+
 TEST(MemTableCursor, WalkBothWays) {
   auto t = filesShapedTable();
   t->open();
