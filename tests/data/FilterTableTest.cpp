@@ -241,15 +241,27 @@ TEST_F(FilterTableTest, StoreFiltersCombineAndAreDroppedByHandle) {
 
 TEST_F(FilterTableTest, FilterTheStoreNoLongerKnowsIsMadeAfreshOnActivation) {
   m_table->open();
+  const QStringList d10{QStringLiteral("a.zip"), QStringLiteral("d.zip")};
   // Handles are handed out in order: learn the one the table's own filter
-  // will get.
+  // will get, and check that it really is that filter before relying on it.
   const TExprParser probe(m_table.get(), QStringLiteral("FileCatID=5"), {});
   const auto probeHandle = m_table->addFilter(probe.filterData());
   m_table->dropFilter(probeHandle);
+  ASSERT_FALSE(m_table->activateFilter(probeHandle)) << "the probe is still on the cursor";
   m_table->setFilter(QStringLiteral("D10"));  // kept, not active
-  m_table->dropFilter(probeHandle + 1);        // gone behind the table's back
+  const auto kept = probeHandle + 1;
+  ASSERT_TRUE(m_table->activateFilter(kept)) << "the table's filter did not get the next handle";
+  EXPECT_EQ(walk(), d10) << "the next handle is not the table's D10 filter";
+  m_table->deactivateFilter(kept);
+  EXPECT_EQ(walk(), all);
+
+  m_table->dropFilter(kept);  // gone behind the table's back
+  ASSERT_FALSE(m_table->activateFilter(kept)) << "the drop missed the table's filter";
+  EXPECT_EQ(walk(), all) << "no filter left on the cursor";
+  // Only a filter made afresh from the text can show the D10 rows now.
   m_table->setFiltered(true);
-  EXPECT_EQ(walk(), (QStringList{QStringLiteral("a.zip"), QStringLiteral("d.zip")}));
+  EXPECT_EQ(walk(), d10);
+  EXPECT_FALSE(m_table->activateFilter(kept)) << "the dropped handle came back";
 }
 
 // Every relation at its boundary, through the table and its store: an
