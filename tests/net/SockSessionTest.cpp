@@ -493,13 +493,20 @@ TEST_F(SockSessionTest, HandlerErrorDoesNotStopReceiving) {
   server.connection().sendSlowly(payload, 10000, 5).sleep(100).close();
   server.start();
   TSocketSession s;
-  s.OnPacketRecvd = [](QObject*) { throw ESockError(QStringLiteral("handler failed")); };
+  int calls = 0;
+  s.OnPacketRecvd = [&](QObject*) {
+    ++calls;
+    throw ESockError(QStringLiteral("handler failed"));
+  };
   s.SetHost(QStringLiteral("127.0.0.1"));
   s.SetPort(server.port());
   s.Connect();
   QString text;
   s.CaptureString(text);
   EXPECT_EQ(text.size(), payload.size());
+  // The handler ran and threw for packet after packet, and the count went on.
+  EXPECT_GE(calls, 2);
+  EXPECT_GT(s.ReceivedBytes(), 0);
 }
 
 TEST_F(SockSessionTest, TimerKeepsFiringDuringFullBlockLoop) {
