@@ -151,6 +151,40 @@ TEST_F(SockSessionTest, NameIsLookedUpAndProxyTakesPrecedence) {
   EXPECT_EQ(messageOf([&] { s.Connect(); }), QStringLiteral("Bereits verbunden"));
 }
 
+// The system's own name look-up (the fixture restores it), not the seam: a
+// name from the hosts file, and one that no resolver knows (".invalid" is
+// reserved for that), which ends in the session's own failure.
+TEST_F(SockSessionTest, RealLookUpResolvesLocalhost) {
+  ScriptedServer server;
+  server.connection().waitForClientClose();
+  server.start();
+  TSocketSession s;
+  int resolved = 0;
+  s.OnHostResolved = [&](QObject*) { ++resolved; };
+  s.SetTimeOut(10000);
+  s.SetHost(QStringLiteral("localhost"));
+  s.SetPort(server.port());
+  s.Connect();
+  EXPECT_TRUE(s.IsConnected());
+  EXPECT_EQ(resolved, 1);
+  EXPECT_EQ(s.RemoteAddress(), 0x7F000001u);
+}
+
+TEST_F(SockSessionTest, RealLookUpOfANameThatDoesNotResolve) {
+  TSocketSession s;
+  int resolved = 0;
+  int invalid = 0;
+  s.OnHostResolved = [&](QObject*) { ++resolved; };
+  s.OnInvalidHost = [&](QObject*, bool&) { ++invalid; };
+  s.SetHost(QStringLiteral("no-such-host.invalid"));
+  s.SetPort(80);
+  // No time limit: the resolver's own answer ends the wait.
+  EXPECT_EQ(messageOf([&] { s.Connect(); }), QStringLiteral("Null Externe Adresse"));
+  EXPECT_EQ(resolved, 0);
+  EXPECT_EQ(invalid, 1) << "a failed look-up leaves no address: the handler is asked once";
+  EXPECT_FALSE(s.IsConnected());
+}
+
 TEST_F(SockSessionTest, InvalidHostGetsExactlyOneRetry) {
   QStringList asked;
   installLookup(0, {"bad.test", "worse.test"}, &asked);
