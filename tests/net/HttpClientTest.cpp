@@ -450,7 +450,9 @@ TEST_F(HttpClientTest, BodyFileThatCannotBeCreatedDisconnectsFirst) {
 TEST_F(HttpClientTest, RefusedAndTimedOutConnections) {
   QStringList failed;
   http.OnConnectionFailed = [&](QObject*) { failed << "failed"; };
-  EXPECT_EQ(errorOf([&] { http.Get(QStringLiteral("http://127.0.0.1:%1/x").arg(test::freeLocalPort())); }),
+  const test::RefusingPort refusing;
+  ASSERT_NE(refusing.port(), 0);
+  EXPECT_EQ(errorOf([&] { http.Get(QStringLiteral("http://127.0.0.1:%1/x").arg(refusing.port())); }),
             QStringLiteral("Verbindung fehlgeschlagen"));
   EXPECT_EQ(failed.size(), 1);
 

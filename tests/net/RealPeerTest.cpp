@@ -61,7 +61,7 @@ class RealPeerTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (test::NginxServer::program().isEmpty()) GTEST_SKIP() << "nginx is not installed";
+    VRK_REQUIRE_PEER(test::NginxServer::program(), "nginx");
     ASSERT_TRUE(s_nginx) << s_startError.toStdString();
     http.SetTimeOut(1000);
     http.OnConnect = [this](QObject*) { events << "connect"; };
@@ -142,7 +142,7 @@ TEST_F(RealPeerTest, EmptyFileGivesEmptyBodyFile) {
 }
 
 TEST_F(RealPeerTest, ThroughTinyproxySmallAndLarge) {
-  if (test::TinyProxy::program().isEmpty()) GTEST_SKIP() << "tinyproxy is not installed";
+  VRK_REQUIRE_PEER(test::TinyProxy::program(), "tinyproxy");
   useProxy();
   http.Get(url("small.txt"));
   EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
@@ -161,7 +161,7 @@ TEST_F(RealPeerTest, ThroughTinyproxySmallAndLarge) {
 // "Connection: keep-alive" and leaves the connection open until its idle
 // time-out (well over 20 s). The body's announced length ends the GET.
 TEST_F(RealPeerTest, ThroughSquidAKeptConnectionEndsAtTheAnnouncedLength) {
-  if (test::SquidProxy::program().isEmpty()) GTEST_SKIP() << "squid is not installed";
+  VRK_REQUIRE_PEER(test::SquidProxy::program(), "squid");
   test::SquidProxy squid;
   QString error;
   ASSERT_TRUE(squid.start(error)) << error.toStdString();
@@ -180,7 +180,7 @@ TEST_F(RealPeerTest, ThroughSquidAKeptConnectionEndsAtTheAnnouncedLength) {
 }
 
 TEST_F(RealPeerTest, ProxiedNotFound) {
-  if (test::TinyProxy::program().isEmpty()) GTEST_SKIP() << "tinyproxy is not installed";
+  VRK_REQUIRE_PEER(test::TinyProxy::program(), "tinyproxy");
   useProxy();
   http.Get(url("missing.txt"));
   EXPECT_EQ(http.StatusCode(), 404);
@@ -189,7 +189,7 @@ TEST_F(RealPeerTest, ProxiedNotFound) {
 
 TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   const QString vrk = qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk");
-  if (!QFile::exists(vrk)) GTEST_SKIP() << "vrk not built";
+  VRK_REQUIRE_PEER(QFile::exists(vrk) ? vrk : QString(), "the vrk program");
   QProcess p;
   QStringList args = {"fetch", "-o", out.file("fetched.bin")};
   if (s_proxy) args << "--proxy" << QStringLiteral("127.0.0.1:%1").arg(s_proxy->port());

@@ -251,7 +251,9 @@ TEST_F(SockSessionTest, RefusedConnectionFailsAtOnceAndSessionRecovers) {
   s.OnConnectionFailed = [&](QObject*) { events << "failed"; };
   s.SetTimeOut(1000);
   s.SetHost(QStringLiteral("127.0.0.1"));
-  s.SetPort(test::freeLocalPort());
+  const test::RefusingPort refusing;
+  ASSERT_NE(refusing.port(), 0);
+  s.SetPort(refusing.port());
   QElapsedTimer t;
   t.start();
   EXPECT_EQ(messageOf([&] { s.Connect(); }), QStringLiteral("Verbindung fehlgeschlagen"));
