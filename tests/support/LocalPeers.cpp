@@ -5,8 +5,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
