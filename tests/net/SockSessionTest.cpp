@@ -374,9 +374,12 @@ TEST_F(SockSessionTest, FullBlockIsFollowedByReadWithoutNewEvent) {
   qint64 last = 0;
   qint64 largest = 0;
   int packets = 0;
+  int fullBlocks = 0;
   s.OnPacketRecvd = [&](QObject*) {
     ++packets;
-    largest = qMax(largest, s.ReceivedBytes() - last);
+    const qint64 size = s.ReceivedBytes() - last;
+    largest = qMax(largest, size);
+    if (size == TSocketSession::kBlockSize) ++fullBlocks;
     last = s.ReceivedBytes();
   };
   QString text;
@@ -385,7 +388,10 @@ TEST_F(SockSessionTest, FullBlockIsFollowedByReadWithoutNewEvent) {
   EXPECT_EQ(s.ReceivedBytes(), payload.size());
   EXPECT_EQ(largest, TSocketSession::kBlockSize);
   EXPECT_GE(packets, 4);
-  EXPECT_GE(s.ReceiveWakeUps(), 3) << "each full block schedules the next read itself";
+  // How the bytes are split into reads depends on when they arrive; however
+  // they were split, each full block scheduled the next read itself, once.
+  EXPECT_GE(fullBlocks, 1);
+  EXPECT_EQ(s.ReceiveWakeUps(), fullBlocks) << "each full block schedules the next read itself";
 }
 
 TEST_F(SockSessionTest, BytesArrivingWithTheCloseAreKeptButNotCounted) {
