@@ -64,6 +64,16 @@ class HttpClientTest : public ::testing::Test {
     return QStringLiteral("<no error>");
   }
 
+  // Sets the body to a file in dir (file mode) or to a text.
+  void bodyInto(bool fileMode, const test::TempDir& dir, const char* name) {
+    http.SetInputFileMode(fileMode);
+    http.SetBody(fileMode ? dir.file(QLatin1String(name)) : QString());
+  }
+  // The body the last GET left: the file's bytes or the text's.
+  QByteArray bodyOf(bool fileMode, const test::TempDir& dir, const char* name) const {
+    return fileMode ? readFile(dir.file(QLatin1String(name))) : http.Body().toLatin1();
+  }
+
   THostLookup m_previousLookup;
   THttpClient http;
   QStringList events;
@@ -115,54 +125,68 @@ TEST_F(HttpClientTest, ThroughProxyTheWholeUrlAndOneHostLine) {
   EXPECT_EQ(http.Port(), 80);
 }
 
-TEST_F(HttpClientTest, FileModeCountsBodyBytesThatCameWithTheHeader) {
+// The count starts with the body bytes that came with the header in file
+// mode, at 0 in text mode.
+TEST_F(HttpClientTest, BodyBytesThatCameWithTheHeaderAreCountedOnlyInFileMode) {
   test::TempDir dir;
   const QByteArray body(50000, 'k');
-  ScriptedServer server;
-  server.connection()
-      .readRequest()
-      .send(reply("HTTP/1.0 200 OK", "", body.left(1000)))
-      .sleep(100)
-      .send(body.mid(1000))
-      .sleep(100)
-      .close();
-  server.start();
-  http.SetInputFileMode(true);
-  http.SetBody(dir.file("f.zip"));
-  http.SetOutputFileMode(true);
-  http.SetHeader(dir.file("head.txt"));
-  http.Get(url(server));
-  EXPECT_EQ(readFile(dir.file("f.zip")), body);
-  EXPECT_EQ(readFile(dir.file("head.txt")), QByteArray("HTTP/1.0 200 OK\r\n\r\n"));
-  EXPECT_EQ(http.ReceivedBytes(), body.size());
-  EXPECT_EQ(events.count("disconnect"), 2);
+  for (const bool fileMode : {false, true}) {
+    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
+    events.clear();
+    ScriptedServer server;
+    server.connection()
+        .readRequest()
+        .send(reply("HTTP/1.0 200 OK", "", body.left(1000)))
+        .sleep(100)
+        .send(body.mid(1000))
+        .sleep(100)
+        .close();
+    server.start();
+    bodyInto(fileMode, dir, "f.zip");
+    http.SetOutputFileMode(true);
+    http.SetHeader(dir.file("head.txt"));
+    http.Get(url(server));
+    EXPECT_TRUE(bodyOf(fileMode, dir, "f.zip") == body);
+    EXPECT_EQ(readFile(dir.file("head.txt")), QByteArray("HTTP/1.0 200 OK\r\n\r\n"));
+    EXPECT_EQ(http.ReceivedBytes(), fileMode ? body.size() : body.size() - 1000);
+    EXPECT_EQ(events.count("disconnect"), 2);
+  }
 }
 
 TEST_F(HttpClientTest, ErrorStatusKeepsTheBodyAndRaisesOnlyFailure) {
   test::TempDir dir;
-  ScriptedServer server;
-  server.connection().readRequest().send(reply("HTTP/1.0 404 Not Found", "", "<html>gone</html>")).close();
-  server.start();
-  http.SetInputFileMode(true);
-  http.SetBody(dir.file("missing.zip"));
-  int redirects = 0;
-  http.OnRedirect = [&](QObject*, bool&) { ++redirects; };
-  http.Get(url(server));
-  EXPECT_EQ(readFile(dir.file("missing.zip")), QByteArray("<html>gone</html>"));
-  EXPECT_TRUE(events.contains("failure 0"));
-  EXPECT_FALSE(events.contains("success 0"));
-  EXPECT_EQ(redirects, 0);
-  EXPECT_EQ(server.accepted(), 1);
+  for (const bool fileMode : {false, true}) {
+    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
+    events.clear();
+    ScriptedServer server;
+    server.connection().readRequest().send(reply("HTTP/1.0 404 Not Found", "", "<html>gone</html>")).close();
+    server.start();
+    bodyInto(fileMode, dir, "missing.zip");
+    int redirects = 0;
+    http.OnRedirect = [&](QObject*, bool&) { ++redirects; };
+    http.Get(url(server));
+    EXPECT_EQ(bodyOf(fileMode, dir, "missing.zip"), QByteArray("<html>gone</html>"));
+    EXPECT_TRUE(events.contains("failure 0"));
+    EXPECT_FALSE(events.contains("success 0"));
+    EXPECT_EQ(redirects, 0);
+    EXPECT_EQ(server.accepted(), 1);
+  }
 }
 
 TEST_F(HttpClientTest, StatusWithoutNumberCountsAsSuccess) {
-  ScriptedServer server;
-  server.connection().readRequest().send("garbage line\r\n\r\nbody").close();
-  server.start();
-  http.Get(url(server));
-  EXPECT_EQ(http.StatusCode(), 0);
-  EXPECT_TRUE(events.contains("success 0"));
-  EXPECT_EQ(http.Body(), QStringLiteral("body"));
+  test::TempDir dir;
+  for (const bool fileMode : {false, true}) {
+    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
+    events.clear();
+    ScriptedServer server;
+    server.connection().readRequest().send("garbage line\r\n\r\nbody").close();
+    server.start();
+    bodyInto(fileMode, dir, "g.bin");
+    http.Get(url(server));
+    EXPECT_EQ(http.StatusCode(), 0);
+    EXPECT_TRUE(events.contains("success 0"));
+    EXPECT_EQ(bodyOf(fileMode, dir, "g.bin"), QByteArray("body"));
+  }
 }
 
 TEST_F(HttpClientTest, StatusBetween299And399RaisesNeitherEvent) {
@@ -202,6 +226,27 @@ TEST_F(HttpClientTest, RedirectToAnotherHostCarriesTheCookie) {
   EXPECT_EQ(events.count("disconnect"), 4) << "two per pass";
 }
 
+TEST_F(HttpClientTest, RedirectBodyIsReplacedByTheNextPasses) {
+  test::TempDir dir;
+  for (const bool fileMode : {false, true}) {
+    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
+    ScriptedServer second;
+    second.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "new")).close();
+    second.start();
+    ScriptedServer first;
+    const QByteArray location = url(second, "/x").toLatin1();
+    first.connection()
+        .readRequest()
+        .send(reply("HTTP/1.0 302 Found", "Location: " + location + "\r\n", "a longer old body"))
+        .close();
+    first.start();
+    bodyInto(fileMode, dir, "r.zip");
+    http.Get(url(first));
+    EXPECT_EQ(bodyOf(fileMode, dir, "r.zip"), QByteArray("new"));
+    EXPECT_EQ(http.StatusCode(), 200);
+  }
+}
+
 TEST_F(HttpClientTest, HandledRedirectEndsTheGet) {
   ScriptedServer server;
   server.connection().readRequest().send(reply("HTTP/1.0 302 Found", "Location: http://h2/x\r\n", "")).close();
@@ -239,21 +284,26 @@ TEST_F(HttpClientTest, UnauthorizedRaisesFailureThenAuthenticationNeeded) {
   EXPECT_EQ(server.accepted(), 1);
 }
 
-TEST_F(HttpClientTest, EmptyBodyStillCreatesTheFile) {
+TEST_F(HttpClientTest, EmptyBodyLeavesAnEmptyTextOrAnEmptyFile) {
   test::TempDir dir;
   {
     QFile old(dir.file("e.zip"));
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("stale content");
   }
-  ScriptedServer server;
-  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "")).close();
-  server.start();
-  http.SetInputFileMode(true);
-  http.SetBody(dir.file("e.zip"));
-  http.Get(url(server));
-  EXPECT_TRUE(QFile::exists(dir.file("e.zip")));
-  EXPECT_EQ(readFile(dir.file("e.zip")), QByteArray());
+  for (const bool fileMode : {false, true}) {
+    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
+    ScriptedServer server;
+    server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "")).close();
+    server.start();
+    bodyInto(fileMode, dir, "e.zip");
+    if (!fileMode) http.SetBody(QStringLiteral("stale text"));
+    http.Get(url(server));
+    EXPECT_EQ(bodyOf(fileMode, dir, "e.zip"), QByteArray());
+    if (fileMode) {
+      EXPECT_TRUE(QFile::exists(dir.file("e.zip"))) << "the file is still created";
+    }
+  }
 }
 
 // A peer that keeps the connection open after the body (as a proxy asked for
@@ -329,6 +379,7 @@ TEST_F(HttpClientTest, StalledTransferEndsWithError) {
   ScriptedServer server;
   server.connection().readRequest().send("HTTP/1.0 200 OK\r\n").waitForClientClose();
   server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "some")).waitForClientClose();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "some")).waitForClientClose();
   server.start();
   http.SetReceiveTimeOut(300);
   EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Zeitüberschreitung beim Empfang"));
@@ -338,8 +389,14 @@ TEST_F(HttpClientTest, StalledTransferEndsWithError) {
   http.SetBody(dir.file("stall.zip"));
   EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Zeitüberschreitung beim Empfang"));
   EXPECT_FALSE(QFile::exists(dir.file("stall.zip")));
+
+  // The same stall in a text-mode body.
+  http.SetInputFileMode(false);
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Zeitüberschreitung beim Empfang"));
+  EXPECT_FALSE(http.IsConnected());
   ASSERT_TRUE(server.waitFinished(3000));
   EXPECT_NE(server.clientClose(1), ScriptedServer::ClientClose::NotSeen);
+  EXPECT_NE(server.clientClose(2), ScriptedServer::ClientClose::NotSeen);
 }
 
 TEST_F(HttpClientTest, HostileRepliesAreBounded) {
