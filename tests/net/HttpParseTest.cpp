@@ -54,6 +54,13 @@ TEST(SplitUrl, PathIsCutTo256Characters) {
   const QString longPath = QStringLiteral("/") + QString(400, QLatin1Char('a'));
   const TUrlParts p = SplitUrl(QStringLiteral("http://h") + longPath, QString(), 0);
   EXPECT_EQ(p.Path, longPath.left(256));
+  for (const int n : {kMaxPathLength - 1, kMaxPathLength, kMaxPathLength + 1}) {
+    const QString path = QStringLiteral("/") + QString(n - 1, QLatin1Char('p'));
+    const TUrlParts q = SplitUrl(QStringLiteral("http://h") + path, QString(), 0);
+    EXPECT_EQ(q.Path.size(), qMin(n, 256)) << n;
+    EXPECT_EQ(q.Path, path.left(256)) << n;
+    EXPECT_EQ(q.Url, QStringLiteral("http://h") + path) << "the URL itself is not cut";
+  }
 }
 
 TEST(SplitUrl, Failures) {
@@ -80,6 +87,9 @@ TEST(SplitUrl, Failures) {
     }
   }
   EXPECT_EQ(SplitUrl(QStringLiteral("http://h:65535/x"), QString(), 0).Port, 65535);
+  EXPECT_EQ(SplitUrl(QStringLiteral("http://h:65534/x"), QString(), 0).Port, 65534);
+  EXPECT_EQ(SplitUrl(QStringLiteral("http://h:1/x"), QString(), 0).Port, 1);
+  EXPECT_EQ(SplitUrl(QStringLiteral("http://h:2/x"), QString(), 0).Port, 2);
 }
 
 TEST(BuildGetRequest, DirectAndThroughProxy) {
@@ -141,6 +151,9 @@ TEST(ParseReplyStatus, TextBetweenFirstAndSecondSpace) {
       {"HTTP/1.0 200 OK\r\n", 200}, {"HTTP/1.1 404 Not Found\n", 404}, {"HTTP/1.0 302\r\n", 302},
       {"HTTP/1.0 OK 200\r\n", 0},   {"garbage\r\n", 0},                {"\r\n", 0},
       {"HTTP/1.0  200 OK\r\n", 0},  {"HTTP/1.0 99999 Big\r\n", 0},     {"HTTP/1.0 -1 x\r\n", -1},
+      // The status is a signed 16-bit number.
+      {"HTTP/1.0 32766 x\r\n", 32766}, {"HTTP/1.0 32767 x\r\n", 32767}, {"HTTP/1.0 32768 x\r\n", 0},
+      {"HTTP/1.0 -32767 x\r\n", -32767}, {"HTTP/1.0 -32768 x\r\n", -32768}, {"HTTP/1.0 -32769 x\r\n", 0},
   };
   for (const auto& [line, status] : cases) EXPECT_EQ(ParseReplyStatus(QString::fromLatin1(line)), status) << line;
 }
@@ -155,6 +168,11 @@ TEST(HeaderLines, KeywordsAndValues) {
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Set-Cookie: id=7; path=/\r\n"), 12), QStringLiteral("id=7; path=/"));
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Location: x.zip\n"), 10), QStringLiteral("x.zip"));
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Location: ") + QString(300, 'u') + "\r\n", 10), QString(256, 'u'));
+  for (const int n : {kMaxHeaderValueLength - 1, kMaxHeaderValueLength, kMaxHeaderValueLength + 1}) {
+    EXPECT_EQ(HeaderLineValue(QStringLiteral("Set-Cookie: ") + QString(n, 'c') + "\r\n", 12),
+              QString(qMin(n, 256), 'c'))
+        << n;
+  }
 
   EXPECT_TRUE(IsHeaderEnd(QStringLiteral("\r\n")));
   EXPECT_TRUE(IsHeaderEnd(QStringLiteral("\n")));

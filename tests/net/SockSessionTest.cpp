@@ -508,6 +508,31 @@ TEST_F(SockSessionTest, SendFileAndTransaction) {
   EXPECT_EQ(server.received(0), content + "QUIT\r\n");
 }
 
+// Write sends at most 16,384 characters of a text (its send area).
+TEST_F(SockSessionTest, WriteSendsAtMost16384Characters) {
+  ScriptedServer server;
+  server.connection().waitForClientClose();
+  server.start();
+  TSocketSession s;
+  s.SetHost(QStringLiteral("127.0.0.1"));
+  s.SetPort(server.port());
+  s.Connect();
+  s.Write(QString(16383, QLatin1Char('a')));
+  s.Write(QString(16384, QLatin1Char('b')));
+  s.Write(QString(16385, QLatin1Char('c')));
+  EXPECT_EQ(s.SentBytes(), 16383 + 16384 + 16384);
+  // The session's first socket resets its connection when it closes, which
+  // drops what the server has not read yet: wait for the bytes first.
+  const QByteArray expected = QByteArray(16383, 'a') + QByteArray(16384, 'b') + QByteArray(16384, 'c');
+  QElapsedTimer t;
+  t.start();
+  while (server.received(0).size() < expected.size() && t.elapsed() < 5000)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  s.Disconnect();
+  ASSERT_TRUE(server.waitFinished(3000));
+  EXPECT_TRUE(server.received(0) == expected) << server.received(0).size() << " bytes received";
+}
+
 TEST_F(SockSessionTest, FirstSocketResetsLaterSocketsCloseNormally) {
   ScriptedServer server;
   server.connection().waitForClientClose();
