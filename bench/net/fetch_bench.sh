@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Download benchmark of the HTTP component: a large file from nginx on
 # 127.0.0.1 into a file, through `vrk fetch` (plain, and with a status-bar
-# like handler on every packet), side by side with `curl -o` in the same run.
+# like handler on every packet), and through the data module's Http1 with the
+# main window's indicators bound (bench_window_fetch, offscreen), side by side
+# with `curl -o` in the same run.
 # Prints throughput, the ratio to curl, the longest gap between two ticks of
 # a 10 ms timer during the download, and the peak memory.
 #
@@ -18,7 +20,6 @@ runs=${RUNS:-3}
 for p in nginx curl python3; do
   command -v "$p" >/dev/null || [ -x "/usr/sbin/$p" ] || { echo "$p is not installed" >&2; exit 1; }
 done
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 work=$(mktemp -d /tmp/vrkbench-XXXXXX)
 nginx_pid=
@@ -28,37 +29,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$work/www" "$work/logs" "$work/tmp"
+mkdir -p "$work/www"
 head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
-user_line=; [ "$(id -u)" -eq 0 ] && user_line="user root;"
-cat > "$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-$user_line
-pid $work/nginx.pid;
-error_log $work/logs/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  sendfile on;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-"$nginx_bin" -p "$work" -c "$work/nginx.conf" -e "$work/logs/error.log" &
-nginx_pid=$!
-for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.05; done
+start_nginx "$work/www" "$work/nginx"
+port=$nginx_port
 
 url="http://127.0.0.1:$port/big.bin"
 bytes=$((size_mib * 1024 * 1024))
 now_ns() { date +%s%N; }
 mbps() { python3 -c "print(f'{$bytes / ($1 / 1e9) / 1e6:.1f}')"; }
 
+window=$BIN/bench_window_fetch
 declare -A best
 run_curl() {
   local t0 t1
@@ -86,9 +67,20 @@ run_vrk() {
   echo "$((t1 - t0)) $(sed -E 's/.*max_tick_gap_ms=([0-9.]+).*peak_rss_kib=([0-9]+).*/\1 \2/' <<<"$line")"
 }
 
+run_window() {
+  local t0 t1 line
+  rm -f "$work/out.bin"
+  t0=$(now_ns)
+  "$window" "$url" "$work/out.bin" 2> "$work/win.err"
+  t1=$(now_ns)
+  cmp -s "$work/out.bin" "$work/www/big.bin" || { echo "window: file differs" >&2; cat "$work/win.err" >&2; exit 1; }
+  line=$(grep '^stats:' "$work/win.err")
+  echo "$((t1 - t0)) $(sed -E 's/.*max_tick_gap_ms=([0-9.]+).*peak_rss_kib=([0-9]+).*/\1 \2/' <<<"$line")"
+}
+
 echo "file: ${size_mib} MiB from nginx on 127.0.0.1, $runs runs each, best wall time (process start included)"
-curl_best=; vrk_best=; vrkh_best=
-curl_mem=0; vrk_gap=0; vrkh_gap=0; vrk_mem=0; vrkh_mem=0
+curl_best=; vrk_best=; vrkh_best=; win_best=
+curl_mem=0; vrk_gap=0; vrkh_gap=0; vrk_mem=0; vrkh_mem=0; win_gap=0; win_mem=0
 for i in $(seq "$runs"); do
   read -r t m < <(run_curl)
   [ -z "$curl_best" ] || [ "$t" -lt "$curl_best" ] && curl_best=$t; curl_mem=$m
@@ -98,6 +90,11 @@ for i in $(seq "$runs"); do
   read -r t g m < <(run_vrk --status-handler)
   [ -z "$vrkh_best" ] || [ "$t" -lt "$vrkh_best" ] && vrkh_best=$t
   vrkh_gap=$(python3 -c "print(max($vrkh_gap, $g))"); vrkh_mem=$m
+  if [ -x "$window" ]; then
+    read -r t g m < <(run_window)
+    [ -z "$win_best" ] || [ "$t" -lt "$win_best" ] && win_best=$t
+    win_gap=$(python3 -c "print(max($win_gap, $g))"); win_mem=$m
+  fi
 done
 
 printf '%-28s %10s %8s %14s %14s\n' "" "MB/s" "vs curl" "max gap (ms)" "peak RSS (KiB)"
@@ -106,4 +103,6 @@ printf '%-28s %10s %8s %14s %14s\n' "vrk fetch" "$(mbps "$vrk_best")" \
   "$(python3 -c "print(f'{$curl_best / $vrk_best:.2f}')")" "$vrk_gap" "$vrk_mem"
 printf '%-28s %10s %8s %14s %14s\n' "vrk fetch --status-handler" "$(mbps "$vrkh_best")" \
   "$(python3 -c "print(f'{$curl_best / $vrkh_best:.2f}')")" "$vrkh_gap" "$vrkh_mem"
+[ -n "$win_best" ] && printf '%-28s %10s %8s %14s %14s\n' "Http1 + window indicators" "$(mbps "$win_best")" \
+  "$(python3 -c "print(f'{$curl_best / $win_best:.2f}')")" "$win_gap" "$win_mem"
 echo "max gap: longest interval between two ticks of a 10 ms timer during the download (worst run)"

@@ -12,6 +12,10 @@ namespace vrk {
 TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
+  // Typing or F2 opens a cell's editor; clicks only choose the row, so a
+  // double click is always the grid's own (a click on the current cell that
+  // opened an editor would take the double click away).
+  setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
 }
 
@@ -50,6 +54,11 @@ void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
     QMetaObject::invokeMethod(this, [this] { followDataSet(m_model ? m_model->currentRow() : -1); },
                               Qt::QueuedConnection);
   }
+}
+
+void TDBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTableView::mouseDoubleClickEvent(event);
+  QMetaObject::invokeMethod(this, &TDBGrid::dblClick, Qt::QueuedConnection);
 }
 
 // --- TDBCheckBox ---------------------------------------------------------------------

@@ -17,7 +17,8 @@
 namespace vrk {
 
 // A grid over a data source: one line per row, the data set's current row
-// selected; selecting a line makes that row current.
+// selected; selecting a line makes that row current. A double click is the
+// grid's own event (dblClick); a cell's editor opens on typing or F2.
 class TDBGrid final : public QTableView {
   Q_OBJECT
 
@@ -28,8 +29,14 @@ class TDBGrid final : public QTableView {
   void setDataSource(TDataSource* source, const QStringList& columns = {});
   TDataSetModel* dataModel() const { return m_model; }
 
+ signals:
+  // A double click anywhere on the grid, emitted once the click's own
+  // handling is through (a handler may run a transfer that pumps messages).
+  void dblClick();
+
  protected:
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   void followDataSet(int row);

@@ -1,10 +1,12 @@
 #include "Startup.h"
 
+#include "FormLook.h"
+#include "Mirrors.h"
+#include "OptionsPage.h"
 #include "VRKSearchData.h"
 #include "VRKSearchMain.h"
 
 #include <QApplication>
-#include <QScreen>
 #include <QTimer>
 
 #include <memory>
@@ -19,12 +21,13 @@ int runProgram(const QString& programDir, const std::function<void(TForm1&)>& af
   {
     // The main window, whose FormCreate fills the category list.
     TForm1 form(*data);
+    // The two dialogs, hidden until the user opens them.
+    TfrmOptions frmOptions(*data);
+    TfrmMirror frmMirror(*data);
+    frmOptions.setMirrorDialog(&frmMirror);
+    form.setOptionsDialog(&frmOptions);
     // Centred on the screen when it first appears.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-      QRect r(QPoint(0, 0), form.size());
-      r.moveCenter(screen->availableGeometry().center());
-      form.move(r.topLeft());
-    }
+    centreOnScreen(form);
     form.show();
     form.activateWindow();
     if (afterShow) QTimer::singleShot(0, &form, [&form, &afterShow] { afterShow(form); });

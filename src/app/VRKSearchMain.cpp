@@ -1,8 +1,10 @@
 #include "VRKSearchMain.h"
 
 #include "Clock.h"
+#include "FormLook.h"
 #include "ErrorDisplay.h"
 #include "FilterText.h"
+#include "OptionsPage.h"
 #include "Search.h"
 #include "TransferProgress.h"
 #include "VRKSearchData.h"
@@ -32,16 +34,7 @@ constexpr int kBoxHeight = 17;
 TForm1::TForm1(TVRKData& data, QWidget* parent) : QMainWindow(parent), m_data(data) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Form1"));
-  // The toolkit's default dialog font, for which the pixel geometry below is
-  // laid out. Where it is missing, a condensed sans serif keeps the captions
-  // within their columns.
-  QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                             {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow"),
-                              QStringLiteral("Arial Narrow")});
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);
-  setFont(font);
+  setFont(dialogFont());
 
   buildMenu();
   auto* central = new QWidget(this);
@@ -69,7 +62,14 @@ TForm1::TForm1(TVRKData& data, QWidget* parent) : QMainWindow(parent), m_data(da
 
   resize(kFormWidth, kFormHeight);
 
+  connect(DBGrid2, &TDBGrid::dblClick, this, [this] { runHandler([this] { DBGrid2DblClick(); }); });
+  m_data.SetUnzipDisplay(this);
+
   ErrorDisplay::guard([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  if (m_data.UnzipDisplay() == this) m_data.SetUnzipDisplay(nullptr);
 }
 
 void TForm1::FormCreate() {
@@ -126,11 +126,13 @@ void TForm1::buildMenu() {
   File1->setObjectName(QStringLiteral("File1"));
   miGetDatabase = File1->addAction(QStringLiteral("Get Database"));
   miGetDatabase->setObjectName(QStringLiteral("miGetDatabase"));
+  connect(miGetDatabase, &QAction::triggered, this, [this] { runHandler([this] { miGetDatabaseClick(); }); });
   // Its caption is set when the window is created; it has no action.
   miConnect = File1->addAction(QString());
   miConnect->setObjectName(QStringLiteral("miConnect"));
   Options1 = MainMenu1->addAction(QStringLiteral("Options"));
   Options1->setObjectName(QStringLiteral("Options1"));
+  connect(Options1, &QAction::triggered, this, [this] { runHandler([this] { Options1Click(); }); });
 }
 
 QCheckBox* TForm1::criteriaBox(const char* name, const char* caption, int left, int top) {
@@ -319,6 +321,37 @@ SearchCriteria TForm1::criteria() const {
   c.category = categoryIndex();
   c.text = Edit1->text();
   return c;
+}
+
+void TForm1::Options1Click() {
+  if (m_frmOptions) m_frmOptions->exec();
+}
+
+void TForm1::DBGrid2DblClick() {
+  // Refused before the relays move, so a running transfer keeps its display.
+  m_data.CheckNoTransferRunning();
+  bindRelays(false);
+  const TDataSet& results = m_data.mtFiles;
+  const QString path = results.fieldByName(QStringLiteral("VRKDir"))->asString() + QLatin1Char('/') +
+                       results.fieldByName(QStringLiteral("FileName"))->asString();
+  m_data.FetchFromMirror(true, path);
+  m_data.Http1.Disconnect();
+  Animate1->setActive(false);
+  Animate1->setVisible(false);
+  StatusBar1->setPanelText(1, QStringLiteral("Ready"));
+}
+
+void TForm1::UnzipStarted() {
+  Animate1->setResName(QStringLiteral("AVI_2"));
+  centreAnimation();
+  Animate1->setVisible(true);
+  Animate1->setActive(true);
+  StatusBar1->setPanelText(1, QStringLiteral(" Unziping File"));
+}
+
+void TForm1::UnzipEnded() {
+  Animate1->setActive(false);
+  Animate1->setVisible(false);
 }
 
 void TForm1::ShowConnected(QObject*) {

@@ -5,7 +5,8 @@
 // result table of the data module through its data source.
 //
 // The window reads its controls and hands the work to the core: the search
-// (Button1Click) calls vrk::search over the data module. While a transfer
+// (Button1Click) calls vrk::search over the data module, "Get Database"
+// (miGetDatabaseClick) the catalogue refresh. While a transfer
 // runs, the four transfer indicators (ShowConnected, ShowDisconnected,
 // ShowProgress, ShowStatusText), bound into the data module's relay slots,
 // show the connection state, the bytes and the rate, the animation and the
@@ -17,6 +18,7 @@
 #include "Animate.h"
 #include "DBControls.h"
 #include "StatusBar.h"
+#include "VRKSearchData.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -36,15 +38,16 @@
 namespace vrk {
 
 struct SearchCriteria;
-class TVRKData;
+class TfrmOptions;
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public TUnzipDisplay {
   Q_OBJECT
 
  public:
   // Builds the window and runs FormCreate; an error in FormCreate goes to
   // the error display and the window is built all the same.
   explicit TForm1(TVRKData& data, QWidget* parent = nullptr);
+  ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
 
@@ -64,6 +67,27 @@ class TForm1 : public QMainWindow {
   // Item index of the category box: the selected item, or the item whose
   // text the edit field holds (compared without case), or -1.
   int categoryIndex() const;
+
+  // Shows the options dialog modally; its result is not used.
+  void Options1Click();
+  // The options dialog that Options1Click shows (made at start-up).
+  void setOptionsDialog(TfrmOptions* dialog) { m_frmOptions = dialog; }
+
+  // The entry download: binds the three transfer relays to this window,
+  // fetches VRKDir + "/" + FileName of the result table's current row (the
+  // fields looked up by name now) into Download, disconnects Http1, stops
+  // and hides the animation and shows "Ready" in panel 1.
+  void DBGrid2DblClick();
+
+  // The unzip step of a fetch (the data module calls these).
+  void UnzipStarted() override;
+  void UnzipEnded() override;
+
+  // "Get Database": the catalogue fetched from the mirror and installed
+  // (GetDatabase, CatalogueInstall.h) with this window's four transfer
+  // indicators bound; the copy animation plays during the copy and status
+  // panel 1 shows "Ready" at the end.
+  void miGetDatabaseClick();
 
   // Places Animate1 horizontally centred over the window, top 192.
   void centreAnimation();
@@ -170,6 +194,7 @@ class TForm1 : public QMainWindow {
   void applyColumnWidths();
 
   TVRKData& m_data;
+  TfrmOptions* m_frmOptions = nullptr;
   bool m_closing = false;
 };
 

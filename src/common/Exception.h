@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QString>
+
+#include <cerrno>
 #include <exception>
 
 namespace vrk {
@@ -39,6 +41,25 @@ class EConvertError : public Exception {
 class EIniFileException : public Exception {
  public:
   using Exception::Exception;
+};
+
+// The run-time library's input/output error, carrying the system's error
+// code (errno).
+class EInOutError : public Exception {
+ public:
+  EInOutError(int errorCode, QString message) : Exception(std::move(message)), m_errorCode(errorCode) {}
+  // "E/A-Fehler <code>".
+  static EInOutError withCode(int err) { return EInOutError(err, QStringLiteral("E/A-Fehler %1").arg(err)); }
+  // A file that could not be deleted: "Datei nicht gefunden" when it does
+  // not exist, "E/A-Fehler <code>" otherwise.
+  static EInOutError deleting(int err) {
+    if (err == ENOENT) return EInOutError(err, QStringLiteral("Datei nicht gefunden"));
+    return withCode(err);
+  }
+  int errorCode() const noexcept { return m_errorCode; }
+
+ private:
+  int m_errorCode;
 };
 
 // A silent abort: the error display shows nothing for it.

@@ -8,7 +8,7 @@
 
 namespace vrk {
 
-TVRKData::TVRKData(const QString& programDir)
+TVRKData::TVRKData(const QString& programDir, TStoreSettings store)
     : VRKData(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"), programDir),
       tbMirrors(QStringLiteral("tbMirrors"), &VRKData, QStringLiteral("MIRRORS.DB")),
       Http1(nullptr),
@@ -16,7 +16,8 @@ TVRKData::TVRKData(const QString& programDir)
       qrFileCat(QStringLiteral("qrFileCat"), &VRKData),
       mtFiles(QStringLiteral("mtFiles")),
       DataSource1(QStringLiteral("DataSource1"), &mtFiles),
-      m_programDir(programDir) {
+      m_programDir(programDir),
+      m_store(store) {
   qrFileCat.sql() << QStringLiteral("SELECT FILECATNAME,INFO,FILECATID")
                   << QStringLiteral("FROM    FILESCAT")
                   << QStringLiteral("ORDER BY FILECATID");
@@ -51,7 +52,7 @@ void TVRKData::DataModule1Create() {
 }
 
 void TVRKData::DataModule1Destroy() {
-  if (m_settingsFile) storeSettings(*m_settingsFile, *this);
+  if (m_settingsFile && m_store == TStoreSettings::AtDestruction) storeSettings(*m_settingsFile, *this);
 }
 
 void TVRKData::Http1Connect(QObject*) { RelayConnect(); }

@@ -24,10 +24,26 @@
 
 namespace vrk {
 
+// What the main window shows while the data module unpacks a fetched file:
+// the main window registers itself at creation.
+class TUnzipDisplay {
+ public:
+  virtual ~TUnzipDisplay() = default;
+  // AVI_2 loaded, centred, shown and playing; status panel 1 " Unziping File".
+  virtual void UnzipStarted() = 0;
+  // The animation stopped and hidden.
+  virtual void UnzipEnded() = 0;
+};
+
 class TVRKData final : public TTransferRelay, public TSettings {
  public:
+  // Whether the settings go back to VRK.ini when the module is destroyed
+  // (the program: yes; a command-line tool that overrides them for one run:
+  // no).
+  enum class TStoreSettings { AtDestruction, Never };
+
   // programDir: the directory of the program file (VRK.ini, aliases.ini).
-  explicit TVRKData(const QString& programDir);
+  explicit TVRKData(const QString& programDir, TStoreSettings store = TStoreSettings::AtDestruction);
   ~TVRKData();
   TVRKData(const TVRKData&) = delete;
   TVRKData& operator=(const TVRKData&) = delete;
@@ -56,6 +72,34 @@ class TVRKData final : public TTransferRelay, public TSettings {
 
   const QString& programDir() const { return m_programDir; }
 
+  // --- Fetching from a mirror (built in the download subsystem, MirrorFetch)
+  //
+  // To-file form (toFile): path is relative to the mirror's "/ftp/" tree and
+  // holds a "/" before its last character ("resource/vrk_db.zip",
+  // VRKDir + "/" + FileName). Asks "Connect to " + Mirror + "ftp/" + local
+  // name + " ?" when AskConnect is on, GETs Mirror + "/ftp/" + path into
+  // "Download/" + local name (the text after the last "/"), then unpacks it
+  // into Download when UnzipFile is on and deletes it when DeleteUnzip is
+  // also on. In-memory form: asks "Connect to " + Mirror + " ?" and GETs path
+  // as a whole URL into Http1's body text.
+  //
+  // Returns normally when the user declines. Raises for a path that names no
+  // file, a proxy port that is no number (with UseProxy on), a transfer
+  // error, an error reply (status 400 or above: the body file is removed and
+  // nothing is unpacked), a failed deletion, and a second fetch while one
+  // runs ("A transfer is already running.").
+  //
+  // Callers bind the relay slots first, then fetch, then disconnect Http1;
+  // one that binds slots calls CheckNoTransferRunning() before binding, so a
+  // refused fetch does not take the running one's display away.
+  void FetchFromMirror(bool toFile, const QString& path);
+  bool TransferRunning() const { return m_transferRunning; }
+  // Raises "A transfer is already running." while a fetch runs.
+  void CheckNoTransferRunning() const;
+  // The main window's display of the unzip step; null: none (tools, tests).
+  void SetUnzipDisplay(TUnzipDisplay* display) { m_unzipDisplay = display; }
+  TUnzipDisplay* UnzipDisplay() const { return m_unzipDisplay; }
+
   // Handlers of Http1's events: the first three call the bound relay slot,
   // Http1Success plays the default beep (the result code is ignored).
   void Http1Connect(QObject* Sender);
@@ -68,8 +112,11 @@ class TVRKData final : public TTransferRelay, public TSettings {
   void DataModule1Destroy();
 
   QString m_programDir;
+  TStoreSettings m_store;
   std::unique_ptr<TIniFile> m_settingsFile;
   QStringList m_aliasParams;
+  bool m_transferRunning = false;
+  TUnzipDisplay* m_unzipDisplay = nullptr;
 };
 
 }  // namespace vrk

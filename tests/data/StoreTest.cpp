@@ -231,3 +231,28 @@ TEST(Store, MissingAliasAndMissingTableFailClearly) {
   // Opening must not have created a stray empty table file.
   EXPECT_FALSE(QFile::exists(fx.filePath(QStringLiteral("FILES.DB"))));
 }
+
+TEST(Store, AnyVisibleRowCanBeReadByItsPosition) {
+  CatalogueFixture fx;
+  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 2),
+               filesRow(QStringLiteral("c.zip"), 1), filesRow(QStringLiteral("d.zip"), 2)});
+  Store s(fx);
+  s.files.open();
+  const TField* name = s.files.fieldByName(QStringLiteral("FileName"));
+  QStringList rows;
+  for (int i = 0; i < 5; ++i) rows << s.files.rowFieldValue(i, *name).toString();
+  EXPECT_EQ(rows, QStringList({"a.zip", "b.zip", "c.zip", "d.zip", ""}));
+  // Positions count the rows the filter lets through.
+  s.files.setFilter(QStringLiteral("FileCatID=2"));
+  s.files.setFiltered(true);
+  EXPECT_EQ(s.files.rowFieldValue(0, *name).toString(), QStringLiteral("b.zip"));
+  EXPECT_EQ(s.files.rowFieldValue(1, *name).toString(), QStringLiteral("d.zip"));
+  // The current row reads with its pending edit.
+  s.files.next();
+  s.files.edit();
+  s.files.fieldByName(QStringLiteral("FileName"))->setAsString(QStringLiteral("edited.zip"));
+  EXPECT_EQ(s.files.rowFieldValue(1, *name).toString(), QStringLiteral("edited.zip"));
+  EXPECT_EQ(s.files.rowFieldValue(0, *name).toString(), QStringLiteral("b.zip"));
+  s.files.cancel();
+  EXPECT_FALSE(s.files.rowFieldValue(-1, *name).isValid());
+}

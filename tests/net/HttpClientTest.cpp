@@ -247,6 +247,30 @@ TEST_F(HttpClientTest, RedirectBodyIsReplacedByTheNextPasses) {
   }
 }
 
+// A Location or cookie with a CR or a zero byte inside must not split the
+// next request into lines of the server's choosing, nor cut it short (which
+// left the next server waiting for the rest until the receive time-out).
+TEST_F(HttpClientTest, ControlCharactersFromAReplyDoNotFrameTheNextRequest) {
+  ScriptedServer second;
+  second.connection().readRequest().send(reply("HTTP/1.0 302 Found", QByteArrayLiteral("Location: /b\0c\r\n"), "")).close();
+  second.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "done")).close();
+  second.start();
+  const QByteArray location = QStringLiteral("http://h2:%1/a").arg(second.port()).toLatin1() + "\rX-Injected: 1";
+  ScriptedServer first;
+  first.connection()
+      .readRequest()
+      .send(reply("HTTP/1.0 302 Found", "Set-Cookie: s=1\rX-Too: 2\r\nLocation: " + location + "\r\n", ""))
+      .close();
+  first.start();
+  http.SetReceiveTimeOut(3000);
+  http.Get(url(first));
+  ASSERT_TRUE(second.waitFinished(3000));
+  EXPECT_EQ(second.received(0), "GET /a%0DX-Injected: 1 HTTP/1.0\r\nHost: h2\r\n" + kAccept +
+                                    "Cookie: s=1%0DX-Too: 2\r\n" + kTail);
+  EXPECT_TRUE(second.received(1).startsWith("GET /b%00c HTTP/1.0\r\n")) << second.received(1).toStdString();
+  EXPECT_EQ(http.Body(), QStringLiteral("done"));
+}
+
 TEST_F(HttpClientTest, HandledRedirectEndsTheGet) {
   ScriptedServer server;
   server.connection().readRequest().send(reply("HTTP/1.0 302 Found", "Location: http://h2/x\r\n", "")).close();
@@ -372,6 +396,37 @@ TEST_F(HttpClientTest, CutTransferFailsAndRemovesThePartialFile) {
 
   http.SetInputFileMode(false);
   EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Verbindung beim Empfang unterbrochen"));
+}
+
+// A reset is no close: a body without a length that the peer cuts with a
+// reset is no download, in either mode, however far it got.
+TEST_F(HttpClientTest, ResetInTheBodyFailsAndRemovesThePartialFile) {
+  test::TempDir dir;
+  const QByteArray big(300000, 'r');
+  ScriptedServer server;
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "partial")).sleep(100).reset();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", big)).reset();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "partial")).sleep(100).reset();
+  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "whole")).close();
+  server.start();
+  http.SetInputFileMode(true);
+  http.SetBody(dir.file("reset.zip"));
+  for (int i = 0; i < 2; ++i) {
+    events.clear();
+    EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("10054:Connection reset by peer")) << i;
+    EXPECT_FALSE(QFile::exists(dir.file("reset.zip"))) << i;
+    EXPECT_FALSE(events.contains("success 0")) << i;
+    EXPECT_FALSE(http.IsConnected()) << i;
+  }
+
+  http.SetInputFileMode(false);
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("10054:Connection reset by peer"));
+  EXPECT_EQ(http.CloseError(), 10054);
+
+  // The next connection starts clean: an orderly close ends a body again.
+  http.Get(url(server));
+  EXPECT_EQ(http.Body(), QStringLiteral("whole"));
+  EXPECT_EQ(http.CloseError(), 0);
 }
 
 TEST_F(HttpClientTest, StalledTransferEndsWithError) {

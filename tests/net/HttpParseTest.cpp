@@ -2,6 +2,7 @@
 // line handling, the announced body length. No sockets.
 #include "HttpParse.h"
 
+#include "LineScan.h"
 #include "QtPrinters.h"
 #include "SockError.h"
 
@@ -111,6 +112,15 @@ TEST(BuildGetRequest, DirectAndThroughProxy) {
   EXPECT_EQ(JoinRequestLines({QStringLiteral("A"), QString()}), QStringLiteral("A\r\n\r\n"));
 }
 
+// What a reply hands on to the next request (its Location, its cookie) can
+// hold control characters: they never frame a line or cut the request.
+TEST(JoinRequestLines, ControlCharactersInsideALineAreEncoded) {
+  const QString url = QStringLiteral("GET /a") + QChar(u'\r') + QStringLiteral("X: 1") + QChar(u'\n') + QChar(u'\0') +
+                      QStringLiteral("b") + QChar(u'\t') + QChar(0x7F) + QStringLiteral(" HTTP/1.0");
+  EXPECT_EQ(JoinRequestLines({url, QStringLiteral("Cookie: \u00e9=1"), QString()}),
+            QStringLiteral("GET /a%0DX: 1%0A%00b%09%7F HTTP/1.0\r\nCookie: \u00e9=1\r\n\r\n"));
+}
+
 TEST(BuildGetRequest, OptionalLinesInOrderAndNoHostWhenEmpty) {
   TUrlParts parts = SplitUrl(QStringLiteral("/x"), QString(), 0);
   THeaderInfo info;
@@ -177,6 +187,98 @@ TEST(HeaderLines, KeywordsAndValues) {
   EXPECT_TRUE(IsHeaderEnd(QStringLiteral("\r\n")));
   EXPECT_TRUE(IsHeaderEnd(QStringLiteral("\n")));
   EXPECT_FALSE(IsHeaderEnd(QStringLiteral(" \r\n")));
+}
+
+// The line rule of ReadLn: through the first LF, bounded by the maximum
+// length with the LF counted; bytes without an LF pass the bound as soon as
+// there are more of them than it allows.
+TEST(ScanLine, LinesAndTheLengthBound) {
+  struct Case {
+    const char* bytes;
+    int max;
+    TLineState state;
+    qsizetype length;
+  };
+  const Case cases[] = {
+      {"", -1, TLineState::NeedMore, 0},
+      {"abc", -1, TLineState::NeedMore, 0},
+      {"abc\r\nrest", -1, TLineState::Complete, 5},
+      {"\n", -1, TLineState::Complete, 1},
+      {"abc\n", 4, TLineState::Complete, 4},
+      {"abc\n", 3, TLineState::TooLong, 0},
+      {"abc", 3, TLineState::NeedMore, 0},
+      {"abcd", 3, TLineState::TooLong, 0},
+      {"ab\ncdefgh", 3, TLineState::Complete, 3},
+      {"\n", 0, TLineState::TooLong, 0},
+  };
+  for (const Case& c : cases) {
+    qsizetype from = 0;
+    const TLineScan scan = ScanLine(QByteArray(c.bytes), from, c.max);
+    EXPECT_EQ(scan.State, c.state) << c.bytes << " max " << c.max;
+    EXPECT_EQ(scan.Length, c.length) << c.bytes << " max " << c.max;
+  }
+}
+
+TEST(ScanLine, AGrowingBufferIsNotSearchedAgain) {
+  QByteArray buffer = "no line end yet";
+  qsizetype from = 0;
+  EXPECT_EQ(ScanLine(buffer, from, -1).State, TLineState::NeedMore);
+  EXPECT_EQ(from, buffer.size());
+  buffer += " ... now\n";
+  const TLineScan scan = ScanLine(buffer, from, -1);
+  EXPECT_EQ(scan.State, TLineState::Complete);
+  EXPECT_EQ(scan.Length, buffer.size());
+}
+
+TEST(TReplyHeaderReader, KeepsStatusCookieLocationAndLines) {
+  TReplyHeaderReader reader(10);
+  const QStringList lines = {"HTTP/1.0 302 Found\r\n", "Set-Cookie: a=1\r\n", "Location: http://h/1\r\n",
+                             "set-cookie: b=2\n", "Location: " + QString(300, 'u') + "\r\n", "Server: s\r\n",
+                             "\r\n"};
+  const THeaderKind kinds[] = {THeaderKind::Other,     THeaderKind::SetCookie, THeaderKind::Location,
+                               THeaderKind::SetCookie, THeaderKind::Location,  THeaderKind::Other,
+                               THeaderKind::Other};
+  for (int i = 0; i < lines.size(); ++i) {
+    EXPECT_FALSE(reader.Complete());
+    if (i > 0) reader.CheckLineCount();
+    EXPECT_EQ(reader.Take(lines[i]), kinds[i]) << i;
+  }
+  EXPECT_TRUE(reader.Complete());
+  EXPECT_EQ(reader.Status(), 302);
+  EXPECT_EQ(reader.Cookie(), QStringLiteral("b=2"));
+  EXPECT_EQ(reader.Location(), QString(256, 'u'));
+  EXPECT_EQ(reader.Lines(), lines.mid(1, 5));
+  EXPECT_EQ(reader.LinesTaken(), 6);
+
+  // The status line is never a header line, not even an empty one.
+  TReplyHeaderReader blank(10);
+  blank.Take(QStringLiteral("\r\n"));
+  EXPECT_FALSE(blank.Complete());
+  EXPECT_TRUE(blank.Location().isNull());
+}
+
+// The bound counts header lines: as many as it allows may come before the
+// closing empty line, and the line after one more is never read.
+TEST(TReplyHeaderReader, CountBoundStopsBeforeTheLineBeyondIt) {
+  for (const int n : {2, 3, 4}) {
+    TReplyHeaderReader reader(3);
+    reader.Take(QStringLiteral("HTTP/1.0 200 OK\r\n"));
+    for (int i = 0; i < n; ++i) {
+      reader.CheckLineCount();
+      reader.Take(QStringLiteral("X: y\r\n"));
+    }
+    try {
+      reader.CheckLineCount();
+      ASSERT_LE(n, 3) << "a line after " << n << " header lines was allowed";
+      reader.Take(QStringLiteral("\r\n"));
+      EXPECT_TRUE(reader.Complete());
+      EXPECT_EQ(reader.Lines().size(), n);
+      EXPECT_EQ(reader.LinesTaken(), n + 1);
+    } catch (const ESockError& e) {
+      EXPECT_EQ(n, 4) << "refused after " << n << " header lines";
+      EXPECT_EQ(e.message(), QStringLiteral("Mehr als 3 Kopfzeilen in der Antwort"));
+    }
+  }
 }
 
 TEST(ParseContentLength, OnlyOnePlainNumberCounts) {

@@ -16,22 +16,26 @@
 #include <QString>
 
 #include <functional>
+#include <string>
 
 namespace vrk::test {
 
 // True on the CI, which sets CI=true in the environment.
 bool onCi();
 
-// In a test or a fixture's SetUp: without the server program (an empty
-// path) the test is skipped, except on the CI, where every real peer must
-// be there and a missing one fails the test instead of passing with nothing
-// run.
-#define VRK_REQUIRE_PEER(programPath, what)                                                 \
-  do {                                                                                     \
-    if ((programPath).isEmpty()) {                                                         \
-      if (::vrk::test::onCi()) GTEST_FAIL() << (what) << " is not installed (required with CI=true)"; \
-      GTEST_SKIP() << (what) << " is not installed";                                       \
-    }                                                                                      \
+// In a test or a fixture's SetUp: skips the test for the reason given,
+// except on the CI, where every real peer must be there and a missing one
+// fails the test instead of passing with nothing run.
+#define VRK_SKIP_UNLESS_CI(reason)                                                   \
+  do {                                                                              \
+    if (::vrk::test::onCi()) GTEST_FAIL() << (reason) << " (required with CI=true)"; \
+    GTEST_SKIP() << (reason);                                                       \
+  } while (false)
+
+// The same for one server program (an empty path: not installed).
+#define VRK_REQUIRE_PEER(programPath, what)                                                     \
+  do {                                                                                         \
+    if ((programPath).isEmpty()) VRK_SKIP_UNLESS_CI(std::string(what) + " is not installed"); \
   } while (false)
 
 class LocalPeer {

@@ -1,6 +1,7 @@
 // demogen: writes a realistic, deterministic demo catalogue of the Quorvane
 // archive (FILES.DB, MIRRORS.DB, FILESCAT.DB), optionally the catalogue Zip
-// and a mirror tree with one small real Zip per entry, and an alias file.
+// and a mirror tree with one small real Zip per entry and an index page at
+// its root, and an alias file.
 //
 //   demogen --out DIR [--rows N] [--seed S] [--aliases FILE]
 //           [--zip FILE] [--mirror DIR]
@@ -78,6 +79,10 @@ struct Mirror {
 
 const Mirror kMirrors[] = {
     {"Europe", "Germany", "http://localhost:8081", "Demo mirror (local)"},
+    // Mirrors fail as real ones do: a server that is down (nothing listens on
+    // the port, the connection is refused), and names that do not resolve
+    // (the .example names below).
+    {"Europe", "Netherlands", "http://127.0.0.1:9", "Closed Mirror (server down)"},
     {"Europe", "Austria", "http://quorvane.univie.example", "Universität Wien"},
     {"Europe", "France", "http://miroir.quorvane.example.fr", "Réseau Miroir"},
     {"Europe", "Sweden", "http://ftp.quorvane.example.se", "Nordic Archive Group"},
@@ -280,6 +285,13 @@ int main(int argc, char** argv) {
   if (!mirror.empty()) {
     zipFiles(mirror / "ftp" / "resource" / "vrk_db.zip", out, {"FILES.DB", "MIRRORS.DB", "FILESCAT.DB"});
     for (const auto& [dir, name] : entries) writeEntryZip(mirror / "ftp" / dir / name, name);
+    // The mirror's base URL answers with a page, as a real mirror's does
+    // (trying a mirror fetches it).
+    std::FILE* index = std::fopen((mirror / "index.html").c_str(), "wb");
+    if (!index) die("cannot write " + (mirror / "index.html").string());
+    std::fprintf(index, "<html><head><title>Quorvane demo mirror</title></head>\n"
+                        "<body><h1>Quorvane demo mirror</h1><p>Files under <a href=\"ftp/\">ftp/</a>.</p></body></html>\n");
+    std::fclose(index);
   }
   if (!aliases.empty()) {
     std::FILE* f = std::fopen(aliases.c_str(), "wb");

@@ -16,18 +16,20 @@ class TTransferRelay;
 
 // A member that was not extracted, and why.
 struct TUnzipSkipped {
-  QString name;    // the member name as stored
-  QString reason;  // a short English reason ("encrypted", "CRC error", …)
+  QString name;         // the member name as stored
+  QString reason;       // a short English reason ("encrypted", "CRC error", …)
+  bool failed = false;  // it failed a check or could not be written, rather
+                        // than being left out by rule (encrypted, link, unsafe name)
 };
 
 // What an extraction did. The window's callers ignore it; vrk unzip and the
 // tests read it.
 struct TUnzipResult {
-  bool opened = false;    // the archive could be opened as a Zip file
-  bool complete = false;  // opened and read to its end (skipped members allowed)
-  QString error;          // why it could not be opened or read to its end
-  int extracted = 0;      // members written
-  QList<TUnzipSkipped> skipped;
+  bool opened = false;           // the archive could be opened as a Zip file of sound layout
+  bool complete = false;         // opened and read to its end (skipped members allowed)
+  QString error;                 // why it could not be opened or read to its end
+  int extracted = 0;             // members written
+  QList<TUnzipSkipped> skipped;  // in central-directory order
 };
 
 // Unpacks zipFile into dir; each member's status line goes to

@@ -1,5 +1,6 @@
-// The progress text of a transfer indicator, shared by the main window and
-// the mirror dialog: n + " Bytes received ( " + rate + " Bytes / Sec )".
+// The progress text of a transfer indicator, shared by the main window, the
+// mirror dialog and the command-line tools:
+// n + " Bytes received ( " + rate + " Bytes / Sec )".
 #pragma once
 
 #include <QString>

@@ -1,0 +1,100 @@
+#include "Mirrors.h"
+
+#include "FormLook.h"
+#include "Clock.h"
+#include "ErrorDisplay.h"
+#include "TransferProgress.h"
+
+#include <QEvent>
+#include <QStyle>
+
+namespace vrk {
+namespace {
+
+struct GridColumn {
+  const char* field;
+  int width;
+};
+constexpr GridColumn kColumns[] = {{"Continent", 122}, {"Country", 94}, {"ProviderName", 377}};
+
+constexpr int kWidth = 644;
+constexpr int kHeight = 349;
+constexpr int kStatusHeight = 19;
+
+}  // namespace
+
+TfrmMirror::TfrmMirror(TVRKData& data, QWidget* parent)
+    : QDialog(parent), DataSource1(QStringLiteral("DataSource1"), &data.tbMirrors), m_data(data) {
+  setObjectName(QStringLiteral("frmMirror"));
+  setWindowTitle(QStringLiteral("Select a Mirror"));
+  setFont(dialogFont());
+  setFixedSize(kWidth, kHeight);
+
+  DBGrid1 = new TDBGrid(this);
+  DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+  DBGrid1->setGeometry(0, 0, 633, 265);
+  QStringList columns;
+  for (const GridColumn& c : kColumns) columns << QString::fromLatin1(c.field);
+  DBGrid1->setDataSource(&DataSource1, columns);
+  auto widths = [this] {
+    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
+      if (i < DBGrid1->model()->columnCount()) DBGrid1->setColumnWidth(i, kColumns[i].width);
+  };
+  connect(DBGrid1->dataModel(), &QAbstractItemModel::modelReset, this, widths);
+  widths();
+  connect(DBGrid1, &TDBGrid::dblClick, this, [this] { ErrorDisplay::guard([this] { DBGrid1DblClick(); }); });
+
+  BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
+  BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+  BitBtn1->setGeometry(280, 272, 75, 25);
+  BitBtn1->setDefault(true);
+  connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+
+  StatusBar1 = new TStatusBar({150, 250, 50}, this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  StatusBar1->setGeometry(0, kHeight - kStatusHeight, kWidth, kStatusHeight);
+}
+
+bool TfrmMirror::event(QEvent* e) {
+  if (e->type() == QEvent::Show) centreOnScreen(*this);
+  const bool result = QDialog::event(e);
+  if (e->type() == QEvent::WindowActivate) ErrorDisplay::guard([this] { FormActivate(); });
+  return result;
+}
+
+void TfrmMirror::FormActivate() { m_data.tbMirrors.open(); }
+
+void TfrmMirror::DBGrid1DblClick() {
+  // A running download keeps its display and its connection.
+  m_data.CheckNoTransferRunning();
+  StatusBar1->setPanelText(0, QStringLiteral("Connecting"));
+  StatusBar1->setPanelText(1, QString());
+  m_data.SetOnConnect(this, [this](QObject* s) { ShowConnected(s); });
+  m_data.SetOnPacketRecvd(this, [this](QObject* s) { ShowProgress(s); });
+  m_data.SetOnDisconnect(this, [this](QObject* s) { ShowDisconnected(s); });
+  m_data.Mirror = m_data.tbMirrors.fieldByName(QStringLiteral("URL"))->asString();
+  try {
+    m_data.FetchFromMirror(false, m_data.Mirror);
+  } catch (...) {
+    // A try that failed before or after connecting ends disconnected, not
+    // stuck on "Connecting" or "Connected".
+    StatusBar1->setPanelText(0, QStringLiteral("Disconnected"));
+    throw;
+  }
+  m_data.Http1.Disconnect();
+}
+
+void TfrmMirror::ShowConnected(QObject*) {
+  StatusBar1->setPanelText(0, QStringLiteral("Connected"));
+  ConnectTick = TickClock::now();
+}
+
+void TfrmMirror::ShowProgress(QObject*) {
+  if (const auto text = progressText(m_data.Http1.ReceivedBytes(), ConnectTick, TickClock::now()))
+    StatusBar1->setPanelText(1, *text);
+}
+
+void TfrmMirror::ShowDisconnected(QObject*) { StatusBar1->setPanelText(0, QStringLiteral("Disconnected")); }
+
+}  // namespace vrk

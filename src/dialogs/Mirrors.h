@@ -1,0 +1,56 @@
+// TfrmMirror, the mirror selection dialog ("Select a Mirror"): the mirror
+// table in a grid through the dialog's own data source. OK closes it with the
+// result OK (the options dialog then takes the current row's URL); a double
+// click on a row makes that row's URL the Mirror setting at once and tries
+// the mirror with an in-memory fetch of its URL, the dialog's own status bar
+// showing the connection state and the progress. No animation.
+//
+// Created hidden at start-up; each opening is modal. UI thread only.
+#pragma once
+
+#include "DBControls.h"
+#include "StatusBar.h"
+#include "VRKSearchData.h"
+
+#include <QDialog>
+#include <QPushButton>
+
+#include <cstdint>
+
+namespace vrk {
+
+class TfrmMirror final : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TfrmMirror(TVRKData& data, QWidget* parent = nullptr);
+  TfrmMirror(const TfrmMirror&) = delete;
+  TfrmMirror& operator=(const TfrmMirror&) = delete;
+
+  // Opens the mirror table (nothing happens when it is open).
+  void FormActivate();
+  // "Connecting" in panel 0, panel 1 cleared; the three transfer relays bound
+  // to this dialog; Mirror := URL of the current mirror row; the in-memory
+  // fetch of Mirror (with its question); Http1 disconnected. A failed try
+  // shows its error, and panel 0 then reads "Disconnected".
+  void DBGrid1DblClick();
+
+  // The dialog's transfer handlers, on its own status bar.
+  void ShowConnected(QObject* Sender);
+  void ShowProgress(QObject* Sender);
+  void ShowDisconnected(QObject* Sender);
+  std::uint32_t ConnectTick = 0;
+
+  TDataSource DataSource1;
+  TDBGrid* DBGrid1;
+  QPushButton* BitBtn1;
+  TStatusBar* StatusBar1;
+
+ protected:
+  bool event(QEvent* event) override;
+
+ private:
+  TVRKData& m_data;
+};
+
+}  // namespace vrk

@@ -1,0 +1,109 @@
+#include "MirrorFetch.h"
+
+#include "MessageDlg.h"
+#include "Unzip.h"
+#include "VRKSearchData.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace vrk {
+namespace {
+
+// Clears the running mark when a fetch ends, however it ends.
+struct RunningMark {
+  bool& flag;
+  explicit RunningMark(bool& f) : flag(f) { flag = true; }
+  ~RunningMark() { flag = false; }
+  RunningMark(const RunningMark&) = delete;
+  RunningMark& operator=(const RunningMark&) = delete;
+};
+
+}  // namespace
+
+QString mirrorLocalName(const QString& path) {
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  const QString name = slash >= 0 ? path.mid(slash + 1) : QString();
+  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    throw Exception(QStringLiteral("Cannot download '%1': the path names no file").arg(path));
+  return name;
+}
+
+QString mirrorQuestion(const QString& mirror, bool toFile, const QString& localName) {
+  if (toFile) return QStringLiteral("Connect to ") + mirror + QStringLiteral("ftp/") + localName + QStringLiteral(" ?");
+  return QStringLiteral("Connect to ") + mirror + QStringLiteral(" ?");
+}
+
+QString mirrorUrl(const QString& mirror, const QString& path) { return mirror + QStringLiteral("/ftp/") + path; }
+
+int proxyPortNumber(const QString& text) {
+  bool ok = false;
+  const int port = text.toInt(&ok, 10);
+  // A number outside the port range would reach another port once cut to
+  // 16 bits.
+  if (!ok || port < 1 || port > 65535) throw EConvertError(QString::fromUtf8(msg::InvalidInteger).arg(text));
+  return port;
+}
+
+QString replyStatusLine(const QString& header) {
+  QString line = header.left(header.indexOf(QLatin1Char('\n')));
+  while (line.endsWith(QLatin1Char('\r')) || line.endsWith(QLatin1Char('\n'))) line.chop(1);
+  return line;
+}
+
+QString downloadFailedText(const QString& statusLine, const QString& url) {
+  return QStringLiteral("Download failed: ") + statusLine + QStringLiteral(" (") + url + QLatin1Char(')');
+}
+
+void TVRKData::CheckNoTransferRunning() const {
+  if (m_transferRunning) throw Exception(QStringLiteral("A transfer is already running."));
+}
+
+void TVRKData::FetchFromMirror(bool toFile, const QString& path) {
+  // A second fetch would change Http1 under the one that waits.
+  CheckNoTransferRunning();
+  const QString localName = toFile ? mirrorLocalName(path) : QString();
+  RunningMark running(m_transferRunning);
+
+  Http1.SetHost(Host);
+  if (UseProxy) {
+    Http1.SetProxy(Proxy);
+    Http1.SetProxyPort(proxyPortNumber(Proxyport));
+  } else {
+    Http1.SetProxy(QString());
+    Http1.SetProxyPort(0);
+  }
+  Http1.SetInputFileMode(toFile);
+  const QString question = mirrorQuestion(Mirror, toFile, localName);
+  if (AskConnect && MessageDlg::ask(question, TMsgDlgType::mtConfirmation) != mrYes) return;
+
+  if (!toFile) {
+    Http1.Get(path);
+    // An error page is no answer of a working mirror.
+    if (Http1.StatusCode() >= 400)
+      throw Exception(downloadFailedText(replyStatusLine(Http1.Header()), Http1.Url()));
+    return;
+  }
+
+  const QString localFile = QString::fromLatin1(kDownloadDir) + QLatin1Char('/') + localName;
+  Http1.SetBody(localFile);
+  Http1.Get(mirrorUrl(Mirror, path));
+  // The server's error page is not the file: remove it, unpack nothing.
+  if (Http1.StatusCode() >= 400) {
+    QFile::remove(localFile);
+    throw Exception(downloadFailedText(replyStatusLine(Http1.Header()), Http1.Url()));
+  }
+  if (!UnzipFile) return;
+
+  if (m_unzipDisplay) m_unzipDisplay->UnzipStarted();
+  // Once, so that the animation and the panel text are painted.
+  QCoreApplication::processEvents();
+  UnzipArchive(localFile, QString::fromLatin1(kDownloadDir), *this);
+  if (m_unzipDisplay) m_unzipDisplay->UnzipEnded();
+  if (DeleteUnzip && ::unlink(QFile::encodeName(localFile).constData()) != 0) throw EInOutError::deleting(errno);
+}
+
+}  // namespace vrk

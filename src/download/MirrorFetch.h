@@ -1,0 +1,38 @@
+// The texts of a fetch from a mirror: the local name of a to-file path, the
+// question asked before connecting, the URL, and the error of a failed reply.
+// TVRKData::FetchFromMirror (MirrorFetch.cpp) puts them to work; they are
+// pure so that every rule can be checked without a transfer.
+#pragma once
+
+#include <QString>
+
+namespace vrk {
+
+// The directory that receives fetched files, relative to the working
+// directory. The program never creates it.
+inline const char* const kDownloadDir = "Download";
+
+// The characters of a to-file path after its last "/". A path with no "/"
+// before its last character (no current row, an empty file name) names no
+// file and raises; so do "." and "..", which name directories.
+QString mirrorLocalName(const QString& path);
+
+// "Connect to " + mirror + "ftp/" + local name + " ?" (to-file) or
+// "Connect to " + mirror + " ?" (in memory).
+QString mirrorQuestion(const QString& mirror, bool toFile, const QString& localName);
+
+// mirror + "/ftp/" + path, joined exactly so: a mirror ending in "/" gives
+// two slashes.
+QString mirrorUrl(const QString& mirror, const QString& path);
+
+// The proxy port of the settings as a number: decimal, 1 to 65535; anything
+// else raises EConvertError "'<text>' ist kein gültiger Integerwert".
+int proxyPortNumber(const QString& text);
+
+// The first line of a reply header without its line end.
+QString replyStatusLine(const QString& header);
+
+// "Download failed: " + status line + " (" + url + ")".
+QString downloadFailedText(const QString& statusLine, const QString& url);
+
+}  // namespace vrk

@@ -1,0 +1,143 @@
+// vrk download, run as a process: a copy of the program beside a VRK.ini of
+// the test's own, against a real demo mirror and proxy; the question on the
+// terminal, the status lines on standard error, the settings file untouched,
+// and a failure's message and exit status.
+#include "CoreApp.h"
+#include "DemoMirror.h"
+#include "QtPrinters.h"
+#include "TempDir.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace vrk {
+namespace {
+
+struct CommandRun {
+  int code = -1;
+  QString out, err;
+};
+
+class DownloadCommandTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    test::coreApp();
+    QString why;
+    if (!test::DemoMirror::available(why)) return;
+    s_mirror = std::make_unique<test::DemoMirror>();
+    if (!s_mirror->start(10, 9, true, s_error)) s_mirror.reset();
+  }
+  static void TearDownTestSuite() { s_mirror.reset(); }
+
+  void SetUp() override {
+    QString why;
+    if (!test::DemoMirror::available(why)) GTEST_SKIP() << why.toStdString();
+    ASSERT_TRUE(s_mirror) << s_error.toStdString();
+    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), prog.file("vrk")));
+    QFile::setPermissions(prog.file("vrk"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    writeIni("[Options]\r\nMirror=http://127.0.0.1:1\r\nUseProxy=0\r\nAskConnect=1\r\nUnzipFile=1\r\nDeleteUnzip=1\r\n");
+    ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
+  }
+
+  void writeIni(const QByteArray& text) {
+    QFile f(prog.file("VRK.ini"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+  }
+  QByteArray ini() const {
+    QFile f(prog.file("VRK.ini"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  CommandRun vrk(const QStringList& args, const QByteArray& input = QByteArray()) {
+    QProcess p;
+    p.setWorkingDirectory(work.path());
+    p.start(prog.file("vrk"), QStringList{QStringLiteral("download")} + args);
+    p.write(input);
+    p.closeWriteChannel();
+    CommandRun r;
+    if (!p.waitForFinished(60000)) {
+      p.kill();
+      p.waitForFinished();
+      return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+  }
+  QStringList downloaded() const {
+    return QDir(work.file("Download")).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+  }
+
+  static std::unique_ptr<test::DemoMirror> s_mirror;
+  static QString s_error;
+  test::TempDir prog;
+  test::TempDir work;
+};
+
+std::unique_ptr<test::DemoMirror> DownloadCommandTest::s_mirror;
+QString DownloadCommandTest::s_error;
+
+TEST_F(DownloadCommandTest, DownloadsThroughTheProxyAndLeavesTheSettingsFileAlone) {
+  const QByteArray before = ini();
+  const QString path = s_mirror->entryPath(4);
+  const CommandRun r = vrk({"--mirror", s_mirror->url(), "--proxy", QStringLiteral("127.0.0.1:%1").arg(s_mirror->proxyPort()),
+                     "--yes", path});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  const QString name = path.section(QLatin1Char('/'), -1);
+  QStringList expected{name.left(name.indexOf(QLatin1Char('.'))) + QStringLiteral(".pas"), QStringLiteral("readme.txt")};
+  expected.sort();
+  EXPECT_EQ(downloaded(), expected);
+  for (const char* line : {"Connected", "Disconnected", " Unziping File", "Ready"})
+    EXPECT_TRUE(r.err.contains(QLatin1String(line) + QLatin1Char('\n'))) << line << "\n" << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("  readme.txt\n"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral(" Bytes received ( "))) << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains(QStringLiteral("[y/N]")));
+  EXPECT_EQ(ini(), before);
+}
+
+TEST_F(DownloadCommandTest, AsksOnTheTerminal) {
+  const QString path = s_mirror->entryPath(1);
+  CommandRun r = vrk({"--mirror", s_mirror->url(), path}, "n\n");
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/") +
+                             path.section(QLatin1Char('/'), -1) + QStringLiteral(" ? [y/N]")))
+      << r.err.toStdString();
+  EXPECT_TRUE(downloaded().isEmpty());
+  EXPECT_FALSE(r.err.contains(QStringLiteral("Connected")));
+  // No answer at all (the end of the input) is no Yes either.
+  r = vrk({"--mirror", s_mirror->url(), path});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_TRUE(downloaded().isEmpty());
+  r = vrk({"--mirror", s_mirror->url(), path}, "y\n");
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(downloaded().size(), 2);
+}
+
+TEST_F(DownloadCommandTest, FailuresExitNonZeroWithTheMessage) {
+  CommandRun r = vrk({"--mirror", s_mirror->url(), "--yes", "d10/none/missing.zip"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("vrk download: Download failed: HTTP/1.1 404 Not Found (") +
+                             s_mirror->url() + QStringLiteral("/ftp/d10/none/missing.zip)")))
+      << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains(QStringLiteral("Ready")));
+  EXPECT_TRUE(downloaded().isEmpty());
+  // The settings' proxy is used unless told otherwise: a port that is no number.
+  writeIni("[Options]\r\nMirror=http://127.0.0.1:1\r\nUseProxy=1\r\nProxy=127.0.0.1\r\nProxyport=80a\r\n");
+  r = vrk({"--yes", "d10/a/b.zip"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("vrk download: '80a' ist kein gültiger Integerwert"))) << r.err.toStdString();
+  r = vrk({"--yes", "nofile"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.err.contains(QStringLiteral("the path names no file"))) << r.err.toStdString();
+  // Usage errors.
+  EXPECT_EQ(vrk({}).code, 2);
+  EXPECT_EQ(vrk({"--proxy", "nohost", "x/y.zip"}).code, 2);
+  EXPECT_EQ(vrk({"--proxy", "h:1", "--no-proxy", "x/y.zip"}).code, 2);
+}
+
+}  // namespace
+}  // namespace vrk

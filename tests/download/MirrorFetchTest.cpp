@@ -1,0 +1,329 @@
+// The data module's fetch from a mirror: the texts of the question, the URL
+// and the local name, both forms against a real nginx mirror tree made by the
+// demo generator (directly and through tinyproxy), the switches, the scripted
+// answers, and the mended faults: an error reply or a cut transfer is not a
+// download, a second fetch is refused, a missing Download is no download.
+#include "MirrorFetch.h"
+
+#include "Beep.h"
+#include "CatalogueFixture.h"
+#include "CoreApp.h"
+#include "DemoMirror.h"
+#include "ErrorCapture.h"
+#include "MessageDlg.h"
+#include "QtPrinters.h"
+#include "ScriptedServer.h"
+#include "VRKSearchData.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace vrk {
+namespace {
+
+QString errorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception&) {
+    return currentExceptionMessage();
+  }
+  return QString();
+}
+
+TEST(MirrorFetchTexts, LocalNameQuestionAndUrl) {
+  EXPECT_EQ(mirrorLocalName(QStringLiteral("resource/vrk_db.zip")), QStringLiteral("vrk_db.zip"));
+  EXPECT_EQ(mirrorLocalName(QStringLiteral("a/b/c.zip")), QStringLiteral("c.zip"));
+  EXPECT_EQ(mirrorLocalName(QStringLiteral("/x.zip")), QStringLiteral("x.zip"));
+  // No "/" before the last character: no file to name.
+  for (const char* bad : {"", "abc.zip", "d10/comp/", "/", "a/..", "a/."}) {
+    EXPECT_EQ(errorOf([&] { mirrorLocalName(QString::fromLatin1(bad)); }),
+              QStringLiteral("Cannot download '%1': the path names no file").arg(QLatin1String(bad)))
+        << bad;
+  }
+  const QString m = QStringLiteral("http://m.example");
+  EXPECT_EQ(mirrorQuestion(m, true, QStringLiteral("vrk_db.zip")), QStringLiteral("Connect to http://m.exampleftp/vrk_db.zip ?"));
+  EXPECT_EQ(mirrorQuestion(m, false, QString()), QStringLiteral("Connect to http://m.example ?"));
+  EXPECT_EQ(mirrorUrl(m, QStringLiteral("resource/vrk_db.zip")), QStringLiteral("http://m.example/ftp/resource/vrk_db.zip"));
+  EXPECT_EQ(mirrorUrl(m + QLatin1Char('/'), QStringLiteral("a/b/c.zip")), QStringLiteral("http://m.example//ftp/a/b/c.zip"));
+  EXPECT_EQ(replyStatusLine(QStringLiteral("HTTP/1.0 404 Not Found\r\nServer: x\r\n\r\n")),
+            QStringLiteral("HTTP/1.0 404 Not Found"));
+  EXPECT_EQ(downloadFailedText(QStringLiteral("HTTP/1.0 404 Not Found"), QStringLiteral("http://m/ftp/x/y.zip")),
+            QStringLiteral("Download failed: HTTP/1.0 404 Not Found (http://m/ftp/x/y.zip)"));
+}
+
+TEST(MirrorFetchTexts, ProxyPortMustBeADecimalPortNumber) {
+  EXPECT_EQ(proxyPortNumber(QStringLiteral("8080")), 8080);
+  EXPECT_EQ(proxyPortNumber(QStringLiteral("1")), 1);
+  EXPECT_EQ(proxyPortNumber(QStringLiteral("65535")), 65535);
+  for (const char* bad : {"", "80a", "0x1F", "0", "65536", "-8080", "8 080"}) {
+    EXPECT_EQ(errorOf([&] { proxyPortNumber(QString::fromLatin1(bad)); }),
+              QStringLiteral("'%1' ist kein gültiger Integerwert").arg(QLatin1String(bad)))
+        << bad;
+  }
+}
+
+// A data module on a test catalogue, working in a fresh directory with a
+// Download folder, its questions answered by script.
+class MirrorFetchTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    test::coreApp();
+    QString why;
+    if (!test::DemoMirror::available(why)) return;
+    s_mirror = std::make_unique<test::DemoMirror>();
+    if (!s_mirror->start(40, 7, true, s_startError)) s_mirror.reset();
+  }
+  static void TearDownTestSuite() { s_mirror.reset(); }
+
+  void SetUp() override {
+    QString why;
+    if (!test::DemoMirror::available(why)) GTEST_SKIP() << why.toStdString();
+    ASSERT_TRUE(s_mirror) << s_startError.toStdString();
+    m_oldDir = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(work.path()));
+    ASSERT_TRUE(QDir().mkdir(QStringLiteral("Download")));
+    m_oldAsker = MessageDlg::setAsker([this](const QString& text, TMsgDlgType type) {
+      questions << text;
+      types << type;
+      return answer;
+    });
+    m_oldBeep = SystemBeep::setSink([this] { ++beeps; });
+    data = std::make_unique<TVRKData>(catalogue.programDir());
+    data->Mirror = s_mirror->url();
+    data->UseProxy = true;
+    data->Proxy = QStringLiteral("127.0.0.1");
+    data->Proxyport = QString::number(s_mirror->proxyPort());
+    data->SetOnStatus(&window, [this](QObject*) { statusLines << data->StatusText(); });
+  }
+  void TearDown() override {
+    data.reset();
+    if (!m_oldDir.isEmpty()) QDir::setCurrent(m_oldDir);
+    MessageDlg::setAsker(std::move(m_oldAsker));
+    SystemBeep::setSink(std::move(m_oldBeep));
+  }
+
+  static QStringList downloaded() {
+    return QDir(QStringLiteral("Download")).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+  }
+  static QByteArray served(const QString& path) {
+    QFile f(s_mirror->root() + QStringLiteral("/ftp/") + path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  static QString localFile(const QString& name) { return QStringLiteral("Download/") + name; }
+  static QByteArray readLocal(const QString& name) {
+    QFile f(localFile(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+  // The entry's Zip holds readme.txt and <unit>.pas.
+  static QString unitFile(const QString& entryPath) {
+    const QString name = entryPath.mid(entryPath.lastIndexOf(QLatin1Char('/')) + 1);
+    return name.left(name.indexOf(QLatin1Char('.'))) + QStringLiteral(".pas");
+  }
+
+  static std::unique_ptr<test::DemoMirror> s_mirror;
+  static QString s_startError;
+
+  test::ErrorCapture errors;
+  test::TempDir work;
+  test::CatalogueFixture catalogue;
+  std::unique_ptr<TVRKData> data;
+  QObject window;
+  QStringList questions;
+  QList<TMsgDlgType> types;
+  int answer = mrYes;
+  int beeps = 0;
+  QStringList statusLines;
+
+ private:
+  QString m_oldDir;
+  MessageDlg::Asker m_oldAsker;
+  SystemBeep::Sink m_oldBeep;
+};
+
+std::unique_ptr<test::DemoMirror> MirrorFetchTest::s_mirror;
+QString MirrorFetchTest::s_startError;
+
+TEST_F(MirrorFetchTest, CatalogueZipThroughTheProxyIsFetchedUnpackedAndDeleted) {
+  data->FetchFromMirror(true, QStringLiteral("resource/vrk_db.zip"));
+  const QString m = s_mirror->url();
+  EXPECT_EQ(questions, QStringList{QStringLiteral("Connect to ") + m + QStringLiteral("ftp/vrk_db.zip ?")});
+  EXPECT_EQ(types, QList<TMsgDlgType>{TMsgDlgType::mtConfirmation});
+  // Through the proxy the request line carries the whole URL.
+  ASSERT_FALSE(data->Http1.RequestLines().isEmpty());
+  EXPECT_EQ(data->Http1.RequestLines()[0], QStringLiteral("GET ") + m + QStringLiteral("/ftp/resource/vrk_db.zip HTTP/1.0"));
+  EXPECT_EQ(data->Http1.Proxy(), QStringLiteral("127.0.0.1"));
+  EXPECT_EQ(data->Http1.ProxyPort(), s_mirror->proxyPort());
+  EXPECT_TRUE(data->Http1.InputFileMode());
+  EXPECT_EQ(data->Http1.Body(), QStringLiteral("Download/vrk_db.zip"));
+  // Unpacked into Download, the Zip deleted.
+  EXPECT_EQ(downloaded(), QStringList({"FILES.DB", "FILESCAT.DB", "MIRRORS.DB"}));
+  QFile original(s_mirror->catalogueDir() + QStringLiteral("/FILES.DB"));
+  ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(readLocal(QStringLiteral("FILES.DB")) == original.readAll());
+  // One status line per member through the bound OnStatus slot.
+  ASSERT_EQ(statusLines.size(), 3);
+  for (const QString& line : statusLines) EXPECT_TRUE(line.endsWith(QStringLiteral(".DB"))) << line.toStdString();
+  EXPECT_EQ(beeps, 1);
+  EXPECT_FALSE(data->TransferRunning());
+  EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join('\n').toStdString();
+}
+
+TEST_F(MirrorFetchTest, ThreePartPathDirectlyWithAHarmlessBadProxyPort) {
+  const QString path = s_mirror->entryPath(3);
+  ASSERT_EQ(path.count(QLatin1Char('/')), 2) << path.toStdString();
+  data->UseProxy = false;
+  data->Proxyport = QStringLiteral("not a port");
+  data->DeleteUnzip = false;
+  data->FetchFromMirror(true, path);
+  EXPECT_EQ(data->Http1.Proxy(), QString());
+  EXPECT_EQ(data->Http1.ProxyPort(), 0);
+  // Directly, the request line carries only the path.
+  EXPECT_EQ(data->Http1.RequestLines()[0], QStringLiteral("GET /ftp/") + path + QStringLiteral(" HTTP/1.0"));
+  const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+  EXPECT_EQ(questions, QStringList{QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/") + name +
+                                   QStringLiteral(" ?")});
+  // The directories of the path are not made locally; the Zip stays beside
+  // its members.
+  QStringList expected{name, QStringLiteral("readme.txt"), unitFile(path)};
+  expected.sort();
+  EXPECT_EQ(downloaded(), expected);
+  EXPECT_TRUE(readLocal(name) == served(path));
+}
+
+TEST_F(MirrorFetchTest, AMirrorEndingInASlashIsSentWithTwoSlashes) {
+  data->Mirror = s_mirror->url() + QLatin1Char('/');
+  const QString path = s_mirror->entryPath(1);
+  data->FetchFromMirror(true, path);
+  EXPECT_EQ(data->Http1.RequestLines()[0],
+            QStringLiteral("GET ") + s_mirror->url() + QStringLiteral("//ftp/") + path + QStringLiteral(" HTTP/1.0"));
+  EXPECT_TRUE(questions[0].startsWith(QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("/ftp/")));
+  // nginx merges the slashes, so the entry arrives and is unpacked.
+  EXPECT_TRUE(downloaded().contains(QStringLiteral("readme.txt")));
+}
+
+TEST_F(MirrorFetchTest, SwitchesAskConnectOffAndUnzipFileOff) {
+  data->AskConnect = false;
+  data->UnzipFile = false;
+  data->DeleteUnzip = true;  // no unpacking, so no deletion either
+  const QString path = s_mirror->entryPath(2);
+  data->FetchFromMirror(true, path);
+  EXPECT_TRUE(questions.isEmpty());
+  const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+  EXPECT_EQ(downloaded(), QStringList{name});
+  EXPECT_TRUE(readLocal(name) == served(path));
+  EXPECT_TRUE(statusLines.isEmpty());
+}
+
+TEST_F(MirrorFetchTest, InMemoryFormAsksForTheMirrorAndWritesNoFile) {
+  data->FetchFromMirror(false, s_mirror->url());
+  EXPECT_EQ(questions, QStringList{QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral(" ?")});
+  EXPECT_FALSE(data->Http1.InputFileMode());
+  EXPECT_TRUE(data->Http1.Body().contains(QStringLiteral("Quorvane demo mirror")));
+  EXPECT_TRUE(downloaded().isEmpty());
+  EXPECT_TRUE(QDir(work.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(MirrorFetchTest, ADeclinedQuestionFetchesNothingButTheSetUpStays) {
+  for (int reply : {int(mrNo), int(mrNone), int(mrCancel)}) {
+    answer = reply;
+    data->Host = QStringLiteral("example.host");
+    data->FetchFromMirror(true, s_mirror->entryPath(1));
+    EXPECT_TRUE(downloaded().isEmpty());
+    // The component was set up before the question.
+    EXPECT_EQ(data->Http1.Host(), QStringLiteral("example.host"));
+    EXPECT_EQ(data->Http1.Proxy(), QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(data->Http1.InputFileMode());
+    EXPECT_TRUE(data->Http1.RequestLines().isEmpty());
+  }
+  EXPECT_EQ(questions.size(), 3);
+  EXPECT_TRUE(errors.messages().isEmpty());
+}
+
+TEST_F(MirrorFetchTest, ANonNumericProxyPortFailsBeforeTheQuestion) {
+  data->Proxyport = QStringLiteral("80a");
+  EXPECT_EQ(errorOf([&] { data->FetchFromMirror(true, s_mirror->entryPath(1)); }),
+            QStringLiteral("'80a' ist kein gültiger Integerwert"));
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_TRUE(downloaded().isEmpty());
+  EXPECT_FALSE(data->TransferRunning());
+}
+
+TEST_F(MirrorFetchTest, APathThatNamesNoFileFetchesNothing) {
+  EXPECT_EQ(errorOf([&] { data->FetchFromMirror(true, QStringLiteral("/")); }),
+            QStringLiteral("Cannot download '/': the path names no file"));
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_TRUE(data->Http1.RequestLines().isEmpty());
+}
+
+TEST_F(MirrorFetchTest, AnErrorReplyIsNoDownload) {
+  // 404 from nginx (its status line says HTTP/1.1), through the proxy: the error page is removed, nothing is
+  // unpacked or deleted, and the error names the status line and the URL.
+  const QString url = s_mirror->url() + QStringLiteral("/ftp/d10/none/missing.zip");
+  EXPECT_EQ(errorOf([&] { data->FetchFromMirror(true, QStringLiteral("d10/none/missing.zip")); }),
+            QStringLiteral("Download failed: HTTP/1.1 404 Not Found (") + url + QLatin1Char(')'));
+  EXPECT_TRUE(downloaded().isEmpty());
+  EXPECT_TRUE(statusLines.isEmpty());
+  EXPECT_EQ(beeps, 0);
+  // 503 from a server that is there but unwell, directly.
+  test::ScriptedServer server;
+  server.connection().readRequest().send("HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/html\r\n\r\n<h1>busy</h1>").close();
+  server.start();
+  data->UseProxy = false;
+  data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+  EXPECT_EQ(errorOf([&] { data->FetchFromMirror(true, QStringLiteral("d10/comp/x.zip")); }),
+            QStringLiteral("Download failed: HTTP/1.0 503 Service Unavailable (") + data->Mirror +
+                QStringLiteral("/ftp/d10/comp/x.zip)"));
+  EXPECT_TRUE(downloaded().isEmpty());
+  // The in-memory form says so too.
+  EXPECT_TRUE(errorOf([&] { data->FetchFromMirror(false, s_mirror->url() + QStringLiteral("/nothing-here")); })
+                  .startsWith(QStringLiteral("Download failed: HTTP/1.1 404 Not Found")));
+}
+
+TEST_F(MirrorFetchTest, ACutTransferIsNotUnpacked) {
+  test::ScriptedServer server;
+  server.connection().readRequest().send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\nPK\x03\x04 only a start").close();
+  server.start();
+  data->UseProxy = false;
+  data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+  const QString message = errorOf([&] { data->FetchFromMirror(true, QStringLiteral("d10/comp/cut.zip")); });
+  EXPECT_TRUE(message.startsWith(QStringLiteral("Verbindung vor dem Ende der Daten geschlossen"))) << message.toStdString();
+  EXPECT_TRUE(downloaded().isEmpty());
+  EXPECT_TRUE(statusLines.isEmpty());
+}
+
+TEST_F(MirrorFetchTest, AMissingDownloadDirectoryIsNotCreated) {
+  ASSERT_TRUE(QDir().rmdir(QStringLiteral("Download")));
+  EXPECT_EQ(errorOf([&] { data->FetchFromMirror(true, s_mirror->entryPath(1)); }),
+            QStringLiteral("Datei Download/") + s_mirror->entryPath(1).section(QLatin1Char('/'), -1) +
+                QStringLiteral(" kann nicht erstellt werden"));
+  EXPECT_FALSE(QDir(QStringLiteral("Download")).exists());
+  EXPECT_FALSE(data->Http1.IsConnected());
+}
+
+TEST_F(MirrorFetchTest, ASecondFetchWhileOneRunsIsRefusedAndTheFirstGoesOn) {
+  test::ScriptedServer server;
+  server.connection().readRequest().send("HTTP/1.0 200 OK\r\n\r\n").sendSlowly(QByteArray(4000, 'z'), 500, 20).close();
+  server.start();
+  data->UseProxy = false;
+  data->UnzipFile = false;
+  data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+  QStringList refusals;
+  data->SetOnPacketRecvd(&window, [&](QObject*) {
+    if (!refusals.isEmpty()) return;
+    EXPECT_TRUE(data->TransferRunning());
+    refusals << errorOf([&] { data->FetchFromMirror(true, s_mirror->entryPath(1)); });
+    refusals << errorOf([&] { data->CheckNoTransferRunning(); });
+  });
+  data->FetchFromMirror(true, QStringLiteral("d10/comp/slow.zip"));
+  EXPECT_EQ(refusals, QStringList({"A transfer is already running.", "A transfer is already running."}));
+  EXPECT_EQ(readLocal(QStringLiteral("slow.zip")), QByteArray(4000, 'z'));
+  EXPECT_EQ(questions.size(), 1);
+  EXPECT_FALSE(data->TransferRunning());
+}
+
+}  // namespace
+}  // namespace vrk

@@ -1,0 +1,73 @@
+// Test support of the extraction tests: Zip files made at test time by other
+// tools (the zip command, python's zipfile through zipcraft.py and its
+// byte-patched copies), and a look at what a directory holds.
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStringList>
+
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+
+namespace vrk::test {
+
+inline QString python3() {
+  return QFileInfo::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                               : QStringLiteral("python3");
+}
+
+// Runs program with args in dir; fails the test unless it exits with 0.
+inline void runTool(const QString& program, const QStringList& args, const QString& dir = QString()) {
+  QProcess p;
+  if (!dir.isEmpty()) p.setWorkingDirectory(dir);
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(program, args);
+  ASSERT_TRUE(p.waitForFinished(120000)) << program.toStdString();
+  ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << program.toStdString();
+  ASSERT_EQ(p.exitCode(), 0) << program.toStdString() << " " << args.join(' ').toStdString() << ": "
+                             << p.readAll().toStdString();
+}
+
+// One archive of zipcraft.py (the case names are its functions).
+inline void craftZip(const QString& kase, const QString& out) {
+  runTool(python3(), {QStringLiteral(VRK_ZIPCRAFT), kase, out});
+}
+
+// The zip command, run in dir.
+inline void zipCommand(const QString& dir, const QStringList& args) {
+  runTool(QStringLiteral("zip"), args, dir);
+}
+
+// A shell command line (for pipes), run in dir.
+inline void shell(const QString& dir, const QString& command) {
+  runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}, dir);
+}
+
+inline void writeFile(const QString& path, const QByteArray& data) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+  ASSERT_EQ(f.write(data), data.size());
+}
+
+// The whole file, or a null array when it cannot be read.
+inline QByteArray readFile(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return f.readAll();
+}
+
+// Every entry of dir, hidden ones included, sorted by name.
+inline QStringList entriesOf(const QString& dir) {
+  QStringList names = QDir(dir).entryList(
+      QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+  names.sort();
+  return names;
+}
+
+}  // namespace vrk::test

@@ -1,0 +1,255 @@
+#!/usr/bin/python3
+"""Zip files for the extraction tests, written with python's zipfile and, for
+the hostile cases, byte-patched copies of what zipfile wrote.
+
+    zipcraft.py CASE OUT.zip
+
+Every case writes one archive; `zipcraft.py list` prints the cases.
+"""
+import io
+import struct
+import sys
+import zipfile
+
+LOCAL = b"PK\x03\x04"
+CENTRAL = b"PK\x01\x02"
+END = b"PK\x05\x06"
+
+# A fixed time keeps the listings of the tests exact.
+WHEN = (2021, 11, 22, 9, 30, 0)
+
+
+def text(n, seed=1):
+    """n bytes of text that deflates to about half (not a run of one byte)."""
+    out = bytearray()
+    x = seed
+    while len(out) < n:
+        x = (x * 1103515245 + 12345) & 0x7FFFFFFF
+        out += b"%08x line %d\n" % (x, len(out))
+    return bytes(out[:n])
+
+
+def archive(members):
+    """members: (name, data, method, date_time or None, external_attr or None)."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        for name, data, method, when, attr in members:
+            info = zipfile.ZipInfo(name, date_time=when or WHEN)
+            info.compress_type = method
+            if attr is not None:
+                info.create_system = 3
+                info.external_attr = attr
+            z.writestr(info, data)
+    return bytearray(buf.getvalue())
+
+
+def plain(name, data, method=zipfile.ZIP_STORED, when=None, attr=None):
+    return (name, data, method, when, attr)
+
+
+def central_entries(d):
+    """Offsets of the central headers, in order."""
+    end = d.rfind(END)
+    count, size, offset = struct.unpack_from("<HII", d, end + 10)
+    out, pos = [], offset
+    for _ in range(count):
+        assert d[pos:pos + 4] == CENTRAL
+        out.append(pos)
+        n, e, c = struct.unpack_from("<HHH", d, pos + 28)
+        pos += 46 + n + e + c
+    return out
+
+
+def entry_named(d, name):
+    for pos in central_entries(d):
+        n = struct.unpack_from("<H", d, pos + 28)[0]
+        if d[pos + 46:pos + 46 + n] == name:
+            local = struct.unpack_from("<I", d, pos + 42)[0]
+            return pos, local
+    raise KeyError(name)
+
+
+def data_offset(d, local):
+    n, e = struct.unpack_from("<HH", d, local + 26)
+    return local + 30 + n + e
+
+
+def set_sizes(d, name, compressed=None, size=None):
+    """Patches the sizes of a member in both its headers."""
+    central, local = entry_named(d, name)
+    if compressed is not None:
+        struct.pack_into("<I", d, central + 20, compressed)
+        struct.pack_into("<I", d, local + 18, compressed)
+    if size is not None:
+        struct.pack_into("<I", d, central + 24, size)
+        struct.pack_into("<I", d, local + 22, size)
+
+
+def rename(d, placeholder, name):
+    """Replaces a placeholder name (same length) in both headers."""
+    assert len(placeholder) == len(name) and d.count(placeholder) == 2
+    return bytearray(bytes(d).replace(placeholder, name))
+
+
+def case_basic():
+    return archive([
+        plain("top.txt", text(5000), zipfile.ZIP_DEFLATED),
+        plain("dir/", b""),
+        plain("dir/sub/", b""),
+        plain("dir/sub/deep.txt", b"deep\n" * 9),
+        plain("dir/zeros.bin", bytes(200000), zipfile.ZIP_DEFLATED),
+        plain("dated.txt", b"x" * 45, when=(1999, 3, 7, 14, 5, 0)),
+    ])
+
+
+# Names that must not lead outside the directory, each with the bare name it
+# lands under ("" = skipped). Placeholders of the same length are patched.
+HOSTILE_NAMES = [
+    (b"../evil1.txt", b"evil1.txt"),
+    (b"../../evil2.txt", b"evil2.txt"),
+    (b"/tmp/abs.txt", b"abs.txt"),
+    (b"C:\\win\\drive.txt", b"drive.txt"),
+    (b"C:cdrive.txt", b"cdrive.txt"),
+    (b"a\\b\\back.txt", b"back.txt"),
+    (b"dir\\..\\..\\up.txt", b"up.txt"),
+    (b"..", b""),
+    (b"a/..", b""),
+    (b"a\\..", b""),
+    (b".", b""),
+    (b"C:", b""),
+    (b"C:..", b""),
+    (b"x\x00y.txt", b""),
+    (b"ctl\x01\x7f.txt", b"ctl\x01\x7f.txt"),
+]
+
+
+def case_names():
+    members, patches = [], []
+    for i, (name, _) in enumerate(HOSTILE_NAMES):
+        placeholder = (b"P%02d" % i + b"#" * len(name))[:len(name)] if len(name) >= 3 else None
+        if placeholder is None:
+            members.append(plain(name.decode("latin-1"), b"content %d\n" % i))
+        else:
+            members.append(plain(placeholder.decode("latin-1"), b"content %d\n" % i))
+            patches.append((placeholder, name))
+    d = archive(members)
+    for placeholder, name in patches:
+        d = rename(d, placeholder, name)
+    return d
+
+
+def case_links():
+    return archive([
+        plain("link.txt", b"../../../etc/passwd", attr=(0o120777 << 16)),
+        plain("dir/abs-link", b"/etc/shadow", attr=(0o120777 << 16)),
+        plain("fifo", b"", attr=(0o010644 << 16)),
+        plain("device", b"", attr=(0o020644 << 16)),
+        plain("plain.txt", b"plain\n", attr=(0o100644 << 16)),
+    ])
+
+
+def case_dupes():
+    return archive([
+        plain("a/same.txt", b"first\n"),
+        plain("b/same.txt", b"second, and longer\n", zipfile.ZIP_DEFLATED),
+    ])
+
+
+def flip_data_byte(d, name):
+    _, local = entry_named(d, name)
+    d[data_offset(d, local)] ^= 0x20
+
+
+def case_dupes_bad():
+    d = archive([plain("a/same.txt", b"first\n"), plain("b/same.txt", b"second\n")])
+    flip_data_byte(d, b"b/same.txt")
+    return d
+
+
+def case_badcrc():
+    d = archive([plain("good.txt", b"good\n"), plain("bad.txt", b"bad data\n"),
+                 plain("inflated.txt", text(4000), zipfile.ZIP_DEFLATED), plain("after.txt", b"after\n")])
+    flip_data_byte(d, b"bad.txt")
+    # A flipped byte late in a deflate stream: it still inflates, to other bytes.
+    central, local = entry_named(d, b"inflated.txt")
+    compressed = struct.unpack_from("<I", d, central + 20)[0]
+    d[data_offset(d, local) + compressed - 8] ^= 0x01
+    return d
+
+
+def case_truncated_member():
+    d = archive([plain("cut.txt", text(100000), zipfile.ZIP_DEFLATED), plain("after.txt", b"after\n")])
+    central, _ = entry_named(d, b"cut.txt")
+    compressed = struct.unpack_from("<I", d, central + 20)[0]
+    set_sizes(d, b"cut.txt", compressed=compressed // 2)
+    return d
+
+
+def case_truncated_file():
+    d = case_basic()
+    return d[:len(d) // 2]
+
+
+def case_size_lies():
+    d = archive([
+        plain("over.bin", bytes(100000), zipfile.ZIP_DEFLATED),
+        plain("under.txt", text(3000), zipfile.ZIP_DEFLATED),
+        plain("stored.txt", b"stored data\n"),
+        plain("after.txt", b"after\n"),
+    ])
+    set_sizes(d, b"over.bin", size=1000)     # inflates past what it declares
+    set_sizes(d, b"under.txt", size=6000)    # ends before what it declares
+    set_sizes(d, b"stored.txt", size=6)      # stored, its two sizes disagree
+    return d
+
+
+def case_ratio():
+    d = archive([plain("bomb.bin", text(2000), zipfile.ZIP_DEFLATED), plain("after.txt", b"after\n")])
+    set_sizes(d, b"bomb.bin", size=300_000_000)
+    return d
+
+
+def case_overlap():
+    """Entries that share one member's data: a small archive claiming many
+    times its size (the overlapping-file kind of Zip bomb)."""
+    d = archive([plain("kernel.bin", bytes(50000), zipfile.ZIP_DEFLATED)])
+    end = d.rfind(END)
+    count, size, offset = struct.unpack_from("<HII", d, end + 10)
+    entry = bytes(d[offset:offset + size])
+    copies = [entry.replace(b"kernel.bin", b"copy%02d.bin" % i) for i in range(20)]
+    tail = bytes(d[end:])
+    d = d[:offset] + entry + b"".join(copies)
+    new_end = bytearray(tail)
+    struct.pack_into("<HHII", new_end, 8, count + 20, count + 20, size * 21, offset)
+    return d + new_end
+
+
+def case_overlap_tail():
+    """The last member's data reaches into the central directory."""
+    d = archive([plain("first.txt", b"first\n"), plain("last.txt", b"last data\n")])
+    set_sizes(d, b"last.txt", compressed=40, size=40)
+    return d
+
+
+def case_empty():
+    return archive([])
+
+
+def case_not_zip():
+    return bytearray(b"This is not a Zip file at all.\n" * 40)
+
+
+CASES = {name[5:].replace("_", "-"): fn for name, fn in globals().items() if name.startswith("case_")}
+
+
+def main():
+    if sys.argv[1:] == ["list"]:
+        print("\n".join(sorted(CASES)))
+        return
+    case, out = sys.argv[1:3]
+    with open(out, "wb") as f:
+        f.write(CASES[case]())
+
+
+if __name__ == "__main__":
+    main()
