@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       try {
         reader.CheckLineCount();
       } catch (const vrk::ESockError&) {
-        check(reader.LinesTaken() == maxLines, "count bound at the wrong line");
+        check(reader.LinesTaken() == maxLines + 1, "count bound at the wrong line");
         break;
       }
     }
@@ -119,7 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(reader.Status() >= -32768 && reader.Status() <= 32767, "status out of range");
     if (reader.Complete()) break;
   }
-  check(reader.LinesTaken() <= maxLines, "more lines than the bound");
+  check(reader.LinesTaken() <= maxLines + 1, "more lines than the bound and the closing line");
+  check(reader.Lines().size() <= maxLines + 1, "more header lines kept than the bound and the refused one");
   check(reader.Lines().size() <= reader.LinesTaken(), "lines kept that were not taken");
   checkValue(reader.Cookie(), "bad cookie value");
   if (!reader.Location().isNull()) checkValue(reader.Location(), "bad location value");

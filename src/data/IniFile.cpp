@@ -210,7 +210,11 @@ void TIniFile::writeString(const QString& section, const QString& key, const QSt
   QSaveFile out(m_fileName);
   out.setDirectWriteFallback(false);
   const QByteArray data = encodeLines(lines, format);
-  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) throw refused();
+  // The bytes are buffered until the flush, and a write that fails there (a
+  // full disk, a file size limit) does not stop the commit from renaming the
+  // cut file over the old one: the flush is checked first.
+  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.flush() || !out.commit())
+    throw refused();
 }
 
 }  // namespace vrk

@@ -160,7 +160,9 @@ bool IsHeaderEnd(const QString& line) {
 }
 
 void TReplyHeaderReader::CheckLineCount() const {
-  if (m_taken >= m_maxLines)
+  // Before the header is complete every line taken after the status line is
+  // a header line.
+  if (m_taken > m_maxLines)
     throw ESockError(QStringLiteral("Mehr als %1 Kopfzeilen in der Antwort").arg(m_maxLines));
 }
 

@@ -74,13 +74,15 @@ bool IsHeaderEnd(const QString& line);
 // needs: the status, the cookie and location values, the header lines.
 class TReplyHeaderReader final {
  public:
-  // maxLines: the most lines that may follow the status line, the closing
-  // empty line included.
+  // maxLines: the most header lines that may follow the status line; the
+  // empty line that ends the header is not one of them.
   explicit TReplyHeaderReader(int maxLines) : m_maxLines(maxLines) {}
 
-  // Raises ESockError "Mehr als %1 Kopfzeilen in der Antwort" when maxLines
-  // lines have followed the status line. Called before each further line is
-  // read, so the line beyond the bound is never waited for.
+  // Raises ESockError "Mehr als %1 Kopfzeilen in der Antwort" when more than
+  // maxLines header lines have followed the status line. Called before each
+  // further line is read: after maxLines header lines one more line is read,
+  // which may only be the closing empty line, and the line beyond that is
+  // never waited for.
   void CheckLineCount() const;
   // Takes the next line and returns its kind (the status line is always
   // Other). Requires: !Complete().
@@ -98,7 +100,8 @@ class TReplyHeaderReader final {
   const QString& Location() const { return m_location; }
   // The lines after the status line, without the closing empty line.
   const QStringList& Lines() const { return m_lines; }
-  // How many lines followed the status line so far.
+  // How many lines followed the status line so far (the closing empty line
+  // included once it came).
   int LinesTaken() const { return m_taken; }
 
  private:

@@ -1,5 +1,6 @@
 #include "Exception.h"
 #include "IniFile.h"
+#include "QtPrinters.h"
 #include "Settings.h"
 #include "TempDir.h"
 
@@ -12,12 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -113,6 +116,10 @@ TEST(Settings, SwitchReadingRule) {
       {"0X0", true, false},   {"0x", false, false},  {"0x", true, true},   {"yes", false, false},
       {"yes", true, true},    {"", true, true},      {"", false, false},   {"  7  ", false, true},
       {"0xZZ", true, true},   {"12abc", false, false},
+      // The rest after the prefix is hexadecimal, not decimal.
+      {"0xA", false, true},   {"0xa", false, true},  {"0x0", true, false}, {"0X1F", false, true},
+      {"0x00", true, false},  {"0xF0", false, true}, {"010", false, true}, {"00", true, false},
+      {"on", false, false},   {"on", true, true},    {"off", true, true},  {"true", false, false},
   };
   for (const Case& c : cases) {
     ini.writeString(QStringLiteral("Options"), QStringLiteral("UseProxy"), QString::fromLatin1(c.stored));
@@ -229,7 +236,20 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
   EXPECT_EQ(readAll(latin), QStringLiteral("; f\u00fcr\r\n[Options]\r\nMirror=http://\u0161.example\r\n"));
 }
 
-TEST(Settings, UnwritableDirectoryRaisesTheMessageAndStopsAtTheFailingKey) {
+TEST(Settings, ValuesAreReadUpTo2047Characters) {
+  test::TempDir dir;
+  TIniFile ini(dir.file(QStringLiteral("VRK.ini")));
+  for (const int n : {2046, 2047, 2048}) {
+    QString value;
+    for (int i = 0; i < n; ++i) value += QLatin1Char(static_cast<char>('a' + i % 26));
+    ini.writeString(QStringLiteral("Options"), QStringLiteral("Mirror"), value);
+    const QString read = ini.readString(QStringLiteral("Options"), QStringLiteral("Mirror"), QString());
+    EXPECT_EQ(read.size(), qMin(n, 2047)) << n << " characters stored";
+    EXPECT_TRUE(read == value.left(2047)) << n << " characters stored";
+  }
+}
+
+TEST(Settings, UnwritableDirectoryRaisesTheMessage) {
   // Root writes into any directory, so the path is made unwritable by a
   // file standing where the directory should be.
   test::TempDir dir;
@@ -245,6 +265,49 @@ TEST(Settings, UnwritableDirectoryRaisesTheMessageAndStopsAtTheFailingKey) {
   } catch (const EIniFileException& e) {
     EXPECT_EQ(e.message(), QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path));
   }
+}
+
+// The third key cannot be written: its value would make the file larger than
+// the process may write (a file size limit, which holds for root too). The
+// keys after it would fit, so they show whether the store went on.
+TEST(Settings, StoreStopsAtTheFailingKey) {
+  test::TempDir dir;
+  const QString path = dir.file(QStringLiteral("VRK.ini"));
+  const QByteArray before =
+      "[Options]\r\nMirror=http://old.example\r\nHost=oldhost\r\nProxy=oldproxy\r\nProxyport=1111\r\n"
+      "UseProxy=0\r\nDeleteUnzip=0\r\nAskConnect=0\r\nOverwriteData=0\r\nUnzipFile=0\r\n";
+  writeAll(path, before);
+  TIniFile ini(path);
+  TSettings s;
+  s.Mirror = QStringLiteral("http://new.example");  // as long as the old value
+  s.Host = QStringLiteral("newhost");
+  s.Proxy = QString(4000, QLatin1Char('p'));
+  s.Proxyport = QStringLiteral("2222");
+  // All switches on: "1" where "0" stood, the file keeps its size.
+
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit limited = old;
+  limited.rlim_cur = 1024;
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not a killed process
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  QString message;
+  try {
+    storeSettings(ini, s);
+  } catch (const EIniFileException& e) {
+    message = e.message();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previousHandler);
+
+  EXPECT_EQ(message, QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path));
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(),
+            QByteArray("[Options]\r\nMirror=http://new.example\r\nHost=newhost\r\nProxy=oldproxy\r\n"
+                       "Proxyport=1111\r\nUseProxy=0\r\nDeleteUnzip=0\r\nAskConnect=0\r\nOverwriteData=0\r\n"
+                       "UnzipFile=0\r\n"))
+      << "the two keys before the failing one are written, none after it";
 }
 
 // A file the user made read-only is kept as it is, even by root in a

@@ -55,6 +55,13 @@ TEST(SplitUrl, PathIsCutTo256Characters) {
   const QString longPath = QStringLiteral("/") + QString(400, QLatin1Char('a'));
   const TUrlParts p = SplitUrl(QStringLiteral("http://h") + longPath, QString(), 0);
   EXPECT_EQ(p.Path, longPath.left(256));
+  for (const int n : {kMaxPathLength - 1, kMaxPathLength, kMaxPathLength + 1}) {
+    const QString path = QStringLiteral("/") + QString(n - 1, QLatin1Char('p'));
+    const TUrlParts q = SplitUrl(QStringLiteral("http://h") + path, QString(), 0);
+    EXPECT_EQ(q.Path.size(), qMin(n, 256)) << n;
+    EXPECT_EQ(q.Path, path.left(256)) << n;
+    EXPECT_EQ(q.Url, QStringLiteral("http://h") + path) << "the URL itself is not cut";
+  }
 }
 
 TEST(SplitUrl, Failures) {
@@ -81,6 +88,9 @@ TEST(SplitUrl, Failures) {
     }
   }
   EXPECT_EQ(SplitUrl(QStringLiteral("http://h:65535/x"), QString(), 0).Port, 65535);
+  EXPECT_EQ(SplitUrl(QStringLiteral("http://h:65534/x"), QString(), 0).Port, 65534);
+  EXPECT_EQ(SplitUrl(QStringLiteral("http://h:1/x"), QString(), 0).Port, 1);
+  EXPECT_EQ(SplitUrl(QStringLiteral("http://h:2/x"), QString(), 0).Port, 2);
 }
 
 TEST(BuildGetRequest, DirectAndThroughProxy) {
@@ -151,6 +161,9 @@ TEST(ParseReplyStatus, TextBetweenFirstAndSecondSpace) {
       {"HTTP/1.0 200 OK\r\n", 200}, {"HTTP/1.1 404 Not Found\n", 404}, {"HTTP/1.0 302\r\n", 302},
       {"HTTP/1.0 OK 200\r\n", 0},   {"garbage\r\n", 0},                {"\r\n", 0},
       {"HTTP/1.0  200 OK\r\n", 0},  {"HTTP/1.0 99999 Big\r\n", 0},     {"HTTP/1.0 -1 x\r\n", -1},
+      // The status is a signed 16-bit number.
+      {"HTTP/1.0 32766 x\r\n", 32766}, {"HTTP/1.0 32767 x\r\n", 32767}, {"HTTP/1.0 32768 x\r\n", 0},
+      {"HTTP/1.0 -32767 x\r\n", -32767}, {"HTTP/1.0 -32768 x\r\n", -32768}, {"HTTP/1.0 -32769 x\r\n", 0},
   };
   for (const auto& [line, status] : cases) EXPECT_EQ(ParseReplyStatus(QString::fromLatin1(line)), status) << line;
 }
@@ -165,6 +178,11 @@ TEST(HeaderLines, KeywordsAndValues) {
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Set-Cookie: id=7; path=/\r\n"), 12), QStringLiteral("id=7; path=/"));
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Location: x.zip\n"), 10), QStringLiteral("x.zip"));
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Location: ") + QString(300, 'u') + "\r\n", 10), QString(256, 'u'));
+  for (const int n : {kMaxHeaderValueLength - 1, kMaxHeaderValueLength, kMaxHeaderValueLength + 1}) {
+    EXPECT_EQ(HeaderLineValue(QStringLiteral("Set-Cookie: ") + QString(n, 'c') + "\r\n", 12),
+              QString(qMin(n, 256), 'c'))
+        << n;
+  }
 
   EXPECT_TRUE(IsHeaderEnd(QStringLiteral("\r\n")));
   EXPECT_TRUE(IsHeaderEnd(QStringLiteral("\n")));
@@ -239,18 +257,27 @@ TEST(TReplyHeaderReader, KeepsStatusCookieLocationAndLines) {
   EXPECT_TRUE(blank.Location().isNull());
 }
 
+// The bound counts header lines: as many as it allows may come before the
+// closing empty line, and the line after one more is never read.
 TEST(TReplyHeaderReader, CountBoundStopsBeforeTheLineBeyondIt) {
-  TReplyHeaderReader reader(3);
-  reader.Take(QStringLiteral("HTTP/1.0 200 OK\r\n"));
-  for (int i = 0; i < 3; ++i) {
-    reader.CheckLineCount();
-    reader.Take(QStringLiteral("X: y\r\n"));
-  }
-  try {
-    reader.CheckLineCount();
-    FAIL() << "a fourth line was allowed";
-  } catch (const ESockError& e) {
-    EXPECT_EQ(e.message(), QStringLiteral("Mehr als 3 Kopfzeilen in der Antwort"));
+  for (const int n : {2, 3, 4}) {
+    TReplyHeaderReader reader(3);
+    reader.Take(QStringLiteral("HTTP/1.0 200 OK\r\n"));
+    for (int i = 0; i < n; ++i) {
+      reader.CheckLineCount();
+      reader.Take(QStringLiteral("X: y\r\n"));
+    }
+    try {
+      reader.CheckLineCount();
+      ASSERT_LE(n, 3) << "a line after " << n << " header lines was allowed";
+      reader.Take(QStringLiteral("\r\n"));
+      EXPECT_TRUE(reader.Complete());
+      EXPECT_EQ(reader.Lines().size(), n);
+      EXPECT_EQ(reader.LinesTaken(), n + 1);
+    } catch (const ESockError& e) {
+      EXPECT_EQ(n, 4) << "refused after " << n << " header lines";
+      EXPECT_EQ(e.message(), QStringLiteral("Mehr als 3 Kopfzeilen in der Antwort"));
+    }
   }
 }
 

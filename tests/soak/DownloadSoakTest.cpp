@@ -94,8 +94,8 @@ class DownloadSoak : public ::testing::Test {
 };
 
 TEST_F(DownloadSoak, TwoThousandGetsFromNginxDirectAndThroughTheProxy) {
-  if (test::NginxServer::program().isEmpty()) GTEST_SKIP() << "nginx is not installed";
-  if (test::TinyProxy::program().isEmpty()) GTEST_SKIP() << "tinyproxy is not installed";
+  VRK_REQUIRE_PEER(test::NginxServer::program(), "nginx");
+  VRK_REQUIRE_PEER(test::TinyProxy::program(), "tinyproxy");
   test::TempDir www;
   // Sizes around the receive block (16383), the file stage (256 KiB) and up
   // to 8 MiB; the large ones come seldom, so the run stays short.
