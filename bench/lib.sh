@@ -29,3 +29,37 @@ measure() {
 
 # ratio A B: A / B with three decimals.
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "inf"; else printf "%.2f", a / b }'; }
+
+# start_nginx ROOT DIR: serves ROOT with nginx on a free 127.0.0.1 port, its
+# configuration and logs in DIR; sets nginx_port and nginx_pid (the caller
+# kills nginx_pid when done) and returns once the server answers.
+start_nginx() {
+  local root=$1 dir=$2 nginx_bin user_line=
+  nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+  nginx_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  mkdir -p "$dir/logs" "$dir/tmp"
+  [ "$(id -u)" -eq 0 ] && user_line="user root;"
+  cat > "$dir/nginx.conf" <<CONF
+daemon off;
+master_process off;
+$user_line
+pid $dir/nginx.pid;
+error_log $dir/logs/error.log;
+events { worker_connections 64; }
+http {
+  access_log off;
+  client_body_temp_path $dir/tmp/body;
+  proxy_temp_path $dir/tmp/proxy;
+  fastcgi_temp_path $dir/tmp/fastcgi;
+  uwsgi_temp_path $dir/tmp/uwsgi;
+  scgi_temp_path $dir/tmp/scgi;
+  sendfile on;
+  server { listen 127.0.0.1:$nginx_port; root $root; }
+}
+CONF
+  "$nginx_bin" -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log" &
+  nginx_pid=$!
+  for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$nginx_port/" && return 0; sleep 0.05; done
+  echo "nginx did not answer on port $nginx_port (see $dir/logs)" >&2
+  return 1
+}

@@ -20,7 +20,6 @@ runs=${RUNS:-3}
 for p in nginx curl python3; do
   command -v "$p" >/dev/null || [ -x "/usr/sbin/$p" ] || { echo "$p is not installed" >&2; exit 1; }
 done
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 
 work=$(mktemp -d /tmp/vrkbench-XXXXXX)
 nginx_pid=
@@ -30,31 +29,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$work/www" "$work/logs" "$work/tmp"
+mkdir -p "$work/www"
 head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
-user_line=; [ "$(id -u)" -eq 0 ] && user_line="user root;"
-cat > "$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-$user_line
-pid $work/nginx.pid;
-error_log $work/logs/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  sendfile on;
-  server { listen 127.0.0.1:$port; root $work/www; }
-}
-CONF
-"$nginx_bin" -p "$work" -c "$work/nginx.conf" -e "$work/logs/error.log" &
-nginx_pid=$!
-for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.05; done
+start_nginx "$work/www" "$work/nginx"
+port=$nginx_port
 
 url="http://127.0.0.1:$port/big.bin"
 bytes=$((size_mib * 1024 * 1024))

@@ -12,8 +12,10 @@ namespace vrk {
 TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent) {
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::SingleSelection);
-  setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed |
-                  QAbstractItemView::SelectedClicked);
+  // Typing or F2 opens a cell's editor; clicks only choose the row, so a
+  // double click is always the grid's own (a click on the current cell that
+  // opened an editor would take the double click away).
+  setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
 }
 

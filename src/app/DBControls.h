@@ -18,8 +18,7 @@ namespace vrk {
 
 // A grid over a data source: one line per row, the data set's current row
 // selected; selecting a line makes that row current. A double click is the
-// grid's own event (dblClick); a cell's editor opens on typing, F2 or a click
-// on the current cell.
+// grid's own event (dblClick); a cell's editor opens on typing or F2.
 class TDBGrid final : public QTableView {
   Q_OBJECT
 

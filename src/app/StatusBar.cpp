@@ -1,6 +1,12 @@
 #include "StatusBar.h"
 
 namespace vrk {
+namespace {
+
+// The panels' height inside the 19-pixel bar.
+constexpr int kPanelHeight = 17;
+
+}  // namespace
 
 TStatusBar::TStatusBar(std::initializer_list<int> panelWidths, QWidget* parent)
     : QStatusBar(parent) {
@@ -8,7 +14,9 @@ TStatusBar::TStatusBar(std::initializer_list<int> panelWidths, QWidget* parent)
   for (int width : panelWidths) {
     auto* label = new QLabel(this);
     label->setObjectName(QStringLiteral("Panel%1").arg(i++));
-    label->setFixedWidth(width);
+    // Fixed in both directions: a new text then never asks the bar for a new
+    // layout, which the progress of a transfer would do many times a second.
+    label->setFixedSize(width, kPanelHeight);
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
     label->setTextFormat(Qt::PlainText);
@@ -17,10 +25,11 @@ TStatusBar::TStatusBar(std::initializer_list<int> panelWidths, QWidget* parent)
   }
 }
 
-void TStatusBar::setPanelText(int index, const QString& text) {
-  panel(index)->setText(text);
+void TStatusBar::setPanelText(int index, const QString& text, bool paintNow) {
+  QLabel* p = panel(index);
+  if (p->text() != text) p->setText(text);
   // A long handler keeps the event loop away; show the text at once.
-  panel(index)->repaint();
+  if (paintNow) p->repaint();
 }
 
 }  // namespace vrk

@@ -21,7 +21,11 @@ class TStatusBar final : public QStatusBar {
   int panelCount() const { return static_cast<int>(m_panels.size()); }
   QLabel* panel(int index) const { return m_panels.at(static_cast<std::size_t>(index)); }
   QString panelText(int index) const { return panel(index)->text(); }
-  void setPanelText(int index, const QString& text);
+  // Sets a panel's text. By default it is painted at once, for handlers that
+  // keep the event loop away for long; a display that changes while the event
+  // loop runs (the progress of a transfer, many times a second) passes
+  // paintNow false and is painted with the next pass of the loop.
+  void setPanelText(int index, const QString& text, bool paintNow = true);
 
  private:
   std::vector<QLabel*> m_panels;

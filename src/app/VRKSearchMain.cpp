@@ -126,6 +126,7 @@ void TForm1::buildMenu() {
   File1->setObjectName(QStringLiteral("File1"));
   miGetDatabase = File1->addAction(QStringLiteral("Get Database"));
   miGetDatabase->setObjectName(QStringLiteral("miGetDatabase"));
+  connect(miGetDatabase, &QAction::triggered, this, [this] { runHandler([this] { miGetDatabaseClick(); }); });
   // Its caption is set when the window is created; it has no action.
   miConnect = File1->addAction(QString());
   miConnect->setObjectName(QStringLiteral("miConnect"));
@@ -370,7 +371,7 @@ void TForm1::ShowDisconnected(QObject*) {
 
 void TForm1::ShowProgress(QObject*) {
   if (const auto text = progressText(m_data.Http1.ReceivedBytes(), ConnectTick, TickClock::now()))
-    StatusBar1->setPanelText(1, *text);
+    StatusBar1->setPanelText(1, *text, false);
 }
 
 void TForm1::ShowStatusText(QObject*) { StatusBar1->setPanelText(1, m_data.StatusText()); }

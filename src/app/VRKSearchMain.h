@@ -5,7 +5,8 @@
 // result table of the data module through its data source.
 //
 // The window reads its controls and hands the work to the core: the search
-// (Button1Click) calls vrk::search over the data module. While a transfer
+// (Button1Click) calls vrk::search over the data module, "Get Database"
+// (miGetDatabaseClick) the catalogue refresh. While a transfer
 // runs, the four transfer indicators (ShowConnected, ShowDisconnected,
 // ShowProgress, ShowStatusText), bound into the data module's relay slots,
 // show the connection state, the bytes and the rate, the animation and the
@@ -81,6 +82,12 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // The unzip step of a fetch (the data module calls these).
   void UnzipStarted() override;
   void UnzipEnded() override;
+
+  // "Get Database": the catalogue fetched from the mirror and installed
+  // (GetDatabase, CatalogueInstall.h) with this window's four transfer
+  // indicators bound; the copy animation plays during the copy and status
+  // panel 1 shows "Ready" at the end.
+  void miGetDatabaseClick();
 
   // Places Animate1 horizontally centred over the window, top 192.
   void centreAnimation();

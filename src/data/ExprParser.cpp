@@ -110,11 +110,14 @@ bool parseFloat(const QString& text, double& out) {
   return ok && std::isfinite(out);
 }
 
+// The ISO form yyyy-MM-dd is exactly ten characters. Qt's ISO reading stops
+// after the day and ignores whatever follows a non-digit, so the length is
+// checked here: "2001-02-03x" is no date.
 QDate parseDate(const QString& text) {
   const QString t = text.trimmed();
   const QLocale loc = QLocale::system();
   QDate d = loc.toDate(t, QLocale::ShortFormat);
-  if (!d.isValid()) d = QDate::fromString(t, Qt::ISODate);
+  if (!d.isValid() && t.size() == 10) d = QDate::fromString(t, Qt::ISODate);
   return d;
 }
 

@@ -3,6 +3,7 @@
 #include "Exception.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 
@@ -21,21 +22,35 @@ struct TFileText {
   bool bom = false;
 };
 
-QStringList readLines(const QString& fileName, bool* exists = nullptr, TFileText* format = nullptr) {
+// Decodes bytes (a leading mark taken off before) as UTF-8; false when they
+// are not valid UTF-8.
+bool decodeUtf8(const QByteArray& bytes, QString* text) {
+  // A second mark after the first one is text of the first line.
+  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+  *text = utf8(bytes);
+  return !utf8.hasError();
+}
+
+// The file's lines without their line ends. unreadable (if given) tells
+// whether the file exists but could not be read.
+QStringList readLines(const QString& fileName, bool* unreadable = nullptr, TFileText* format = nullptr) {
   QFile f(fileName);
-  if (exists) *exists = f.exists();
-  if (!f.open(QIODevice::ReadOnly)) return {};
+  if (unreadable) *unreadable = false;
+  if (!f.open(QIODevice::ReadOnly)) {
+    if (unreadable) *unreadable = f.exists();
+    return {};
+  }
   QByteArray bytes = f.readAll();
   TFileText fmt;
   if (bytes.startsWith("\xEF\xBB\xBF")) {
     fmt.bom = true;
     bytes.remove(0, 3);
   }
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = utf8(bytes);
-  if (utf8.hasError()) {
+  QString text;
+  if (!decodeUtf8(bytes, &text)) {
+    // A byte-order mark stays a mark (written back in front of the file),
+    // so that its three bytes neither get lost nor hide the first section.
     fmt.latin1 = true;
-    fmt.bom = false;
     text = QString::fromLatin1(bytes);
   }
   if (format) *format = fmt;
@@ -48,14 +63,23 @@ QStringList readLines(const QString& fileName, bool* exists = nullptr, TFileText
 }
 
 // The file's bytes: in its own code page when every character fits, else in
-// UTF-8 (a value beyond the code page is kept rather than mangled).
+// UTF-8 (a value beyond the code page is kept rather than mangled). Code page
+// bytes that would be read as UTF-8 next time (the one byte that was no UTF-8
+// was in the line just replaced) are written as UTF-8 too: read either way,
+// the file must give the characters it was written with.
 QByteArray encodeLines(const QStringList& lines, const TFileText& format) {
   const QString text = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+  const QByteArray mark = format.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray();
   if (format.latin1) {
     const bool fits = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 256; });
-    if (fits) return text.toLatin1();
+    if (fits) {
+      const QByteArray bytes = text.toLatin1();
+      const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+      QString asUtf8;
+      if (ascii || !decodeUtf8(bytes, &asUtf8)) return mark + bytes;
+    }
   }
-  return (format.bom ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8();
+  return mark + text.toUtf8();
 }
 
 // The section name of a "[name]" line, or a null string for other lines.
@@ -81,6 +105,17 @@ bool splitKey(const QString& line, QString* key, QString* value) {
 }
 
 bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+// A file the user made read-only (no write permission for anyone) stays as
+// it is even for root, whom the permission bits would not stop, and even in
+// a writable directory, where a new file could simply replace it.
+bool isReadOnly(const QString& fileName) {
+  const QFileInfo info(fileName);
+  if (!info.exists()) return false;
+  // The mode bits themselves; WriteUser would be root's answer, always yes.
+  const QFileDevice::Permissions write = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+  return (info.permissions() & write) == 0 || !info.isWritable();
+}
 
 }  // namespace
 
@@ -123,8 +158,15 @@ bool TIniFile::sectionExists(const QString& section) const {
 }
 
 void TIniFile::writeString(const QString& section, const QString& key, const QString& value) {
+  const auto refused = [this] {
+    return EIniFileException(QStringLiteral("nach %1 kann nicht geschrieben werden").arg(m_fileName));
+  };
+  if (isReadOnly(m_fileName)) throw refused();
   TFileText format;
-  QStringList lines = readLines(m_fileName, nullptr, &format);
+  bool unreadable = false;
+  QStringList lines = readLines(m_fileName, &unreadable, &format);
+  // Rewriting a file that could not be read would lose all of it.
+  if (unreadable) throw refused();
   const QString entry = key + QLatin1Char('=') + value;
   int sectionLine = -1;
   int lastKeyLine = -1;  // last key line of the section, to append after it
@@ -161,14 +203,18 @@ void TIniFile::writeString(const QString& section, const QString& key, const QSt
     }
   }
 
-  // Replace the file in one step where the directory allows it; write it in
-  // place where only the file itself is writable.
+  // The new text goes to a temporary file beside the old one, is synced to
+  // disk and then renamed over it, so that a write cut short (the program
+  // killed, the disk full) leaves the old file whole. A directory that takes
+  // no new file refuses the write: writing in place could leave half a file.
   QSaveFile out(m_fileName);
-  out.setDirectWriteFallback(true);
+  out.setDirectWriteFallback(false);
   const QByteArray data = encodeLines(lines, format);
-  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.commit()) {
-    throw EIniFileException(QStringLiteral("nach %1 kann nicht geschrieben werden").arg(m_fileName));
-  }
+  // The bytes are buffered until the flush, and a write that fails there (a
+  // full disk, a file size limit) does not stop the commit from renaming the
+  // cut file over the old one: the flush is checked first.
+  if (!out.open(QIODevice::WriteOnly) || out.write(data) != data.size() || !out.flush() || !out.commit())
+    throw refused();
 }
 
 }  // namespace vrk

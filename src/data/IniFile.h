@@ -2,7 +2,8 @@
 // program was first written for: sections and keys are compared without
 // case, blanks around names and values are trimmed, and every other section,
 // key and comment line is kept as it is. There is no cache: every read opens
-// the file and every write rewrites it at once.
+// the file and every write rewrites it at once, through a temporary file
+// that replaces it in one step (a write cut short leaves the old file).
 //
 // UI thread only (no locking between processes).
 #pragma once
@@ -22,7 +23,10 @@ class TIniFile final {
   // missing. Values are cut to 2047 characters.
   QString readString(const QString& section, const QString& key, const QString& def) const;
   // Writes key=value into section, creating the file, section or key as
-  // needed. Fails with "nach <file> kann nicht geschrieben werden".
+  // needed. Fails with "nach <file> kann nicht geschrieben werden", leaving
+  // the file as it was: for a read-only file (no write permission bit, root
+  // included), a file that cannot be read, or a directory that takes no new
+  // file.
   void writeString(const QString& section, const QString& key, const QString& value);
   // Every name=value line of the section (trimmed), in file order.
   QStringList readSectionValues(const QString& section) const;

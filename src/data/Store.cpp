@@ -1,5 +1,6 @@
 #include "Store.h"
 
+#include "CatalogueSwap.h"
 #include "IniFile.h"
 #include "Schema.h"
 
@@ -33,16 +34,28 @@ TDatabase::~TDatabase() = default;
 
 QStringList TDatabase::aliasParams() const { return readAliasParams(m_programDir, m_aliasName); }
 
+QString aliasPathValue(const QStringList& params) {
+  QString path;
+  for (const QString& line : params) {
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    if (eq >= 0 && line.left(eq).compare(QLatin1String("PATH"), Qt::CaseInsensitive) == 0) path = line.mid(eq + 1);
+  }
+  return path;
+}
+
+QString databaseDirectory(const QString& programDir, const QString& pathValue) {
+  return QDir(programDir).absoluteFilePath(pathValue);
+}
+
 void TDatabase::open() {
   if (m_connected) return;
-  QString path;
-  for (const QString& line : aliasParams()) {
-    const int eq = line.indexOf(QLatin1Char('='));
-    if (line.left(eq).compare(QLatin1String("PATH"), Qt::CaseInsensitive) == 0) path = line.mid(eq + 1);
-  }
+  const QString path = aliasPathValue(aliasParams());
   if (path.isEmpty()) throw EDatabaseError(QStringLiteral("Alias '%1' nennt kein Verzeichnis (PATH)").arg(m_aliasName));
-  // A relative PATH is taken relative to the program's directory.
-  m_directory = QDir(m_programDir).absoluteFilePath(path);
+  const QString directory = databaseDirectory(m_programDir, path);
+  // An install that ended half-way is finished (or undone) before any table
+  // of the directory is read.
+  RecoverPendingInstall(directory);
+  m_directory = directory;
   m_connected = true;
 }
 

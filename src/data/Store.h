@@ -44,7 +44,9 @@ class TDatabase final {
   QStringList aliasParams() const;
 
   bool connected() const { return m_connected; }
-  // Connects: resolves the database directory from the alias. No effect
+  // Connects: resolves the database directory from the alias and, before
+  // anything reads a table there, finishes or undoes a catalogue install
+  // that a program left pending in it (RecoverPendingInstall). No effect
   // when connected.
   void open();
   // Closes every table and query on this database, then disconnects.
@@ -72,6 +74,13 @@ class TDatabase final {
 
 // Fails with the table layer's message for an alias that is missing.
 QStringList readAliasParams(const QString& programDir, const QString& alias);
+
+// The value of the PATH parameter in an alias's name=value lines (the name
+// compared without case); empty when there is none.
+QString aliasPathValue(const QStringList& params);
+// The database directory a PATH value names: a relative value is taken
+// relative to the program's directory.
+QString databaseDirectory(const QString& programDir, const QString& pathValue);
 
 class TTable : public TDataSet {
  public:

@@ -92,7 +92,7 @@ void TfrmMirror::ShowConnected(QObject*) {
 
 void TfrmMirror::ShowProgress(QObject*) {
   if (const auto text = progressText(m_data.Http1.ReceivedBytes(), ConnectTick, TickClock::now()))
-    StatusBar1->setPanelText(1, *text);
+    StatusBar1->setPanelText(1, *text, false);
 }
 
 void TfrmMirror::ShowDisconnected(QObject*) { StatusBar1->setPanelText(0, QStringLiteral("Disconnected")); }

@@ -83,27 +83,27 @@ void THttpClient::ReadReplyHeader(QStringList& headerLines) {
     }
   };
 
+  TReplyHeaderReader reader(kMaxHeaderLines);
   const QString statusLine = ReadLn(kMaxReplyLine);
-  SetReplyCode(static_cast<std::int16_t>(ParseReplyStatus(statusLine)));
+  reader.Take(statusLine);
+  SetReplyCode(static_cast<std::int16_t>(reader.Status()));
   store(statusLine);
-  for (int count = 1;; ++count) {
-    if (count > kMaxHeaderLines)
-      throw ESockError(QStringLiteral("Mehr als %1 Kopfzeilen in der Antwort").arg(kMaxHeaderLines));
+  while (!reader.Complete()) {
+    reader.CheckLineCount();
     const QString line = ReadLn(kMaxReplyLine);
-    switch (ClassifyHeaderLine(line)) {
+    switch (reader.Take(line)) {
       case THeaderKind::SetCookie:
-        m_receivedCookie = HeaderLineValue(line, 12);
+        m_receivedCookie = reader.Cookie();
         break;
       case THeaderKind::Location:
-        m_url = HeaderLineValue(line, 10);
+        m_url = reader.Location();
         break;
       case THeaderKind::Other:
         break;
     }
     store(line);
-    if (IsHeaderEnd(line)) break;
-    headerLines << line;
   }
+  headerLines = reader.Lines();
   if (m_outputFileMode) file.close();
 }
 

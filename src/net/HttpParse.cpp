@@ -117,7 +117,17 @@ QStringList BuildGetRequest(const TUrlParts& parts, const QString& proxy, const 
 
 QString JoinRequestLines(const QStringList& lines) {
   QString text;
-  for (const QString& line : lines) text += line + QStringLiteral("\r\n");
+  for (const QString& line : lines) {
+    for (const QChar c : line) {
+      const char16_t u = c.unicode();
+      if (u < 0x20 || u == 0x7F) {
+        text += QString::asprintf("%%%02X", static_cast<unsigned>(u));
+      } else {
+        text += c;
+      }
+    }
+    text += QStringLiteral("\r\n");
+  }
   return text;
 }
 
@@ -147,6 +157,39 @@ QString HeaderLineValue(const QString& line, int from) {
 
 bool IsHeaderEnd(const QString& line) {
   return line == QLatin1String("\n") || line == QLatin1String("\r\n");
+}
+
+void TReplyHeaderReader::CheckLineCount() const {
+  // Before the header is complete every line taken after the status line is
+  // a header line.
+  if (m_taken > m_maxLines)
+    throw ESockError(QStringLiteral("Mehr als %1 Kopfzeilen in der Antwort").arg(m_maxLines));
+}
+
+THeaderKind TReplyHeaderReader::Take(const QString& line) {
+  if (!m_statusTaken) {
+    m_statusTaken = true;
+    m_status = ParseReplyStatus(line);
+    return THeaderKind::Other;
+  }
+  ++m_taken;
+  const THeaderKind kind = ClassifyHeaderLine(line);
+  switch (kind) {
+    case THeaderKind::SetCookie:
+      m_cookie = HeaderLineValue(line, 12);
+      break;
+    case THeaderKind::Location:
+      m_location = HeaderLineValue(line, 10);
+      break;
+    case THeaderKind::Other:
+      break;
+  }
+  if (IsHeaderEnd(line)) {
+    m_complete = true;
+  } else {
+    m_lines << line;
+  }
+  return kind;
 }
 
 qint64 ParseContentLength(const QStringList& headerLines) {

@@ -44,7 +44,10 @@ void SetLineByName(QStringList& lines, const QString& name, const QString& line)
 // The request header lines of a GET, ending with the empty line.
 QStringList BuildGetRequest(const TUrlParts& parts, const QString& proxy, const THeaderInfo& info);
 
-// The request lines as sent: each followed by CR LF.
+// The request lines as sent: each followed by CR LF. A control character
+// inside a line (a URL or cookie taken from a reply may carry one) is sent
+// as %XX, so that nothing ends a line early, adds a line, or cuts the request
+// at a zero byte.
 QString JoinRequestLines(const QStringList& lines);
 
 // The status of a reply's first line: the text between its first and second
@@ -64,6 +67,53 @@ QString HeaderLineValue(const QString& line, int from);
 
 // True for the empty line that ends a reply header ("\n" or "\r\n").
 bool IsHeaderEnd(const QString& line);
+
+// The reply header as the client reads it: the status line first, then the
+// header lines up to the empty line that ends them. The client hands over
+// every line it reads (its line end included); the reader keeps what the GET
+// needs: the status, the cookie and location values, the header lines.
+class TReplyHeaderReader final {
+ public:
+  // maxLines: the most header lines that may follow the status line; the
+  // empty line that ends the header is not one of them.
+  explicit TReplyHeaderReader(int maxLines) : m_maxLines(maxLines) {}
+
+  // Raises ESockError "Mehr als %1 Kopfzeilen in der Antwort" when more than
+  // maxLines header lines have followed the status line. Called before each
+  // further line is read: after maxLines header lines one more line is read,
+  // which may only be the closing empty line, and the line beyond that is
+  // never waited for.
+  void CheckLineCount() const;
+  // Takes the next line and returns its kind (the status line is always
+  // Other). Requires: !Complete().
+  THeaderKind Take(const QString& line);
+
+  // The empty line that ends the header has been taken.
+  bool Complete() const { return m_complete; }
+  // The status of the status line (see ParseReplyStatus); 0 before it.
+  int Status() const { return m_status; }
+  // The value of the last Set-Cookie line, from its 13th character, cut to
+  // 256 characters; empty when none came.
+  const QString& Cookie() const { return m_cookie; }
+  // The value of the last Location line, from its 11th character, cut to 256
+  // characters; null when none came.
+  const QString& Location() const { return m_location; }
+  // The lines after the status line, without the closing empty line.
+  const QStringList& Lines() const { return m_lines; }
+  // How many lines followed the status line so far (the closing empty line
+  // included once it came).
+  int LinesTaken() const { return m_taken; }
+
+ private:
+  int m_maxLines;
+  bool m_statusTaken = false;
+  bool m_complete = false;
+  int m_status = 0;
+  int m_taken = 0;
+  QString m_cookie;
+  QString m_location;
+  QStringList m_lines;
+};
 
 // The body length a reply header announces: the value of its Content-Length
 // lines when it is one plain non-negative decimal number (several lines must

@@ -274,6 +274,7 @@ void TSocketSession::Connect() {
   m_cancelRequested = false;
   if (m_isConnected) throw ESockError(QStringLiteral("Bereits verbunden"));
   if (m_socket < 0) CreateSocket(false);
+  m_closeError = 0;
   // What an earlier connection left unread does not belong to this one.
   m_recvBuffer.clear();
   m_lfScanFrom = 0;
@@ -437,10 +438,16 @@ void TSocketSession::HandleSocketEvent(SocketEvent kind, int error) {
       }
       break;
     case SocketEvent::Close: {
+      // A close with an error (a reset) is remembered, so that a capture
+      // does not take the bytes it got so far for the whole transfer.
+      if (error != 0) m_closeError = error;
       // What is still queued is taken without counting or announcing it.
       char block[kBlockSize + 1];
       while (!m_cancelRequested && m_socket >= 0) {
         const ssize_t n = ::recv(m_socket, block, kBlockSize, 0);
+        const int e = errno;
+        if (n < 0 && e != EAGAIN && e != EWOULDBLOCK && e != EINTR && m_closeError == 0)
+          m_closeError = winsockError(e);
         if (n <= 0) break;
         AppendReceived(block, n);
       }
@@ -508,7 +515,11 @@ void TSocketSession::ReadToStream() {
   char block[kBlockSize + 1];
   const ssize_t n = ::recv(m_socket, block, kBlockSize, 0);
   if (n < 0) {
-    m_lastError = winsockError(errno);
+    const int e = errno;
+    m_lastError = winsockError(e);
+    // The receive took the pending error of a reset from the socket; the
+    // close notification that follows no longer carries it.
+    if (e != EAGAIN && e != EWOULDBLOCK && e != EINTR) m_closeError = m_lastError;
     return;
   }
   if (n == 0) return;  // the peer's close; its own notification follows

@@ -93,6 +93,9 @@ class TSocketSession : public QObject {
   bool TimedOut() const { return m_timedOut; }
   bool EventOk() const { return m_eventOk; }
   int LastError() const { return m_lastError; }
+  // The socket error number with which the peer ended the last connection
+  // (10054 for a reset); 0 while it is open or after an orderly close.
+  int CloseError() const { return m_closeError; }
   const QString& Status() const { return m_status; }
   qint64 SentBytes() const { return m_sentBytes; }
   qint64 ReceivedBytes() const { return m_receivedBytes; }
@@ -133,10 +136,12 @@ class TSocketSession : public QObject {
   // Writes what is buffered and everything received until the connection
   // ends into the file (created anew). With expected >= 0 the capture also
   // ends once that many bytes are in the file, and the file is cut there.
-  // Returns the number of bytes in the file.
+  // Returns the number of bytes in the file. A connection the peer reset
+  // before the capture was complete raises ESockError with the error's text.
   qint64 CaptureFile(const QString& path, qint64 expected = -1);
   // Collects received bytes (Latin-1) into text: until the connection ends
-  // (length -1) or until text holds at least length bytes.
+  // (length -1) or until text holds at least length bytes. A reset before
+  // then raises ESockError as for CaptureFile.
   void CaptureString(QString& text, qint64 length = -1);
   // Handles events until the peer has closed the connection or ms have
   // passed. Returns true when the connection is closed.
@@ -206,6 +211,7 @@ class TSocketSession : public QObject {
   bool m_cancelRequested = false;
   bool m_destroying = false;
   int m_lastError = 0;
+  int m_closeError = 0;
   QString m_status;
   TThreadTimer* m_timer = nullptr;
   QByteArray m_sendBuffer;

@@ -3,6 +3,8 @@
 // the session's wait passes (see SockSession.h).
 #include "SockSession.h"
 
+#include "LineScan.h"
+
 #include <QFile>
 
 namespace vrk {
@@ -98,23 +100,19 @@ void TSocketSession::ConsumeReceived(qint64 n) {
 QString TSocketSession::ReadLn(int maxLength) {
   StatusMessage(8, QStringLiteral("ReadLn"));
   m_lastReceive.restart();
-  qsizetype lf = -1;
-  bool tooLong = false;
+  TLineScan scan;
   WaitUntil([&] {
-    lf = m_recvBuffer.indexOf('\n', m_lfScanFrom);
-    if (lf >= 0) return true;
-    m_lfScanFrom = m_recvBuffer.size();
-    if (m_cancelRequested) return true;
-    if (maxLength >= 0 && m_recvBuffer.size() > maxLength) return tooLong = true;
-    return !m_isConnected || ReceiveStalled();
+    scan = ScanLine(m_recvBuffer, m_lfScanFrom, maxLength);
+    if (scan.State != TLineState::NeedMore) return true;
+    return m_cancelRequested || !m_isConnected || ReceiveStalled();
   });
   if (m_cancelRequested) throw EAbortError(QStringLiteral("Socket-readln abgebrochen"));
-  if (lf >= 0 && (maxLength < 0 || lf + 1 <= maxLength)) {
-    const QString line = QString::fromLatin1(m_recvBuffer.constData(), lf + 1);
-    ConsumeReceived(lf + 1);
+  if (scan.State == TLineState::Complete) {
+    const QString line = QString::fromLatin1(m_recvBuffer.constData(), scan.Length);
+    ConsumeReceived(scan.Length);
     return line;
   }
-  if (lf >= 0 || tooLong)
+  if (scan.State == TLineState::TooLong)
     throw ESockError(QStringLiteral("Zeile länger als %1 Bytes").arg(maxLength));
   if (!m_isConnected) throw ESockError(QStringLiteral("Verbindung vor dem Zeilenende geschlossen"));
   throw ESockError(kReceiveTimedOut);
@@ -191,6 +189,8 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
     throw EAbortError(QStringLiteral("Socket-send abgebrochen"));
   }
   if (writeFailed) throw ESockError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(path));
+  // A reset is no end of the data, unless all that was announced is in.
+  if (m_closeError != 0 && (expected < 0 || captured < expected)) throw ESockError(ErrorText(m_closeError));
   if (stalled) throw ESockError(kReceiveTimedOut);
   return captured;
 }
@@ -234,6 +234,7 @@ void TSocketSession::CaptureString(QString& text, qint64 length) {
     m_cancelRequested = false;
     throw EAbortError(QStringLiteral("Socket-Capture abgebrochen"));
   }
+  if (m_closeError != 0 && (length < 0 || bytes.size() < length)) throw ESockError(ErrorText(m_closeError));
   if (dropped) throw ESockError(QStringLiteral("Verbindung beim Empfang unterbrochen"));
   if (stalled) throw ESockError(kReceiveTimedOut);
 }

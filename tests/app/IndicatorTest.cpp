@@ -192,7 +192,7 @@ TEST_F(IndicatorTest, ProgressThroughARealGetUsesTheSessionCounterAcrossTheWrap)
 }
 
 TEST_F(IndicatorTest, RealTransferFromNginxWithTheWindowBound) {
-  if (test::NginxServer::program().isEmpty()) GTEST_SKIP() << "nginx is not installed";
+  VRK_REQUIRE_PEER(test::NginxServer::program(), "nginx");
   test::TempDir www;
   QByteArray body(24 * 1024 * 1024, '\0');
   QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);

@@ -135,9 +135,31 @@ TEST(Startup, MissingAliasIsShownAndTheWindowStillComes) {
     form.close();
   });
   EXPECT_TRUE(shown);
-  // The alias (data module) and the category list (FormCreate) both failed,
-  // and activating the window failed to open the files table.
-  EXPECT_GE(errors.messages().size(), 2);
+  // The alias (data module), the category list (FormCreate) and the files
+  // table (activating the window) failed, each shown once.
+  const QString missing = QStringLiteral("the alias does not exist");
+  EXPECT_EQ(errors.messages(), QStringList({missing, missing, missing}));
+}
+
+// The same three failures one step at a time, each where it belongs.
+TEST(Startup, MissingAliasFailsInTheDataModuleTheCategoryListAndTheFilesTable) {
+  test::testApp();
+  test::ErrorCapture errors;
+  test::TempDir empty;
+  const QString missing = QStringLiteral("the alias does not exist");
+  TVRKData data(empty.path());
+  EXPECT_EQ(errors.messages(), QStringList{missing}) << "creating the data module";
+  {
+    TForm1 form(data);
+    EXPECT_EQ(errors.messages(), QStringList({missing, missing})) << "creating the window";
+    EXPECT_EQ(form.cbFileCat->count(), 1) << "only \"all\" without a category table";
+    form.show();
+    form.activateWindow();
+    EXPECT_TRUE(test::waitUntil([&] { return errors.messages().size() >= 3; }));
+    EXPECT_EQ(errors.messages(), QStringList({missing, missing, missing})) << "activating the window";
+    EXPECT_FALSE(data.tbFiles.active());
+    form.close();
+  }
 }
 
 }  // namespace

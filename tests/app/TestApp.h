@@ -2,17 +2,11 @@
 #pragma once
 
 #include "Application.h"
+#include "QtPrinters.h"
 
 #include <QElapsedTimer>
 
 #include <functional>
-
-#include <QString>
-
-#include <ostream>
-
-// Readable QString values in test failure messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace vrk::test {
 

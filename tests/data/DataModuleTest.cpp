@@ -53,6 +53,30 @@ TEST(DataModule, CreationReadsSettingsAndAliasAndDestructionWritesThemBack) {
   EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("AskConnect"), QString()), QStringLiteral("0"));
 }
 
+// At exit a read-only settings file is refused with the message on the
+// error display, and the program still ends; the file stays as it was.
+TEST(DataModule, ExitWithAReadOnlySettingsFileShowsTheErrorAndKeepsTheFile) {
+  CatalogueFixture fx;
+  const QString path = QDir(fx.programDir()).filePath(QStringLiteral("VRK.ini"));
+  const QByteArray before = "[Options]\r\nHost=kept.example\r\n";
+  {
+    QFile ini(path);
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(before);
+  }
+  ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+  test::ErrorCapture errors;
+  {
+    TVRKData data(fx.programDir());
+    EXPECT_EQ(data.Host, QStringLiteral("kept.example"));
+    data.Host = QStringLiteral("changed.example");
+  }
+  EXPECT_EQ(errors.messages(), QStringList{QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path)});
+  QFile ini(path);
+  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+  EXPECT_EQ(ini.readAll(), before);
+}
+
 TEST(DataModule, MissingAliasReachesTheErrorDisplayAndLeavesAliasParamsEmpty) {
   test::TempDir dir;
   test::ErrorCapture errors;

@@ -59,14 +59,21 @@ INSTANTIATE_TEST_SUITE_P(
         // Constants by type.
         Accepted{"FileCatID=-3", "(= FileCatID#5 i32:-3)"},
         Accepted{"FileCatID='7'", "(= FileCatID#5 i32:7)"},
+        Accepted{"FileGrpID=32766", "(= FileGrpID#4 i16:32766)"},
         Accepted{"FileGrpID=32767", "(= FileGrpID#4 i16:32767)"},
+        Accepted{"FileGrpID=-32767", "(= FileGrpID#4 i16:-32767)"},
         Accepted{"FileGrpID=-32768", "(= FileGrpID#4 i16:-32768)"},
+        Accepted{"Counter=0", "(= Counter#39 u16:0)"},
+        Accepted{"Counter=1", "(= Counter#39 u16:1)"},
+        Accepted{"Counter=65534", "(= Counter#39 u16:65534)"},
         Accepted{"Counter=65535", "(= Counter#39 u16:65535)"},
         Accepted{"Price>1.5E1", "(> Price#35 f:15)"},
         Accepted{"Created='2001-02-03'", "(= Created#19 date:730519)"},
         Accepted{"Created>'0001-01-01'", "(> Created#19 date:1)"},
         Accepted{"StartTime='10:30:00'", "(= StartTime#37 time:37800000)"},
         Accepted{"Stamp='2001-02-03 00:00:01'", "(= Stamp#38 dt:63116841601000)"},
+        Accepted{"Created=' 2001-02-03 '", "(= Created#19 date:730519)"},
+        Accepted{"Stamp='2001-02-03'", "(= Stamp#38 dt:63116841600000)"},
         Accepted{"D10='1'", "(= D10#6 true)"},
         // Literal lexing.
         Accepted{"FileName='it''s'", "(= FileName#1 'it's')"},
@@ -142,6 +149,12 @@ TEST(ExprParser, InListLinksItsElementsInOrder) {
 
 TEST(ExprParser, StringLiteralKeeps255Characters) {
   FilterFieldsDataSet ds;
+  for (const int n : {254, 255, 256}) {
+    const QString text(n, QLatin1Char('s'));
+    EXPECT_EQ(renderFilter(ds, QStringLiteral("FileName='") + text + QLatin1Char('\'')),
+              QStringLiteral("(= FileName#1 '") + text.left(255) + QStringLiteral("')"))
+        << n << " characters";
+  }
   const QString longText(300, QLatin1Char('a'));
   const QString r = renderFilter(ds, QStringLiteral("FileName='") + longText + QLatin1Char('\''));
   EXPECT_EQ(r, QStringLiteral("(= FileName#1 '") + QString(255, QLatin1Char('a')) + QStringLiteral("')"));
@@ -246,6 +259,16 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"Counter=-1", "Konstante außerhalb des zulässigen Wertebereichs"},
         Refused{"Price='x'", "'x' ist kein gültiger Gleitkommawert", true},
         Refused{"Created='gestern'", "'gestern' ist kein gültiges Datum", true},
+        // A date, time or date and time followed by anything else is none.
+        Refused{"Created='2001-02-03x'", "'2001-02-03x' ist kein gültiges Datum", true},
+        Refused{"Created='2001-02-03 x'", "'2001-02-03 x' ist kein gültiges Datum", true},
+        Refused{"Created='2001-02-03.'", "'2001-02-03.' ist kein gültiges Datum", true},
+        Refused{"Created='2001-02-03T'", "'2001-02-03T' ist kein gültiges Datum", true},
+        Refused{"Created IN ('2001-02-03', '2001-02-04z')", "'2001-02-04z' ist kein gültiges Datum", true},
+        Refused{"StartTime='10:30:00x'", "'10:30:00x' ist keine gültige Zeit", true},
+        Refused{"StartTime='10:30x'", "'10:30x' ist keine gültige Zeit", true},
+        Refused{"Stamp='2001-02-03x'", "'2001-02-03x' ist kein gültiges Datum und Zeit", true},
+        Refused{"Stamp='2001-02-03 00:00:01x'", "'2001-02-03 00:00:01x' ist kein gültiges Datum und Zeit", true},
         Refused{"Description='x'", "Fehlende Typübereinstimmung  im Ausdruck"},
         Refused{"'x'=Description", "Fehlende Typübereinstimmung  im Ausdruck"},
         Refused{"Hash='x'", "Fehlende Typübereinstimmung  im Ausdruck"},
@@ -277,9 +300,20 @@ TEST(ExprParser, DeepNestingFailsWithAMessage) {
 
 TEST(ExprParser, NestingUpToTheBoundIsAccepted) {
   FilterFieldsDataSet ds;
-  const int n = TExprParser::MaxNesting;
-  const QString text = QString(n, QLatin1Char('(')) + QStringLiteral("D10=Wahr") + QString(n, QLatin1Char(')'));
-  EXPECT_EQ(renderFilter(ds, text), QStringLiteral("(= D10#6 true)"));
+  const int max = TExprParser::MaxNesting;
+  for (const int n : {max - 1, max, max + 1}) {
+    const QString text = QString(n, QLatin1Char('(')) + QStringLiteral("D10=Wahr") + QString(n, QLatin1Char(')'));
+    if (n <= max) {
+      EXPECT_EQ(renderFilter(ds, text), QStringLiteral("(= D10#6 true)")) << n << " deep";
+    } else {
+      try {
+        TExprParser parser(&ds, text, {});
+        ADD_FAILURE() << "accepted a text nested " << n << " deep";
+      } catch (const EDatabaseError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Filterausdruck zu tief verschachtelt"));
+      }
+    }
+  }
 }
 
 TEST(ExprParser, BlockBeyondSixtyFourKilobytesIsRefused) {

@@ -2,6 +2,7 @@
 // table: when a text is parsed and installed, what stays after a failure,
 // what survives close and reopen, and which rows every reader sees.
 #include "ExprParser.h"
+#include "QtPrinters.h"
 #include "Schema.h"
 #include "Store.h"
 #include "TempDir.h"
@@ -240,15 +241,84 @@ TEST_F(FilterTableTest, StoreFiltersCombineAndAreDroppedByHandle) {
 
 TEST_F(FilterTableTest, FilterTheStoreNoLongerKnowsIsMadeAfreshOnActivation) {
   m_table->open();
+  const QStringList d10{QStringLiteral("a.zip"), QStringLiteral("d.zip")};
   // Handles are handed out in order: learn the one the table's own filter
-  // will get.
+  // will get, and check that it really is that filter before relying on it.
   const TExprParser probe(m_table.get(), QStringLiteral("FileCatID=5"), {});
   const auto probeHandle = m_table->addFilter(probe.filterData());
   m_table->dropFilter(probeHandle);
+  ASSERT_FALSE(m_table->activateFilter(probeHandle)) << "the probe is still on the cursor";
   m_table->setFilter(QStringLiteral("D10"));  // kept, not active
-  m_table->dropFilter(probeHandle + 1);        // gone behind the table's back
+  const auto kept = probeHandle + 1;
+  ASSERT_TRUE(m_table->activateFilter(kept)) << "the table's filter did not get the next handle";
+  EXPECT_EQ(walk(), d10) << "the next handle is not the table's D10 filter";
+  m_table->deactivateFilter(kept);
+  EXPECT_EQ(walk(), all);
+
+  m_table->dropFilter(kept);  // gone behind the table's back
+  ASSERT_FALSE(m_table->activateFilter(kept)) << "the drop missed the table's filter";
+  EXPECT_EQ(walk(), all) << "no filter left on the cursor";
+  // Only a filter made afresh from the text can show the D10 rows now.
   m_table->setFiltered(true);
-  EXPECT_EQ(walk(), (QStringList{QStringLiteral("a.zip"), QStringLiteral("d.zip")}));
+  EXPECT_EQ(walk(), d10);
+  EXPECT_FALSE(m_table->activateFilter(kept)) << "the dropped handle came back";
+}
+
+// Every relation at its boundary, through the table and its store: an
+// integer, a date and a text column, each with a row just below, at and just
+// above the constant (and one row without values, which no comparison
+// passes), the constant on either side of the relation.
+TEST_F(FilterTableTest, EveryRelationAtItsBoundary) {
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(m_dbFile.constData(), &db), SQLITE_OK);
+    exec(db, "DELETE FROM FILES");
+    exec(db,
+         "INSERT INTO FILES (rowid, FileName, FileCatID, Description, FileSize, SeqNo, Created) VALUES "
+         "(1, 'm', 1, 'd', 10, 4, '2001-02-02'),"
+         "(2, 'n', 1, 'd', 10, 5, '2001-02-03'),"
+         "(3, 'o', 1, 'd', 10, 6, '2001-02-04'),"
+         "(4, NULL, 1, 'd', 10, NULL, NULL)");
+    sqlite3_close(db);
+  }
+  struct Column {
+    const char* field;
+    const char* values[3];  // the constants at rows 1, 2 and 3, in order
+  };
+  const Column columns[] = {{"SeqNo", {"4", "5", "6"}},
+                            {"Created", {"'2001-02-02'", "'2001-02-03'", "'2001-02-04'"}},
+                            {"FileName", {"'m'", "'n'", "'o'"}}};
+  struct Relation {
+    const char* op;
+    const char* mirrored;  // the same relation with the operands exchanged
+    bool (*holds)(int row, int constant);
+  };
+  const Relation relations[] = {
+      {"=", "=", [](int r, int c) { return r == c; }},  {"<>", "<>", [](int r, int c) { return r != c; }},
+      {"<", ">", [](int r, int c) { return r < c; }},   {">", "<", [](int r, int c) { return r > c; }},
+      {"<=", ">=", [](int r, int c) { return r <= c; }}, {">=", "<=", [](int r, int c) { return r >= c; }},
+  };
+  const QStringList names{QStringLiteral("m"), QStringLiteral("n"), QStringLiteral("o")};
+  m_table->open();
+  m_table->setFiltered(true);
+  for (const Column& col : columns) {
+    for (const Relation& rel : relations) {
+      for (int c = 0; c < 3; ++c) {
+        QStringList expected;
+        for (int r = 0; r < 3; ++r) {
+          if (rel.holds(r, c)) expected << names[r];
+        }
+        const QString value = QString::fromLatin1(col.values[c]);
+        const QString field = QString::fromLatin1(col.field);
+        const QString text = field + QString::fromLatin1(rel.op) + value;
+        m_table->setFilter(text);
+        EXPECT_EQ(walk(), expected) << text.toStdString();
+        const QString swapped = value + QString::fromLatin1(rel.mirrored) + field;
+        m_table->setFilter(swapped);
+        EXPECT_EQ(walk(), expected) << swapped.toStdString();
+      }
+    }
+  }
 }
 
 TEST_F(FilterTableTest, NormaliseFlagsWalksOnlyPassingRows) {

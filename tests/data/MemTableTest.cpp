@@ -106,6 +106,29 @@ TEST(MemTableStructure, RowTooLargeForSixteenBitOffsetsIsRefused) {
   EXPECT_FALSE(t.active());
 }
 
+// The data block of a row at 65,534, 65,535 and 65,536 bytes: 254 text
+// fields of 255 characters (1 + 256 bytes each) and one more text field.
+TEST(MemTableStructure, LargestRowIs65535Bytes) {
+  for (const int lastSize : {254, 255, 256}) {
+    TMemoryTable t(QStringLiteral("mt"));
+    for (int i = 0; i < 254; ++i) t.createField(QStringLiteral("S%1").arg(i), TFieldType::ftString, 255);
+    t.createField(QStringLiteral("Last"), TFieldType::ftString, lastSize);
+    const int bytes = 254 * 257 + 1 + lastSize + 1;
+    const QString error = errorOf([&] { t.open(); });
+    if (bytes <= 65535) {
+      EXPECT_EQ(error, QString()) << bytes << " bytes";
+      EXPECT_EQ(t.recordSize(), bytes);
+      t.append();
+      t.fieldByName(QStringLiteral("Last"))->setValue(QString(lastSize, QLatin1Char('z')));
+      t.post();
+      EXPECT_EQ(t.fieldByName(QStringLiteral("Last"))->asString(), QString(lastSize, QLatin1Char('z')));
+    } else {
+      EXPECT_TRUE(error.startsWith(QStringLiteral("Datensatz zu groß"))) << bytes << " bytes: " << error.toStdString();
+      EXPECT_FALSE(t.active());
+    }
+  }
+}
+
 // --- Values ---------------------------------------------------------------------
 
 TEST(MemTableValues, EveryInlineKindRoundTrips) {
@@ -118,6 +141,9 @@ TEST(MemTableValues, EveryInlineKindRoundTrips) {
   const std::vector<Case> cases = {
       {TFieldType::ftString, 10, QStringLiteral("Größe"), QStringLiteral("Größe")},
       {TFieldType::ftString, 4, QStringLiteral("abcdef"), QStringLiteral("abcd")},
+      {TFieldType::ftString, 4, QStringLiteral("abc"), QStringLiteral("abc")},
+      {TFieldType::ftString, 4, QStringLiteral("abcd"), QStringLiteral("abcd")},
+      {TFieldType::ftString, 4, QStringLiteral("abcde"), QStringLiteral("abcd")},
       {TFieldType::ftString, 10, QStringLiteral("日本語テキスト"), QStringLiteral("日本語")},  // UTF-8, cut to fit
       {TFieldType::ftFixedChar, 3, QStringLiteral("xyz"), QStringLiteral("xyz")},
       {TFieldType::ftWideString, 3, QStringLiteral("日本語テ"), QStringLiteral("日本語")},
@@ -226,6 +252,53 @@ TEST(MemTableCursor, RecordNumbersOfEmptyAndBeforeFirstTables) {
   t->setRecNo(0);
   t->setRecNo(4);
   EXPECT_EQ(t->recNo(), 2);
+}
+
+// The record number while a row is being added: an appended row stands
+// after the last, an inserted one at its place.
+TEST(MemTableCursor, RecordNumberInInsertState) {
+  auto t = filesShapedTable();
+  t->open();
+  t->append();
+  EXPECT_EQ(t->recNo(), 1) << "appending to an empty table";
+  t->cancel();
+  EXPECT_EQ(t->recNo(), 0);
+  for (const char* n : {"a", "b", "c"}) appendFile(*t, QString::fromLatin1(n));
+  t->setRecNo(2);
+  t->append();
+  EXPECT_EQ(t->recNo(), t->recordCount() + 1);
+  t->cancel();
+  EXPECT_EQ(t->recNo(), 2) << "back on the row it came from";
+  t->setRecNo(3);
+  t->insert();
+  EXPECT_EQ(t->recNo(), 3) << "an inserted row takes the current row's place";
+  t->cancel();
+  t->first();
+  t->insert();
+  EXPECT_EQ(t->recNo(), 1);
+  t->cancel();
+}
+
+// Before the first row the record number is 1 when the table has rows, 0
+// when it has none; a closed table has no record number.
+TEST(MemTableCursor, RecordNumberBeforeTheFirstRow) {
+  auto t = filesShapedTable();
+  EXPECT_EQ(t->recNo(), 0) << "closed";
+  t->open();
+  EXPECT_EQ(t->recNo(), 0) << "open and empty";
+  for (int i = 1; i <= 3; ++i) appendFile(*t, QStringLiteral("f%1").arg(i), i);
+  // A filter that hides every row: walking back from the end leaves the
+  // cursor before the first row, with no row shown.
+  t->setOnFilterRecord([](TDataSet*, bool& accept) { accept = false; });
+  t->setFiltered(true);
+  t->last();
+  EXPECT_TRUE(t->bof());
+  EXPECT_EQ(t->currentIndex(), -1);
+  EXPECT_EQ(t->recNo(), 1);
+  t->setFiltered(false);
+  t->clearRows();
+  EXPECT_EQ(t->currentIndex(), -1);
+  EXPECT_EQ(t->recNo(), 0) << "no rows: before the first row is 0";
 }
 
 TEST(MemTableCursor, WalkBothWays) {

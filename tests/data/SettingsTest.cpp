@@ -1,12 +1,30 @@
 #include "Exception.h"
 #include "IniFile.h"
+#include "QtPrinters.h"
 #include "Settings.h"
 #include "TempDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace vrk;
 
@@ -22,6 +40,41 @@ void writeAll(const QString& path, const QByteArray& data) {
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write(data);
+}
+
+QByteArray readBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Runs fn in a child process as the user nobody and returns what it
+// returned (-1 when the child did not end by itself).
+int runAsNobody(const std::function<int()>& fn) {
+  const passwd* nobody = ::getpwnam("nobody");
+  if (!nobody) return -1;
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(100);
+    ::_exit(fn());
+  }
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// 0: written, 1: refused with the message, 2: any other outcome.
+int storeOutcome(const QString& path) {
+  try {
+    TIniFile ini(path);
+    ini.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("new.example"));
+    return 0;
+  } catch (const EIniFileException& e) {
+    return e.message() == QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path) ? 1 : 2;
+  } catch (...) {
+    return 2;
+  }
 }
 
 }  // namespace
@@ -63,6 +116,10 @@ TEST(Settings, SwitchReadingRule) {
       {"0X0", true, false},   {"0x", false, false},  {"0x", true, true},   {"yes", false, false},
       {"yes", true, true},    {"", true, true},      {"", false, false},   {"  7  ", false, true},
       {"0xZZ", true, true},   {"12abc", false, false},
+      // The rest after the prefix is hexadecimal, not decimal.
+      {"0xA", false, true},   {"0xa", false, true},  {"0x0", true, false}, {"0X1F", false, true},
+      {"0x00", true, false},  {"0xF0", false, true}, {"010", false, true}, {"00", true, false},
+      {"on", false, false},   {"on", true, true},    {"off", true, true},  {"true", false, false},
   };
   for (const Case& c : cases) {
     ini.writeString(QStringLiteral("Options"), QStringLiteral("UseProxy"), QString::fromLatin1(c.stored));
@@ -142,6 +199,34 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
     EXPECT_EQ(f.readAll(), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=h\r\nProxy=p\r\n"));
   }
 
+  // A marked file with a byte that is no UTF-8 is read byte for byte; the
+  // mark still is no part of the first line and stays in front.
+  const QString broken = dir.file(QStringLiteral("broken.ini"));
+  writeAll(broken, "\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\n");
+  TIniFile ini4(broken);
+  EXPECT_EQ(ini4.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("\u00ff"));
+  ini4.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
+  EXPECT_EQ(readBytes(broken), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\nProxy=p\r\n"));
+
+  // A second mark after the first is a character of the first line, kept.
+  const QString twice = dir.file(QStringLiteral("twice.ini"));
+  writeAll(twice, "\xEF\xBB\xBF\xEF\xBB\xBF; note\r\n[Options]\r\n");
+  TIniFile ini5(twice);
+  ini5.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("h"));
+  EXPECT_EQ(readBytes(twice), QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF; note\r\n[Options]\r\nHost=h\r\n"));
+
+  // A file read byte for byte whose one byte that is no UTF-8 goes with the
+  // line written: its other bytes would read as UTF-8 next time, so it is
+  // written as UTF-8, and its characters stay what they were.
+  const QString turning = dir.file(QStringLiteral("turning.ini"));
+  writeAll(turning, "[Options]\r\nHost=caf\xc3\xa9\r\nProxy=\xfa\r\n");
+  TIniFile ini6(turning);
+  const QString host = QString::fromLatin1("caf\xc3\xa9");
+  EXPECT_EQ(ini6.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), host);
+  ini6.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
+  EXPECT_EQ(ini6.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), host);
+  EXPECT_EQ(readBytes(turning), QByteArray("[Options]\r\nHost=caf\xc3\x83\xc2\xa9\r\nProxy=p\r\n"));
+
   const QString latin = dir.file(QStringLiteral("latin.ini"));
   writeAll(latin, "; f\xfcr\r\n[Options]\r\n");
   TIniFile ini2(latin);
@@ -151,7 +236,20 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
   EXPECT_EQ(readAll(latin), QStringLiteral("; f\u00fcr\r\n[Options]\r\nMirror=http://\u0161.example\r\n"));
 }
 
-TEST(Settings, UnwritableDirectoryRaisesTheMessageAndStopsAtTheFailingKey) {
+TEST(Settings, ValuesAreReadUpTo2047Characters) {
+  test::TempDir dir;
+  TIniFile ini(dir.file(QStringLiteral("VRK.ini")));
+  for (const int n : {2046, 2047, 2048}) {
+    QString value;
+    for (int i = 0; i < n; ++i) value += QLatin1Char(static_cast<char>('a' + i % 26));
+    ini.writeString(QStringLiteral("Options"), QStringLiteral("Mirror"), value);
+    const QString read = ini.readString(QStringLiteral("Options"), QStringLiteral("Mirror"), QString());
+    EXPECT_EQ(read.size(), qMin(n, 2047)) << n << " characters stored";
+    EXPECT_TRUE(read == value.left(2047)) << n << " characters stored";
+  }
+}
+
+TEST(Settings, UnwritableDirectoryRaisesTheMessage) {
   // Root writes into any directory, so the path is made unwritable by a
   // file standing where the directory should be.
   test::TempDir dir;
@@ -167,4 +265,219 @@ TEST(Settings, UnwritableDirectoryRaisesTheMessageAndStopsAtTheFailingKey) {
   } catch (const EIniFileException& e) {
     EXPECT_EQ(e.message(), QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path));
   }
+}
+
+// The third key cannot be written: its value would make the file larger than
+// the process may write (a file size limit, which holds for root too). The
+// keys after it would fit, so they show whether the store went on.
+TEST(Settings, StoreStopsAtTheFailingKey) {
+  test::TempDir dir;
+  const QString path = dir.file(QStringLiteral("VRK.ini"));
+  const QByteArray before =
+      "[Options]\r\nMirror=http://old.example\r\nHost=oldhost\r\nProxy=oldproxy\r\nProxyport=1111\r\n"
+      "UseProxy=0\r\nDeleteUnzip=0\r\nAskConnect=0\r\nOverwriteData=0\r\nUnzipFile=0\r\n";
+  writeAll(path, before);
+  TIniFile ini(path);
+  TSettings s;
+  s.Mirror = QStringLiteral("http://new.example");  // as long as the old value
+  s.Host = QStringLiteral("newhost");
+  s.Proxy = QString(4000, QLatin1Char('p'));
+  s.Proxyport = QStringLiteral("2222");
+  // All switches on: "1" where "0" stood, the file keeps its size.
+
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit limited = old;
+  limited.rlim_cur = 1024;
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not a killed process
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  QString message;
+  try {
+    storeSettings(ini, s);
+  } catch (const EIniFileException& e) {
+    message = e.message();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previousHandler);
+
+  EXPECT_EQ(message, QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path));
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(),
+            QByteArray("[Options]\r\nMirror=http://new.example\r\nHost=newhost\r\nProxy=oldproxy\r\n"
+                       "Proxyport=1111\r\nUseProxy=0\r\nDeleteUnzip=0\r\nAskConnect=0\r\nOverwriteData=0\r\n"
+                       "UnzipFile=0\r\n"))
+      << "the two keys before the failing one are written, none after it";
+}
+
+// A file the user made read-only is kept as it is, even by root in a
+// writable directory (where a new file could simply have replaced it).
+TEST(Settings, ReadOnlyFileIsRefusedAndKeptByteForByte) {
+  test::TempDir dir;
+  const QString path = dir.file(QStringLiteral("VRK.ini"));
+  const QByteArray before = "; mine\r\n[Options]\r\nHost=old.example\r\n";
+  writeAll(path, before);
+  ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0444), 0);
+  TIniFile ini(path);
+  TSettings s;
+  loadSettings(ini, s);
+  s.Host = QStringLiteral("new.example");
+  try {
+    storeSettings(ini, s);
+    FAIL() << "a read-only settings file was written";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(e.message(), QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path));
+  }
+  EXPECT_EQ(readBytes(path), before);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("VRK.ini")}) << "no file left beside it";
+
+  // Writable again, it is written as usual and keeps its mode.
+  ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0640), 0);
+  storeSettings(ini, s);
+  EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("new.example"));
+  ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// What an ordinary user meets, acted out as nobody: every place that does
+// not let the user replace the file refuses the write and keeps the file
+// (a read-only directory included, where only writing in place, which a
+// crash could cut, would have been possible).
+TEST(Settings, UnwritablePlacesAreRefusedForAnOrdinaryUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  struct Case {
+    const char* what;
+    mode_t dirMode;
+    mode_t fileMode;  // 0: no file
+    int expected;     // as storeOutcome
+  };
+  const Case cases[] = {
+      {"own writable directory and file", 0777, 0666, 0},
+      {"file of another user in a writable directory", 0777, 0644, 1},
+      {"writable file in a read-only directory", 0755, 0666, 1},
+      {"no file in a read-only directory", 0755, 0, 1},
+      {"file that cannot be read", 0777, 0222, 1},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().toLocal8Bit().constData(), c.dirMode), 0);
+    const QString path = dir.file(QStringLiteral("VRK.ini"));
+    const QByteArray before = "[Options]\r\nHost=old.example\r\n; foreign\r\n";
+    if (c.fileMode) {
+      writeAll(path, before);
+      ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), c.fileMode), 0);
+    }
+    EXPECT_EQ(runAsNobody([&] { return storeOutcome(path); }), c.expected) << c.what;
+    if (c.expected == 0) {
+      EXPECT_EQ(readBytes(path), QByteArray("[Options]\r\nHost=new.example\r\n; foreign\r\n")) << c.what;
+    } else if (c.fileMode) {
+      EXPECT_EQ(readBytes(path), before) << c.what;
+    } else {
+      EXPECT_FALSE(QFile::exists(path)) << c.what;
+    }
+    EXPECT_LE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << c.what;
+  }
+}
+
+// A write killed at any moment leaves the old file or the new one, never an
+// empty, cut or mixed one. The child rewrites a large file without pause and
+// reports each finished write. It is killed, in turn, at a random point
+// within the time one write takes, or right at the first to fourth change
+// the write makes in the directory (where a write in place would have just
+// emptied the file).
+TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
+  test::TempDir dir;
+  const QString path = dir.file(QStringLiteral("VRK.ini"));
+  QByteArray filler;
+  for (int i = 0; i < 40000; ++i) filler += "; foreign line " + QByteArray::number(i) + " stays as it is\r\n";
+  const auto fileWith = [&](qint64 n) { return "[Options]\r\nHost=v" + QByteArray::number(n) + "\r\n" + filler; };
+  writeAll(path, fileWith(0));
+  const QRegularExpression head(QStringLiteral("^\\[Options\\]\r\nHost=v(\\d+)\r\n"));
+  const int changes = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(changes, 0);
+  ASSERT_GE(::inotify_add_watch(changes, dir.path().toLocal8Bit().constData(),
+                                IN_CREATE | IN_MODIFY | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE),
+            0);
+  // Waits until count changes have happened in the directory; false when
+  // nothing happens for ms.
+  const auto awaitChanges = [&](int count, int ms) {
+    alignas(inotify_event) char buffer[4096];
+    while (count > 0) {
+      pollfd p{changes, POLLIN, 0};
+      if (::poll(&p, 1, ms) <= 0) return false;
+      const ssize_t n = ::read(changes, buffer, sizeof buffer);
+      for (ssize_t at = 0; at < n && count > 0; --count)
+        at += static_cast<ssize_t>(sizeof(inotify_event) + reinterpret_cast<inotify_event*>(buffer + at)->len);
+    }
+    return true;
+  };
+  const auto dropChanges = [&] {
+    char buffer[4096];
+    while (::read(changes, buffer, sizeof buffer) > 0) {
+    }
+  };
+
+  // The next value the child reports as written, or -1 after waiting ms.
+  const auto nextReport = [](int fd, int ms) -> qint64 {
+    pollfd p{fd, POLLIN, 0};
+    qint64 n = -1;
+    if (::poll(&p, 1, ms) <= 0 || ::read(fd, &n, sizeof n) != sizeof n) return -1;
+    return n;
+  };
+
+  QRandomGenerator random(7);
+  qint64 last = 0;
+  for (int round = 0; round < 12; ++round) {
+    int reports[2];
+    ASSERT_EQ(::pipe(reports), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(reports[0]);
+      TIniFile ini(path);
+      for (qint64 n = last + 1;; ++n) {
+        try {
+          ini.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("v%1").arg(n));
+        } catch (...) {
+          ::_exit(3);
+        }
+        if (::write(reports[1], &n, sizeof n) != sizeof n) ::_exit(4);
+      }
+    }
+    ::close(reports[1]);
+    // Two finished writes tell how long one takes; the kill comes during
+    // the one after.
+    QElapsedTimer clock;
+    const qint64 first = nextReport(reports[0], 60000);
+    clock.start();
+    const qint64 second = nextReport(reports[0], 60000);
+    const qint64 oneWrite = clock.elapsed();
+    if (round % 2 == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(random.bounded(static_cast<quint32>(oneWrite) + 1)));
+    } else {
+      dropChanges();
+      awaitChanges(1 + static_cast<int>(random.bounded(4)), 60000);
+    }
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    qint64 done = second;
+    for (qint64 n; (n = nextReport(reports[0], 0)) >= 0;) done = n;
+    ::close(reports[0]);
+    ASSERT_TRUE(first == last + 1 && second == last + 2) << "round " << round << ": the writer did not get going";
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+
+    const QByteArray bytes = readBytes(path);
+    const auto m = head.match(QString::fromLatin1(bytes.left(64)));
+    ASSERT_TRUE(m.hasMatch()) << "round " << round << ": the file starts with " << bytes.left(40).toStdString();
+    const qint64 n = m.captured(1).toLongLong();
+    // The last finished write, or the one under way when the kill came.
+    ASSERT_TRUE(n == done || n == done + 1) << "round " << round << ": v" << n << " after v" << done;
+    ASSERT_TRUE(bytes == fileWith(n)) << "round " << round << ": " << bytes.size() << " bytes for value v" << n;
+    last = n;
+  }
+  ::close(changes);
 }

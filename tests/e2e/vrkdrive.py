@@ -183,6 +183,13 @@ class Desktop:
             os.environ[key] = self.env[key]
         time.sleep(0.5)
 
+    def program_env(self):
+        """The environment of a program on this desktop: the X11 platform and
+        its accessibility bridge switched on."""
+        env = dict(self.env, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        env.pop("QT_QPA_PLATFORMTHEME", None)
+        return env
+
     def close(self):
         if self.dbus_pid:
             try:
@@ -212,8 +219,9 @@ class Desktop:
             self.xdotool("click", "1")
 
     def key(self, window, *keys):
+        # Keys go to the focused window, as the user's do.
         self.xdotool("windowactivate", "--sync", window)
-        self.xdotool("key", "--clearmodifiers", "--window", window, *keys)
+        self.xdotool("key", "--clearmodifiers", *keys)
 
     def screenshot(self, path, window=None):
         args = ["import", "-window", window or "root", path]
@@ -272,15 +280,19 @@ class Ui:
         bar = self.find("status bar", within=frame) if frame else None
         if bar is None:
             return []
-        return [bar.getChildAtIndex(i).name for i in range(bar.childCount)]
+        # The panels are the bar's labels (it has other children too).
+        children = [bar.getChildAtIndex(i) for i in range(bar.childCount)]
+        return [c.name for c in children if c is not None and c.getRoleName() == "label"]
 
     def first_grid_row(self):
         """The centre of the first cell of the result grid's first row."""
         table = self.find("table")
         if table is None:
             return None
-        for i in range(table.childCount):
-            c = table.getChildAtIndex(i)
-            if c is not None and c.getRoleName() == "table cell":
-                return self.centre(c)
-        return None
+        try:
+            grid = table.queryTable()
+            if grid.nRows < 1:
+                return None
+            return self.centre(grid.getAccessibleAt(0, 0))
+        except Exception:
+            return None

@@ -2,6 +2,7 @@
 // line handling, the announced body length. No sockets.
 #include "HttpParse.h"
 
+#include "LineScan.h"
 #include "QtPrinters.h"
 #include "SockError.h"
 
@@ -54,6 +55,13 @@ TEST(SplitUrl, PathIsCutTo256Characters) {
   const QString longPath = QStringLiteral("/") + QString(400, QLatin1Char('a'));
   const TUrlParts p = SplitUrl(QStringLiteral("http://h") + longPath, QString(), 0);
   EXPECT_EQ(p.Path, longPath.left(256));
+  for (const int n : {kMaxPathLength - 1, kMaxPathLength, kMaxPathLength + 1}) {
+    const QString path = QStringLiteral("/") + QString(n - 1, QLatin1Char('p'));
+    const TUrlParts q = SplitUrl(QStringLiteral("http://h") + path, QString(), 0);
+    EXPECT_EQ(q.Path.size(), qMin(n, 256)) << n;
+    EXPECT_EQ(q.Path, path.left(256)) << n;
+    EXPECT_EQ(q.Url, QStringLiteral("http://h") + path) << "the URL itself is not cut";
+  }
 }
 
 TEST(SplitUrl, Failures) {
@@ -80,6 +88,9 @@ TEST(SplitUrl, Failures) {
     }
   }
   EXPECT_EQ(SplitUrl(QStringLiteral("http://h:65535/x"), QString(), 0).Port, 65535);
+  EXPECT_EQ(SplitUrl(QStringLiteral("http://h:65534/x"), QString(), 0).Port, 65534);
+  EXPECT_EQ(SplitUrl(QStringLiteral("http://h:1/x"), QString(), 0).Port, 1);
+  EXPECT_EQ(SplitUrl(QStringLiteral("http://h:2/x"), QString(), 0).Port, 2);
 }
 
 TEST(BuildGetRequest, DirectAndThroughProxy) {
@@ -99,6 +110,15 @@ TEST(BuildGetRequest, DirectAndThroughProxy) {
   EXPECT_EQ(BuildGetRequest(parts, QStringLiteral("proxy"), {}), proxied);
 
   EXPECT_EQ(JoinRequestLines({QStringLiteral("A"), QString()}), QStringLiteral("A\r\n\r\n"));
+}
+
+// What a reply hands on to the next request (its Location, its cookie) can
+// hold control characters: they never frame a line or cut the request.
+TEST(JoinRequestLines, ControlCharactersInsideALineAreEncoded) {
+  const QString url = QStringLiteral("GET /a") + QChar(u'\r') + QStringLiteral("X: 1") + QChar(u'\n') + QChar(u'\0') +
+                      QStringLiteral("b") + QChar(u'\t') + QChar(0x7F) + QStringLiteral(" HTTP/1.0");
+  EXPECT_EQ(JoinRequestLines({url, QStringLiteral("Cookie: \u00e9=1"), QString()}),
+            QStringLiteral("GET /a%0DX: 1%0A%00b%09%7F HTTP/1.0\r\nCookie: \u00e9=1\r\n\r\n"));
 }
 
 TEST(BuildGetRequest, OptionalLinesInOrderAndNoHostWhenEmpty) {
@@ -141,6 +161,9 @@ TEST(ParseReplyStatus, TextBetweenFirstAndSecondSpace) {
       {"HTTP/1.0 200 OK\r\n", 200}, {"HTTP/1.1 404 Not Found\n", 404}, {"HTTP/1.0 302\r\n", 302},
       {"HTTP/1.0 OK 200\r\n", 0},   {"garbage\r\n", 0},                {"\r\n", 0},
       {"HTTP/1.0  200 OK\r\n", 0},  {"HTTP/1.0 99999 Big\r\n", 0},     {"HTTP/1.0 -1 x\r\n", -1},
+      // The status is a signed 16-bit number.
+      {"HTTP/1.0 32766 x\r\n", 32766}, {"HTTP/1.0 32767 x\r\n", 32767}, {"HTTP/1.0 32768 x\r\n", 0},
+      {"HTTP/1.0 -32767 x\r\n", -32767}, {"HTTP/1.0 -32768 x\r\n", -32768}, {"HTTP/1.0 -32769 x\r\n", 0},
   };
   for (const auto& [line, status] : cases) EXPECT_EQ(ParseReplyStatus(QString::fromLatin1(line)), status) << line;
 }
@@ -155,10 +178,107 @@ TEST(HeaderLines, KeywordsAndValues) {
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Set-Cookie: id=7; path=/\r\n"), 12), QStringLiteral("id=7; path=/"));
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Location: x.zip\n"), 10), QStringLiteral("x.zip"));
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Location: ") + QString(300, 'u') + "\r\n", 10), QString(256, 'u'));
+  for (const int n : {kMaxHeaderValueLength - 1, kMaxHeaderValueLength, kMaxHeaderValueLength + 1}) {
+    EXPECT_EQ(HeaderLineValue(QStringLiteral("Set-Cookie: ") + QString(n, 'c') + "\r\n", 12),
+              QString(qMin(n, 256), 'c'))
+        << n;
+  }
 
   EXPECT_TRUE(IsHeaderEnd(QStringLiteral("\r\n")));
   EXPECT_TRUE(IsHeaderEnd(QStringLiteral("\n")));
   EXPECT_FALSE(IsHeaderEnd(QStringLiteral(" \r\n")));
+}
+
+// The line rule of ReadLn: through the first LF, bounded by the maximum
+// length with the LF counted; bytes without an LF pass the bound as soon as
+// there are more of them than it allows.
+TEST(ScanLine, LinesAndTheLengthBound) {
+  struct Case {
+    const char* bytes;
+    int max;
+    TLineState state;
+    qsizetype length;
+  };
+  const Case cases[] = {
+      {"", -1, TLineState::NeedMore, 0},
+      {"abc", -1, TLineState::NeedMore, 0},
+      {"abc\r\nrest", -1, TLineState::Complete, 5},
+      {"\n", -1, TLineState::Complete, 1},
+      {"abc\n", 4, TLineState::Complete, 4},
+      {"abc\n", 3, TLineState::TooLong, 0},
+      {"abc", 3, TLineState::NeedMore, 0},
+      {"abcd", 3, TLineState::TooLong, 0},
+      {"ab\ncdefgh", 3, TLineState::Complete, 3},
+      {"\n", 0, TLineState::TooLong, 0},
+  };
+  for (const Case& c : cases) {
+    qsizetype from = 0;
+    const TLineScan scan = ScanLine(QByteArray(c.bytes), from, c.max);
+    EXPECT_EQ(scan.State, c.state) << c.bytes << " max " << c.max;
+    EXPECT_EQ(scan.Length, c.length) << c.bytes << " max " << c.max;
+  }
+}
+
+TEST(ScanLine, AGrowingBufferIsNotSearchedAgain) {
+  QByteArray buffer = "no line end yet";
+  qsizetype from = 0;
+  EXPECT_EQ(ScanLine(buffer, from, -1).State, TLineState::NeedMore);
+  EXPECT_EQ(from, buffer.size());
+  buffer += " ... now\n";
+  const TLineScan scan = ScanLine(buffer, from, -1);
+  EXPECT_EQ(scan.State, TLineState::Complete);
+  EXPECT_EQ(scan.Length, buffer.size());
+}
+
+TEST(TReplyHeaderReader, KeepsStatusCookieLocationAndLines) {
+  TReplyHeaderReader reader(10);
+  const QStringList lines = {"HTTP/1.0 302 Found\r\n", "Set-Cookie: a=1\r\n", "Location: http://h/1\r\n",
+                             "set-cookie: b=2\n", "Location: " + QString(300, 'u') + "\r\n", "Server: s\r\n",
+                             "\r\n"};
+  const THeaderKind kinds[] = {THeaderKind::Other,     THeaderKind::SetCookie, THeaderKind::Location,
+                               THeaderKind::SetCookie, THeaderKind::Location,  THeaderKind::Other,
+                               THeaderKind::Other};
+  for (int i = 0; i < lines.size(); ++i) {
+    EXPECT_FALSE(reader.Complete());
+    if (i > 0) reader.CheckLineCount();
+    EXPECT_EQ(reader.Take(lines[i]), kinds[i]) << i;
+  }
+  EXPECT_TRUE(reader.Complete());
+  EXPECT_EQ(reader.Status(), 302);
+  EXPECT_EQ(reader.Cookie(), QStringLiteral("b=2"));
+  EXPECT_EQ(reader.Location(), QString(256, 'u'));
+  EXPECT_EQ(reader.Lines(), lines.mid(1, 5));
+  EXPECT_EQ(reader.LinesTaken(), 6);
+
+  // The status line is never a header line, not even an empty one.
+  TReplyHeaderReader blank(10);
+  blank.Take(QStringLiteral("\r\n"));
+  EXPECT_FALSE(blank.Complete());
+  EXPECT_TRUE(blank.Location().isNull());
+}
+
+// The bound counts header lines: as many as it allows may come before the
+// closing empty line, and the line after one more is never read.
+TEST(TReplyHeaderReader, CountBoundStopsBeforeTheLineBeyondIt) {
+  for (const int n : {2, 3, 4}) {
+    TReplyHeaderReader reader(3);
+    reader.Take(QStringLiteral("HTTP/1.0 200 OK\r\n"));
+    for (int i = 0; i < n; ++i) {
+      reader.CheckLineCount();
+      reader.Take(QStringLiteral("X: y\r\n"));
+    }
+    try {
+      reader.CheckLineCount();
+      ASSERT_LE(n, 3) << "a line after " << n << " header lines was allowed";
+      reader.Take(QStringLiteral("\r\n"));
+      EXPECT_TRUE(reader.Complete());
+      EXPECT_EQ(reader.Lines().size(), n);
+      EXPECT_EQ(reader.LinesTaken(), n + 1);
+    } catch (const ESockError& e) {
+      EXPECT_EQ(n, 4) << "refused after " << n << " header lines";
+      EXPECT_EQ(e.message(), QStringLiteral("Mehr als 3 Kopfzeilen in der Antwort"));
+    }
+  }
 }
 
 TEST(ParseContentLength, OnlyOnePlainNumberCounts) {

@@ -2,6 +2,7 @@
 // examples and the edge cases of the category index.
 #include "DataSet.h"
 #include "FilterText.h"
+#include "QtPrinters.h"
 
 #include <QLocale>
 
@@ -80,12 +81,76 @@ TEST(FilterText, UsesTheGivenTrueWord) {
   EXPECT_EQ(buildFilterText(s, QStringLiteral("True")).toStdString(), "(D30=True) AND Free=True");
 }
 
-TEST(FilterText, LocaleUpperTreatsBothTextsAlike) {
-  EXPECT_EQ(localeUpper(QStringLiteral("grid")), localeUpper(QStringLiteral("GRID")));
-  EXPECT_EQ(localeUpper(QStringLiteral("Grid")), QStringLiteral("GRID"));
-  EXPECT_EQ(localeUpper(QStringLiteral("größe")), localeUpper(QStringLiteral("GRÖSSE")));
-  // Spaces stay as they are.
-  EXPECT_EQ(localeUpper(QStringLiteral("  ")), QStringLiteral("  "));
+struct UpperCase {
+  const char* text;
+  const char* upper;
+};
+
+// Literal upper-case texts under a locale other than Turkish (ctest runs this
+// program under C.UTF-8): the Latin-1 letters map one to one, except ß, ÿ and
+// µ, whose capitals are two letters or lie outside Latin-1.
+TEST(FilterText, LocaleUpperGivesTheseTexts) {
+  ASSERT_NE(QLocale::system().language(), QLocale::Turkish) << "these texts are not Turkish upper case";
+  const UpperCase cases[] = {
+      {"grid", "GRID"},
+      {"Grid", "GRID"},
+      {"ALREADY UPPER 123", "ALREADY UPPER 123"},
+      {"  ", "  "},
+      {"", ""},
+      {"\u00df", "SS"},
+      {"stra\u00dfe", "STRASSE"},
+      {"gr\u00f6\u00dfe", "GR\u00d6SSE"},
+      {"\u00ff", "\u0178"},
+      {"\u00b5", "\u039c"},
+      {"i", "I"},
+      {"\u0131", "I"},
+      {"\u00e0\u00e1\u00e2\u00e3\u00e4\u00e5\u00e6\u00e7\u00e8\u00e9\u00ea\u00eb\u00ec\u00ed\u00ee\u00ef"
+       "\u00f0\u00f1\u00f2\u00f3\u00f4\u00f5\u00f6\u00f8\u00f9\u00fa\u00fb\u00fc\u00fd\u00fe",
+       "\u00c0\u00c1\u00c2\u00c3\u00c4\u00c5\u00c6\u00c7\u00c8\u00c9\u00ca\u00cb\u00cc\u00cd\u00ce\u00cf"
+       "\u00d0\u00d1\u00d2\u00d3\u00d4\u00d5\u00d6\u00d8\u00d9\u00da\u00db\u00dc\u00dd\u00de"},
+      {"\u00f7\u00d7\u00aa\u00ba\u00bd", "\u00f7\u00d7\u00aa\u00ba\u00bd"},
+      {"\u00c4rger \u00fcber \u00d6l", "\u00c4RGER \u00dcBER \u00d6L"},
+      {"\u01c6ungla", "\u01c4UNGLA"},
+  };
+  for (const UpperCase& c : cases) {
+    EXPECT_EQ(localeUpper(QString::fromUtf8(c.text)), QString::fromUtf8(c.upper)) << c.text;
+  }
+  struct Contains {
+    const char* text;
+    const char* needle;  // already upper case
+    bool found;
+  };
+  const Contains contains[] = {
+      {"Die Stra\u00dfe", "STRASSE", true},  {"\u00b5s and \u00ffes", "\u039cS", true},
+      {"\u00b5s and \u00ffes", "\u0178ES", true}, {"a Grid", "GRID", true},
+      {"a Grid", "GRIDS", false},            {"\u00e4rger", "\u00c4RGER", true},
+      {"\u00e4rger", "ARGER", false},        {"Liste", "LISTE", true},
+  };
+  for (const Contains& c : contains) {
+    EXPECT_EQ(upperContains(QString::fromUtf8(c.text), QString::fromUtf8(c.needle)), c.found)
+        << c.text << " / " << c.needle;
+  }
+}
+
+// Under a Turkish locale the dotted and the dotless i have capitals of their
+// own; run by ctest under tr_TR.UTF-8 (search_filtertext_turkish_test).
+TEST(FilterTextTurkish, LocaleUpperGivesTheseTexts) {
+  ASSERT_EQ(QLocale::system().language(), QLocale::Turkish) << "run this case with LC_ALL=tr_TR.UTF-8";
+  const UpperCase cases[] = {
+      {"i", "\u0130"},
+      {"\u0131", "I"},
+      {"liste", "L\u0130STE"},
+      {"\u00df", "SS"},
+      {"\u00e7\u00f6\u00fc", "\u00c7\u00d6\u00dc"},
+      {"GRID", "GRID"},
+  };
+  for (const UpperCase& c : cases) {
+    EXPECT_EQ(localeUpper(QString::fromUtf8(c.text)), QString::fromUtf8(c.upper)) << c.text;
+  }
+  // A text with an i never holds the plain capital I where the i stood.
+  EXPECT_TRUE(upperContains(QStringLiteral("Bir liste"), QStringLiteral("L\u0130STE")));
+  EXPECT_FALSE(upperContains(QStringLiteral("Bir liste"), QStringLiteral("LISTE")));
+  EXPECT_TRUE(upperContains(QStringLiteral("k\u0131sa"), QStringLiteral("KISA")));
 }
 
 TEST(FilterText, LocaleUpperAgreesWithTheLocaleOnEveryText) {

@@ -25,6 +25,13 @@ Row flagged(const QString& name, int cat, const QString& description, std::initi
   return r;
 }
 
+QStringList names(TMemoryTable& t) {
+  QStringList out;
+  TField* f = t.fieldByName(QStringLiteral("FileName"));
+  for (t.first(); !t.eof(); t.next()) out << f->asString();
+  return out;
+}
+
 // The result table as the data module designs it: one field per FILES column.
 std::unique_ptr<TMemoryTable> designedResultTable() {
   auto t = std::make_unique<TMemoryTable>(QStringLiteral("mtFiles"));
@@ -48,12 +55,7 @@ class SearchTest : public ::testing::Test {
     mtFiles = designedResultTable();
   }
 
-  QStringList names() {
-    QStringList out;
-    TField* f = mtFiles->fieldByName(QStringLiteral("FileName"));
-    for (mtFiles->first(); !mtFiles->eof(); mtFiles->next()) out << f->asString();
-    return out;
-  }
+  QStringList names() { return vrk::names(*mtFiles); }
 
   SearchResult run(const SearchCriteria& c) { return search(data->tbFiles, *mtFiles, c); }
 
@@ -238,11 +240,16 @@ TEST_F(SearchFailureTest, RefusedRowInTheCopyAllBranchIsDiscarded) {
 }
 
 TEST_F(SearchFailureTest, FilterOnAMissingColumnFails) {
+  catalogue.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 2),
+                      filesRow(QStringLiteral("c.zip"), 3)});
   // A files table without the Kylix column.
   catalogue.exec(QStringLiteral("FILES.DB"), QStringLiteral("ALTER TABLE FILES DROP COLUMN K10"));
-  catalogue.addFiles({});
   TVRKData data(catalogue.programDir());
   auto mtFiles = designedResultTable();
+  // A first search fills the result table, which then stands on its second row.
+  ASSERT_EQ(search(data.tbFiles, *mtFiles, {}).total, 3);
+  mtFiles->setRecNo(2);
+  const int fields = mtFiles->fieldCount();
   SearchCriteria c;
   c.tools[tbKylix] = true;
   try {
@@ -251,8 +258,13 @@ TEST_F(SearchFailureTest, FilterOnAMissingColumnFails) {
   } catch (const EDatabaseError& e) {
     EXPECT_EQ(e.message(), QStringLiteral("tbFiles: Das Feld 'K10' wurde nicht gefunden"));
   }
-  // The result table was not touched.
-  EXPECT_EQ(mtFiles->recordCount(), 0);
+  // The result table was not touched: its rows, its row and its fields.
+  EXPECT_TRUE(mtFiles->active());
+  EXPECT_EQ(mtFiles->recordCount(), 3);
+  EXPECT_EQ(mtFiles->recNo(), 2);
+  EXPECT_EQ(mtFiles->fieldByName(QStringLiteral("FileName"))->asString(), QStringLiteral("b.zip"));
+  EXPECT_EQ(mtFiles->fieldCount(), fields);
+  EXPECT_EQ(names(*mtFiles), QStringList({"a.zip", "b.zip", "c.zip"}));
 }
 
 TEST_F(SearchFailureTest, MissingFilesTableFails) {

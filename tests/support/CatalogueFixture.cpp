@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace vrk::test {
 namespace {
 
@@ -49,9 +51,19 @@ void insertRows(const QString& path, const char* table, const std::vector<schema
   for (std::size_t i = 0; i < cols.size(); ++i) sql += i ? ",?" : "?";
   sql += ")";
   sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr);
+  if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << "cannot prepare " << sql.constData() << ": " << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return;
+  }
   run(db, "BEGIN");
   for (const Row& r : rows) {
+    for (const QString& name : r.keys()) {
+      const bool known = std::any_of(cols.begin(), cols.end(), [&](const schema::Column& c) {
+        return name == QLatin1String(c.name);
+      });
+      if (!known) ADD_FAILURE() << "no column " << name.toStdString() << " in " << table;
+    }
     for (std::size_t c = 0; c < cols.size(); ++c) bind(st, static_cast<int>(c) + 1, r.value(QString::fromLatin1(cols[c].name)));
     if (sqlite3_step(st) != SQLITE_DONE) ADD_FAILURE() << sqlite3_errmsg(db);
     sqlite3_reset(st);
@@ -76,7 +88,7 @@ Row filesRow(const QString& fileName, int fileCatId, const QString& description)
 }
 
 CatalogueFixture::CatalogueFixture() {
-  QDir().mkpath(dbDir());
+  if (!m_dir.isValid() || !QDir().mkpath(dbDir())) ADD_FAILURE() << "cannot make " << dbDir().toStdString();
   struct T { const char* file; const char* table; const std::vector<schema::Column>& cols; };
   const T tables[] = {{"FILES.DB", "FILES", schema::filesColumns()},
                       {"MIRRORS.DB", "MIRRORS", schema::mirrorsColumns()},
@@ -87,8 +99,9 @@ CatalogueFixture::CatalogueFixture() {
     sqlite3_close(db);
   }
   QFile aliases(m_dir.file(QStringLiteral("aliases.ini")));
-  aliases.open(QIODevice::WriteOnly);
-  aliases.write("[Quorvane]\r\nPATH=" + dbDir().toUtf8() + "\r\n");
+  const QByteArray text = "[Quorvane]\r\nPATH=" + dbDir().toUtf8() + "\r\n";
+  if (!aliases.open(QIODevice::WriteOnly) || aliases.write(text) != text.size() || !aliases.flush())
+    ADD_FAILURE() << "cannot write " << aliases.fileName().toStdString() << ": " << aliases.errorString().toStdString();
 }
 
 QString CatalogueFixture::filePath(const QString& tableFile) const { return QDir(dbDir()).filePath(tableFile); }

@@ -22,7 +22,8 @@ class DemoMirror final {
   DemoMirror(const DemoMirror&) = delete;
   DemoMirror& operator=(const DemoMirror&) = delete;
 
-  // Whether the peers are installed at all (a test skips without them).
+  // Whether the peers are installed at all (a test skips without them, see
+  // VRK_SKIP_UNLESS_CI).
   static bool available(QString& why);
 
   // Generates rows entries with the seed, serves them, and starts the proxy

@@ -5,8 +5,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,6 +22,73 @@ QString findProgram(const QString& name) {
   QString path = QStandardPaths::findExecutable(name);
   if (path.isEmpty()) path = QStandardPaths::findExecutable(name, kSearchPaths);
   return path;
+}
+
+// The socket inodes listening on 127.0.0.1:port, from the kernel's table;
+// false when the table cannot be read (not Linux).
+bool listeningInodes(quint16 port, QStringList& inodes) {
+  QFile table(QStringLiteral("/proc/net/tcp"));
+  if (!table.open(QIODevice::ReadOnly)) return false;
+  const QString local = QStringLiteral("0100007F:%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
+  const QList<QByteArray> lines = table.readAll().split('\n');
+  for (const QByteArray& line : lines) {
+    const QList<QByteArray> f = line.simplified().split(' ');
+    // sl local rem st tx:rx tr:when retrnsmt uid timeout inode
+    if (f.size() > 9 && QString::fromLatin1(f[1]) == local && f[3] == "0A") inodes << QString::fromLatin1(f[9]);
+  }
+  return true;
+}
+
+// The process and every process descended from it.
+QList<qint64> processTree(qint64 root) {
+  QMap<qint64, qint64> parent;
+  for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    bool ok = false;
+    const qint64 pid = name.toLongLong(&ok);
+    if (!ok) continue;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) continue;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');  // the name may hold blanks
+    const QList<QByteArray> f = text.mid(close + 2).split(' ');
+    if (f.size() > 1) parent[pid] = f[1].toLongLong();
+  }
+  QList<qint64> tree{root};
+  for (qsizetype i = 0; i < tree.size(); ++i) {
+    for (auto it = parent.cbegin(); it != parent.cend(); ++it) {
+      if (it.value() == tree[i] && !tree.contains(it.key())) tree << it.key();
+    }
+  }
+  return tree;
+}
+
+bool portAccepts(quint16 port);
+
+// Whether the server process (or one of its children) is the one listening
+// on 127.0.0.1:port: another test's server may have taken the port after it
+// was found free. Where the kernel's tables cannot be read, any listener
+// counts.
+bool listensOn(qint64 pid, quint16 port) {
+  QStringList inodes;
+  if (!listeningInodes(port, inodes)) return portAccepts(port);
+  if (inodes.isEmpty()) return false;
+  for (const qint64 p : processTree(pid)) {
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(p));
+    for (const QString& fd : fds.entryList(QDir::System | QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+      const QString target = QFile::symLinkTarget(fds.filePath(fd));
+      for (const QString& inode : inodes) {
+        if (target.endsWith(QStringLiteral("socket:[") + inode + QLatin1Char(']'))) return true;
+      }
+    }
+  }
+  return false;
+}
+
+// What a server says when its port was taken before it could bind it.
+bool portWasTaken(const QString& output) {
+  return output.contains(QStringLiteral("Address already in use")) ||
+         output.contains(QStringLiteral("Could not create listening sockets")) ||
+         output.contains(QStringLiteral("Unable to open HTTP Socket"));
 }
 
 bool portAccepts(quint16 port) {
@@ -42,6 +109,8 @@ bool writeFile(const QString& path, const QString& text) {
 
 }  // namespace
 
+bool onCi() { return qEnvironmentVariable("CI") == QLatin1String("true"); }
+
 LocalPeer::~LocalPeer() { stop(); }
 
 void LocalPeer::stop() {
@@ -54,145 +123,152 @@ void LocalPeer::stop() {
 }
 
 QString LocalPeer::diagnostics() const {
-  QString text = QString::fromLocal8Bit(const_cast<QProcess&>(m_process).readAll()).right(2000);
+  m_output += const_cast<QProcess&>(m_process).readAll();
+  QString text = QString::fromLocal8Bit(m_output.right(2000));
   QFile log(m_logFile);
   if (log.open(QIODevice::ReadOnly)) text += QString::fromLocal8Bit(log.readAll()).right(2000);
   return text;
 }
 
-bool LocalPeer::launch(const QString& program, const QStringList& args, QString& error) {
-  m_process.setProcessChannelMode(QProcess::MergedChannels);
-  m_process.setWorkingDirectory(m_dir.path());
-  m_process.start(program, args);
-  if (!m_process.waitForStarted(5000)) {
-    error = program + QStringLiteral(" did not start: ") + m_process.errorString();
+bool LocalPeer::launch(const QString& program, const std::function<QStringList(QString& error)>& configure,
+                       QString& error) {
+  if (program.isEmpty()) {
+    error = QStringLiteral("the server program is not installed");
     return false;
   }
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < 10000) {
-    if (m_process.state() == QProcess::NotRunning) {
-      error = program + QStringLiteral(" exited: ") + diagnostics();
+  // A free port can be taken by another test between finding it and the
+  // server binding it: then the server says so and the start is repeated on
+  // another port.
+  constexpr int kAttempts = 5;
+  for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+    m_port = freeLocalPort();
+    const QStringList args = configure(error);
+    if (!error.isEmpty()) return false;
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.setWorkingDirectory(m_dir.path());
+    m_process.start(program, args);
+    if (!m_process.waitForStarted(5000)) {
+      error = program + QStringLiteral(" did not start: ") + m_process.errorString();
       return false;
     }
-    if (portAccepts(m_port)) return true;
-    QThread::msleep(20);
+    const qint64 pid = m_process.processId();
+    bool taken = false;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10000) {
+      if (m_process.state() == QProcess::Running && listensOn(pid, m_port)) return true;
+      if (portWasTaken(diagnostics())) {
+        taken = true;
+        break;
+      }
+      if (m_process.state() == QProcess::NotRunning) {
+        error = program + QStringLiteral(" exited: ") + diagnostics();
+        return false;
+      }
+      // Also takes in what the program printed and notices its exit.
+      m_process.waitForFinished(20);
+    }
+    stop();
+    if (!taken) {
+      error = program + QStringLiteral(" did not listen: ") + diagnostics();
+      return false;
+    }
+    m_output.clear();
+    if (!m_logFile.isEmpty()) QFile::remove(m_logFile);
   }
-  error = program + QStringLiteral(" did not listen: ") + diagnostics();
-  stop();
+  error = program + QStringLiteral(": port taken on every attempt: ") + diagnostics();
   return false;
 }
 
 QString NginxServer::program() { return findProgram(QStringLiteral("nginx")); }
 
 bool NginxServer::start(const QString& root, QString& error) {
-  m_port = freeLocalPort();
   const QString d = m_dir.path();
   for (const char* sub : {"logs", "tmp"}) QDir(d).mkpath(QLatin1String(sub));
   m_logFile = d + QStringLiteral("/logs/error.log");
-  QString conf = QStringLiteral(
-                     "daemon off;\n"
-                     "master_process off;\n"
-                     "%1"
-                     "pid %2/nginx.pid;\n"
-                     "error_log %2/logs/error.log;\n"
-                     "events { worker_connections 64; }\n"
-                     "http {\n"
-                     "  access_log off;\n"
-                     "  default_type application/octet-stream;\n"
-                     "  client_body_temp_path %2/tmp/body;\n"
-                     "  proxy_temp_path %2/tmp/proxy;\n"
-                     "  fastcgi_temp_path %2/tmp/fastcgi;\n"
-                     "  uwsgi_temp_path %2/tmp/uwsgi;\n"
-                     "  scgi_temp_path %2/tmp/scgi;\n"
-                     "  sendfile on;\n"
-                     "  server {\n"
-                     "    listen 127.0.0.1:%3;\n"
-                     "    root %4;\n"
-                     "  }\n"
-                     "}\n")
-                     .arg(::geteuid() == 0 ? QStringLiteral("user root;\n") : QString(), d)
-                     .arg(m_port)
-                     .arg(root);
-  if (!writeFile(d + QStringLiteral("/nginx.conf"), conf)) {
-    error = QStringLiteral("cannot write nginx.conf");
-    return false;
-  }
-  const QString nginx = program();
-  if (nginx.isEmpty()) {
-    error = QStringLiteral("nginx is not installed");
-    return false;
-  }
-  return launch(nginx, {"-p", d, "-c", d + "/nginx.conf", "-e", m_logFile}, error);
+  return launch(program(), [&](QString& err) -> QStringList {
+    const QString conf = QStringLiteral(
+                             "daemon off;\n"
+                             "master_process off;\n"
+                             "%1"
+                             "pid %2/nginx.pid;\n"
+                             "error_log %2/logs/error.log;\n"
+                             "events { worker_connections 64; }\n"
+                             "http {\n"
+                             "  access_log off;\n"
+                             "  default_type application/octet-stream;\n"
+                             "  client_body_temp_path %2/tmp/body;\n"
+                             "  proxy_temp_path %2/tmp/proxy;\n"
+                             "  fastcgi_temp_path %2/tmp/fastcgi;\n"
+                             "  uwsgi_temp_path %2/tmp/uwsgi;\n"
+                             "  scgi_temp_path %2/tmp/scgi;\n"
+                             "  sendfile on;\n"
+                             "  server {\n"
+                             "    listen 127.0.0.1:%3;\n"
+                             "    root %4;\n"
+                             "  }\n"
+                             "}\n")
+                             .arg(::geteuid() == 0 ? QStringLiteral("user root;\n") : QString(), d)
+                             .arg(m_port)
+                             .arg(root);
+    if (!writeFile(d + QStringLiteral("/nginx.conf"), conf)) err = QStringLiteral("cannot write nginx.conf");
+    return {"-p", d, "-c", d + "/nginx.conf", "-e", m_logFile};
+  }, error);
 }
 
 QString TinyProxy::program() { return findProgram(QStringLiteral("tinyproxy")); }
 
 bool TinyProxy::start(QString& error) {
-  m_port = freeLocalPort();
   const QString d = m_dir.path();
   m_logFile = d + QStringLiteral("/tinyproxy.log");
-  QString conf = QStringLiteral(
-                     "Port %1\n"
-                     "Listen 127.0.0.1\n"
-                     "Timeout 600\n"
-                     "MaxClients 20\n"
-                     "Allow 127.0.0.1\n"
-                     "LogLevel Info\n"
-                     "LogFile \"%2\"\n"
-                     "PidFile \"%3/tinyproxy.pid\"\n")
-                     .arg(m_port)
-                     .arg(m_logFile, d);
-  if (::geteuid() == 0) conf += QStringLiteral("User root\nGroup root\n");
-  if (!writeFile(d + QStringLiteral("/tinyproxy.conf"), conf)) {
-    error = QStringLiteral("cannot write tinyproxy.conf");
-    return false;
-  }
-  const QString tinyproxy = program();
-  if (tinyproxy.isEmpty()) {
-    error = QStringLiteral("tinyproxy is not installed");
-    return false;
-  }
-  return launch(tinyproxy, {"-d", "-c", d + "/tinyproxy.conf"}, error);
+  return launch(program(), [&](QString& err) -> QStringList {
+    QString conf = QStringLiteral(
+                       "Port %1\n"
+                       "Listen 127.0.0.1\n"
+                       "Timeout 600\n"
+                       "MaxClients 20\n"
+                       "Allow 127.0.0.1\n"
+                       "LogLevel Info\n"
+                       "LogFile \"%2\"\n"
+                       "PidFile \"%3/tinyproxy.pid\"\n")
+                       .arg(m_port)
+                       .arg(m_logFile, d);
+    if (::geteuid() == 0) conf += QStringLiteral("User root\nGroup root\n");
+    if (!writeFile(d + QStringLiteral("/tinyproxy.conf"), conf)) err = QStringLiteral("cannot write tinyproxy.conf");
+    return {"-d", "-c", d + "/tinyproxy.conf"};
+  }, error);
 }
 
 QString SquidProxy::program() { return findProgram(QStringLiteral("squid")); }
 
 bool SquidProxy::start(QString& error) {
-  m_port = freeLocalPort();
   const QString d = m_dir.path();
   m_logFile = d + QStringLiteral("/cache.log");
-  QString conf = QStringLiteral(
-                     "http_port 127.0.0.1:%1\n"
-                     "http_access allow all\n"
-                     "cache deny all\n"
-                     "cache_mem 8 MB\n"
-                     "access_log none\n"
-                     "cache_log %2\n"
-                     "pid_filename none\n"
-                     "coredump_dir %3\n"
-                     "shutdown_lifetime 0 seconds\n"
-                     "visible_hostname localhost\n")
-                     .arg(m_port)
-                     .arg(m_logFile, d);
   if (::geteuid() == 0) {
     // squid will not run its workers as root: they become the proxy user,
     // who must be able to write the log into the temporary directory.
-    conf += QStringLiteral("cache_effective_user proxy\n");
     QFile::setPermissions(d, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                                  QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther |
                                  QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup);
   }
-  if (!writeFile(d + QStringLiteral("/squid.conf"), conf)) {
-    error = QStringLiteral("cannot write squid.conf");
-    return false;
-  }
-  const QString squid = program();
-  if (squid.isEmpty()) {
-    error = QStringLiteral("squid is not installed");
-    return false;
-  }
-  return launch(squid, {"-N", "-f", d + "/squid.conf"}, error);
+  return launch(program(), [&](QString& err) -> QStringList {
+    QString conf = QStringLiteral(
+                       "http_port 127.0.0.1:%1\n"
+                       "http_access allow all\n"
+                       "cache deny all\n"
+                       "cache_mem 8 MB\n"
+                       "access_log none\n"
+                       "cache_log %2\n"
+                       "pid_filename none\n"
+                       "coredump_dir %3\n"
+                       "shutdown_lifetime 0 seconds\n"
+                       "visible_hostname localhost\n")
+                       .arg(m_port)
+                       .arg(m_logFile, d);
+    if (::geteuid() == 0) conf += QStringLiteral("cache_effective_user proxy\n");
+    if (!writeFile(d + QStringLiteral("/squid.conf"), conf)) err = QStringLiteral("cannot write squid.conf");
+    return {"-N", "-f", d + "/squid.conf"};
+  }, error);
 }
 
 }  // namespace vrk::test

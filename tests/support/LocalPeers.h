@@ -2,18 +2,41 @@
 // temporary directory and stopped when the object goes away.
 //
 // NginxServer serves a directory; TinyProxy and SquidProxy are forward HTTP
-// proxies. Both
-// run in the foreground as child processes on a free port. isAvailable()
-// tells whether the program is installed at all (tests skip without it);
-// start() reports why a start failed.
+// proxies. Each runs in the foreground as a child process on a free port,
+// and counts as started once it is seen listening there itself. program()
+// is empty when the server is not installed (see VRK_REQUIRE_PEER); start()
+// reports why a start failed.
 #pragma once
 
 #include "TempDir.h"
 
+#include <gtest/gtest.h>
+
 #include <QProcess>
 #include <QString>
 
+#include <functional>
+#include <string>
+
 namespace vrk::test {
+
+// True on the CI, which sets CI=true in the environment.
+bool onCi();
+
+// In a test or a fixture's SetUp: skips the test for the reason given,
+// except on the CI, where every real peer must be there and a missing one
+// fails the test instead of passing with nothing run.
+#define VRK_SKIP_UNLESS_CI(reason)                                                   \
+  do {                                                                              \
+    if (::vrk::test::onCi()) GTEST_FAIL() << (reason) << " (required with CI=true)"; \
+    GTEST_SKIP() << (reason);                                                       \
+  } while (false)
+
+// The same for one server program (an empty path: not installed).
+#define VRK_REQUIRE_PEER(programPath, what)                                                     \
+  do {                                                                                         \
+    if ((programPath).isEmpty()) VRK_SKIP_UNLESS_CI(std::string(what) + " is not installed"); \
+  } while (false)
 
 class LocalPeer {
  public:
@@ -28,13 +51,18 @@ class LocalPeer {
 
  protected:
   LocalPeer() = default;
-  // Starts program with args and waits until the port accepts connections.
-  bool launch(const QString& program, const QStringList& args, QString& error);
+  // Starts program on a free port and waits until it listens there.
+  // configure writes the configuration for m_port and returns the program's
+  // arguments (setting error when it cannot). A port another process took
+  // first is given up for another, a few times.
+  bool launch(const QString& program, const std::function<QStringList(QString& error)>& configure,
+              QString& error);
 
   TempDir m_dir;
   QProcess m_process;
   quint16 m_port = 0;
   QString m_logFile;
+  mutable QByteArray m_output;  // what the program printed so far
 };
 
 class NginxServer final : public LocalPeer {

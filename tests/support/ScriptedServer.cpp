@@ -231,6 +231,20 @@ StalledListener::~StalledListener() {
   if (m_listen >= 0) ::close(m_listen);
 }
 
+RefusingPort::RefusingPort() {
+  m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = loopback(0);
+  socklen_t len = sizeof a;
+  if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    m_port = ntohs(a.sin_port);
+  }
+}
+
+RefusingPort::~RefusingPort() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
 quint16 freeLocalPort() {
   quint16 port = 0;
   const int fd = listenOn(1, port);

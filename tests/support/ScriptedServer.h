@@ -96,7 +96,24 @@ class StalledListener final {
   std::vector<int> m_fillers;
 };
 
-// A port on 127.0.0.1 that nothing listened on a moment ago.
+// A port on 127.0.0.1 that refuses every connection while the object lives:
+// it is bound, so no other server can take it, but it does not listen.
+class RefusingPort final {
+ public:
+  RefusingPort();
+  ~RefusingPort();
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+  quint16 port() const { return m_port; }
+
+ private:
+  int m_fd = -1;
+  quint16 m_port = 0;
+};
+
+// A port on 127.0.0.1 that nothing listened on a moment ago, for a server
+// that must bind it itself. Another process may take it in between: the
+// caller has to notice and try again (LocalPeer does).
 quint16 freeLocalPort();
 
 }  // namespace vrk::test

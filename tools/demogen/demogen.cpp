@@ -79,6 +79,10 @@ struct Mirror {
 
 const Mirror kMirrors[] = {
     {"Europe", "Germany", "http://localhost:8081", "Demo mirror (local)"},
+    // Mirrors fail as real ones do: a server that is down (nothing listens on
+    // the port, the connection is refused), and names that do not resolve
+    // (the .example names below).
+    {"Europe", "Netherlands", "http://127.0.0.1:9", "Closed Mirror (server down)"},
     {"Europe", "Austria", "http://quorvane.univie.example", "Universität Wien"},
     {"Europe", "France", "http://miroir.quorvane.example.fr", "Réseau Miroir"},
     {"Europe", "Sweden", "http://ftp.quorvane.example.se", "Nordic Archive Group"},

@@ -9,8 +9,8 @@
 //        between them (a transfer is running).
 // AVI_2: 7 frames, 32 x 32, 5 per second: a Zip file whose clamp opens and
 //        lets a page out (unpacking).
-// CopyFiles: 24 frames, 272 x 60, 15 per second: a page flying from one
-//        folder to another (the built-in copy animation).
+// CopyFiles: 24 frames, 272 x 60, 15 per second: a page flying out of one
+//        open folder into another (the built-in copy animation).
 #include <QColor>
 #include <QDir>
 #include <QImage>
@@ -117,27 +117,45 @@ void drawUnzip(QPainter& p, int f) {
   }
 }
 
-void drawFolder(QPainter& p, int x, int y) {
+// An open folder: its back with the tab, and its front, drawn apart so that
+// a page between the two goes into the folder.
+void drawFolderBack(QPainter& p, int x, int y) {
+  p.setPen(kBlack);
+  p.setBrush(kOlive);
+  p.drawRect(x, y, 16, 6);
+  p.drawRect(x, y + 6, 44, 30);
+}
+
+void drawFolderFront(QPainter& p, int x, int y) {
   p.setPen(kBlack);
   p.setBrush(kYellow);
-  p.drawRect(x, y + 6, 44, 30);
-  p.drawRect(x, y, 16, 6);
-  p.setBrush(kOlive);
-  p.drawRect(x + 2, y + 10, 40, 3);
+  p.drawPolygon(
+      QPolygon({QPoint(x, y + 36), QPoint(x + 44, y + 36), QPoint(x + 48, y + 16), QPoint(x + 4, y + 16)}));
+}
+
+void drawPage(QPainter& p, int x, int y) {
+  p.setPen(kBlack);
+  p.setBrush(kWhite);
+  // A sheet with a folded corner and lines of text.
+  p.drawPolygon(QPolygon(
+      {QPoint(x, y), QPoint(x + 11, y), QPoint(x + 15, y + 4), QPoint(x + 15, y + 19), QPoint(x, y + 19)}));
+  p.drawLine(x + 11, y, x + 11, y + 4);
+  p.drawLine(x + 11, y + 4, x + 15, y + 4);
+  p.setPen(kNavy);
+  for (int i = 0; i < 4; ++i) p.drawLine(x + 3, y + 7 + i * 3, x + 12, y + 7 + i * 3);
 }
 
 void drawCopy(QPainter& p, int f) {
-  drawFolder(p, 14, 14);
-  drawFolder(p, 214, 14);
-  // The page flies in an arc from the left folder to the right one.
+  // A page rises out of the left folder, flies over in an arc and sinks into
+  // the right one; the clip starts over with the next page.
+  drawFolderBack(p, 14, 14);
+  drawFolderBack(p, 214, 14);
   const double t = f / 23.0;
-  const int x = 40 + static_cast<int>(std::lround(t * 170.0));
-  const int y = 20 - static_cast<int>(std::lround(std::sin(t * M_PI) * 18.0));
-  p.setPen(kBlack);
-  p.setBrush(kWhite);
-  p.drawRect(x, y, 16, 20);
-  p.setPen(kNavy);
-  for (int i = 0; i < 4; ++i) p.drawLine(x + 3, y + 4 + i * 4, x + 12, y + 4 + i * 4);
+  const int x = 28 + static_cast<int>(std::lround(t * 200.0));
+  const int y = 24 - static_cast<int>(std::lround(std::sin(t * M_PI) * 22.0));
+  drawPage(p, x, y);
+  drawFolderFront(p, 14, 14);
+  drawFolderFront(p, 214, 14);
 }
 
 }  // namespace

@@ -1,0 +1,102 @@
+#include "CatalogueInstall.h"
+
+#include "CatalogueCheck.h"
+#include "Exception.h"
+#include "MessageDlg.h"
+#include "MirrorFetch.h"
+#include "Store.h"
+#include "Utils.h"
+#include "VRKSearchData.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace vrk {
+namespace {
+
+// "Download/" + name, relative to the working directory.
+QString downloadPath(const QString& name) {
+  return QString::fromLatin1(kDownloadDir) + QLatin1Char('/') + name;
+}
+
+// Refuses the install when a file that would become a catalogue table is no
+// valid one, or when a table's rollback journal is among the files (SQLite
+// would apply it to the new table).
+void checkTables(const QStringList& names) {
+  for (const QString& name : names) {
+    const QString source = downloadPath(name);
+    if (isCatalogueSideFile(name)) {
+      throw EDatabaseError(
+          QStringLiteral("%1 is a rollback journal of a catalogue table; the catalogue is not installed")
+              .arg(source));
+    }
+    const QString table = catalogueTableOf(name);
+    if (table.isEmpty()) continue;
+    const QString problem = catalogueTableProblem(source, table);
+    if (!problem.isEmpty()) {
+      throw EDatabaseError(
+          QStringLiteral("%1 is no valid catalogue table (%2); the catalogue is not installed")
+              .arg(source, problem));
+    }
+  }
+}
+
+// Steps 6.3 and 6.4: what Download holds, into the database directory, all
+// of it or nothing. Returns the names installed.
+QStringList copyDownload(const QString& directory, const TInstallHook& hook) {
+  CollectFiles(downloadPath(QString()), fkArchive, QStringLiteral("*.*"), false);
+  QStringList names;
+  for (int i = 0; i < FoundFiles.count(); ++i) names << FoundFiles.names(i);
+  checkTables(names);
+  TCatalogueSwap swap(directory, hook);
+  for (const QString& name : names) swap.stage(downloadPath(name), name);
+  swap.commit();
+  return names;
+}
+
+}  // namespace
+
+void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& hook) {
+  const QString path = aliasPathValue(data.AliasParams());
+  // Without a PATH the files would land at the root of the file system.
+  if (path.isEmpty()) {
+    throw EDatabaseError(QStringLiteral(
+        "The alias Quorvane names no database directory (PATH); the catalogue is not installed"));
+  }
+  const bool install = data.OverwriteData ||
+                       MessageDlg::ask(QStringLiteral("Overwrite Database at ") + path + QStringLiteral(" ?"),
+                                       TMsgDlgType::mtWarning) == mrYes;
+  if (install) {
+    data.VRKData.close();
+    view.ShowCopying();
+    QStringList names;
+    try {
+      names = copyDownload(databaseDirectory(data.programDir(), path), hook);
+    } catch (...) {
+      // The command ends here; the copy animation does not go on playing.
+      view.HideCopying();
+      throw;
+    }
+    view.HideCopying();
+    if (data.DeleteUnzip) {
+      // The list as collected before the copy.
+      for (const QString& name : names) {
+        if (::unlink(QFile::encodeName(downloadPath(name)).constData()) != 0)
+          throw EInOutError::deleting(errno);
+      }
+    }
+  }
+  data.NormaliseFlags();
+  view.HideCopying();
+  view.ShowReady();
+}
+
+void GetDatabase(TVRKData& data, TInstallView& view, const TInstallHook& hook) {
+  data.FetchFromMirror(true, QString::fromLatin1(kCatalogueArchive));
+  data.Http1.Disconnect();
+  InstallCatalogue(data, view, hook);
+}
+
+}  // namespace vrk

@@ -1,0 +1,161 @@
+// "Get Database" through the real window (offscreen): the menu item clicked,
+// the overwrite question answered through the message box seam, the new
+// catalogue fetched from a real nginx and installed, "Ready" in the status
+// bar, and the rows and categories of the new catalogue in the next search.
+// A failing install leaves the result grid showing its rows while the
+// catalogue stays closed, and the error on the error display.
+#include "VRKSearchMain.h"
+
+#include "DemoMirror.h"
+#include "ErrorCapture.h"
+#include "InstallFixture.h"
+#include "MessageDlg.h"
+#include "TestApp.h"
+#include "VRKSearchData.h"
+
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace vrk {
+namespace {
+
+QStringList query(const QString& filesDb, const QString& sql) {
+  QProcess p;
+  p.start(QStringLiteral("sqlite3"), {filesDb, sql});
+  p.waitForFinished(30000);
+  return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+class GetDatabaseWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::testApp();
+    QString why;
+    if (!test::DemoMirror::available(why)) VRK_SKIP_UNLESS_CI(why.toStdString());
+    QString error;
+    ASSERT_TRUE(mirror.start(80, 5, false, error)) << error.toStdString();
+    QProcess gen;
+    gen.start(test::demogenProgram(), {"--out", prog.file("db"), "--rows", "30", "--seed", "4", "--aliases",
+                                       prog.file("aliases.ini")});
+    ASSERT_TRUE(gen.waitForFinished(60000) && gen.exitCode() == 0);
+    ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
+    previousAsker = MessageDlg::setAsker([this](const QString& text, TMsgDlgType type) {
+      questions << text;
+      return type == TMsgDlgType::mtWarning ? int(mrYes) : int(mrNo);
+    });
+    cwd = std::make_unique<test::CurrentDir>(work.path());
+    data = std::make_unique<TVRKData>(prog.path());
+    data->Mirror = mirror.url();
+    data->UseProxy = false;
+    data->AskConnect = false;
+    data->OverwriteData = false;
+    form = std::make_unique<TForm1>(*data);
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  }
+  void TearDown() override {
+    form.reset();
+    data.reset();
+    cwd.reset();
+    MessageDlg::setAsker(std::move(previousAsker));
+  }
+
+  QStringList gridNames() const {
+    QStringList out;
+    const QAbstractItemModel* m = form->DBGrid2->model();
+    for (int r = 0; r < m->rowCount(); ++r) out << m->index(r, 0).data().toString();
+    return out;
+  }
+  // "File" opened in the menu bar, "Get Database" clicked in it.
+  void clickGetDatabase() {
+    QMenu* menu = form->File1;
+    menu->popup(form->mapToGlobal(QPoint(0, 0)));
+    ASSERT_TRUE(test::waitUntil([menu] { return menu->isVisible(); }));
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(form->miGetDatabase).center());
+  }
+  QString newFilesDb() const { return QDir(mirror.catalogueDir()).filePath(QStringLiteral("FILES.DB")); }
+
+  test::DemoMirror mirror;
+  test::TempDir prog;
+  test::TempDir work;
+  test::ErrorCapture errors;
+  QStringList questions;
+  MessageDlg::Asker previousAsker;
+  std::unique_ptr<test::CurrentDir> cwd;
+  std::unique_ptr<TVRKData> data;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_F(GetDatabaseWindowTest, TheMenuItemInstallsTheMirrorsCatalogueForTheNextSearch) {
+  QTest::mouseClick(form->Button1, Qt::LeftButton);
+  ASSERT_EQ(form->StatusBar1->panelText(1), QStringLiteral(" Total Files 30"));
+
+  clickGetDatabase();
+  ASSERT_TRUE(
+      test::waitUntil([this] { return form->StatusBar1->panelText(1) == QStringLiteral("Ready"); }, 30000))
+      << errors.messages().join(' ').toStdString();
+  EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join(' ').toStdString();
+  EXPECT_EQ(questions,
+            QStringList({QStringLiteral("Overwrite Database at ") + prog.file("db") + QStringLiteral(" ?")}));
+  EXPECT_FALSE(form->Animate1->isVisible());
+  EXPECT_FALSE(form->Animate1->active());
+  EXPECT_EQ(form->Animate1->commonAVI(), TCommonAVI::aviCopyFiles);
+  EXPECT_EQ(form->StatusBar1->panelText(0), QStringLiteral("Disconnected"));
+  // All four relays stay bound to the window.
+  EXPECT_EQ(data->OnStatus().owner(), form.get());
+  EXPECT_EQ(data->OnConnect().owner(), form.get());
+
+  // The next search shows the new catalogue's rows.
+  QTest::mouseClick(form->Button1, Qt::LeftButton);
+  EXPECT_EQ(form->StatusBar1->panelText(1), QStringLiteral(" Total Files 80"));
+  EXPECT_EQ(gridNames(), query(newFilesDb(), QStringLiteral("SELECT FileName FROM FILES ORDER BY rowid")));
+  // And its categories: category item 2 finds the new rows of category id 2.
+  form->cbFileCat->setCurrentIndex(2);
+  QTest::mouseClick(form->Button1, Qt::LeftButton);
+  EXPECT_EQ(
+      gridNames(),
+      query(newFilesDb(), QStringLiteral("SELECT FileName FROM FILES WHERE FileCatID=2 ORDER BY rowid")));
+  // The category table is the mirror's too.
+  EXPECT_EQ(query(prog.file("db/FILESCAT.DB"),
+                  QStringLiteral("SELECT FileCatName FROM FILESCAT ORDER BY FileCatID")),
+            query(QDir(mirror.catalogueDir()).filePath(QStringLiteral("FILESCAT.DB")),
+                  QStringLiteral("SELECT FileCatName FROM FILESCAT ORDER BY FileCatID")));
+}
+
+TEST_F(GetDatabaseWindowTest, AFailedInstallLeavesTheGridShowingItsRowsWhileTheCatalogueIsClosed) {
+  QTest::mouseClick(form->Button1, Qt::LeftButton);
+  const QStringList shown = gridNames();
+  ASSERT_EQ(shown.size(), 30);
+  // A file in Download whose name cannot be looked up whole.
+  test::writeFile(work.file(QStringLiteral("Download/notes=1.txt")), "x");
+  // What the window shows when the error reaches the display: the install
+  // closed the catalogue and ended there.
+  QStringList messages, gridAtError;
+  bool openAtError = true;
+  const ErrorDisplay::Sink previous = ErrorDisplay::setSink([&](const QString& m) {
+    messages << m;
+    openAtError = data->tbFiles.active();
+    gridAtError = gridNames();
+  });
+  clickGetDatabase();
+  const bool shownError = test::waitUntil([&] { return !messages.isEmpty(); }, 30000);
+  ErrorDisplay::setSink(previous);
+  ASSERT_TRUE(shownError);
+  EXPECT_EQ(messages, QStringList({QStringLiteral("Datei Download/notes kann nicht geöffnet werden")}));
+  EXPECT_FALSE(openAtError);
+  EXPECT_EQ(gridAtError, shown);
+  EXPECT_EQ(gridNames(), shown);
+  EXPECT_NE(form->StatusBar1->panelText(1), QStringLiteral("Ready"));
+  EXPECT_FALSE(form->Animate1->isVisible());
+  // Nothing of the new catalogue was installed.
+  EXPECT_EQ(query(prog.file("db/FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES")),
+            QStringList({"30"}));
+}
+
+}  // namespace
+}  // namespace vrk

@@ -1,0 +1,168 @@
+// The check of a catalogue table before it may replace the working one, on
+// real SQLite files: sound tables pass; a truncated file, a file that is no
+// database, one that fails the quick check, a missing table, a missing,
+// renamed, retyped or extra column each fail with their reason. Also the
+// names that stand for tables and for their journals.
+#include "CatalogueCheck.h"
+
+#include "CatalogueFixture.h"
+#include "Schema.h"
+
+#include <QFile>
+
+#include <functional>
+
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+namespace vrk {
+namespace {
+
+QByteArray readFile(const QString& path) {
+  QFile f(path);
+  f.open(QIODevice::ReadOnly);
+  return f.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(data);
+}
+
+void sql(const QString& path, const QByteArray& statement) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+  char* err = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, statement.constData(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
+  sqlite3_free(err);
+  sqlite3_close(db);
+}
+
+// FILES with the columns of the catalogue, but with one changed.
+QByteArray filesTableWith(const char* column, const QByteArray& replacement) {
+  QByteArray cols;
+  for (const schema::Column& c : schema::filesColumns()) {
+    QByteArray def = QByteArray("\"") + c.name + "\" " + schema::declaredType(c);
+    if (qstrcmp(c.name, column) == 0) def = replacement;
+    if (def.isEmpty()) continue;
+    cols += (cols.isEmpty() ? "" : ",") + def;
+  }
+  return "CREATE TABLE FILES (" + cols + ")";
+}
+
+class CatalogueCheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override { catalogue.addGeneratedFiles(400); }
+  QString files() const { return catalogue.filePath(QStringLiteral("FILES.DB")); }
+  QString other(const char* name) const { return tmp.file(QString::fromLatin1(name)); }
+
+  test::CatalogueFixture catalogue;
+  test::TempDir tmp;
+};
+
+TEST_F(CatalogueCheckTest, TheTablesOfASoundCataloguePass) {
+  catalogue.addCategory(1, QStringLiteral("Grids"));
+  catalogue.addMirror(QStringLiteral("Europe"), QStringLiteral("Germany"), QStringLiteral("http://m"),
+                      QStringLiteral("p"));
+  EXPECT_EQ(catalogueTableProblem(files(), QStringLiteral("FILES")), QString());
+  EXPECT_EQ(
+      catalogueTableProblem(catalogue.filePath(QStringLiteral("MIRRORS.DB")), QStringLiteral("MIRRORS")),
+      QString());
+  EXPECT_EQ(
+      catalogueTableProblem(catalogue.filePath(QStringLiteral("FILESCAT.DB")), QStringLiteral("FILESCAT")),
+      QString());
+  // Reading it changed nothing and left nothing beside it.
+  EXPECT_FALSE(QFile::exists(files() + QStringLiteral("-journal")));
+}
+
+TEST_F(CatalogueCheckTest, EachDamageFailsWithItsReason) {
+  const QByteArray sound = readFile(files());
+  ASSERT_GT(sound.size(), 8 * 4096);
+  struct Case {
+    const char* what;
+    std::function<void(const QString&)> make;
+    const char* reasonStart;
+  } cases[] = {
+      {"truncated", [&](const QString& p) { writeFile(p, sound.left(sound.size() / 2)); },
+       "SQLite's quick check fails: database disk image is malformed"},
+      {"a web page", [&](const QString& p) { writeFile(p, "<html><body>404 Not Found</body></html>\n"); },
+       "not an SQLite database: file is not a database"},
+      {"empty", [&](const QString& p) { writeFile(p, QByteArray()); }, "no table FILES"},
+      {"a damaged page",
+       [&](const QString& p) {
+         QByteArray bad = sound;
+         // The page type byte of every page after the first two: no b-tree
+         // page can be read any more.
+         for (qsizetype at = 2 * 4096; at < bad.size(); at += 4096) bad[at] = char(0x7f);
+         writeFile(p, bad);
+       },
+       "SQLite's quick check fails: database disk image is malformed"},
+      {"a broken constraint",
+       [&](const QString& p) {
+         // Rows with an empty FileCatID under a schema that requires it:
+         // the file reads, but the quick check finds the rows.
+         writeFile(p, sound);
+         sql(p,
+             "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = replace(sql, 'FileCatID INTEGER NOT "
+             "NULL', "
+             "'FileCatID INTEGER') WHERE name = 'FILES'");
+         sql(p, "UPDATE FILES SET FileCatID = NULL WHERE rowid = 7");
+         sql(p,
+             "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = replace(sql, 'FileCatID INTEGER', "
+             "'FileCatID INTEGER NOT NULL') WHERE name = 'FILES'");
+       },
+       "SQLite's quick check fails: NULL value in FILES.FileCatID"},
+      {"no FILES table",
+       [&](const QString& p) {
+         writeFile(p, QByteArray());
+         sql(p, "CREATE TABLE OTHER (a)");
+       },
+       "no table FILES"},
+      {"a missing column", [&](const QString& p) { sql(p, filesTableWith("K10", QByteArray())); },
+       "the column K10 is missing from table FILES"},
+      {"a renamed column", [&](const QString& p) { sql(p, filesTableWith("Description", "\"Descr\" MEMO")); },
+       "column 17 of table FILES is Descr, not Description"},
+      {"a retyped column",
+       [&](const QString& p) { sql(p, filesTableWith("FileCatID", "\"FileCatID\" VARCHAR(9)")); },
+       "column FileCatID of table FILES has the type VARCHAR(9), not INTEGER"},
+      {"an extra column",
+       [&](const QString& p) { sql(p, filesTableWith("K10", "\"K10\" BOOLEAN, \"Spare\" INTEGER")); },
+       "table FILES has a column Spare after K10"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const QString path = other("case") + QString::number(n++);
+    c.make(path);
+    const QString reason = catalogueTableProblem(path, QStringLiteral("FILES"));
+    EXPECT_FALSE(reason.isEmpty()) << c.what;
+    if (c.reasonStart) {
+      EXPECT_TRUE(reason.startsWith(QString::fromLatin1(c.reasonStart)))
+          << c.what << ": " << reason.toStdString();
+    }
+  }
+}
+
+TEST_F(CatalogueCheckTest, ADirectoryOrAMissingFileIsNoTable) {
+  EXPECT_EQ(catalogueTableProblem(tmp.path(), QStringLiteral("FILES")), QStringLiteral("not a file"));
+  EXPECT_EQ(catalogueTableProblem(other("missing"), QStringLiteral("FILES")), QStringLiteral("not a file"));
+}
+
+TEST(CatalogueNamesTest, TablesAndTheirJournalsAreKnownWithoutCase) {
+  EXPECT_EQ(catalogueTableOf(QStringLiteral("FILES.DB")), QStringLiteral("FILES"));
+  EXPECT_EQ(catalogueTableOf(QStringLiteral("files.db")), QStringLiteral("FILES"));
+  EXPECT_EQ(catalogueTableOf(QStringLiteral("Mirrors.Db")), QStringLiteral("MIRRORS"));
+  EXPECT_EQ(catalogueTableOf(QStringLiteral("FILESCAT.DB")), QStringLiteral("FILESCAT"));
+  EXPECT_EQ(catalogueTableOf(QStringLiteral("FILES.DB.bak")), QString());
+  EXPECT_EQ(catalogueTableOf(QStringLiteral("vrk_db.zip")), QString());
+  EXPECT_TRUE(isCatalogueSideFile(QStringLiteral("FILES.DB-journal")));
+  EXPECT_TRUE(isCatalogueSideFile(QStringLiteral("mirrors.db-WAL")));
+  EXPECT_TRUE(isCatalogueSideFile(QStringLiteral("FILESCAT.DB-shm")));
+  EXPECT_FALSE(isCatalogueSideFile(QStringLiteral("readme.txt-journal")));
+  EXPECT_FALSE(isCatalogueSideFile(QStringLiteral("FILES.DB")));
+}
+
+}  // namespace
+}  // namespace vrk

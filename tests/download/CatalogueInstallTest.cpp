@@ -1,0 +1,399 @@
+// The install steps of "Get Database" on a real catalogue, a real Download
+// directory and the real data module: the question and its answers, what is
+// copied and deleted, the normalisation in every case, the failures and what
+// they leave; and the refusals that keep a working catalogue: a damaged
+// table, a table's journal among the files, no PATH.
+#include "CatalogueInstall.h"
+
+#include "ErrorCapture.h"
+#include "Exception.h"
+#include "InstallFixture.h"
+#include "MessageDlg.h"
+#include "Schema.h"
+#include "Utils.h"
+#include "VRKSearchData.h"
+
+#include <QDir>
+
+#include "QtPrinters.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+namespace vrk {
+namespace {
+
+using test::filesRow;
+using test::Row;
+using test::Snapshot;
+using test::snapshot;
+
+// A row of the catalogue with every flag left empty, or every flag yes.
+Row entry(const QString& name, int cat, bool allYes) {
+  Row r = filesRow(name, cat);
+  if (allYes) {
+    for (const char* c : schema::flagColumns()) r[QString::fromLatin1(c)] = true;
+  }
+  return r;
+}
+
+class RecordingView final : public TInstallView {
+ public:
+  void ShowCopying() override { calls << QStringLiteral("copying"); }
+  void HideCopying() override { calls << QStringLiteral("hide"); }
+  void ShowReady() override { calls << QStringLiteral("ready"); }
+  QStringList calls;
+};
+
+class CatalogueInstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    installed.addFiles(
+        {entry(QStringLiteral("old1.zip"), 1, false), entry(QStringLiteral("old2.zip"), 2, false)});
+    installed.addCategory(1, QStringLiteral("Old category"));
+    fresh.addFiles({entry(QStringLiteral("new1.zip"), 1, true), entry(QStringLiteral("new2.zip"), 2, true),
+                    entry(QStringLiteral("new3.zip"), 3, true)});
+    fresh.addCategory(1, QStringLiteral("New category"));
+    ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
+    test::copyFiles(fresh.dbDir(), download());
+    previousAsker = MessageDlg::setAsker([this](const QString& text, TMsgDlgType type) {
+      questions << text;
+      EXPECT_EQ(type, TMsgDlgType::mtWarning);
+      return answer;
+    });
+  }
+  void TearDown() override { MessageDlg::setAsker(std::move(previousAsker)); }
+
+  QString download() const { return work.file(QStringLiteral("Download")); }
+  QString downloadFile(const QString& n) const { return QDir(download()).filePath(n); }
+  QString dbFile(const QString& n) const { return installed.filePath(n); }
+
+  // The data module on the installed catalogue, with the switches given.
+  TVRKData& data(bool overwrite, bool deleteUnzip) {
+    m_data = std::make_unique<TVRKData>(installed.programDir());
+    m_data->OverwriteData = overwrite;
+    m_data->DeleteUnzip = deleteUnzip;
+    return *m_data;
+  }
+  // Runs the install in the working directory; the error's text, or empty.
+  QString run(TVRKData& d) {
+    test::CurrentDir cwd(work.path());
+    try {
+      InstallCatalogue(d, view);
+    } catch (const Exception& e) {
+      return e.message();
+    }
+    return QString();
+  }
+  int nullFlags() {
+    return installed
+        .scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE D10 IS NULL"))
+        .toInt();
+  }
+  QStringList installedNames() {
+    return installed
+        .scalar(QStringLiteral("FILES.DB"),
+                QStringLiteral(
+                    "SELECT group_concat(FileName, ',') FROM (SELECT FileName FROM FILES ORDER BY rowid)"))
+        .toString()
+        .split(QLatin1Char(','));
+  }
+
+  QString failingInstall();
+
+  test::CatalogueFixture installed;
+  test::CatalogueFixture fresh;
+  test::TempDir work;
+  RecordingView view;
+  int answer = mrYes;
+  QStringList questions;
+  MessageDlg::Asker previousAsker;
+  std::unique_ptr<TVRKData> m_data;
+};
+
+TEST_F(CatalogueInstallTest, WithOverwriteDataOnTheNewCatalogueIsInstalledWithoutAQuestion) {
+  const Snapshot newFiles = snapshot(download());
+  TVRKData& d = data(true, false);
+  d.tbFiles.open();
+  EXPECT_EQ(run(d), QString());
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_EQ(view.calls, QStringList({"copying", "hide", "hide", "ready"}));
+  // The new rows are all yes already: the normalisation wrote nothing and
+  // the tables are the downloaded files byte for byte.
+  EXPECT_EQ(snapshot(installed.dbDir()), newFiles);
+  EXPECT_EQ(installedNames(), QStringList({"new1.zip", "new2.zip", "new3.zip"}));
+  // The normalisation opened the catalogue again; Download keeps its files.
+  EXPECT_TRUE(d.tbFiles.active());
+  EXPECT_EQ(d.tbFiles.recordCount(), 3);
+  EXPECT_EQ(snapshot(download()), newFiles);
+}
+
+TEST_F(CatalogueInstallTest, TheQuestionNamesThePathAndOnlyYesInstalls) {
+  struct Case {
+    int answer;
+    bool installs;
+  } cases[] = {{mrYes, true}, {mrNo, false}, {mrNone, false}, {mrCancel, false}};
+  for (const Case& c : cases) {
+    test::CatalogueFixture again;
+    again.addFiles({entry(QStringLiteral("old.zip"), 1, false)});
+    TVRKData d(again.programDir());
+    d.OverwriteData = false;
+    d.DeleteUnzip = true;
+    answer = c.answer;
+    questions.clear();
+    view.calls.clear();
+    const Snapshot downloaded = snapshot(download());
+    {
+      test::CurrentDir cwd(work.path());
+      InstallCatalogue(d, view);
+    }
+    EXPECT_EQ(questions,
+              QStringList({QStringLiteral("Overwrite Database at ") + again.dbDir() + QStringLiteral(" ?")}));
+    const QString names =
+        again.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT group_concat(FileName) FROM FILES"))
+            .toString();
+    if (c.installs) {
+      EXPECT_EQ(names, QStringLiteral("new1.zip,new2.zip,new3.zip"));
+      EXPECT_EQ(view.calls, QStringList({"copying", "hide", "hide", "ready"}));
+      // DeleteUnzip: the installed files are gone from Download.
+      EXPECT_TRUE(snapshot(download()).empty());
+      test::copyFiles(fresh.dbDir(), download());
+    } else {
+      // Nothing copied, nothing deleted; the old flags are normalised.
+      EXPECT_EQ(names, QStringLiteral("old.zip")) << c.answer;
+      EXPECT_EQ(view.calls, QStringList({"hide", "ready"}));
+      EXPECT_EQ(snapshot(download()), downloaded);
+      EXPECT_EQ(again
+                    .scalar(QStringLiteral("FILES.DB"),
+                            QStringLiteral("SELECT count(*) FROM FILES WHERE D10 IS NULL"))
+                    .toInt(),
+                0);
+    }
+  }
+}
+
+TEST_F(CatalogueInstallTest, EverythingDownloadHoldsIsCopiedAndOnlyThatIsDeleted) {
+  // Leftovers of earlier downloads are copied too; hidden files, a fifo and
+  // a subdirectory are neither copied nor deleted.
+  test::writeFile(downloadFile(QStringLiteral("vrk_db.zip")), "the catalogue archive");
+  test::writeFile(downloadFile(QStringLiteral("GridPro1.zip")), "an earlier download");
+  test::writeFile(downloadFile(QStringLiteral(".hidden")), "hidden");
+  ASSERT_TRUE(QDir(download()).mkdir(QStringLiteral("sub")));
+  test::writeFile(downloadFile(QStringLiteral("sub/inner.txt")), "inside");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(downloadFile(QStringLiteral("pipe"))).constData(), 0644), 0);
+  const Snapshot before = snapshot(download());
+  for (bool deleteUnzip : {false, true}) {
+    view.calls.clear();
+    TVRKData& d = data(true, deleteUnzip);
+    ASSERT_EQ(run(d), QString());
+    const Snapshot db = snapshot(installed.dbDir());
+    for (const char* n : {"vrk_db.zip", "GridPro1.zip", "FILES.DB", "MIRRORS.DB", "FILESCAT.DB"}) {
+      EXPECT_EQ(db.at(QString::fromLatin1(n)), before.at(QString::fromLatin1(n))) << n;
+    }
+    for (const char* n : {".hidden", "sub", "pipe"}) EXPECT_EQ(db.count(QString::fromLatin1(n)), 0u) << n;
+    const Snapshot left = snapshot(download());
+    if (deleteUnzip) {
+      EXPECT_EQ(left, (Snapshot{{".hidden", before.at(".hidden")}, {"sub", "<dir>"}, {"pipe", "<special>"}}));
+    } else {
+      EXPECT_EQ(left, before);
+    }
+  }
+}
+
+TEST_F(CatalogueInstallTest, AnEmptyDownloadCopiesNothingAndReopensTheCatalogue) {
+  for (const QString& n : QDir(download()).entryList(QDir::Files)) QFile::remove(downloadFile(n));
+  const Snapshot before = snapshot(installed.dbDir());
+  TVRKData& d = data(true, true);
+  d.tbFiles.open();
+  EXPECT_EQ(run(d), QString());
+  EXPECT_EQ(view.calls, QStringList({"copying", "hide", "hide", "ready"}));
+  EXPECT_EQ(FoundFiles.count(), 0);
+  EXPECT_TRUE(d.tbFiles.active());
+  // Only the normalisation wrote to the old table.
+  EXPECT_EQ(nullFlags(), 0);
+  Snapshot after = snapshot(installed.dbDir());
+  after.erase(QStringLiteral("FILES.DB"));
+  Snapshot expected = before;
+  expected.erase(QStringLiteral("FILES.DB"));
+  EXPECT_EQ(after, expected);
+}
+
+TEST_F(CatalogueInstallTest, TheFilterOfTheLastSearchLimitsTheNormalisation) {
+  // The new catalogue has empty flags; the files table still filters on
+  // category 2 from the last search.
+  test::CatalogueFixture emptyFlags;
+  emptyFlags.addFiles({entry(QStringLiteral("a.zip"), 1, false), entry(QStringLiteral("b.zip"), 2, false),
+                       entry(QStringLiteral("c.zip"), 2, false)});
+  test::copyFiles(emptyFlags.dbDir(), download());
+  TVRKData& d = data(true, false);
+  d.tbFiles.open();
+  d.tbFiles.setFilter(QStringLiteral("FileCatID=2"));
+  d.tbFiles.setFiltered(true);
+  EXPECT_EQ(run(d), QString());
+  EXPECT_EQ(installed
+                .scalar(QStringLiteral("FILES.DB"),
+                        QStringLiteral("SELECT group_concat(FileName) FROM FILES WHERE D10 IS NULL"))
+                .toString(),
+            QStringLiteral("a.zip"));
+  EXPECT_EQ(
+      installed.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE D10 = 0"))
+          .toInt(),
+      2);
+  EXPECT_TRUE(d.tbFiles.Filtered());
+  EXPECT_EQ(d.tbFiles.Filter(), QStringLiteral("FileCatID=2"));
+}
+
+// A failing install: the error's text; the database directory and Download
+// are checked to be as they were, the command ended before the
+// normalisation and "Ready", and the catalogue stays closed.
+QString CatalogueInstallTest::failingInstall() {
+  const Snapshot db = snapshot(installed.dbDir());
+  const Snapshot dl = snapshot(download());
+  TVRKData& d = data(true, true);
+  d.tbFiles.open();
+  const QString error = run(d);
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_EQ(snapshot(installed.dbDir()), db);
+  EXPECT_EQ(snapshot(download()), dl);
+  EXPECT_EQ(nullFlags(), 2);
+  EXPECT_EQ(view.calls, QStringList({"copying", "hide"}));
+  EXPECT_FALSE(d.tbFiles.active());
+  return error;
+}
+
+TEST_F(CatalogueInstallTest, AMissingDownloadIsTheInputOutputError) {
+  QDir(download()).removeRecursively();
+  EXPECT_EQ(failingInstall(), QStringLiteral("E/A-Fehler %1").arg(ENOENT));
+}
+
+TEST_F(CatalogueInstallTest, ANameWithAnEqualsSignIsLookedUpShortAndNothingIsInstalled) {
+  test::writeFile(downloadFile(QStringLiteral("a=b.txt")), "x");
+  EXPECT_EQ(failingInstall(), QStringLiteral("Datei Download/a kann nicht geöffnet werden"));
+}
+
+TEST_F(CatalogueInstallTest, ADestinationThatCannotBeCreatedInstallsNothing) {
+  test::writeFile(downloadFile(QStringLiteral("docs")), "a file");
+  ASSERT_TRUE(QDir(installed.dbDir()).mkdir(QStringLiteral("docs")));
+  EXPECT_EQ(failingInstall(),
+            QStringLiteral("Datei %1/docs kann nicht erstellt werden").arg(installed.dbDir()));
+}
+
+TEST_F(CatalogueInstallTest, ATablesJournalAmongTheFilesRefusesTheInstall) {
+  test::writeFile(downloadFile(QStringLiteral("files.db-journal")), "journal");
+  EXPECT_EQ(
+      failingInstall(),
+      QStringLiteral("Download/files.db-journal is a rollback journal of a catalogue table; the catalogue is "
+                     "not installed"));
+}
+
+TEST_F(CatalogueInstallTest, AnInvalidTableRefusesTheInstallNamingFileAndReason) {
+  const QByteArray sound = test::readFile(downloadFile(QStringLiteral("FILES.DB")));
+  struct Case {
+    const char* file;
+    QByteArray content;
+    const char* reason;
+  } cases[] = {
+      {"FILES.DB", "<html>404 Not Found</html>", "not an SQLite database: file is not a database"},
+      // The quick check finds pages missing; what it says first depends on
+      // the pages.
+      {"FILES.DB", sound.left(sound.size() - 1000), "SQLite's quick check fails: "},
+      {"MIRRORS.DB", QByteArray(), "no table MIRRORS"},
+      {"filescat.db", "SQLite format 3", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    test::copyFiles(fresh.dbDir(), download());
+    test::writeFile(downloadFile(QString::fromLatin1(c.file)), c.content);
+    view.calls.clear();
+    const QString error = failingInstall();
+    const QString start =
+        QStringLiteral("Download/%1 is no valid catalogue table (").arg(QLatin1String(c.file));
+    EXPECT_TRUE(error.startsWith(start)) << error.toStdString();
+    EXPECT_TRUE(error.endsWith(QStringLiteral("); the catalogue is not installed"))) << error.toStdString();
+    if (c.reason) {
+      EXPECT_TRUE(error.mid(start.size()).startsWith(QString::fromLatin1(c.reason))) << error.toStdString();
+      EXPECT_FALSE(error.contains(QLatin1Char('\n'))) << error.toStdString();
+    }
+    QFile::remove(downloadFile(QStringLiteral("filescat.db")));
+  }
+}
+
+TEST_F(CatalogueInstallTest, ATableLackingAColumnRefusesTheInstall) {
+  test::writeFile(downloadFile(QStringLiteral("FILES.DB")), QByteArray());
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(QFile::encodeName(downloadFile(QStringLiteral("FILES.DB"))).constData(), &db),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE FILES (FileName VARCHAR(120), VRKDir VARCHAR(17))", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(failingInstall(),
+            QStringLiteral("Download/FILES.DB is no valid catalogue table (the column Free is "
+                           "missing from table FILES); the catalogue is not installed"));
+}
+
+TEST_F(CatalogueInstallTest, NoPathRefusesTheInstallBeforeAnything) {
+  test::writeFile(QDir(installed.programDir()).filePath(QStringLiteral("aliases.ini")),
+                  "[Quorvane]\r\nPATH=\r\n");
+  const Snapshot db = snapshot(installed.dbDir());
+  const Snapshot dl = snapshot(download());
+  TVRKData& d = data(false, true);
+  EXPECT_EQ(run(d),
+            QStringLiteral("The alias Quorvane names no database directory (PATH); the catalogue is not "
+                           "installed"));
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_TRUE(view.calls.isEmpty());
+  EXPECT_EQ(snapshot(installed.dbDir()), db);
+  EXPECT_EQ(snapshot(download()), dl);
+  EXPECT_FALSE(QFile::exists(QStringLiteral("/FILES.DB")));
+}
+
+TEST_F(CatalogueInstallTest, ARelativePathInstallsWhereTheStoreReads) {
+  // PATH=db: the store reads the program directory's db, whatever the
+  // working directory is.
+  test::writeFile(QDir(installed.programDir()).filePath(QStringLiteral("aliases.ini")),
+                  "[Quorvane]\r\nPATH=db\r\n");
+  ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("db")));
+  TVRKData& d = data(false, false);
+  EXPECT_EQ(run(d), QString());
+  EXPECT_EQ(questions, QStringList({QStringLiteral("Overwrite Database at db ?")}));
+  EXPECT_EQ(installedNames(), QStringList({"new1.zip", "new2.zip", "new3.zip"}));
+  EXPECT_TRUE(QDir(work.file(QStringLiteral("db"))).isEmpty());
+  EXPECT_EQ(d.tbFiles.recordCount(), 3);
+}
+
+TEST_F(CatalogueInstallTest, AHotJournalOfTheOldTableIsNeverAppliedToTheNewOne) {
+  // A program ended inside a write to the old FILES.DB: its journal is hot.
+  const QString old = dbFile(QStringLiteral("FILES.DB"));
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(old).constData(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode=DELETE; PRAGMA cache_size=1; BEGIN; "
+                           "UPDATE FILES SET Description = hex(randomblob(3000));",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    // Copies of the file and its journal in the middle of the write.
+    const QByteArray file = test::readFile(old), journal = test::readFile(old + QStringLiteral("-journal"));
+    ASSERT_FALSE(journal.isEmpty());
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    test::writeFile(old, file);
+    test::writeFile(old + QStringLiteral("-journal"), journal);
+  }
+  const QByteArray downloaded = test::readFile(downloadFile(QStringLiteral("FILES.DB")));
+  TVRKData& d = data(true, false);
+  EXPECT_EQ(run(d), QString());
+  EXPECT_FALSE(QFile::exists(old + QStringLiteral("-journal")));
+  EXPECT_EQ(test::readFile(old), downloaded);
+  EXPECT_EQ(installed.scalar(QStringLiteral("FILES.DB"), QStringLiteral("PRAGMA quick_check")).toString(),
+            QStringLiteral("ok"));
+  EXPECT_EQ(d.tbFiles.recordCount(), 3);
+}
+
+}  // namespace
+}  // namespace vrk

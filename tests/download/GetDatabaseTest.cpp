@@ -1,0 +1,282 @@
+// The whole catalogue refresh end to end: a real nginx on 127.0.0.1 serves a
+// demo catalogue Zip of another seed than the installed catalogue; the data
+// module fetches, unpacks and installs it. The questions and their answers,
+// what Download holds and keeps, the unpack and delete switches, the filter
+// of the last search, and the failed fetches that must install nothing and
+// not end in "Ready".
+#include "CatalogueInstall.h"
+
+#include "CoreApp.h"
+#include "DemoMirror.h"
+#include "Exception.h"
+#include "InstallFixture.h"
+#include "MessageDlg.h"
+#include "QtPrinters.h"
+#include "ScriptedServer.h"
+#include "VRKSearchData.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace vrk {
+namespace {
+
+using test::Snapshot;
+using test::snapshot;
+
+class RecordingView final : public TInstallView {
+ public:
+  void ShowCopying() override { calls << QStringLiteral("copying"); }
+  void HideCopying() override { calls << QStringLiteral("hide"); }
+  void ShowReady() override { calls << QStringLiteral("ready"); }
+  QStringList calls;
+};
+
+// The FileName column of a FILES.DB in rowid order (read with sqlite3), and
+// how many rows hold an empty flag.
+QStringList fileNames(const QString& filesDb) {
+  QProcess p;
+  p.start(QStringLiteral("sqlite3"), {filesDb, QStringLiteral("SELECT FileName FROM FILES ORDER BY rowid")});
+  p.waitForFinished(30000);
+  return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+int emptyFlags(const QString& filesDb, const QString& where = QStringLiteral("1")) {
+  QProcess p;
+  p.start(
+      QStringLiteral("sqlite3"),
+      {filesDb,
+       QStringLiteral("SELECT count(*) FROM FILES WHERE (D10 IS NULL OR Free IS NULL OR K10 IS NULL) AND ") +
+           where});
+  p.waitForFinished(30000);
+  return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toInt();
+}
+
+bool demogen(const QStringList& args) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(test::demogenProgram(), args);
+  return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+class GetDatabaseTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    test::coreApp();
+    QString why;
+    if (!test::DemoMirror::available(why)) {
+      s_skip = why;
+      return;
+    }
+    s_mirror = new test::DemoMirror;
+    QString error;
+    if (!s_mirror->start(60, 2, false, error))
+      s_skip = QStringLiteral("the demo mirror did not start: ") + error;
+  }
+  static void TearDownTestSuite() {
+    delete s_mirror;
+    s_mirror = nullptr;
+  }
+
+  void SetUp() override {
+    if (!s_skip.isEmpty()) GTEST_SKIP() << s_skip.toStdString();
+    ASSERT_TRUE(
+        demogen({"--out", db(), "--rows", "25", "--seed", "1", "--aliases", prog.file("aliases.ini")}));
+    ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
+    previousAsker = MessageDlg::setAsker([this](const QString& text, TMsgDlgType type) {
+      questions << text;
+      return type == TMsgDlgType::mtConfirmation ? connectAnswer : overwriteAnswer;
+    });
+    data = std::make_unique<TVRKData>(prog.path());
+    data->Mirror = s_mirror->url();
+    data->UseProxy = false;
+    data->AskConnect = false;
+    data->OverwriteData = true;
+    data->UnzipFile = true;
+    data->DeleteUnzip = true;
+    // The transfer events, as a window bound for them.
+    data->SetOnConnect(&owner, [this](QObject*) { events << QStringLiteral("connect"); });
+    data->SetOnDisconnect(&owner, [this](QObject*) { events << QStringLiteral("disconnect"); });
+    data->SetOnPacketRecvd(&owner, [](QObject*) {});
+    data->SetOnStatus(&owner, [this](QObject*) { events << QStringLiteral("status ") + data->StatusText(); });
+    oldNames = fileNames(filesDb());
+    newNames = fileNames(QDir(s_mirror->catalogueDir()).filePath(QStringLiteral("FILES.DB")));
+    ASSERT_EQ(oldNames.size(), 25);
+    ASSERT_EQ(newNames.size(), 60);
+  }
+  void TearDown() override {
+    if (!s_skip.isEmpty()) return;
+    data.reset();
+    MessageDlg::setAsker(std::move(previousAsker));
+  }
+
+  QString db() const { return prog.file(QStringLiteral("db")); }
+  QString filesDb() const { return QDir(db()).filePath(QStringLiteral("FILES.DB")); }
+  QString download() const { return work.file(QStringLiteral("Download")); }
+  QString downloadFile(const char* n) const { return QDir(download()).filePath(QString::fromLatin1(n)); }
+  QString run() {
+    test::CurrentDir cwd(work.path());
+    try {
+      GetDatabase(*data, view);
+    } catch (const Exception& e) {
+      return e.message();
+    }
+    return QString();
+  }
+  QStringList fetchedMembers() const { return {"FILES.DB", "FILESCAT.DB", "MIRRORS.DB"}; }
+
+  static inline test::DemoMirror* s_mirror = nullptr;
+  static inline QString s_skip;
+
+  test::TempDir prog;
+  test::TempDir work;
+  QObject owner;
+  std::unique_ptr<TVRKData> data;
+  RecordingView view;
+  QStringList events;
+  QStringList questions;
+  int connectAnswer = mrYes;
+  int overwriteAnswer = mrYes;
+  QStringList oldNames, newNames;
+  MessageDlg::Asker previousAsker;
+};
+
+TEST_F(GetDatabaseTest, WithOverwriteDataOnTheMirrorsCatalogueIsInstalledAndNormalised) {
+  EXPECT_EQ(run(), QString());
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_EQ(fileNames(filesDb()), newNames);
+  EXPECT_EQ(emptyFlags(filesDb()), 0);
+  EXPECT_GT(emptyFlags(QDir(s_mirror->catalogueDir()).filePath(QStringLiteral("FILES.DB"))), 0);
+  EXPECT_EQ(view.calls, QStringList({"copying", "hide", "hide", "ready"}));
+  EXPECT_EQ(events.first(), QStringLiteral("connect"));
+  EXPECT_TRUE(events.contains(QStringLiteral("disconnect")));
+  // The members were listed through the status relay while unpacking.
+  EXPECT_TRUE(events.filter(QStringLiteral("status ")).size() >= 3) << events.join('|').toStdString();
+  // The Zip went after unpacking, the members after the install.
+  EXPECT_TRUE(snapshot(download()).empty());
+  EXPECT_EQ(data->tbFiles.recordCount(), 60);
+}
+
+TEST_F(GetDatabaseTest, WithOverwriteDataOffOnlyYesInstalls) {
+  data->OverwriteData = false;
+  data->DeleteUnzip = false;
+  overwriteAnswer = mrNo;
+  EXPECT_EQ(run(), QString());
+  EXPECT_EQ(questions, QStringList({QStringLiteral("Overwrite Database at ") + db() + QStringLiteral(" ?")}));
+  EXPECT_EQ(fileNames(filesDb()), oldNames);
+  EXPECT_EQ(emptyFlags(filesDb()), 0);  // the old catalogue is normalised all the same
+  EXPECT_EQ(view.calls, QStringList({"hide", "ready"}));
+  // Fetched and unpacked; nothing deleted.
+  const Snapshot downloaded = snapshot(download());
+  for (const QString& m : fetchedMembers() + QStringList{"vrk_db.zip"})
+    EXPECT_EQ(downloaded.count(m), 1u) << m.toStdString();
+
+  questions.clear();
+  view.calls.clear();
+  overwriteAnswer = mrYes;
+  EXPECT_EQ(run(), QString());
+  EXPECT_EQ(questions.size(), 1);
+  EXPECT_EQ(fileNames(filesDb()), newNames);
+  // With DeleteUnzip off the Zip stays in Download and is copied along.
+  EXPECT_EQ(test::readFile(QDir(db()).filePath(QStringLiteral("vrk_db.zip"))),
+            test::readFile(downloadFile("vrk_db.zip")));
+}
+
+TEST_F(GetDatabaseTest, ADeclinedConnectQuestionInstallsWhatDownloadHolds) {
+  data->AskConnect = true;
+  connectAnswer = mrNo;
+  // What an earlier download left: the tables of the mirror's catalogue.
+  test::copyFiles(s_mirror->catalogueDir(), download());
+  EXPECT_EQ(run(), QString());
+  EXPECT_EQ(questions, QStringList({QStringLiteral("Connect to ") + s_mirror->url() +
+                                    QStringLiteral("ftp/vrk_db.zip ?")}));
+  EXPECT_FALSE(events.contains(QStringLiteral("connect")));
+  EXPECT_EQ(fileNames(filesDb()), newNames);
+  EXPECT_EQ(view.calls, QStringList({"copying", "hide", "hide", "ready"}));
+  EXPECT_TRUE(snapshot(download()).empty());
+}
+
+TEST_F(GetDatabaseTest, ADeclinedConnectWithAnEmptyDownloadReopensTheOldCatalogue) {
+  data->AskConnect = true;
+  connectAnswer = mrNo;
+  const Snapshot before = snapshot(db());
+  EXPECT_EQ(run(), QString());
+  EXPECT_EQ(fileNames(filesDb()), oldNames);
+  EXPECT_EQ(view.calls, QStringList({"copying", "hide", "hide", "ready"}));
+  EXPECT_TRUE(data->tbFiles.active());
+  Snapshot after = snapshot(db());
+  // Only the normalisation wrote, to FILES.DB.
+  EXPECT_EQ(after.size(), before.size());
+  after.erase(QStringLiteral("FILES.DB"));
+  Snapshot expected = before;
+  expected.erase(QStringLiteral("FILES.DB"));
+  EXPECT_EQ(after, expected);
+}
+
+TEST_F(GetDatabaseTest, LeftoversOfEarlierDownloadsAreInstalledAndDeletedToo) {
+  test::writeFile(downloadFile("GridPro1.zip"), "an earlier download");
+  test::writeFile(downloadFile(".keep"), "hidden");
+  EXPECT_EQ(run(), QString());
+  EXPECT_EQ(test::readFile(QDir(db()).filePath(QStringLiteral("GridPro1.zip"))),
+            QByteArray("an earlier download"));
+  EXPECT_FALSE(QFile::exists(QDir(db()).filePath(QStringLiteral(".keep"))));
+  EXPECT_EQ(snapshot(download()).size(), 1u);  // only the hidden file stays
+}
+
+TEST_F(GetDatabaseTest, WithUnzipFileOffTheZipItselfIsCopied) {
+  data->UnzipFile = false;
+  EXPECT_EQ(run(), QString());
+  // The tables are the old ones (normalised); the Zip lands beside them and
+  // DeleteUnzip takes it out of Download after the install.
+  EXPECT_EQ(fileNames(filesDb()), oldNames);
+  EXPECT_TRUE(QFileInfo(QDir(db()).filePath(QStringLiteral("vrk_db.zip"))).size() > 0);
+  EXPECT_TRUE(snapshot(download()).empty());
+}
+
+TEST_F(GetDatabaseTest, TheFilterOfTheLastSearchLimitsTheNormalisation) {
+  data->tbFiles.open();
+  data->tbFiles.setFilter(QStringLiteral("FileCatID=3"));
+  data->tbFiles.setFiltered(true);
+  EXPECT_EQ(run(), QString());
+  EXPECT_EQ(fileNames(filesDb()), newNames);
+  EXPECT_EQ(emptyFlags(filesDb(), QStringLiteral("FileCatID=3")), 0);
+  EXPECT_GT(emptyFlags(filesDb(), QStringLiteral("FileCatID<>3")), 0);
+}
+
+TEST_F(GetDatabaseTest, AnErrorReplyForTheCatalogueInstallsNothing) {
+  // The mirror has no such tree: 404 for the catalogue. Download holds the
+  // tables of an earlier download; they must not be installed either.
+  test::copyFiles(s_mirror->catalogueDir(), download());
+  data->Mirror = s_mirror->url() + QStringLiteral("/nowhere");
+  const Snapshot before = snapshot(db());
+  const QString error = run();
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_EQ(snapshot(db()), before);
+  EXPECT_FALSE(view.calls.contains(QStringLiteral("ready")));
+  EXPECT_FALSE(view.calls.contains(QStringLiteral("copying")));
+  EXPECT_TRUE(questions.isEmpty());
+}
+
+TEST_F(GetDatabaseTest, ACutTransferInstallsNothing) {
+  test::ScriptedServer server;
+  server.connection()
+      .readRequest()
+      .send("HTTP/1.0 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 200000\r\n\r\n" +
+            test::readFile(QDir(s_mirror->root()).filePath(QStringLiteral("ftp/resource/vrk_db.zip")))
+                .left(1000))
+      .close();
+  server.start();
+  data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+  const Snapshot before = snapshot(db());
+  const QString error = run();
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_EQ(snapshot(db()), before);
+  EXPECT_FALSE(view.calls.contains(QStringLiteral("ready")));
+  server.waitFinished(3000);
+}
+
+}  // namespace
+}  // namespace vrk
