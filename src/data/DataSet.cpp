@@ -30,6 +30,17 @@ bool isStorableType(TFieldType t) {
 QString trueWord() { return QStringLiteral("Wahr"); }
 QString falseWord() { return QStringLiteral("Falsch"); }
 
+QString isoDateText(QDate date) {
+  int y = 0, m = 0, d = 0;
+  date.getDate(&y, &m, &d);
+  // Years outside four digits (and the invalid date) take the general way.
+  if (!date.isValid() || y < 1 || y > 9999) return date.toString(Qt::ISODate);
+  const auto digit = [](int n) { return QChar(u'0' + n % 10); };
+  const QChar text[10] = {digit(y / 1000), digit(y / 100), digit(y / 10), digit(y), QLatin1Char('-'),
+                          digit(m / 10),   digit(m),       QLatin1Char('-'), digit(d / 10), digit(d)};
+  return QString(text, 10);
+}
+
 // --- TField -------------------------------------------------------------------
 
 TField::TField(TDataSet* dataSet, QString fieldName, TFieldType dataType, int size, bool required,
@@ -49,11 +60,20 @@ bool TField::isNull() const {
 }
 
 QString TField::asString() const {
-  const QVariant v = value();
+  QVariant v = value();
   if (v.isNull()) return QString();
   if (m_type == TFieldType::ftBoolean) return v.toBool() ? trueWord() : falseWord();
-  if (m_type == TFieldType::ftDate) return v.toDate().toString(Qt::ISODate);
-  return v.toString();
+  if (m_type == TFieldType::ftDate) return isoDateText(v.toDate());
+  // The two kinds a walk reads most, taken out of the variant directly
+  // rather than through the general conversion (same texts).
+  switch (v.typeId()) {
+    case QMetaType::QString:
+      return std::move(*static_cast<QString*>(v.data()));
+    case QMetaType::Int:
+      return QString::number(*static_cast<const int*>(v.constData()));
+    default:
+      return v.toString();
+  }
 }
 
 void TField::setAsString(const QString& s) {
@@ -160,12 +180,19 @@ void TDataSet::enableControls() {
 TField* TDataSet::addField(std::unique_ptr<TField> field) {
   field->m_index = static_cast<int>(m_fields.size());
   m_fields.push_back(std::move(field));
+  m_fieldListStamp = newStamp();
   return m_fields.back().get();
 }
 
 void TDataSet::destroyFields() {
   // From last to first, as the table layer discards fields.
   while (!m_fields.empty()) m_fields.pop_back();
+  m_fieldListStamp = newStamp();
+}
+
+quint64 TDataSet::newStamp() {
+  static quint64 last = 0;
+  return ++last;
 }
 
 void TDataSet::setState(TDataSetState s) {

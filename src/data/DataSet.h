@@ -19,6 +19,7 @@
 
 #include "Exception.h"
 
+#include <QDate>
 #include <QString>
 #include <QVariant>
 
@@ -172,6 +173,10 @@ class TDataSet {
   // Refreshes the field definitions from the store (a no-op where the data
   // set itself is the store).
   virtual void updateFieldDefs() {}
+  // Changes whenever a field is added or the fields are destroyed, and no two
+  // field lists (of any data sets) ever share a value: fields found in this
+  // list stay valid while it stays the same.
+  quint64 fieldListStamp() const { return m_fieldListStamp; }
 
   // --- Navigation -----------------------------------------------------------
   virtual void first() = 0;
@@ -252,6 +257,9 @@ class TDataSet {
   void notifyLayoutChanged();
   void notifyFocusControl(TField* field);
 
+  // A number never handed out before (UI thread only), for stamps.
+  static quint64 newStamp();
+
   // Raises EDatabaseError with the text.
   [[noreturn]] static void databaseError(const QString& message);
   // "Datenmenge weder im Editier- noch im Einfügemodus" unless in edit or
@@ -261,6 +269,7 @@ class TDataSet {
  private:
   QString m_name;
   std::vector<std::unique_ptr<TField>> m_fields;
+  quint64 m_fieldListStamp = newStamp();
   TFieldDefs m_fieldDefs;
   std::vector<TDataLink*> m_links;
   TDataSetState m_state = TDataSetState::dsInactive;
@@ -287,5 +296,10 @@ inline const char* const InvalidInteger = "'%1' ist kein gültiger Integerwert";
 // into its filter texts, and the bound check boxes use them as their values.
 QString trueWord();   // "Wahr"
 QString falseWord();  // "Falsch"
+
+// The text of a date as the table layer writes it, YYYY-MM-DD: the same text
+// as QDate::toString(Qt::ISODate), made without the general formatter (a
+// walk of the files table formats two dates a row).
+QString isoDateText(QDate date);
 
 }  // namespace vrk

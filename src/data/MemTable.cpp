@@ -133,6 +133,7 @@ void TMemoryTable::buildSlots() {
 
   // Bind each field to the slot of the definition with its name.
   m_slots.assign(static_cast<std::size_t>(fieldCount()), Slot{});
+  m_slotsStamp = newStamp();
   for (const auto& f : fieldList()) {
     if (f->fieldKind() != TFieldKind::fkData) continue;
     for (const auto& [name, s] : named) {
@@ -190,6 +191,7 @@ void TMemoryTable::close() {
   m_activeIndex = -1;
   m_nextAutoInc = 1;
   m_slots.clear();
+  m_slotsStamp = newStamp();
   m_edit = Buffer{};
   setState(TDataSetState::dsInactive);
   if (m_fieldsCreatedAtOpen) {
@@ -279,19 +281,10 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
         }
         // The field pairs are found by name once; the lists stay the same
         // for the whole loop.
-        std::vector<std::pair<TField*, TField*>> pairs;
-        for (int i = 0; i < source->fieldCount(); ++i) {
-          TField* src = source->field(i);
-          // Tables of the same shape hold the field at the same place; the
-          // search imports one row at a time, so this look-up is per row.
-          TField* dst = i < fieldCount() && field(i)->fieldName() == src->fieldName()
-                            ? field(i)
-                            : findField(src->fieldName());
-          if (dst) pairs.emplace_back(src, dst);
-        }
+        const std::vector<CopyStep>& steps = importSteps(source);
         while (!source->eof()) {
           append();
-          copyRowFast(pairs);
+          copyRowFast(steps);
           post();
           ++count;
           if (count >= limit) break;
@@ -325,28 +318,53 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
   return count;
 }
 
-void TMemoryTable::copyRowFast(const std::vector<std::pair<TField*, TField*>>& pairs) {
+const std::vector<TMemoryTable::CopyStep>& TMemoryTable::importSteps(TDataSet* source) {
+  // The search imports one row at a time: the pairs of the last import are
+  // kept while neither field list nor the slots changed.
+  if (m_importSource == source && m_importSourceStamp == source->fieldListStamp() &&
+      m_importFieldsStamp == fieldListStamp() && m_importSlotsStamp == m_slotsStamp) {
+    return m_importSteps;
+  }
+  m_importSteps.clear();
+  for (int i = 0; i < source->fieldCount(); ++i) {
+    TField* src = source->field(i);
+    // Tables of the same shape hold the field at the same place.
+    TField* dst = i < fieldCount() && field(i)->fieldName() == src->fieldName() ? field(i)
+                                                                                : findField(src->fieldName());
+    if (dst) m_importSteps.push_back(CopyStep{src, dst, slotOf(*dst)});
+  }
+  m_importSource = source;
+  m_importSourceStamp = source->fieldListStamp();
+  m_importFieldsStamp = fieldListStamp();
+  m_importSlotsStamp = m_slotsStamp;
+  return m_importSteps;
+}
+
+void TMemoryTable::copyRowFast(const std::vector<CopyStep>& steps) {
   checkEditing();
+  // The state is edit, insert or key for the whole row, in which every field
+  // takes a value but a read-only one outside key state (checkWritable).
+  const bool keyState = state() == TDataSetState::dsSetKey;
   TRawValue raw;
-  for (const auto& [src, dst] : pairs) {
-    checkWritable(*dst);
-    const Slot& s = slotOf(*dst);
+  for (const CopyStep& step : steps) {
+    if (step.dst->readOnly() && !keyState) checkWritable(*step.dst);
+    const Slot& s = step.slot;
     if (s.blob < 0 && s.offset < 0) continue;
     // The value as the source stores it where it can hand it over; the
     // QVariant otherwise, with the same outcome.
     bool done = false;
-    if (src->dataSet()->rawFieldValue(*src, raw)) {
+    if (step.src->dataSet()->rawFieldValue(*step.src, raw)) {
       done = s.blob >= 0
                  ? memslot::rawBlob(s.type, raw, m_edit.blobs[static_cast<std::size_t>(s.blob)])
                  : memslot::writeRaw(m_edit.bytes.data() + s.offset, s.type, s.size, raw);
     }
     if (!done) {
-      const QVariant v = src->value();
+      const QVariant v = step.src->value();
       if (s.blob >= 0) storeBlob(s, memslot::blobBytes(s.type, v));
-      else memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, v, dst->displayName());
+      else memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, v, step.dst->displayName());
     }
     setModified(true);
-    notifyRecordChanged(dst);
+    if (!controlsDisabled()) notifyRecordChanged(step.dst);
   }
 }
 
@@ -701,6 +719,8 @@ void TMemoryTable::post() {
   if (st == TDataSetState::dsInsert) {
     bool hasAutoInc = false;
     for (const auto& f : fieldList()) {
+      // A field's slot has the field's own kind (both come from one list).
+      if (f->dataType() != TFieldType::ftAutoInc) continue;
       const Slot& s = slotOf(*f);
       if (s.type != TFieldType::ftAutoInc || s.offset < 0) continue;
       memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, m_nextAutoInc, QString());

@@ -234,11 +234,29 @@ class TMemoryTable final : public TDataSet {
   void checkActive() const;
   void checkWritable(const TField& field) const;
   void storeBlob(const Slot& slot, QByteArray text);
-  void copyRowFast(const std::vector<std::pair<TField*, TField*>>& pairs);
+  // One field of an import: the source field, the field of this table with
+  // its name, and that field's slot (fixed while the import runs).
+  struct CopyStep {
+    TField* src;
+    TField* dst;
+    Slot slot;
+  };
+  void copyRowFast(const std::vector<CopyStep>& steps);
+  // The steps of an import from source, found by name again only when
+  // either table's fields or this table's slots changed since the last one.
+  // Requires: this table is open.
+  const std::vector<CopyStep>& importSteps(TDataSet* source);
   static void checkStructureFits(const TFieldDefs& defs);
 
   std::vector<TMemoryRow::Ptr> m_rows;
   std::vector<Slot> m_slots;  // by field index
+  quint64 m_slotsStamp = 0;   // new each time the slots are bound
+  // The last import's steps and what they were found for.
+  std::vector<CopyStep> m_importSteps;
+  const TDataSet* m_importSource = nullptr;
+  quint64 m_importSourceStamp = 0;
+  quint64 m_importFieldsStamp = 0;
+  quint64 m_importSlotsStamp = 0;
   std::vector<std::uint16_t> m_slotOffsets;
   int m_recordSize = 0;
   int m_blobCount = 0;

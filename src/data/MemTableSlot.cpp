@@ -149,14 +149,15 @@ void writeText(std::uint8_t* p, int size, const QString& s) {
 }
 
 // Short text from UTF-8 bytes, with the same outcome as writeText on the
-// decoded text: Latin-1 when every character of the first `size` fits, else
-// UTF-8 cut at a character boundary within the slot.
-void writeUtf8Text(std::uint8_t* p, int size, const char* s, qsizetype len) {
+// decoded text, when every character of its first `size` is Latin-1 (the
+// common case); false, with the slot's presence byte untouched, otherwise:
+// such a text goes the decoding way, which also settles what a byte that is
+// not UTF-8 becomes.
+bool writeUtf8Latin1(std::uint8_t* p, int size, const char* s, qsizetype len) {
   const auto* in = reinterpret_cast<const std::uint8_t*>(s);
   std::uint8_t* out = p + 1;
   int chars = 0;
   qsizetype i = 0;
-  bool latin1 = true;
   while (i < len && chars < size) {
     const std::uint8_t b = in[i];
     if (b < 0x80) {
@@ -166,30 +167,12 @@ void writeUtf8Text(std::uint8_t* p, int size, const char* s, qsizetype len) {
       out[chars++] = static_cast<std::uint8_t>(((b & 0x1f) << 6) | (in[i + 1] & 0x3f));
       i += 2;
     } else {
-      latin1 = false;
-      break;
+      return false;
     }
   }
-  if (latin1) {
-    out[chars] = 0;
-    p[0] = kValue;
-    return;
-  }
-  qsizetype j = 0;
-  chars = 0;
-  while (j < len && chars < size) {
-    const std::uint8_t b = in[j];
-    qsizetype step = 1;
-    if (b >= 0xf0 && b < 0xf8) step = 4;
-    else if (b >= 0xe0) step = 3;
-    else if (b >= 0xc0) step = 2;
-    if (j + step > len || j + step > size) break;
-    j += step;
-    ++chars;
-  }
-  std::memcpy(out, in, static_cast<std::size_t>(j));
-  out[j] = 0;
-  p[0] = kUtf8Text;
+  out[chars] = 0;
+  p[0] = kValue;
+  return true;
 }
 
 QString readText(const std::uint8_t* p, int size) {
@@ -449,20 +432,19 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
 
 bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw) {
   using T = TFieldType;
-  const int width = valueWidth(type, size);
-  if (width < 0) return false;
   if (raw.kind == TRawValue::rvNull) {
+    const int width = valueWidth(type, size);
+    if (width < 0) return false;
     std::memset(p, 0, static_cast<std::size_t>(width) + 1);
     return true;
   }
+  // Every kind below is an inline one; the others are refused by the default.
   std::uint8_t* v = p + 1;
   const bool isInt = raw.kind == TRawValue::rvInteger;
   switch (type) {
     case T::ftString:
     case T::ftFixedChar:
-      if (raw.kind != TRawValue::rvText) return false;
-      writeUtf8Text(p, size, raw.data, raw.size);
-      return true;
+      return raw.kind == TRawValue::rvText && writeUtf8Latin1(p, size, raw.data, raw.size);
     case T::ftBoolean:
       if (!isInt) return false;
       storeRaw<std::uint16_t>(v, raw.integer != 0 ? 1 : 0);
@@ -502,7 +484,11 @@ bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw) 
         return x;
       };
       if (t[4] != '-' || t[7] != '-') return false;
-      const QDate d(digits(0, 4), digits(5, 2), digits(8, 2));
+      // Anything but digits goes the parsing way (a year that is not four
+      // digits must not become the year -1).
+      const int year = digits(0, 4), month = digits(5, 2), day = digits(8, 2);
+      if (year < 0 || month < 0 || day < 0) return false;
+      const QDate d(year, month, day);
       if (!d.isValid()) return false;
       storeRaw(v, static_cast<std::int32_t>(d.toJulianDay()));
       break;

@@ -36,11 +36,13 @@ bool isNull(const std::uint8_t* p, TFieldType type, int size);
 void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
            const QString& fieldName);
 
-// Writes a value as the source data set stores it (TRawValue). Returns false,
-// leaving the slot unchanged, when the raw form is not the plain one for the
-// kind (a text in a number column, a number out of range, a date that is not
-// YYYY-MM-DD); the caller then converts through the QVariant, which gives the
-// same result the slow way or the conversion error.
+// Writes a value as the source data set stores it (TRawValue). Returns false
+// when the raw form is not the plain one for the kind (a text in a number
+// column, a number out of range, a date that is not YYYY-MM-DD in digits, a
+// short text with a character beyond Latin-1 or bytes that are not UTF-8);
+// the caller then converts through the QVariant, which gives the same result
+// the slow way or the conversion error. The presence byte is unchanged then;
+// a text's bytes after it may not be, and the conversion writes them anew.
 bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw);
 // The same for a blob field: fills text and returns true when it could.
 bool rawBlob(TFieldType type, const TRawValue& raw, QByteArray& text);

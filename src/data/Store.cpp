@@ -83,38 +83,60 @@ void TDatabase::dataSetClosed() {
 
 namespace {
 
+// A stored date text as the ISO parser reads it. The store writes dates as
+// YYYY-MM-DD; those are read here digit by digit (a walk reads two a row),
+// anything else goes to the parser.
+QDate readIsoDate(const char* t) {
+  if (!t) return QDate();
+  // Each test fails on the terminating zero, so nothing past it is read.
+  bool plain = true;
+  for (int i = 0; plain && i < 10; ++i) plain = i == 4 || i == 7 ? t[i] == '-' : t[i] >= '0' && t[i] <= '9';
+  if (!plain || t[10] != '\0') return QDate::fromString(QString::fromLatin1(t), Qt::ISODate);
+  const auto number = [t](int from, int n) {
+    int x = 0;
+    for (int i = from; i < from + n; ++i) x = x * 10 + (t[i] - '0');
+    return x;
+  };
+  const int year = number(0, 4);
+  // The parser knows no year 0.
+  return year > 0 ? QDate(year, number(5, 2), number(8, 2)) : QDate();
+}
+
 QVariant readColumn(sqlite3_stmt* stmt, int column, TFieldType type) {
-  const int kind = sqlite3_column_type(stmt, column);
-  if (kind == SQLITE_NULL) return QVariant();
+  // The column's value object, read through the value functions: one call
+  // into the statement per column instead of one per question. The value is
+  // unprotected, which only matters to connections shared between threads;
+  // ours are not (they are opened without a mutex).
+  sqlite3_value* value = sqlite3_column_value(stmt, column);
+  if (sqlite3_value_type(value) == SQLITE_NULL) return QVariant();
   switch (type) {
     case TFieldType::ftBoolean:
-      return QVariant(sqlite3_column_int(stmt, column) != 0);
+      return QVariant(sqlite3_value_int(value) != 0);
     case TFieldType::ftSmallint:
     case TFieldType::ftWord:
     case TFieldType::ftInteger:
     case TFieldType::ftAutoInc:
-      return QVariant(sqlite3_column_int(stmt, column));
+      return QVariant(sqlite3_value_int(value));
     case TFieldType::ftLargeint:
-      return QVariant(static_cast<qlonglong>(sqlite3_column_int64(stmt, column)));
+      return QVariant(static_cast<qlonglong>(sqlite3_value_int64(value)));
     case TFieldType::ftFloat:
     case TFieldType::ftCurrency:
     case TFieldType::ftBCD:
-      return QVariant(sqlite3_column_double(stmt, column));
+      return QVariant(sqlite3_value_double(value));
     case TFieldType::ftDate: {
-      const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-      const QDate d = QDate::fromString(QString::fromLatin1(t), Qt::ISODate);
+      const QDate d = readIsoDate(reinterpret_cast<const char*>(sqlite3_value_text(value)));
       return d.isValid() ? QVariant(d) : QVariant();
     }
     case TFieldType::ftBytes:
     case TFieldType::ftVarBytes:
     case TFieldType::ftBlob:
     case TFieldType::ftGraphic: {
-      const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt, column));
-      return QVariant(QByteArray(p, sqlite3_column_bytes(stmt, column)));
+      const auto* p = static_cast<const char*>(sqlite3_value_blob(value));
+      return QVariant(QByteArray(p, sqlite3_value_bytes(value)));
     }
     default: {
-      const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-      return QVariant(QString::fromUtf8(t, sqlite3_column_bytes(stmt, column)));
+      const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      return QVariant(QString::fromUtf8(t, sqlite3_value_bytes(value)));
     }
   }
 }
@@ -318,8 +340,8 @@ void TTable::next() {
   ensureStatements();
   bool found;
   if (m_scanLive) {
-    // The scan stands on the current row: keep its values before stepping,
-    // so that the row stays readable when the step finds the end.
+    // The scan stands on the current row. When the step finds the end, the
+    // row stays current and is read again by its rowid (see below).
     found = m_scan.step();
     if (found) {
       setCurrentFromScan();
@@ -535,14 +557,10 @@ QVariant TTable::getFieldValue(const TField& field) const {
   const auto i = static_cast<std::size_t>(field.index());
   if (state() == TDataSetState::dsEdit || state() == TDataSetState::dsInsert) return m_edit[i];
   if (!m_hasRow) return QVariant();
-  if (!m_loaded[i]) {
-    if (m_scanLive) {
-      m_cache[i] = readColumn(m_scan.handle(), field.index() + 1, field.dataType());
-      m_loaded[i] = 1;
-    } else {
-      loadRow();
-    }
-  }
+  // While the scan stands on the row, its column is the value: read it from
+  // there each time rather than keeping a copy (a walk reads each field once).
+  if (m_scanLive) return readColumn(m_scan.handle(), field.index() + 1, field.dataType());
+  if (!m_loaded[i]) loadRow();
   return m_cache[i];
 }
 
@@ -550,29 +568,29 @@ bool TTable::rawFieldValue(const TField& field, TRawValue& raw) const {
   if (state() != TDataSetState::dsBrowse || !m_hasRow || !m_scanLive || field.dataSet() != this) {
     return false;
   }
-  sqlite3_stmt* stmt = m_scan.handle();
-  const int column = field.index() + 1;
-  switch (sqlite3_column_type(stmt, column)) {
+  // One call into the statement for the column, as in readColumn.
+  sqlite3_value* value = sqlite3_column_value(m_scan.handle(), field.index() + 1);
+  switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
       raw.kind = TRawValue::rvNull;
       return true;
     case SQLITE_INTEGER:
       raw.kind = TRawValue::rvInteger;
-      raw.integer = sqlite3_column_int64(stmt, column);
+      raw.integer = sqlite3_value_int64(value);
       return true;
     case SQLITE_FLOAT:
       raw.kind = TRawValue::rvReal;
-      raw.real = sqlite3_column_double(stmt, column);
+      raw.real = sqlite3_value_double(value);
       return true;
     case SQLITE_TEXT:
       raw.kind = TRawValue::rvText;
-      raw.data = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-      raw.size = sqlite3_column_bytes(stmt, column);
+      raw.data = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      raw.size = sqlite3_value_bytes(value);
       return true;
     default:
       raw.kind = TRawValue::rvBlob;
-      raw.data = static_cast<const char*>(sqlite3_column_blob(stmt, column));
-      raw.size = sqlite3_column_bytes(stmt, column);
+      raw.data = static_cast<const char*>(sqlite3_value_blob(value));
+      raw.size = sqlite3_value_bytes(value);
       return true;
   }
 }

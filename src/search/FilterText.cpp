@@ -1,8 +1,12 @@
 #include "FilterText.h"
 
 #include <QLocale>
+#include <QVarLengthArray>
 
 #include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
 
 namespace vrk {
 namespace {
@@ -92,37 +96,149 @@ QString localeUpper(const QString& text) {
   return systemLocale().toUpper(text);
 }
 
+namespace {
+
+// What a Latin-1 character becomes in capitals, one byte each: its plain
+// capital, "SS" for ß, or, for ÿ and µ, a capital outside Latin-1 that no
+// character of a plain needle can match; ß itself (never a capital) stands
+// in for that one.
+class TCapitals final {
+ public:
+  explicit TCapitals(qsizetype room) : m_bytes(room), m_end(m_bytes.data()) {}
+
+  void add(char16_t c) {
+    static const auto table = [] {
+      std::array<std::uint16_t, 0x100> t{};
+      for (char16_t u = 0; u < 0x100; ++u) t[u] = isPlain(u) ? plainUpper(u) : kNoMatch;
+      t[0xDF] = kSS;
+      return t;
+    }();
+    const std::uint16_t u = table[c];
+    if (u < 0x100) {
+      *m_end++ = static_cast<char>(u);
+    } else if (u == kSS) {
+      *m_end++ = 'S';
+      *m_end++ = 'S';
+    } else {
+      *m_end++ = static_cast<char>(0xDF);
+    }
+  }
+  // Adds the capitals of the ASCII characters in w: eight one-byte lanes
+  // (bits 8) or four two-byte lanes (bits 16), copied from the text in its
+  // order. Every lane is below 0x80, so adding to a lane never carries into
+  // the next, and the lanes come out in the text's order on any host.
+  template <int bits>
+  void addAscii(std::uint64_t w) {
+    constexpr std::uint64_t lanes = bits == 8 ? 0x0101010101010101ull : 0x0001000100010001ull;
+    const std::uint64_t fromA = w + lanes * (0x80 - 'a');      // bit 7: at least 'a'
+    const std::uint64_t pastZ = w + lanes * (0x80 - 'z' - 1);  // bit 7: above 'z'
+    w -= (fromA & ~pastZ & (lanes * 0x80)) >> 2;               // 'a' - 'A' is bit 7 >> 2
+    if constexpr (bits == 8) {
+      std::memcpy(m_end, &w, 8);
+      m_end += 8;
+    } else {
+      // The four 16-bit lanes packed into four bytes.
+      w = (w | (w >> 8)) & 0x0000FFFF0000FFFFull;
+      const auto packed = static_cast<std::uint32_t>(w | (w >> 16));
+      std::memcpy(m_end, &packed, 4);
+      m_end += 4;
+    }
+  }
+  bool contain(const QString& upperNeedle) const {
+    // The needle is plain: its capitals are Latin-1 characters, one byte each.
+    const qsizetype n = upperNeedle.size();
+    QVarLengthArray<char, 64> needle(n);
+    for (qsizetype j = 0; j < n; ++j) needle[j] = static_cast<char>(upperNeedle.at(j).unicode());
+    const std::string_view capitals(m_bytes.data(), static_cast<std::size_t>(m_end - m_bytes.data()));
+    return capitals.find(std::string_view(needle.data(), static_cast<std::size_t>(n))) !=
+           std::string_view::npos;
+  }
+
+ private:
+  static constexpr std::uint16_t kSS = 0x100;
+  static constexpr std::uint16_t kNoMatch = 0x101;
+  QVarLengthArray<char, 1024> m_bytes;
+  char* m_end;
+};
+
+constexpr std::uint64_t kNotAscii16 = 0xFF80FF80FF80FF80ull;
+constexpr std::uint64_t kNotAscii8 = 0x8080808080808080ull;
+
+// The capitals of text up to its first character outside Latin-1; returns
+// the number of characters taken.
+qsizetype addCapitals(TCapitals& out, const char16_t* text, qsizetype size) {
+  qsizetype i = 0;
+  while (i < size) {
+    // Descriptions are mostly ASCII: four characters at a time while they are.
+    if (i + 4 <= size) {
+      std::uint64_t w;
+      std::memcpy(&w, text + i, sizeof w);
+      if ((w & kNotAscii16) == 0) {
+        out.addAscii<16>(w);
+        i += 4;
+        continue;
+      }
+    }
+    if (text[i] >= 0x100) break;
+    out.add(text[i++]);
+  }
+  return i;
+}
+
+// The same over UTF-8: stops at the first character outside Latin-1, and at
+// the first byte that does not continue well-formed UTF-8; returns the
+// number of bytes taken.
+qsizetype addCapitals(TCapitals& out, const std::uint8_t* text, qsizetype size) {
+  qsizetype i = 0;
+  while (i < size) {
+    if (i + 8 <= size) {
+      std::uint64_t w;
+      std::memcpy(&w, text + i, sizeof w);
+      if ((w & kNotAscii8) == 0) {
+        out.addAscii<8>(w);
+        i += 8;
+        continue;
+      }
+    }
+    const std::uint8_t b = text[i];
+    if (b < 0x80) {
+      out.add(b);
+      ++i;
+    } else if ((b == 0xC2 || b == 0xC3) && i + 1 < size && (text[i + 1] & 0xC0) == 0x80) {
+      // U+0080 to U+00FF.
+      out.add(static_cast<char16_t>(((b & 0x1F) << 6) | (text[i + 1] & 0x3F)));
+      i += 2;
+    } else {
+      break;
+    }
+  }
+  return i;
+}
+
+}  // namespace
+
+// Upper-casing goes character by character up to the first character outside
+// Latin-1, so a match before it is a match of the whole text; after it, the
+// locale decides on the whole text.
 bool upperContains(const QString& text, const QString& upperNeedle) {
   if (!plainLocale() || !allPlain(upperNeedle)) return localeUpper(text).contains(upperNeedle);
-  // The plain upper-case of every Latin-1 character; 0 marks those that are
-  // not plain.
-  static const auto table = [] {
-    std::array<char16_t, 0x100> t{};
-    for (char16_t c = 1; c < 0x100; ++c) t[c] = isPlain(c) ? plainUpper(c) : 0;
-    return t;
-  }();
-  const qsizetype n = upperNeedle.size();
-  const qsizetype m = text.size();
-  const char16_t* h = chars(text);
-  const char16_t* nd = chars(upperNeedle);
-  if (n == 0) return true;
-  const char16_t first = nd[0];
-  for (qsizetype i = 0; i < m; ++i) {
-    const char16_t c = h[i];
-    const char16_t u = c < 0x100 ? table[c] : 0;
-    // Upper-casing is character by character up to here: a match that ends
-    // before the first character that is not plain is a match of the whole.
-    if (u == 0 && c != 0) return localeUpper(text).contains(upperNeedle);
-    if (u != first || i + n > m) continue;
-    qsizetype j = 1;
-    while (j < n) {
-      const char16_t d = h[i + j];
-      if (d >= 0x100 || table[d] != nd[j]) break;
-      ++j;
-    }
-    if (j == n) return true;
+  if (upperNeedle.isEmpty()) return true;
+  TCapitals capitals(2 * text.size());
+  const qsizetype taken = addCapitals(capitals, chars(text), text.size());
+  if (capitals.contain(upperNeedle)) return true;
+  return taken < text.size() && localeUpper(text).contains(upperNeedle);
+}
+
+bool upperContainsUtf8(const char* text, qsizetype size, const QString& upperNeedle) {
+  if (!plainLocale() || !allPlain(upperNeedle)) {
+    return localeUpper(QString::fromUtf8(text, size)).contains(upperNeedle);
   }
-  return false;
+  if (upperNeedle.isEmpty()) return true;
+  // Each character takes at least as many bytes as its capitals.
+  TCapitals capitals(size);
+  const qsizetype taken = addCapitals(capitals, reinterpret_cast<const std::uint8_t*>(text), size);
+  if (capitals.contain(upperNeedle)) return true;
+  return taken < size && localeUpper(QString::fromUtf8(text, size)).contains(upperNeedle);
 }
 
 }  // namespace vrk

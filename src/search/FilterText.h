@@ -43,8 +43,11 @@ QString buildFilterText(const SearchCriteria& criteria, const QString& trueWord)
 QString localeUpper(const QString& text);
 
 // Whether localeUpper(text) contains upperNeedle, itself a text upper-cased
-// by localeUpper. Plain Latin-1 texts are compared character by character
-// without making an upper-cased copy.
+// by localeUpper. A Latin-1 text is upper-cased here, one byte a character
+// (ß as SS), without the locale library.
 bool upperContains(const QString& text, const QString& upperNeedle);
+// The same for a text given as UTF-8 bytes (as the catalogue stores it):
+// upperContains(QString::fromUtf8(text, size), upperNeedle).
+bool upperContainsUtf8(const char* text, qsizetype size, const QString& upperNeedle);
 
 }  // namespace vrk

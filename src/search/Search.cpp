@@ -36,10 +36,18 @@ SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria
     // stay suspended for the whole walk and redraw once at its end.
     mtFiles.disableControls();
     try {
+      // A memo's (or text's) stored text is its value in UTF-8: where the
+      // store hands it over, it is compared as it lies; otherwise the
+      // field's text is. The comparison is the same.
+      const bool asStored =
+          description->dataType() == TFieldType::ftMemo || isTextType(description->dataType());
+      TRawValue raw;
       while (!tbFiles.eof()) {
-        if (upperContains(description->asString(), needle)) {
-          mtFiles.importRows(&tbFiles, 1, ImportAppend);
-        }
+        const bool found =
+            asStored && tbFiles.rawFieldValue(*description, raw) && raw.kind == TRawValue::rvText
+                ? upperContainsUtf8(raw.data, raw.size, needle)
+                : upperContains(description->asString(), needle);
+        if (found) mtFiles.importRows(&tbFiles, 1, ImportAppend);
         tbFiles.next();
       }
     } catch (...) {

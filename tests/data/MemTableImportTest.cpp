@@ -407,3 +407,102 @@ TEST(MemTableImportFromStore, OnlyRowsPassingTheSourcesFilterAreCopied) {
   EXPECT_TRUE(s.files.Filtered());  // left as it is
   EXPECT_FALSE(s.files.active());
 }
+
+// Stored forms the import used to copy differently from the field's own
+// value: a date whose year is not four digits became the year -1, and bytes
+// that are not UTF-8 were kept as they lay, so a cut text had more
+// characters than the field's text cut to the same size. Each row is copied
+// as the value-by-value copy has it.
+TEST(MemTableImportFromStore, MalformedDatesAndTextsArriveAsTheFieldReadsThem) {
+  CatalogueFixture fx;
+  const QStringList updates = {
+      "Created = '19a9-05-17', Changed = '-999-05-17'",
+      "Created = '+999-05-17', Changed = '1999-0a-17'",
+      "ShareProt = CAST(X'80818283848586' AS TEXT), SourceAvail = CAST(X'41C328' AS TEXT)",
+      "FileTitle = CAST(X'C0AF' AS TEXT), FileVersion = CAST(X'EDA080' AS TEXT)",
+  };
+  for (int i = 0; i < updates.size(); ++i) {
+    fx.addFiles({filesRow(QStringLiteral("row%1.zip").arg(i), 1)});
+    fx.exec(QStringLiteral("FILES.DB"),
+            QStringLiteral("UPDATE FILES SET %1 WHERE FileName = 'row%2.zip'").arg(updates[i]).arg(i));
+  }
+  Store s(fx);
+  auto fast = filesShapedTable(QStringLiteral("fast"));
+  fast->open();
+  ASSERT_EQ(fast->importRows(&s.files, 0, ImportAppend), 4);
+  auto slow = filesShapedTable(QStringLiteral("slow"));
+  slow->open();
+  s.files.open();
+  for (s.files.first(); !s.files.eof(); s.files.next()) {
+    slow->append();
+    copyRowByName(s.files, *slow);
+    slow->post();
+  }
+  for (int r = 0; r < 4; ++r) {
+    fast->setRecNo(r + 1);
+    slow->setRecNo(r + 1);
+    for (int c = 0; c < fast->fieldCount(); ++c) {
+      SCOPED_TRACE("row " + std::to_string(r) + " " + fast->field(c)->fieldName().toStdString());
+      EXPECT_EQ(fast->field(c)->value(), slow->field(c)->value());
+    }
+  }
+  fast->first();
+  EXPECT_TRUE(f(*fast, "Created")->isNull());
+  EXPECT_TRUE(f(*fast, "Changed")->isNull());
+  fast->setRecNo(3);
+  // Bytes that are not UTF-8 read as replacement characters, whose UTF-8
+  // takes three bytes each: one of them fits the field's five bytes.
+  EXPECT_EQ(f(*fast, "ShareProt")->asString(), QStringLiteral("\ufffd"));
+}
+
+// The search imports one row at a time, and the import keeps the field pairs
+// of the last one: they must be found again whenever either table's fields
+// change, also for a new source standing where the old one stood.
+TEST(MemTableImport, FieldPairsAreFoundAgainWhenEitherTablesFieldsChange) {
+  // A source of the files shape with its fields in the reverse order.
+  const auto reversedSource = [](const QString& name, int cat) {
+    auto t = std::make_unique<TMemoryTable>(QStringLiteral("reversed"));
+    const auto& columns = schema::filesColumns();
+    for (auto c = columns.rbegin(); c != columns.rend(); ++c) {
+      t->createField(QString::fromLatin1(c->name), c->type, c->size, c->required);
+    }
+    t->open();
+    appendFile(*t, name, cat);
+    t->first();
+    return t;
+  };
+  auto dest = filesShapedTable(QStringLiteral("dest"));
+  dest->open();
+  for (int round = 0; round < 3; ++round) {
+    {
+      auto plain = sourceWith({QStringLiteral("plain%1").arg(round)});
+      EXPECT_EQ(dest->importRows(plain.get(), 1, ImportAppend), 1);
+    }
+    auto reversed = reversedSource(QStringLiteral("reversed%1").arg(round), 7);
+    EXPECT_EQ(dest->importRows(reversed.get(), 1, ImportAppend), 1);
+  }
+  EXPECT_EQ(fileNames(*dest),
+            QStringList({"plain0", "reversed0", "plain1", "reversed1", "plain2", "reversed2"}));
+  dest->setRecNo(2);
+  EXPECT_EQ(f(*dest, "FileCatID")->asInteger(), 7);
+  EXPECT_EQ(f(*dest, "FileSize")->asInteger(), 1007);
+
+  // The same source again after the destination took another structure, and
+  // after the source's own fields were made anew.
+  auto source = reversedSource(QStringLiteral("again"), 5);
+  EXPECT_EQ(dest->importRows(source.get(), 1, ImportAppend), 1);
+  dest->close();
+  dest->takeStructure(source.get());
+  dest->open();
+  EXPECT_EQ(dest->importRows(source.get(), 1, ImportAppend), 1);
+  EXPECT_EQ(dest->field(0)->fieldName(), QStringLiteral("K10"));
+  source->close();
+  source->takeStructure(sourceWith({}).get());
+  source->open();
+  appendFile(*source, QStringLiteral("remade"), 9);
+  source->first();
+  EXPECT_EQ(dest->importRows(source.get(), 1, ImportAppend), 1);
+  EXPECT_EQ(fileNames(*dest), QStringList({"again", "remade"}));
+  dest->last();
+  EXPECT_EQ(f(*dest, "FileCatID")->asInteger(), 9);
+}

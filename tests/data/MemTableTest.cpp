@@ -606,3 +606,24 @@ TEST(MemTableEvents, FireAroundTheirOperationsInOrder) {
                               "BeforePost", "AfterPost", "BeforeScroll", "AfterScroll", "BeforeDelete",
                               "BeforeScroll", "AfterDelete", "AfterScroll", "BeforeClose", "AfterClose"}));
 }
+
+// A date field's text is the ISO text of the date, for every year the table
+// can hold (four digits are written by hand, the others by the date itself).
+TEST(MemTableValues, DateTextIsTheIsoTextForEveryYear) {
+  TMemoryTable t(QStringLiteral("mt"));
+  t.createField(QStringLiteral("D"), TFieldType::ftDate);
+  t.open();
+  const QDate dates[] = {QDate(1999, 5, 17), QDate(1, 1, 1),    QDate(9, 9, 9),      QDate(99, 12, 31),
+                         QDate(999, 2, 3),   QDate(1000, 1, 1), QDate(9999, 12, 31), QDate(10000, 1, 1),
+                         QDate(-1, 12, 31),  QDate(-44, 3, 15), QDate(2000, 2, 29),  QDate(123456, 7, 8)};
+  for (const QDate& d : dates) {
+    ASSERT_TRUE(d.isValid());
+    t.append();
+    f(t, "D")->setValue(d);
+    EXPECT_EQ(f(t, "D")->asString(), d.toString(Qt::ISODate)) << d.year();
+    t.post();
+    EXPECT_EQ(f(t, "D")->asString(), d.toString(Qt::ISODate)) << d.year();
+  }
+  EXPECT_EQ(isoDateText(QDate(1, 2, 3)), QStringLiteral("0001-02-03"));
+  EXPECT_EQ(isoDateText(QDate()), QDate().toString(Qt::ISODate));
+}

@@ -256,3 +256,38 @@ TEST(Store, AnyVisibleRowCanBeReadByItsPosition) {
   s.files.cancel();
   EXPECT_FALSE(s.files.rowFieldValue(-1, *name).isValid());
 }
+
+// A stored date is read as the ISO date parser reads its text, so texts in
+// other shapes (or no date at all) read as they always did; its text is the
+// ISO text of that date.
+TEST(Store, DatesReadAsTheIsoParserReadsTheirText) {
+  const char* stored[] = {"1999-05-17",  "2000-02-29", "2001-02-29", "0001-01-01", "0999-12-31",
+                          "9999-12-31",  "0000-01-01", "1999-5-17",  "1999/05/17", "1999-05-17x",
+                          " 1999-05-17", "19990517",   "1999-13-01", "abc",        "1999-05-1",
+                          "1999-05-1a",  "1999-05-17T10:00"};
+  CatalogueFixture fx;
+  std::vector<test::Row> rows;
+  for (const char* text : stored) {
+    test::Row r = filesRow(QString::fromLatin1(text), 1);
+    r[QStringLiteral("Created")] = QString::fromLatin1(text);
+    rows.push_back(r);
+  }
+  fx.addFiles(rows);
+  Store s(fx);
+  s.files.open();
+  const TField* name = s.files.fieldByName(QStringLiteral("FileName"));
+  const TField* created = s.files.fieldByName(QStringLiteral("Created"));
+  int seen = 0;
+  for (s.files.first(); !s.files.eof(); s.files.next(), ++seen) {
+    const QString text = name->asString();
+    const QDate expected = QDate::fromString(text, Qt::ISODate);
+    EXPECT_EQ(created->value().toDate(), expected) << text.toStdString();
+    EXPECT_EQ(created->isNull(), !expected.isValid()) << text.toStdString();
+    EXPECT_EQ(created->asString(), expected.isValid() ? expected.toString(Qt::ISODate) : QString())
+        << text.toStdString();
+  }
+  EXPECT_EQ(seen, int(std::size(stored)));
+  // Plain dates are not all of them invalid.
+  s.files.first();
+  EXPECT_EQ(created->asString(), QStringLiteral("1999-05-17"));
+}

@@ -189,5 +189,87 @@ TEST(FilterText, UpperContainsAgreesWithUpperCasingBothTexts) {
   EXPECT_FALSE(upperContains(QStringLiteral("a Grid"), localeUpper(QStringLiteral("grids"))));
 }
 
+// Every Latin-1 character, at every place of a text: the capitals are made
+// here four (UTF-16) or eight (UTF-8) characters at a time where they are
+// ASCII and one at a time around the others, so each needle is tried at each
+// offset of both steps, against upper-casing the whole text.
+TEST(FilterText, UpperContainsAgreesWithTheLocaleAtEveryPlace) {
+  QString text;
+  for (char16_t c = 1; c < 0x100; ++c) {
+    text += QChar(c);
+    if (c % 7 == 0) text += QStringLiteral("grid");
+  }
+  QString reversed;
+  for (qsizetype i = text.size(); i-- > 0;) reversed += text[i];
+  const QString upperText = localeUpper(text);
+  for (qsizetype k = 0; k < text.size(); ++k) {
+    for (const qsizetype len : {1, 2, 3, 5, 9}) {
+      for (const QString& from : {text, reversed}) {
+        const QString needle = localeUpper(from.mid(k, len));
+        const bool expected = upperText.contains(needle);
+        EXPECT_EQ(upperContains(text, needle), expected) << k << " " << len;
+        const QByteArray utf8 = text.toUtf8();
+        EXPECT_EQ(upperContainsUtf8(utf8.constData(), utf8.size(), needle), expected) << k << " " << len;
+      }
+    }
+  }
+}
+
+// The UTF-8 form is the text form over the decoded text: for ASCII of every
+// length around the eight-byte step, two-byte Latin-1 letters, ß and its SS,
+// characters beyond Latin-1 before and after a match, and bytes that are not
+// well-formed UTF-8 (decoded as replacement characters).
+TEST(FilterText, UpperContainsOnUtf8IsTheSameAsOnTheDecodedText) {
+  const QByteArray texts[] = {
+      "",
+      "g",
+      "gri",
+      "grid",
+      "xgrid",
+      "1234567grid",
+      "12345678grid",
+      "123456789grid",
+      "a long ASCII text with grid at the end",
+      "Gr\xC3\xB6\xC3\x9F" "ere Projekte",
+      "Die Stra\xC3\x9F" "e",
+      "STRASSE",
+      "\xC3\x9F\xC3\x9F",
+      "\xC3\xBF" "es and \xC2\xB5s",
+      "\xC7\x86 grid",
+      "grid \xC7\x86",
+      "\xE2\x82\xAC grid",
+      "\xF0\x9F\x98\x80grid",
+      "\xC3(grid",
+      "g\xC3rid",
+      "grid\xC3",
+      "\x80grid",
+      "\xC0\xAFgrid",
+      "\xC2",
+      QByteArray("a\0grid", 6),
+      "Enth\xC3\xA4lt Beispiele f\xC3\xBCr Datenbankzugriffe",
+  };
+  const char* needles[] = {
+      "grid", "GRID", "gr\xC3\xB6\xC3\x9F" "ere", "GR\xC3\x96SSE", "strasse", "SS", "S", "SE", "\xC3\x9F",
+      "\xC3\xBF", "\xC2\xB5", "\xC7\x86", "\xE2\x82\xAC", "(g", " ", "ENTH\xC3\x84LT", "f\xC3\xBCr d",
+      "nowhere",
+  };
+  for (const QByteArray& t : texts) {
+    const QString decoded = QString::fromUtf8(t);
+    for (const char* n : needles) {
+      const QString upper = localeUpper(QString::fromUtf8(n));
+      EXPECT_EQ(upperContainsUtf8(t.constData(), t.size(), upper), upperContains(decoded, upper))
+          << t.toHex().toStdString() << " / " << n;
+      EXPECT_EQ(upperContains(decoded, upper), localeUpper(decoded).contains(upper))
+          << t.toHex().toStdString() << " / " << n;
+    }
+  }
+  const auto has = [](const char* text, const char* needle) {
+    return upperContainsUtf8(text, qsizetype(qstrlen(text)), localeUpper(QString::fromUtf8(needle)));
+  };
+  EXPECT_TRUE(has("Gr\xC3\xB6\xC3\x9F" "ere", "gr\xC3\xB6sse"));
+  EXPECT_TRUE(has("\xE2\x82\xAC grid", "Grid"));
+  EXPECT_FALSE(has("g\xC3rid", "grid"));
+}
+
 }  // namespace
 }  // namespace vrk

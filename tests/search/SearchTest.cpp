@@ -274,5 +274,47 @@ TEST_F(SearchFailureTest, MissingFilesTableFails) {
   EXPECT_THROW(search(data.tbFiles, *mtFiles, {}), Exception);
 }
 
+// The text branch compares each description as the catalogue holds it: text
+// with letters beyond Latin-1 before or after the match, ß against SS, bytes
+// that are not UTF-8 (read as replacement characters), a description stored
+// as a blob, and an ASCII text longer than one step of the comparison.
+TEST(SearchDescriptions, EveryStoredFormIsComparedAsItsText) {
+  test::CatalogueFixture catalogue;
+  catalogue.addFiles({
+      filesRow(QStringLiteral("before.zip"), 1, QStringLiteral("\u01c6ungla grid")),
+      filesRow(QStringLiteral("after.zip"), 1, QStringLiteral("Grid \u01c4")),
+      filesRow(QStringLiteral("gross.zip"), 1, QStringLiteral("Gr\u00f6\u00dfere Projekte")),
+      filesRow(QStringLiteral("broken.zip"), 1, QStringLiteral("x")),
+      filesRow(QStringLiteral("split.zip"), 1, QStringLiteral("x")),
+      filesRow(QStringLiteral("blob.zip"), 1, QStringLiteral("x")),
+      filesRow(QStringLiteral("long.zip"), 1, QStringLiteral("a long description of a data GRID control")),
+      filesRow(QStringLiteral("none.zip"), 1, QStringLiteral("no match here")),
+  });
+  const auto describe = [&](const char* file, const char* value) {
+    catalogue.exec(QStringLiteral("FILES.DB"),
+                   QStringLiteral("UPDATE FILES SET Description = %1 WHERE FileName = '%2'")
+                       .arg(QLatin1String(value), QLatin1String(file)));
+  };
+  describe("broken.zip", "CAST(X'C32867726964' AS TEXT)");  // C3 ( g r i d
+  describe("split.zip", "CAST(X'67C3726964' AS TEXT)");     // g C3 r i d
+  describe("blob.zip", "CAST('A grid' AS BLOB)");
+  TVRKData data(catalogue.programDir());
+  auto mtFiles = designedResultTable();
+  const auto found = [&](const char* text) {
+    SearchCriteria c;
+    c.text = QString::fromUtf8(text);
+    search(data.tbFiles, *mtFiles, c);
+    QStringList out;
+    TField* f = mtFiles->fieldByName(QStringLiteral("FileName"));
+    for (mtFiles->first(); !mtFiles->eof(); mtFiles->next()) out << f->asString();
+    return out;
+  };
+  EXPECT_EQ(found("grid"), QStringList({"before.zip", "after.zip", "broken.zip", "blob.zip", "long.zip"}));
+  EXPECT_EQ(found("gr\u00f6sse"), QStringList({"gross.zip"}));
+  EXPECT_EQ(found("\u01c4UNGLA"), QStringList({"before.zip"}));
+  EXPECT_EQ(found("\xef\xbf\xbd("), QStringList({"broken.zip"}));
+  EXPECT_EQ(found("data grid c"), QStringList({"long.zip"}));
+}
+
 }  // namespace
 }  // namespace vrk
