@@ -10,3 +10,12 @@ if(VRK_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(vrk_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# vrk_fuzz_coverage(<library>): in a fuzz build (VRK_FUZZ) the library
+# reports its coverage to libFuzzer. Each library's own folder asks for it,
+# so no folder changes the compile flags of another.
+function(vrk_fuzz_coverage target)
+  if(VRK_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
+endfunction()

@@ -135,7 +135,7 @@ class TTable : public TDataSet {
   // the switch moves to the first row that passes.
   const QString& Filter() const { return m_filterText; }
   void setFilter(const QString& text);
-  bool Filtered() const { return m_filtered; }
+  bool filtered() const { return m_filtered; }
   void setFiltered(bool on);
   TFilterOptions FilterOptions() const { return m_filterOptions; }
   void setFilterOptions(TFilterOptions options);
