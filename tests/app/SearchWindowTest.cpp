@@ -77,7 +77,7 @@ TEST_F(SearchWindowTest, NothingTickedShowsEveryRowAndTheTotal) {
   EXPECT_EQ(status(), QStringLiteral(" Total Files 4"));
   EXPECT_EQ(gridNames(), QStringList({"grid.zip", "edit.zip", "kylix.zip", "tool.zip"}));
   EXPECT_EQ(data->tbFiles.Filter(), QString());
-  EXPECT_TRUE(data->tbFiles.Filtered());
+  EXPECT_TRUE(data->tbFiles.filtered());
   EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join('\n').toStdString();
 }
 

@@ -155,7 +155,7 @@ TEST_F(FilterTableTest, FailedTextLeavesFilterTextOptionsAndSwitch) {
   EXPECT_EQ(failure([&] { m_table->setFilter(QString(5000, QLatin1Char('(')) + QStringLiteral("D10")); }),
             QStringLiteral("Filterausdruck zu tief verschachtelt"));
   EXPECT_EQ(m_table->Filter(), QStringLiteral("FileCatID=3"));
-  EXPECT_TRUE(m_table->Filtered());
+  EXPECT_TRUE(m_table->filtered());
   EXPECT_EQ(m_table->FilterOptions(), TFilterOptions{});
   EXPECT_EQ(walk(), cat3);
   // The same holds with filtering off: the kept filter is the old one.
@@ -191,7 +191,7 @@ TEST_F(FilterTableTest, TextAndSwitchSurviveCloseAndReopen) {
   EXPECT_FALSE(m_table->active());
   m_table->open();
   EXPECT_EQ(m_table->Filter(), QStringLiteral("D20"));
-  EXPECT_TRUE(m_table->Filtered());
+  EXPECT_TRUE(m_table->filtered());
   EXPECT_EQ(walk(), d20);
   // A filter installed while off stays inactive across reopening.
   m_table->setFiltered(false);

@@ -404,7 +404,7 @@ TEST(MemTableImportFromStore, OnlyRowsPassingTheSourcesFilterAreCopied) {
   TMemoryTable t(QStringLiteral("mtFiles"));
   EXPECT_EQ(t.importRows(&s.files, 0, ImportReplace), 4);  // rows 2, 9, 16, 23
   EXPECT_EQ(fileNames(t), (QStringList{"Entry2.zip", "Entry9.zip", "Entry16.zip", "Entry23.zip"}));
-  EXPECT_TRUE(s.files.Filtered());  // left as it is
+  EXPECT_TRUE(s.files.filtered());  // left as it is
   EXPECT_FALSE(s.files.active());
 }
 

@@ -243,7 +243,7 @@ TEST_F(CatalogueInstallTest, TheFilterOfTheLastSearchLimitsTheNormalisation) {
       installed.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE D10 = 0"))
           .toInt(),
       2);
-  EXPECT_TRUE(d.tbFiles.Filtered());
+  EXPECT_TRUE(d.tbFiles.filtered());
   EXPECT_EQ(d.tbFiles.Filter(), QStringLiteral("FileCatID=2"));
 }
 

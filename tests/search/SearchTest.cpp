@@ -161,7 +161,7 @@ TEST_F(SearchTest, FilterStaysOnTheFilesTable) {
   c.tools[tbDelphi1] = true;
   run(c);
   EXPECT_EQ(data->tbFiles.Filter(), QStringLiteral("D10=Wahr"));
-  EXPECT_TRUE(data->tbFiles.Filtered());
+  EXPECT_TRUE(data->tbFiles.filtered());
   data->tbFiles.first();
   int seen = 0;
   for (; !data->tbFiles.eof(); data->tbFiles.next()) ++seen;
