@@ -2,7 +2,7 @@
 # switch for every target of the project.
 add_library(vrk_options INTERFACE)
 target_compile_features(vrk_options INTERFACE cxx_std_20)
-target_compile_options(vrk_options INTERFACE -Wall -Wextra)
+target_compile_options(vrk_options INTERFACE -Wall -Wextra $<$<BOOL:${VRK_WERROR}>:-Werror>)
 target_compile_definitions(vrk_options INTERFACE
   $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
 if(VRK_SANITIZE)
