@@ -226,7 +226,9 @@ void writeCategories(const fs::path& dir) {
 
 void zipAdd(zip_t* z, const std::string& name, const std::string& data) {
   void* copy = std::malloc(data.size() ? data.size() : 1);
-  std::memcpy(copy, data.data(), data.size());
+  if (!copy) die("zip: out of memory for " + name);
+  // The member's bytes, not a C string: no terminating zero belongs to them.
+  std::memcpy(copy, data.data(), data.size());  // NOLINT(bugprone-not-null-terminated-result)
   zip_source_t* src = zip_source_buffer(z, copy, data.size(), 1);
   if (!src || zip_file_add(z, name.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) die("zip: cannot add " + name);
 }

@@ -38,7 +38,7 @@ int fetch(const QStringList& args) {
     const QString& a = args[i];
     const bool hasValue = i + 1 < args.size();
     if (a == QLatin1String("--proxy") && hasValue) {
-      const QString value = args[++i];
+      const QString& value = args[++i];
       const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
       bool ok = colon > 0;
       if (ok) proxyPort = value.mid(colon + 1).toInt(&ok);

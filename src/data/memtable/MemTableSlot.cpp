@@ -281,7 +281,7 @@ QVariant read(const std::uint8_t* p, TFieldType type, int size) {
   using T = TFieldType;
   if (type == T::ftString || type == T::ftFixedChar) {
     QString s = readText(p, size);
-    return s.isEmpty() ? QVariant() : QVariant(std::move(s));
+    return s.isEmpty() ? QVariant() : QVariant(s);
   }
   if (type == T::ftWideString) {
     const int n = wideLength(p, size);
