@@ -27,6 +27,36 @@ measure() {
   rm -f "$f"
 }
 
+# best_seconds CMD…: the best wall time in seconds of $RUNS (default 3) runs.
+best_seconds() {
+  local b="" s
+  for _ in $(seq "${RUNS:-3}"); do
+    read -r s _ < <(measure "$@")
+    b=$(awk -v a="$s" -v b="$b" 'BEGIN { print (b == "" || a < b) ? a : b }')
+  done
+  echo "$b"
+}
+
+# require PROGRAM…: stops with a message at the first one not installed.
+require() {
+  local p
+  for p in "$@"; do
+    command -v "$p" >/dev/null || [ -x "/usr/sbin/$p" ] || { echo "$p is not installed" >&2; exit 1; }
+  done
+}
+
+# make_work: a fresh $work directory, removed on exit together with the
+# nginx that start_nginx started there.
+make_work() {
+  work=$(mktemp -d /tmp/vrkbench-XXXXXX)
+  nginx_pid=
+  trap 'cleanup_work' EXIT
+}
+cleanup_work() {
+  [ -n "${nginx_pid:-}" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+
 # ratio A B: A / B with three decimals.
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "inf"; else printf "%.2f", a / b }'; }
 

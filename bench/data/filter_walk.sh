@@ -14,14 +14,6 @@ wheres=(
   "D10=1 OR D20=1 OR K10=1"
   "Free=1 AND FileCatID=12"
 )
-best() {
-  local b=""
-  for _ in $(seq "$RUNS"); do
-    read -r s _ < <(measure "$@")
-    b=$(awk -v a="$s" -v b="$b" 'BEGIN { print (b == "" || a < b) ? a : b }')
-  done
-  echo "$b"
-}
 printf '%-8s %-8s %-10s %-10s %-6s %s\n' rows passing vrk-s sqlite3-s ratio text
 for n in ${ROWS:-100000 1000000}; do
   dir=$(catalogue "$n")
@@ -29,8 +21,8 @@ for n in ${ROWS:-100000 1000000}; do
     passing=$("$BIN/bench_filter_walk" "$dir" "${texts[$i]}" | awk '{ print $2 }')
     theirs_rows=$(sqlite3 "$dir/db/FILES.DB" "SELECT count(*) FROM FILES WHERE ${wheres[$i]}")
     [ "$passing" = "$theirs_rows" ] || { echo "row counts differ: $passing vs $theirs_rows" >&2; exit 1; }
-    ours=$(best "$BIN/bench_filter_walk" "$dir" "${texts[$i]}")
-    theirs=$(best sqlite3 "$dir/db/FILES.DB" "SELECT * FROM FILES WHERE ${wheres[$i]}")
+    ours=$(best_seconds "$BIN/bench_filter_walk" "$dir" "${texts[$i]}")
+    theirs=$(best_seconds sqlite3 "$dir/db/FILES.DB" "SELECT * FROM FILES WHERE ${wheres[$i]}")
     printf '%-8s %-8s %-10s %-10s %-6s %s\n' "$n" "$passing" "$ours" "$theirs" "$(ratio "$ours" "$theirs")" "${texts[$i]}"
   done
 done

@@ -4,14 +4,6 @@
 # sees every row. Each time is the best of $RUNS (default 3) whole processes.
 . "$(dirname "$0")/../lib.sh"
 RUNS=${RUNS:-3}
-best() {
-  local b=""
-  for _ in $(seq "$RUNS"); do
-    read -r s _ < <(measure "$@")
-    b=$(awk -v a="$s" -v b="$b" 'BEGIN { print (b == "" || a < b) ? a : b }')
-  done
-  echo "$b"
-}
 printf '%-9s %-22s %-12s %-12s %-8s\n' rows first-row vrk-walk-s sqlite3-s ratio
 for n in ${ROWS:-100000 1000000}; do
   dir=$(catalogue "$n")
@@ -20,7 +12,7 @@ for n in ${ROWS:-100000 1000000}; do
   walked=$(awk '{ print $2 }' <<<"$out")
   theirs_rows=$(sqlite3 "$dir/db/FILES.DB" "SELECT count(*) FROM FILES")
   [ "$walked" = "$theirs_rows" ] || { echo "row counts differ: $walked vs $theirs_rows" >&2; exit 1; }
-  ours=$(best "$BIN/bench_store_walk" "$dir")
-  theirs=$(best sqlite3 "$dir/db/FILES.DB" "SELECT * FROM FILES")
+  ours=$(best_seconds "$BIN/bench_store_walk" "$dir")
+  theirs=$(best_seconds sqlite3 "$dir/db/FILES.DB" "SELECT * FROM FILES")
   printf '%-9s %-22s %-12s %-12s %-8s\n' "$n" "$first" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
 done

@@ -18,17 +18,9 @@ rows=${ROWS:-100000}
 runs=${RUNS:-3}
 [ -x "$vrk" ] || { echo "no vrk at $vrk (build the 'vrk' target first)" >&2; exit 1; }
 [ -x "$BIN/demogen" ] || { echo "no demogen in $BIN" >&2; exit 1; }
-for p in nginx curl bsdtar sqlite3 python3; do
-  command -v "$p" >/dev/null || [ -x "/usr/sbin/$p" ] || { echo "$p is not installed" >&2; exit 1; }
-done
+require nginx curl bsdtar sqlite3 python3
 
-work=$(mktemp -d /tmp/vrkbench-XXXXXX)
-nginx_pid=
-cleanup() {
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_work
 
 # The installed catalogue (seed 1) and the mirror's catalogue Zip (seed 2).
 "$BIN/demogen" --out "$work/old" --rows "$rows" --seed 1 >/dev/null

@@ -17,17 +17,9 @@ vrk=${1:-$BIN/vrk}
 size_mib=${SIZE_MIB:-256}
 runs=${RUNS:-3}
 [ -x "$vrk" ] || { echo "no vrk at $vrk (build the 'vrk' target first)" >&2; exit 1; }
-for p in nginx curl python3; do
-  command -v "$p" >/dev/null || [ -x "/usr/sbin/$p" ] || { echo "$p is not installed" >&2; exit 1; }
-done
+require nginx curl python3
 
-work=$(mktemp -d /tmp/vrkbench-XXXXXX)
-nginx_pid=
-cleanup() {
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_work
 
 mkdir -p "$work/www"
 head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
