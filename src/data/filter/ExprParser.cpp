@@ -12,12 +12,10 @@
 namespace vrk {
 namespace {
 
-// Julian day of 31 December of year 0 (proleptic Gregorian), so that day
-// number 1 is 1 January of year 1.
-constexpr qint64 DayNumberBase = 1721425;
-constexpr int MsPerDay = 86400000;
-constexpr int BlockHeaderSize = 10;
-constexpr int MaxBlockSize = 0xFFFF;
+using filterblock::BlockHeaderSize;
+using filterblock::DayNumberBase;
+using filterblock::MaxBlockSize;
+using filterblock::MsPerDay;
 
 [[noreturn]] void databaseError(const char* message, const QString& arg = {}) {
   QString m = QString::fromUtf8(message);
