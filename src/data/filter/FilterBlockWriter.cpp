@@ -131,7 +131,7 @@ void appendLE(QByteArray& b, quint64 v, int bytes) {
 // decimal: precision, sign and places, then 32 digits as nibbles, high
 // nibble first, the last `places` of them after the decimal point.
 bool packBcd(double value, int places, QByteArray& out) {
-  constexpr int Precision = 32;
+  constexpr int Precision = filterblock::BcdPrecision;
   if (places < 0 || places > Precision) return false;
   // Currency keeps four decimals.
   const double scaled = std::round(value * 10000.0);
@@ -180,7 +180,8 @@ struct TFilterExpr::Writer {
     return at;
   }
   void setOperand(int node, int index, int value) {
-    putU16(nodes, node + 8 + 2 * index, static_cast<quint16>(value));
+    putU16(nodes, node + filterblock::NodeOperandsAt + filterblock::OperandSize * index,
+           static_cast<quint16>(value));
   }
   int addLiteral(const QByteArray& value) {
     const int at = static_cast<int>(literals.size());
@@ -196,11 +197,11 @@ QByteArray TFilterExpr::getFilterData(TExprNode* root) {
   const int literalStart = BlockHeaderSize + static_cast<int>(w.nodes.size());
   const int total = literalStart + static_cast<int>(w.literals.size());
   QByteArray block(BlockHeaderSize, '\0');
-  putU16(block, 0, 2);            // format version
-  putU16(block, 2, static_cast<quint16>(total));
-  putU16(block, 4, 0xFFFF);       // node count: not counted
-  putU16(block, 6, BlockHeaderSize);
-  putU16(block, 8, static_cast<quint16>(literalStart));
+  putU16(block, filterblock::VersionAt, filterblock::FormatVersion);
+  putU16(block, filterblock::SizeAt, static_cast<quint16>(total));
+  putU16(block, filterblock::NodeCountAt, filterblock::NodesNotCounted);
+  putU16(block, filterblock::NodeAreaAt, BlockHeaderSize);
+  putU16(block, filterblock::LiteralAreaAt, static_cast<quint16>(literalStart));
   block.append(w.nodes);
   block.append(w.literals);
   return block;
