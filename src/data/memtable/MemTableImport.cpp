@@ -55,52 +55,49 @@ void TMemoryTable::takeStructure(TDataSet* source) {
 int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
   if (source == this || source == nullptr) return 0;
   const bool sourceWasActive = source->active();
-  source->disableControls();
+  TControlsDisabled sourceViews(*source);
   int count = 0;
   try {
-    disableControls();
+    TControlsDisabled views(*this);
+    if (active()) checkBrowseMode();
+    setFiltered(false);
+    source->open();
+    source->checkBrowseMode();
+    source->updateCursorPos();
+    if (mode == ImportReplace) {
+      close();
+      takeStructure(source);
+    }
+    open();
+    checkBrowseMode();
     try {
-      if (active()) checkBrowseMode();
-      setFiltered(false);
-      source->open();
-      source->checkBrowseMode();
-      source->updateCursorPos();
-      if (mode == ImportReplace) {
-        close();
-        takeStructure(source);
+      int limit = maxRows;
+      if (maxRows <= 0) {
+        source->first();
+        limit = INT32_MAX;
       }
-      open();
-      checkBrowseMode();
-      try {
-        int limit = maxRows;
-        if (maxRows <= 0) {
-          source->first();
-          limit = INT32_MAX;
-        }
-        // The field pairs are found by name once; the lists stay the same
-        // for the whole loop.
-        const std::vector<CopyStep>& steps = importSteps(source);
-        while (!source->eof()) {
-          append();
-          copyRowFast(steps);
-          post();
-          ++count;
-          if (count >= limit) break;
-          source->next();
-        }
-      } catch (...) {
-        // The move finishes the pending row; if that fails, its error is
-        // the one the caller gets.
-        first();
-        throw;
+      // The field pairs are found by name once; the lists stay the same
+      // for the whole loop.
+      const std::vector<CopyStep>& steps = importSteps(source);
+      while (!source->eof()) {
+        append();
+        copyRowFast(steps);
+        post();
+        ++count;
+        if (count >= limit) break;
+        source->next();
       }
-      first();
     } catch (...) {
-      enableControls();
+      // The move finishes the pending row; if that fails, its error is
+      // the one the caller gets.
+      first();
       throw;
     }
-    enableControls();
+    first();
+    views.end();
   } catch (...) {
+    // This table's views are resumed by now; the source's are resumed
+    // after its close.
     if (!sourceWasActive) {
       try {
         source->close();
@@ -108,11 +105,10 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
         // The import's own error is the one to report.
       }
     }
-    source->enableControls();
     throw;
   }
   if (!sourceWasActive) source->close();
-  source->enableControls();
+  sourceViews.end();
   return count;
 }
 
