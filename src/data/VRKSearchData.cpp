@@ -7,6 +7,12 @@
 #include <QDir>
 
 namespace vrk {
+namespace {
+
+// Groups a walk's posts into one transaction (beginBatch, endBatch).
+using TPostBatch = TScopedPair<TTable, &TTable::beginBatch, &TTable::endBatch>;
+
+}  // namespace
 
 TVRKData::TVRKData(const QString& programDir, TStoreSettings store)
     : VRKData(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"), programDir),
@@ -71,24 +77,16 @@ void TVRKData::NormaliseFlags() {
   if (tbFiles.isEmpty()) return;
   std::vector<TField*> flags;
   for (const char* name : schema::flagColumns()) flags.push_back(tbFiles.fieldByName(QString::fromLatin1(name)));
-  tbFiles.beginBatch();
-  try {
-    do {
-      tbFiles.edit();
-      for (TField* f : flags) {
-        if (!f->asBoolean()) f->setAsBoolean(false);
-      }
-      tbFiles.next();
-    } while (!tbFiles.eof());
-  } catch (...) {
-    // The rows posted before the error stay.
-    try {
-      tbFiles.endBatch();
-    } catch (...) {
+  // On an error the rows posted before it stay.
+  TPostBatch batch(tbFiles);
+  do {
+    tbFiles.edit();
+    for (TField* f : flags) {
+      if (!f->asBoolean()) f->setAsBoolean(false);
     }
-    throw;
-  }
-  tbFiles.endBatch();
+    tbFiles.next();
+  } while (!tbFiles.eof());
+  batch.end();
 }
 
 }  // namespace vrk

@@ -34,7 +34,7 @@ SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria
     // messages, so nobody sees those redraws; with a grid that rebuilds its
     // model on each, they made the search quadratic in the hits. The views
     // stay suspended for the whole walk and redraw once at its end.
-    mtFiles.disableControls();
+    TControlsDisabled views(mtFiles);
     try {
       // A memo's (or text's) stored text is its value in UTF-8: where the
       // store hands it over, it is compared as it lies; otherwise the
@@ -51,11 +51,11 @@ SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria
         tbFiles.next();
       }
     } catch (...) {
+      // The row is dropped while the views are still suspended.
       dropRefusedRow(mtFiles);
-      mtFiles.enableControls();
       throw;
     }
-    mtFiles.enableControls();
+    views.end();
   } else {
     try {
       mtFiles.importRows(&tbFiles, 0, ImportReplace);

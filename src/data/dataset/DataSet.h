@@ -279,6 +279,41 @@ class TDataSet {
   bool m_bof = true;
 };
 
+// A pair of calls around a scope, such as suspend and resume the views or
+// begin and end a batch of posts: construction makes the opening call, end()
+// the closing one, whose error reaches the caller. A scope left by an
+// exception (or without end()) makes the closing call on the way out and
+// drops an error of it, so that the first error is the one reported.
+template <typename T, void (T::*Open)(), void (T::*Close)()>
+class TScopedPair final {
+ public:
+  explicit TScopedPair(T& target) : m_target(&target) { (target.*Open)(); }
+  ~TScopedPair() {
+    if (!m_target) return;
+    try {
+      (m_target->*Close)();
+    } catch (...) {
+      // The error that ends the scope is the one to report.
+    }
+  }
+  TScopedPair(const TScopedPair&) = delete;
+  TScopedPair& operator=(const TScopedPair&) = delete;
+
+  // Makes the closing call now (once).
+  void end() {
+    T* target = m_target;
+    m_target = nullptr;
+    if (target) (target->*Close)();
+  }
+
+ private:
+  T* m_target;
+};
+
+// Suspends a data set's views (DisableControls) until end() or the end of
+// the scope (EnableControls).
+using TControlsDisabled = TScopedPair<TDataSet, &TDataSet::disableControls, &TDataSet::enableControls>;
+
 // The class library's messages that more than one table kind raises.
 namespace msg {
 inline const char* const NotEditing = "Datenmenge weder im Editier- noch im Einfügemodus";

@@ -7,28 +7,13 @@
 // the block; the caller hands filterData() to the store, which keeps its own
 // copy, and then frees the parser (with its tree and block).
 //
-// Filter block layout (all values little-endian):
-//   header   five 16-bit words: format version (2), total size in bytes,
-//            node count (0xFFFF, not counted), offset of the node area (10),
-//            offset of the literal area
-//   nodes    each a 32-bit node class, a 32-bit operator and one 16-bit slot
-//            per operand; the root is the first node (offset 0 of the node
-//            area), so a link of 0 to a later node means "none"
-//   literals field names and constant values
-// Operand slots by node class (see TNodeClass):
-//   ncUnary   [child]
-//   ncBinary  [left child, right child]
-//   ncCompare [case-insensitive 0/1, compare length (0 = whole), field, constant]
-//   ncField   [field number (1-based), offset of the name (UTF-8, zero byte)]
-//   ncConst   [logical type, size in bytes, offset of the value]
-//   ncList    [item child, next list element or 0]
-// Child slots hold offsets within the node area, value slots offsets within
-// the literal area.
+// The block's layout and codes are in FilterBlock.h.
 //
 // UI thread only (like every table).
 #pragma once
 
 #include "DataSet.h"
+#include "FilterBlock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -40,70 +25,6 @@
 #include <vector>
 
 namespace vrk {
-
-// ---------------------------------------------------------------------------
-// The codes of the filter block and the tree. They are chosen once here and
-// are what the store reads back (FilterEval); change them only together with
-// the store side and never reuse a code.
-
-// Class of a node in the filter block.
-enum class TNodeClass : std::uint32_t {
-  ncUnary = 1,    // NOT, IS NULL, IS NOT NULL
-  ncBinary = 2,   // AND, OR, relations, LIKE, IN
-  ncCompare = 3,  // string compare with case flag and partial length
-  ncField = 4,    // field reference
-  ncConst = 5,    // constant
-  ncList = 6,     // one element of an IN list
-};
-
-// Operator of a tree node and of a block node.
-enum class TCanOp : std::uint32_t {
-  coNone = 0,
-  coIsNull = 1,
-  coNotNull = 2,
-  coEQ = 3,
-  coNE = 4,
-  coGT = 5,
-  coLT = 6,
-  coGE = 7,
-  coLE = 8,
-  coNOT = 9,
-  coAND = 10,
-  coOR = 11,
-  coADD = 12,
-  coSUB = 13,
-  coMUL = 14,
-  coDIV = 15,
-  coLIKE = 16,
-  coIN = 17,
-  coField = 18,  // operator of a field node in the block
-  coConst = 19,  // operator of a constant node in the block
-  coList = 20,   // operator of a list element in the block
-};
-
-// The store's logical data types, as codes.
-enum class TLogicalType : std::uint16_t {
-  ltUnknown = 0,
-  ltString = 1,
-  ltDate = 2,
-  ltBlob = 3,
-  ltBoolean = 4,
-  ltInt16 = 5,
-  ltInt32 = 6,
-  ltFloat = 7,
-  ltBCD = 8,
-  ltBytes = 9,
-  ltTime = 10,
-  ltDateTime = 11,
-  ltUInt16 = 12,
-  ltVarBytes = 15,
-  ltCursor = 17,
-  ltInt64 = 18,
-  ltObject = 20,
-  ltArray = 21,
-  ltReference = 22,
-  ltNestedTable = 23,
-};
 
 // The logical type a field of the given kind maps to.
 TLogicalType logicalTypeOf(TFieldType t);

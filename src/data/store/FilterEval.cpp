@@ -1,6 +1,6 @@
 #include "FilterEval.h"
 
-#include "ExprParser.h"
+#include "FilterBlock.h"
 
 #include <QDate>
 #include <QTime>
@@ -13,8 +13,14 @@
 namespace vrk {
 namespace {
 
-constexpr qint64 DayNumberBase = 1721425;  // Julian day of 31 December of year 0
-constexpr double MsPerDay = 86400000.0;
+using filterblock::BcdPrecision;
+using filterblock::BcdSize;
+using filterblock::BlockHeaderSize;
+using filterblock::DayNumberBase;
+using filterblock::MsPerDay;
+using filterblock::NodeOperandsAt;
+using filterblock::NodeOperatorAt;
+using filterblock::OperandSize;
 // SQLite refuses expressions nested deeper than 1000; a block that would
 // need more is refused here with the block's own message.
 constexpr int MaxDepth = 900;
@@ -43,9 +49,12 @@ class Reader {
  public:
   Reader(const QByteArray& block, const std::vector<TFilterColumn>& columns)
       : m_b(block), m_columns(columns) {
-    if (m_b.size() < 10 || u16(0) != 2 || u16(2) != m_b.size() || u16(6) != 10) badBlock();
-    m_literals = u16(8);
-    if (m_literals < 10 || m_literals > m_b.size()) badBlock();
+    if (m_b.size() < BlockHeaderSize || u16(filterblock::VersionAt) != filterblock::FormatVersion ||
+        u16(filterblock::SizeAt) != m_b.size() || u16(filterblock::NodeAreaAt) != BlockHeaderSize) {
+      badBlock();
+    }
+    m_literals = u16(filterblock::LiteralAreaAt);
+    if (m_literals < BlockHeaderSize || m_literals > m_b.size()) badBlock();
   }
 
   QByteArray translate() { return expr(0, 0); }
@@ -72,18 +81,18 @@ class Reader {
     TNodeClass cls;
     TCanOp op;
     qsizetype at;  // absolute position in the block
-    quint16 operand(int i, const Reader& r) const { return r.u16(at + 8 + 2 * i); }
+    quint16 operand(int i, const Reader& r) const { return r.u16(at + NodeOperandsAt + OperandSize * i); }
   };
 
   // Every node of a tree is visited once; more visits than a block can hold
   // nodes means shared or cyclic links.
   Node node(int offset) {
-    if (++m_visits > 0xFFFF / 10) badBlock();
-    const qsizetype at = 10 + static_cast<qsizetype>(offset);
-    if (at + 8 > m_literals) badBlock();
-    Node n{static_cast<TNodeClass>(u32(at)), static_cast<TCanOp>(u32(at + 4)), at};
+    if (++m_visits > filterblock::MaxBlockSize / filterblock::MinNodeSize) badBlock();
+    const qsizetype at = BlockHeaderSize + static_cast<qsizetype>(offset);
+    if (at + NodeOperandsAt > m_literals) badBlock();
+    Node n{static_cast<TNodeClass>(u32(at)), static_cast<TCanOp>(u32(at + NodeOperatorAt)), at};
     const int count = operandCount(n.cls);
-    if (count < 0 || at + 8 + 2 * count > m_literals) badBlock();
+    if (count < 0 || at + NodeOperandsAt + OperandSize * count > m_literals) badBlock();
     return n;
   }
 
@@ -138,7 +147,7 @@ class Reader {
       }
       case L::ltTime: {
         const qint32 ms = value<qint32>(offset, size);
-        if (ms < 0 || ms >= 86400000) badBlock();
+        if (ms < 0 || ms >= MsPerDay) badBlock();
         return quoteText(timeText(ms));
       }
       case L::ltDateTime: {
@@ -162,12 +171,12 @@ class Reader {
 
   // The store's packed decimal: precision, sign and places, 32 nibbles.
   QByteArray bcd(int offset, int size) const {
-    if (size != 18) badBlock();
+    if (size != BcdSize) badBlock();
     const auto* p = reinterpret_cast<const quint8*>(literal(offset, size));
     const int precision = p[0];
     const bool negative = (p[1] & 0x80) != 0;
     const int places = p[1] & 0x3F;
-    if (precision < 1 || precision > 32 || places > precision) badBlock();
+    if (precision < 1 || precision > BcdPrecision || places > precision) badBlock();
     QByteArray digits;
     for (int i = 0; i < precision; ++i) {
       const int nibble = i % 2 ? (p[2 + i / 2] & 0x0F) : (p[2 + i / 2] >> 4);
@@ -202,9 +211,9 @@ class Reader {
     while (!pending.empty()) {
       const int off = pending.back();
       pending.pop_back();
-      const qsizetype at = 10 + static_cast<qsizetype>(off);
-      if (at + 8 <= m_literals && static_cast<TNodeClass>(u32(at)) == TNodeClass::ncBinary &&
-          static_cast<TCanOp>(u32(at + 4)) == top.op) {
+      const qsizetype at = BlockHeaderSize + static_cast<qsizetype>(off);
+      if (at + NodeOperandsAt <= m_literals && static_cast<TNodeClass>(u32(at)) == TNodeClass::ncBinary &&
+          static_cast<TCanOp>(u32(at + NodeOperatorAt)) == top.op) {
         const Node n = node(off);
         pending.push_back(n.operand(1, *this));
         pending.push_back(n.operand(0, *this));
@@ -277,8 +286,8 @@ class Reader {
   }
 
   bool isField(int offset) const {
-    const qsizetype at = 10 + static_cast<qsizetype>(offset);
-    return at + 8 <= m_literals && static_cast<TNodeClass>(u32(at)) == TNodeClass::ncField;
+    const qsizetype at = BlockHeaderSize + static_cast<qsizetype>(offset);
+    return at + NodeOperandsAt <= m_literals && static_cast<TNodeClass>(u32(at)) == TNodeClass::ncField;
   }
 
   QByteArray list(int offset, int depth) {
