@@ -1,13 +1,12 @@
-#include "Store.h"
+// TTable: the cursor over one table file in rowid order, its moves, its
+// edits and posts, and the batches that group posts into one transaction.
+// The filter side is in TableFilter.cpp, value conversion in StoreValues.cpp.
+#include "StoreInternal.h"
 
-#include "CatalogueSwap.h"
-#include "IniFile.h"
 #include "Schema.h"
 
-#include <QDate>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <sqlite3.h>
 
@@ -15,133 +14,6 @@
 #include <limits>
 
 namespace vrk {
-
-// --- Alias registry and database ------------------------------------------------
-
-QStringList readAliasParams(const QString& programDir, const QString& alias) {
-  const TIniFile registry(QDir(programDir).filePath(QStringLiteral("aliases.ini")));
-  if (!registry.sectionExists(alias)) {
-    throw EDatabaseError(QStringLiteral("the alias does not exist"));
-  }
-  return registry.readSectionValues(alias);
-}
-
-TDatabase::TDatabase(QString name, QString aliasName, QString databaseName, QString programDir)
-    : m_name(std::move(name)), m_aliasName(std::move(aliasName)),
-      m_databaseName(std::move(databaseName)), m_programDir(std::move(programDir)) {}
-
-TDatabase::~TDatabase() = default;
-
-QStringList TDatabase::aliasParams() const { return readAliasParams(m_programDir, m_aliasName); }
-
-QString aliasPathValue(const QStringList& params) {
-  QString path;
-  for (const QString& line : params) {
-    const qsizetype eq = line.indexOf(QLatin1Char('='));
-    if (eq >= 0 && line.left(eq).compare(QLatin1String("PATH"), Qt::CaseInsensitive) == 0) path = line.mid(eq + 1);
-  }
-  return path;
-}
-
-QString databaseDirectory(const QString& programDir, const QString& pathValue) {
-  return QDir(programDir).absoluteFilePath(pathValue);
-}
-
-void TDatabase::open() {
-  if (m_connected) return;
-  const QString path = aliasPathValue(aliasParams());
-  if (path.isEmpty()) throw EDatabaseError(QStringLiteral("Alias '%1' nennt kein Verzeichnis (PATH)").arg(m_aliasName));
-  const QString directory = databaseDirectory(m_programDir, path);
-  // An install that ended half-way is finished (or undone) before any table
-  // of the directory is read.
-  RecoverPendingInstall(directory);
-  m_directory = directory;
-  m_connected = true;
-}
-
-void TDatabase::close() {
-  // Closing a data set may detach others; work on a copy.
-  for (TDataSet* ds : std::vector<TDataSet*>(m_dataSets)) ds->close();
-  m_connected = false;
-}
-
-void TDatabase::attach(TDataSet* ds) {
-  if (std::find(m_dataSets.begin(), m_dataSets.end(), ds) == m_dataSets.end()) m_dataSets.push_back(ds);
-}
-
-void TDatabase::detach(TDataSet* ds) {
-  m_dataSets.erase(std::remove(m_dataSets.begin(), m_dataSets.end(), ds), m_dataSets.end());
-}
-
-void TDatabase::dataSetClosed() {
-  if (m_keepConnection) return;
-  const bool anyOpen = std::any_of(m_dataSets.begin(), m_dataSets.end(), [](TDataSet* d) { return d->active(); });
-  if (!anyOpen) m_connected = false;
-}
-
-// --- Value conversion shared by tables and queries --------------------------------
-
-namespace {
-
-// A stored date text as the ISO parser reads it. The store writes dates as
-// YYYY-MM-DD; those are read here digit by digit (a walk reads two a row),
-// anything else goes to the parser.
-QDate readIsoDate(const char* t) {
-  if (!t) return QDate();
-  // Each test fails on the terminating zero, so nothing past it is read.
-  bool plain = true;
-  for (int i = 0; plain && i < 10; ++i) plain = i == 4 || i == 7 ? t[i] == '-' : t[i] >= '0' && t[i] <= '9';
-  if (!plain || t[10] != '\0') return QDate::fromString(QString::fromLatin1(t), Qt::ISODate);
-  const auto number = [t](int from, int n) {
-    int x = 0;
-    for (int i = from; i < from + n; ++i) x = x * 10 + (t[i] - '0');
-    return x;
-  };
-  const int year = number(0, 4);
-  // The parser knows no year 0.
-  return year > 0 ? QDate(year, number(5, 2), number(8, 2)) : QDate();
-}
-
-QVariant readColumn(sqlite3_stmt* stmt, int column, TFieldType type) {
-  // The column's value object, read through the value functions: one call
-  // into the statement per column instead of one per question. The value is
-  // unprotected, which only matters to connections shared between threads;
-  // ours are not (they are opened without a mutex).
-  sqlite3_value* value = sqlite3_column_value(stmt, column);
-  if (sqlite3_value_type(value) == SQLITE_NULL) return QVariant();
-  switch (type) {
-    case TFieldType::ftBoolean:
-      return QVariant(sqlite3_value_int(value) != 0);
-    case TFieldType::ftSmallint:
-    case TFieldType::ftWord:
-    case TFieldType::ftInteger:
-    case TFieldType::ftAutoInc:
-      return QVariant(sqlite3_value_int(value));
-    case TFieldType::ftLargeint:
-      return QVariant(static_cast<qlonglong>(sqlite3_value_int64(value)));
-    case TFieldType::ftFloat:
-    case TFieldType::ftCurrency:
-    case TFieldType::ftBCD:
-      return QVariant(sqlite3_value_double(value));
-    case TFieldType::ftDate: {
-      const QDate d = readIsoDate(reinterpret_cast<const char*>(sqlite3_value_text(value)));
-      return d.isValid() ? QVariant(d) : QVariant();
-    }
-    case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes:
-    case TFieldType::ftBlob:
-    case TFieldType::ftGraphic: {
-      const auto* p = static_cast<const char*>(sqlite3_value_blob(value));
-      return QVariant(QByteArray(p, sqlite3_value_bytes(value)));
-    }
-    default: {
-      const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      return QVariant(QString::fromUtf8(t, sqlite3_value_bytes(value)));
-    }
-  }
-}
-
-}  // namespace
 
 // --- TTable ------------------------------------------------------------------------
 
@@ -595,33 +467,6 @@ bool TTable::rawFieldValue(const TField& field, TRawValue& raw) const {
   }
 }
 
-QVariant TTable::normalised(const TField& field, const QVariant& value) const {
-  if (value.isNull() || !value.isValid()) return QVariant();
-  switch (field.dataType()) {
-    case TFieldType::ftBoolean:
-      return QVariant(value.toBool());
-    case TFieldType::ftSmallint:
-    case TFieldType::ftWord:
-    case TFieldType::ftInteger:
-    case TFieldType::ftAutoInc: {
-      bool ok = false;
-      const int v = value.toInt(&ok);
-      if (!ok) throw EConvertError(QString::fromUtf8(msg::InvalidInteger).arg(value.toString()));
-      return QVariant(v);
-    }
-    case TFieldType::ftDate:
-      return QVariant(value.toDate());
-    case TFieldType::ftString:
-    case TFieldType::ftFixedChar:
-    case TFieldType::ftWideString:
-      // Texts are cut to the field's size.
-      return QVariant(value.toString().left(field.size()));
-    default:
-      if (field.isBlob()) return QVariant(value.toString());
-      return value;
-  }
-}
-
 void TTable::setFieldValue(TField& field, const QVariant& value) {
   checkEditing();
   if (field.readOnly()) throw EDatabaseError(QString::fromUtf8(msg::FieldReadOnly).arg(field.displayName()));
@@ -630,144 +475,6 @@ void TTable::setFieldValue(TField& field, const QVariant& value) {
   m_assigned[i] = 1;
   setModified(true);
   notifyRecordChanged(&field);
-}
-
-void TTable::bindValue(sqlite3_stmt* stmt, int index, const TField& field, const QVariant& value) const {
-  if (value.isNull() || !value.isValid()) {
-    sqlite3_bind_null(stmt, index);
-    return;
-  }
-  switch (field.dataType()) {
-    case TFieldType::ftBoolean:
-      sqlite3_bind_int(stmt, index, value.toBool() ? 1 : 0);
-      return;
-    case TFieldType::ftSmallint:
-    case TFieldType::ftWord:
-    case TFieldType::ftInteger:
-    case TFieldType::ftAutoInc:
-      sqlite3_bind_int(stmt, index, value.toInt());
-      return;
-    case TFieldType::ftLargeint:
-      sqlite3_bind_int64(stmt, index, value.toLongLong());
-      return;
-    case TFieldType::ftFloat:
-    case TFieldType::ftCurrency:
-    case TFieldType::ftBCD:
-      sqlite3_bind_double(stmt, index, value.toDouble());
-      return;
-    case TFieldType::ftDate: {
-      const QByteArray t = value.toDate().toString(Qt::ISODate).toLatin1();
-      sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-      return;
-    }
-    default: {
-      const QByteArray t = value.toString().toUtf8();
-      sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-      return;
-    }
-  }
-}
-
-// --- TQuery ------------------------------------------------------------------------
-
-TQuery::TQuery(QString name, TDatabase* database) : TDataSet(std::move(name)), m_database(database) {
-  m_database->attach(this);
-}
-
-TQuery::~TQuery() {
-  close();
-  m_database->detach(this);
-}
-
-void TQuery::readOnlyError() {
-  throw EDatabaseError(QStringLiteral("Kann eine schreibgeschützte Datenmenge nicht ändern"));
-}
-
-void TQuery::open() {
-  if (active()) return;
-  const QString text = m_sql.join(QLatin1Char('\n'));
-  static const QRegularExpression fromRe(QStringLiteral("\\bFROM\\s+\"?([A-Za-z_][A-Za-z0-9_]*)"),
-                                         QRegularExpression::CaseInsensitiveOption);
-  const auto m = fromRe.match(text);
-  if (!m.hasMatch()) throw EDatabaseError(QStringLiteral("Die Abfrage nennt keine Tabelle"));
-  m_database->open();
-  std::vector<std::vector<QVariant>> rows;
-  try {
-    const QString file = QDir(m_database->directory()).filePath(m.captured(1) + QStringLiteral(".DB"));
-    sql::Connection conn(file);
-    sql::Statement stmt(conn.handle(), text.toUtf8());
-    const int n = sqlite3_column_count(stmt.handle());
-    for (int c = 0; c < n; ++c) {
-      const char* decl = sqlite3_column_decltype(stmt.handle(), c);
-      const TFieldDef def = schema::fieldDefFromDeclaredType(
-          QString::fromUtf8(sqlite3_column_name(stmt.handle(), c)), QString::fromUtf8(decl ? decl : "TEXT"), false);
-      addField(std::make_unique<TField>(this, def.name, def.dataType, def.size, false));
-    }
-    while (stmt.step()) {
-      std::vector<QVariant> row;
-      row.reserve(static_cast<std::size_t>(n));
-      for (int c = 0; c < n; ++c) row.push_back(readColumn(stmt.handle(), c, field(c)->dataType()));
-      rows.push_back(std::move(row));
-    }
-  } catch (...) {
-    destroyFields();
-    m_database->dataSetClosed();
-    throw;
-  }
-  m_rows = std::move(rows);
-  m_index = 0;
-  setState(TDataSetState::dsBrowse);
-  setBof(true);
-  setEof(m_rows.empty());
-  notifyActiveChanged();
-}
-
-void TQuery::close() {
-  if (!active()) return;
-  m_rows.clear();
-  destroyFields();
-  setState(TDataSetState::dsInactive);
-  m_database->dataSetClosed();
-  notifyActiveChanged();
-}
-
-void TQuery::first() {
-  m_index = 0;
-  setBof(true);
-  setEof(m_rows.empty());
-  notifyScrolled();
-}
-
-void TQuery::next() {
-  if (m_index + 1 < static_cast<int>(m_rows.size())) {
-    ++m_index;
-    setBof(false);
-    setEof(false);
-    notifyScrolled();
-  } else {
-    setEof(true);
-  }
-}
-
-void TQuery::prior() {
-  if (m_index > 0) {
-    --m_index;
-    setEof(false);
-    notifyScrolled();
-  } else {
-    setBof(true);
-  }
-}
-
-void TQuery::last() {
-  m_index = std::max(0, static_cast<int>(m_rows.size()) - 1);
-  setEof(true);
-  notifyScrolled();
-}
-
-QVariant TQuery::getFieldValue(const TField& field) const {
-  if (m_rows.empty()) return QVariant();
-  return m_rows[static_cast<std::size_t>(m_index)][static_cast<std::size_t>(field.index())];
 }
 
 }  // namespace vrk
