@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QRegularExpression>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 
 namespace vrk {
@@ -41,17 +39,17 @@ void TQuery::open() {
     const QString file = QDir(m_database->directory()).filePath(m.captured(1) + QStringLiteral(".DB"));
     sql::Connection conn(file);
     sql::Statement stmt(conn.handle(), text.toUtf8());
-    const int n = sqlite3_column_count(stmt.handle());
+    const int n = stmt.columnCount();
     for (int c = 0; c < n; ++c) {
-      const char* decl = sqlite3_column_decltype(stmt.handle(), c);
+      const char* decl = stmt.columnDeclType(c);
       const TFieldDef def = schema::fieldDefFromDeclaredType(
-          QString::fromUtf8(sqlite3_column_name(stmt.handle(), c)), QString::fromUtf8(decl ? decl : "TEXT"), false);
+          QString::fromUtf8(stmt.columnName(c)), QString::fromUtf8(decl ? decl : "TEXT"), false);
       addField(std::make_unique<TField>(this, def.name, def.dataType, def.size, false));
     }
     while (stmt.step()) {
       std::vector<QVariant> row;
       row.reserve(static_cast<std::size_t>(n));
-      for (int c = 0; c < n; ++c) row.push_back(readColumn(stmt.handle(), c, field(c)->dataType()));
+      for (int c = 0; c < n; ++c) row.push_back(readColumn(stmt, c, field(c)->dataType()));
       rows.push_back(std::move(row));
     }
   } catch (...) {

@@ -8,8 +8,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <limits>
 
@@ -38,9 +36,9 @@ void TTable::readDefinitions(sql::Connection& conn) {
   sql::Statement info(conn.handle(), "PRAGMA table_info(\"" + m_sqlName + "\")");
   TFieldDefs defs;
   while (info.step()) {
-    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 1));
-    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 2));
-    const bool notNull = sqlite3_column_int(info.handle(), 3) != 0;
+    const char* name = info.columnText(1);
+    const char* type = info.columnText(2);
+    const bool notNull = info.columnInt(3) != 0;
     defs.push_back(schema::fieldDefFromDeclaredType(QString::fromUtf8(name), QString::fromUtf8(type), notNull));
   }
   if (defs.empty()) throw EDatabaseError(QStringLiteral("Tabelle existiert nicht: %1").arg(filePath()));
@@ -150,7 +148,7 @@ void TTable::ensureStatements() {
 bool TTable::scanFrom(qint64 after) {
   ensureStatements();
   m_scan.reset();
-  sqlite3_bind_int64(m_scan.handle(), 1, after);
+  m_scan.bindInt64(1, after);
   if (!m_scan.step()) {
     m_scanLive = false;
     m_hasRow = false;
@@ -161,7 +159,7 @@ bool TTable::scanFrom(qint64 after) {
 }
 
 void TTable::setCurrentFromScan() {
-  m_rowid = sqlite3_column_int64(m_scan.handle(), 0);
+  m_rowid = m_scan.columnInt64(0);
   m_hasRow = true;
   m_scanLive = true;
   std::fill(m_loaded.begin(), m_loaded.end(), 0);
@@ -170,13 +168,13 @@ void TTable::setCurrentFromScan() {
 bool TTable::seek(sql::Statement& stmt, qint64 rowid) {
   ensureStatements();
   stmt.reset();
-  sqlite3_bind_int64(stmt.handle(), 1, rowid);
+  stmt.bindInt64(1, rowid);
   if (!stmt.step()) return false;
-  m_rowid = sqlite3_column_int64(stmt.handle(), 0);
+  m_rowid = stmt.columnInt64(0);
   m_hasRow = true;
   m_scanLive = false;
   for (std::size_t i = 0; i < m_defs.size(); ++i) {
-    m_cache[i] = readColumn(stmt.handle(), static_cast<int>(i) + 1, m_defs[i].dataType);
+    m_cache[i] = readColumn(stmt, static_cast<int>(i) + 1, m_defs[i].dataType);
     m_loaded[i] = 1;
   }
   stmt.reset();
@@ -273,7 +271,7 @@ int TTable::recordCount() const {
   if (!cond.isEmpty()) sql += " WHERE " + cond;
   sql::Statement count(m_conn.handle(), sql);
   count.step();
-  return sqlite3_column_int(count.handle(), 0);
+  return count.columnInt(0);
 }
 
 QVariant TTable::rowFieldValue(int row, const TField& field) const {
@@ -282,18 +280,18 @@ QVariant TTable::rowFieldValue(int row, const TField& field) const {
   const QByteArray sql = "SELECT \"" + field.fieldName().toUtf8() + "\" FROM \"" + m_sqlName + "\"" +
                          whereClause("1") + " ORDER BY rowid LIMIT 1 OFFSET ?1";
   sql::Statement stmt(m_conn.handle(), sql);
-  sqlite3_bind_int(stmt.handle(), 1, row);
+  stmt.bindInt(1, row);
   if (!stmt.step()) return QVariant();
-  return readColumn(stmt.handle(), 0, field.dataType());
+  return readColumn(stmt, 0, field.dataType());
 }
 
 int TTable::recNo() const {
   if (!active() || !m_hasRow) return 0;
   const QByteArray sql = "SELECT count(*) FROM \"" + m_sqlName + "\"" + whereClause("rowid <= ?1");
   sql::Statement count(m_conn.handle(), sql);
-  sqlite3_bind_int64(count.handle(), 1, m_rowid);
+  count.bindInt64(1, m_rowid);
   count.step();
-  return sqlite3_column_int(count.handle(), 0);
+  return count.columnInt(0);
 }
 
 void TTable::edit() {
@@ -366,12 +364,12 @@ void TTable::post() {
     sql::Statement stmt(m_conn.handle(), sql);
     int index = 1;
     for (int c : columns) {
-      bindValue(stmt.handle(), index++, *field(c), m_edit[static_cast<std::size_t>(c)]);
+      bindValue(stmt, index++, *field(c), m_edit[static_cast<std::size_t>(c)]);
     }
-    if (!inserting) sqlite3_bind_int64(stmt.handle(), index, m_rowid);
+    if (!inserting) stmt.bindInt64(index, m_rowid);
     stmt.step();
     if (inserting) {
-      m_rowid = sqlite3_last_insert_rowid(m_conn.handle());
+      m_rowid = m_conn.lastInsertRowid();
       m_hasRow = true;
     }
   }
@@ -397,7 +395,7 @@ void TTable::deleteRow() {
   m_scanLive = false;
   {
     sql::Statement del(m_conn.handle(), "DELETE FROM \"" + m_sqlName + "\" WHERE rowid=?1");
-    sqlite3_bind_int64(del.handle(), 1, m_rowid);
+    del.bindInt64(1, m_rowid);
     del.step();
   }
   // The next row becomes current; after the last row, the one before it.
@@ -431,7 +429,7 @@ QVariant TTable::getFieldValue(const TField& field) const {
   if (!m_hasRow) return QVariant();
   // While the scan stands on the row, its column is the value: read it from
   // there each time rather than keeping a copy (a walk reads each field once).
-  if (m_scanLive) return readColumn(m_scan.handle(), field.index() + 1, field.dataType());
+  if (m_scanLive) return readColumn(m_scan, field.index() + 1, field.dataType());
   if (!m_loaded[i]) loadRow();
   return m_cache[i];
 }
@@ -441,28 +439,28 @@ bool TTable::rawFieldValue(const TField& field, TRawValue& raw) const {
     return false;
   }
   // One call into the statement for the column, as in readColumn.
-  sqlite3_value* value = sqlite3_column_value(m_scan.handle(), field.index() + 1);
-  switch (sqlite3_value_type(value)) {
-    case SQLITE_NULL:
+  const sql::Column c = m_scan.read(field.index() + 1, sql::As::Stored);
+  switch (c.type) {
+    case sql::Type::Null:
       raw.kind = TRawValue::rvNull;
       return true;
-    case SQLITE_INTEGER:
+    case sql::Type::Integer:
       raw.kind = TRawValue::rvInteger;
-      raw.integer = sqlite3_value_int64(value);
+      raw.integer = c.integer;
       return true;
-    case SQLITE_FLOAT:
+    case sql::Type::Float:
       raw.kind = TRawValue::rvReal;
-      raw.real = sqlite3_value_double(value);
+      raw.real = c.real;
       return true;
-    case SQLITE_TEXT:
+    case sql::Type::Text:
       raw.kind = TRawValue::rvText;
-      raw.data = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      raw.size = sqlite3_value_bytes(value);
+      raw.data = c.data;
+      raw.size = c.size;
       return true;
     default:
       raw.kind = TRawValue::rvBlob;
-      raw.data = static_cast<const char*>(sqlite3_value_blob(value));
-      raw.size = sqlite3_value_bytes(value);
+      raw.data = c.data;
+      raw.size = c.size;
       return true;
   }
 }
