@@ -1,7 +1,7 @@
 // The session's name look-up: the process-wide resolver (the system's or
 // one a test installs), dotted addresses taken as they are, and the wait for
 // the resolver's answer within the session's time-out.
-#include "SockInternal.h"
+#include "SockSession.h"
 
 #include <QHostInfo>
 
@@ -53,10 +53,10 @@ THostLookup TSocketSession::SetHostLookup(THostLookup lookup) {
 
 // --- Name resolution ---------------------------------------------------------
 
-void TSocketSession::ResolveHost() {
+TSocketSession::LookupResult TSocketSession::ResolveHost() {
   StatusMessage(8, QStringLiteral("Auf Host zurückschreiben"));
   const QString name = m_proxy.isEmpty() ? m_host : m_proxy;
-  if (parseDotted(name, m_remoteAddress)) return;
+  if (parseDotted(name, m_remoteAddress)) return LookupResult::Resolved;
 
   m_remoteAddress = 0;
   StartTimer();
@@ -80,11 +80,12 @@ void TSocketSession::ResolveHost() {
   if (!m_lookupDone) ++m_lookupSequence;
   StopTimer();
 
-  if (m_timedOut) throw ESockError(kLookupTimedOut);
-  if (m_cancelRequested) throw ESockError(kLookupCancelled);
-  if (!m_eventOk) throw ESockError(QStringLiteral("Host-Lookup fehlgeschlagen"));
+  if (m_timedOut) return LookupResult::TimedOut;
+  if (m_cancelRequested) return LookupResult::Cancelled;
+  if (!m_eventOk) return LookupResult::Failed;
   m_remoteAddress = m_lookupAddress;
   if (OnHostResolved) OnHostResolved(this);
+  return LookupResult::Resolved;
 }
 
 }  // namespace vrk

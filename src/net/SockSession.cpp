@@ -3,7 +3,7 @@
 // and the close of a connection. The name look-up is in SockLookup.cpp, the
 // socket event pump in SockEvents.cpp, the waits and transfers in
 // SockTransfer.cpp.
-#include "SockInternal.h"
+#include "SockSession.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -157,11 +157,15 @@ void TSocketSession::Connect() {
 
   bool retried = false;
   for (;;) {
+    LookupResult lookup = LookupResult::Failed;
     try {
-      ResolveHost();
-    } catch (const ESockError& e) {
-      if (e.message() == kLookupTimedOut || e.message() == kLookupCancelled) throw;
+      lookup = ResolveHost();
+    } catch (const ESockError&) {
+      // A socket error raised by an OnHostResolved handler does not end the
+      // connect.
     }
+    if (lookup == LookupResult::TimedOut) throw ESockError(QStringLiteral("Zeitüberschreitung bei Host-Lookup"));
+    if (lookup == LookupResult::Cancelled) throw ESockError(QStringLiteral("Host-Lookup wurde abgebrochen"));
     if (m_remoteAddress != 0) break;
     if (!retried && OnInvalidHost) {
       retried = true;
