@@ -168,9 +168,12 @@ class TSocketSession : public QObject {
  private:
   enum class SocketEvent { Read, Write, OutOfBand, Accept, Connect, Close };
 
+  // How a name look-up ended. Failed leaves RemoteAddress 0.
+  enum class LookupResult { Resolved, Failed, TimedOut, Cancelled };
+
   void InitSockets();
   void CreateSocket(bool first);
-  void ResolveHost();
+  LookupResult ResolveHost();
   void RequestCloseSocket();
   void StartTimer();
   void StopTimer();

@@ -1,11 +1,14 @@
-// The session's transfer operations: sending text, buffers and files, and
-// taking received bytes as lines, into a file or into a text. Each waits in
-// the session's wait passes (see SockSession.h).
+// The session's waits and its transfer operations: the wait passes that
+// keep the thread alive while a condition is awaited (see SockSession.h),
+// sending text, buffers and files, and taking received bytes as lines, into
+// a file or into a text.
 #include "SockSession.h"
 
 #include "LineScan.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QTimer>
 
 namespace vrk {
 namespace {
@@ -15,6 +18,39 @@ constexpr int kSendTextArea = 16384;
 const QString kReceiveTimedOut = QStringLiteral("Zeitüberschreitung beim Empfang");
 
 }  // namespace
+
+// --- Waiting -------------------------------------------------------------------
+
+void TSocketSession::WaitUntil(const std::function<bool()>& done, bool atLeastOnce) {
+  if (!atLeastOnce && done()) return;
+  if (m_waitDepth++ == 0) m_pass->start();
+  struct Leave {
+    TSocketSession* s;
+    ~Leave() {
+      if (--s->m_waitDepth == 0) s->m_pass->stop();
+    }
+  } leave{this};
+  do {
+    WaitPass();
+  } while (!done());
+}
+
+// One pass: handles everything that is pending; when nothing is, sleeps until
+// the next event, which the 2 ms pass timer bounds.
+void TSocketSession::WaitPass() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+bool TSocketSession::ReceiveStalled() const {
+  return m_receiveTimeOut > 0 && m_lastReceive.isValid() && m_lastReceive.elapsed() > m_receiveTimeOut;
+}
+
+bool TSocketSession::WaitForPeerClose(int ms) {
+  QElapsedTimer t;
+  t.start();
+  WaitUntil([&] { return !m_isConnected || m_cancelRequested || t.elapsed() >= ms; });
+  return !m_isConnected;
+}
 
 // --- Sending -----------------------------------------------------------------------
 

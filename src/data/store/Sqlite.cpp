@@ -1,10 +1,39 @@
 #include "Sqlite.h"
 
+#include <QDate>
 #include <QFileInfo>
 
 #include <sqlite3.h>
 
+#include <cstdlib>
+
 namespace vrk::sql {
+namespace {
+
+// A stored date text as the ISO parser reads it. The store writes dates as
+// YYYY-MM-DD; those are read here digit by digit (a walk reads two a row),
+// anything else goes to the parser.
+QDate readIsoDate(const char* t) {
+  if (!t) return QDate();
+  // Each test fails on the terminating zero, so nothing past it is read.
+  bool plain = true;
+  for (int i = 0; plain && i < 10; ++i) plain = i == 4 || i == 7 ? t[i] == '-' : t[i] >= '0' && t[i] <= '9';
+  if (!plain || t[10] != '\0') return QDate::fromString(QString::fromLatin1(t), Qt::ISODate);
+  const auto number = [t](int from, int n) {
+    int x = 0;
+    for (int i = from; i < from + n; ++i) x = x * 10 + (t[i] - '0');
+    return x;
+  };
+  const int year = number(0, 4);
+  // The parser knows no year 0.
+  return year > 0 ? QDate(year, number(5, 2), number(8, 2)) : QDate();
+}
+
+}  // namespace
+
+static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER && static_cast<int>(Type::Float) == SQLITE_FLOAT &&
+              static_cast<int>(Type::Text) == SQLITE_TEXT && static_cast<int>(Type::Blob) == SQLITE_BLOB &&
+              static_cast<int>(Type::Null) == SQLITE_NULL);
 
 void check(sqlite3* db, int rc, const char* what) {
   if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
@@ -50,6 +79,8 @@ void Connection::exec(const char* sql) {
   }
 }
 
+qint64 Connection::lastInsertRowid() const { return sqlite3_last_insert_rowid(m_db); }
+
 void Connection::close() {
   if (m_db) {
     sqlite3_close_v2(m_db);
@@ -60,18 +91,24 @@ void Connection::close() {
 Statement::Statement(sqlite3* db, const QByteArray& sql) : m_db(db) {
   check(db, sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &m_stmt, nullptr),
         sql.constData());
+  m_columns = sqlite3_column_count(m_stmt);
 }
 
 Statement::~Statement() { finalize(); }
 
-Statement::Statement(Statement&& o) noexcept : m_db(o.m_db), m_stmt(o.m_stmt) { o.m_stmt = nullptr; }
+Statement::Statement(Statement&& o) noexcept : m_db(o.m_db), m_stmt(o.m_stmt), m_columns(o.m_columns) {
+  o.m_stmt = nullptr;
+  o.m_columns = 0;
+}
 
 Statement& Statement::operator=(Statement&& o) noexcept {
   if (this != &o) {
     finalize();
     m_db = o.m_db;
     m_stmt = o.m_stmt;
+    m_columns = o.m_columns;
     o.m_stmt = nullptr;
+    o.m_columns = 0;
   }
   return *this;
 }
@@ -93,9 +130,121 @@ void Statement::reset() {
 
 void Statement::finalize() {
   if (m_stmt) {
+    // The result repeats the last step's, which step() has reported.
     sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
+    m_columns = 0;
   }
+}
+
+// A refused bind reports with SQLite's text for its code: the connection's
+// last message may belong to an earlier call.
+void Statement::checkBind(int rc) const {
+  if (rc != SQLITE_OK) check(nullptr, rc, m_stmt ? sqlite3_sql(m_stmt) : "");
+}
+
+void Statement::bindNull(int index) { checkBind(sqlite3_bind_null(m_stmt, index)); }
+
+void Statement::bindInt(int index, int value) { checkBind(sqlite3_bind_int(m_stmt, index, value)); }
+
+void Statement::bindInt64(int index, qint64 value) { checkBind(sqlite3_bind_int64(m_stmt, index, value)); }
+
+void Statement::bindDouble(int index, double value) { checkBind(sqlite3_bind_double(m_stmt, index, value)); }
+
+void Statement::bindText(int index, const QByteArray& text) {
+  checkBind(sqlite3_bind_text(m_stmt, index, text.constData(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+}
+
+void Statement::columnOutOfRange() const {
+  check(nullptr, SQLITE_RANGE, m_stmt ? sqlite3_sql(m_stmt) : "");
+  std::abort();  // check() raises for SQLITE_RANGE
+}
+
+int Statement::columnCount() const { return m_columns; }
+
+const char* Statement::columnName(int column) const {
+  checkColumn(column);
+  return sqlite3_column_name(m_stmt, column);
+}
+
+const char* Statement::columnDeclType(int column) const {
+  checkColumn(column);
+  return sqlite3_column_decltype(m_stmt, column);
+}
+
+Column Statement::read(int column, As as) const {
+  checkColumn(column);
+  // The column's value object, read through the value functions: one call
+  // into the statement per column instead of one per question. The value is
+  // unprotected, which only matters to connections shared between threads;
+  // ours are not (they are opened without a mutex).
+  sqlite3_value* value = sqlite3_column_value(m_stmt, column);
+  Column c;
+  c.type = static_cast<Type>(sqlite3_value_type(value));
+  if (c.type == Type::Null) return c;
+  if (as == As::Stored) {
+    as = c.type == Type::Integer ? As::Int64
+         : c.type == Type::Float ? As::Double
+         : c.type == Type::Text  ? As::Text
+                                 : As::Blob;
+  }
+  switch (as) {
+    case As::Bool:
+    case As::Int:
+      c.integer = sqlite3_value_int(value);
+      break;
+    case As::Int64:
+      c.integer = sqlite3_value_int64(value);
+      break;
+    case As::Double:
+      c.real = sqlite3_value_double(value);
+      break;
+    case As::Text:
+    case As::Date:
+      c.data = reinterpret_cast<const char*>(sqlite3_value_text(value));
+      c.size = sqlite3_value_bytes(value);
+      break;
+    case As::Blob:
+    case As::Stored:
+      c.data = static_cast<const char*>(sqlite3_value_blob(value));
+      c.size = sqlite3_value_bytes(value);
+      break;
+  }
+  return c;
+}
+
+QVariant Statement::variant(int column, As as) const {
+  checkColumn(column);
+  sqlite3_value* value = sqlite3_column_value(m_stmt, column);
+  const int type = sqlite3_value_type(value);
+  if (type == SQLITE_NULL) return QVariant();
+  switch (as) {
+    case As::Bool:
+      return QVariant(sqlite3_value_int(value) != 0);
+    case As::Int:
+      return QVariant(sqlite3_value_int(value));
+    case As::Int64:
+      return QVariant(static_cast<qlonglong>(sqlite3_value_int64(value)));
+    case As::Double:
+      return QVariant(sqlite3_value_double(value));
+    case As::Stored:
+      if (type == SQLITE_INTEGER) return QVariant(static_cast<qlonglong>(sqlite3_value_int64(value)));
+      if (type == SQLITE_FLOAT) return QVariant(sqlite3_value_double(value));
+      if (type == SQLITE_TEXT) break;
+      [[fallthrough]];
+    case As::Blob: {
+      const auto* p = static_cast<const char*>(sqlite3_value_blob(value));
+      return QVariant(QByteArray(p, sqlite3_value_bytes(value)));
+    }
+    case As::Date: {
+      const QDate d = readIsoDate(reinterpret_cast<const char*>(sqlite3_value_text(value)));
+      return d.isValid() ? QVariant(d) : QVariant();
+    }
+    case As::Text:
+      break;
+  }
+  const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(value));
+  return QVariant(QString::fromUtf8(t, sqlite3_value_bytes(value)));
 }
 
 }  // namespace vrk::sql

@@ -1,11 +1,14 @@
-// Thin RAII wrappers over the SQLite C API for the catalogue store. Every
-// SQLite failure becomes an EDatabaseError in one place (check()).
+// Thin RAII wrappers over the SQLite C API for the catalogue store. The
+// store's tables and queries reach SQLite only through these: every SQLite
+// failure, a refused parameter bind included, becomes an EDatabaseError in
+// one place (check()), with SQLite's own message.
 #pragma once
 
 #include "Exception.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QVariant>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -31,9 +34,29 @@ class Connection final {
   bool isOpen() const { return m_db != nullptr; }
   void exec(const char* sql);
   void close();
+  // The rowid of the row the last INSERT on this connection added.
+  qint64 lastInsertRowid() const;
 
  private:
   sqlite3* m_db = nullptr;
+};
+
+// The storage class of a column value, numbered as SQLite numbers them.
+enum class Type { Integer = 1, Float = 2, Text = 3, Blob = 4, Null = 5 };
+
+// The type a column is read in; SQLite converts the stored value to it.
+// Stored reads it in its own storage class.
+enum class As { Bool, Int, Int64, Double, Text, Blob, Date, Stored };
+
+// A column of a statement's current row as read: its storage class and,
+// unless NULL, the value in the type asked for. Text (zero-terminated) and
+// blob bytes stay valid until the statement moves.
+struct Column {
+  Type type = Type::Null;
+  qint64 integer = 0;          // Int, Int64
+  double real = 0;             // Double
+  const char* data = nullptr;  // Text, Blob
+  int size = 0;                // bytes at data, without the terminating zero
 };
 
 class Statement final {
@@ -53,9 +76,45 @@ class Statement final {
   void reset();
   void finalize();
 
+  // Parameters, numbered from 1. A bind SQLite refuses (a number out of
+  // range, a value too big, a statement still running) raises.
+  void bindNull(int index);
+  void bindInt(int index, int value);
+  void bindInt64(int index, qint64 value);
+  void bindDouble(int index, double value);
+  // The text is copied: the caller's bytes may go at once.
+  void bindText(int index, const QByteArray& text);
+
+  // Columns of the result, numbered from 0. A column number outside the
+  // result raises.
+  int columnCount() const;
+  const char* columnName(int column) const;
+  // The column's declared type; nullptr for an expression.
+  const char* columnDeclType(int column) const;
+  // One column of the current row in one call (the walk reads every field
+  // so). Requires: step() returned true.
+  Column read(int column, As as) const;
+  // The column as a Qt value in one call: bool, int, qlonglong, double,
+  // QString (UTF-8 text), QByteArray (blob) or QDate (the stored ISO text
+  // YYYY-MM-DD); NULL, and a date text that is no date, is the empty value.
+  // Stored reads text as QString and a blob as QByteArray.
+  QVariant variant(int column, As as) const;
+  int columnInt(int column) const { return static_cast<int>(read(column, As::Int).integer); }
+  qint64 columnInt64(int column) const { return read(column, As::Int64).integer; }
+  // nullptr for NULL.
+  const char* columnText(int column) const { return read(column, As::Text).data; }
+
  private:
+  void checkBind(int rc) const;
+  // Inline: every column read passes here.
+  void checkColumn(int column) const {
+    if (column < 0 || column >= m_columns) columnOutOfRange();
+  }
+  [[noreturn]] void columnOutOfRange() const;
+
   sqlite3* m_db = nullptr;
   sqlite3_stmt* m_stmt = nullptr;
+  int m_columns = 0;
 };
 
 }  // namespace vrk::sql

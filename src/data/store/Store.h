@@ -174,9 +174,8 @@ class TTable : public TDataSet {
   bool seek(sql::Statement& stmt, qint64 rowid);
   void setCurrentFromScan();
   void loadRow() const;
-  QVariant columnValue(sqlite3_stmt* stmt, int column, const TField& field) const;
   QVariant normalised(const TField& field, const QVariant& value) const;
-  void bindValue(sqlite3_stmt* stmt, int index, const TField& field, const QVariant& value) const;
+  void bindValue(sql::Statement& stmt, int index, const TField& field, const QVariant& value) const;
 
   TDatabase* m_database;
   QString m_tableName;

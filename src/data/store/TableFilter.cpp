@@ -7,8 +7,6 @@
 
 #include "FilterEval.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 
 namespace vrk {

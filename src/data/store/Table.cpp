@@ -1,147 +1,17 @@
-#include "Store.h"
+// TTable: the cursor over one table file in rowid order, its moves, its
+// edits and posts, and the batches that group posts into one transaction.
+// The filter side is in TableFilter.cpp, value conversion in StoreValues.cpp.
+#include "StoreInternal.h"
 
-#include "CatalogueSwap.h"
-#include "IniFile.h"
 #include "Schema.h"
 
-#include <QDate>
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <limits>
 
 namespace vrk {
-
-// --- Alias registry and database ------------------------------------------------
-
-QStringList readAliasParams(const QString& programDir, const QString& alias) {
-  const TIniFile registry(QDir(programDir).filePath(QStringLiteral("aliases.ini")));
-  if (!registry.sectionExists(alias)) {
-    throw EDatabaseError(QStringLiteral("the alias does not exist"));
-  }
-  return registry.readSectionValues(alias);
-}
-
-TDatabase::TDatabase(QString name, QString aliasName, QString databaseName, QString programDir)
-    : m_name(std::move(name)), m_aliasName(std::move(aliasName)),
-      m_databaseName(std::move(databaseName)), m_programDir(std::move(programDir)) {}
-
-TDatabase::~TDatabase() = default;
-
-QStringList TDatabase::aliasParams() const { return readAliasParams(m_programDir, m_aliasName); }
-
-QString aliasPathValue(const QStringList& params) {
-  QString path;
-  for (const QString& line : params) {
-    const qsizetype eq = line.indexOf(QLatin1Char('='));
-    if (eq >= 0 && line.left(eq).compare(QLatin1String("PATH"), Qt::CaseInsensitive) == 0) path = line.mid(eq + 1);
-  }
-  return path;
-}
-
-QString databaseDirectory(const QString& programDir, const QString& pathValue) {
-  return QDir(programDir).absoluteFilePath(pathValue);
-}
-
-void TDatabase::open() {
-  if (m_connected) return;
-  const QString path = aliasPathValue(aliasParams());
-  if (path.isEmpty()) throw EDatabaseError(QStringLiteral("Alias '%1' nennt kein Verzeichnis (PATH)").arg(m_aliasName));
-  const QString directory = databaseDirectory(m_programDir, path);
-  // An install that ended half-way is finished (or undone) before any table
-  // of the directory is read.
-  RecoverPendingInstall(directory);
-  m_directory = directory;
-  m_connected = true;
-}
-
-void TDatabase::close() {
-  // Closing a data set may detach others; work on a copy.
-  for (TDataSet* ds : std::vector<TDataSet*>(m_dataSets)) ds->close();
-  m_connected = false;
-}
-
-void TDatabase::attach(TDataSet* ds) {
-  if (std::find(m_dataSets.begin(), m_dataSets.end(), ds) == m_dataSets.end()) m_dataSets.push_back(ds);
-}
-
-void TDatabase::detach(TDataSet* ds) {
-  m_dataSets.erase(std::remove(m_dataSets.begin(), m_dataSets.end(), ds), m_dataSets.end());
-}
-
-void TDatabase::dataSetClosed() {
-  if (m_keepConnection) return;
-  const bool anyOpen = std::any_of(m_dataSets.begin(), m_dataSets.end(), [](TDataSet* d) { return d->active(); });
-  if (!anyOpen) m_connected = false;
-}
-
-// --- Value conversion shared by tables and queries --------------------------------
-
-namespace {
-
-// A stored date text as the ISO parser reads it. The store writes dates as
-// YYYY-MM-DD; those are read here digit by digit (a walk reads two a row),
-// anything else goes to the parser.
-QDate readIsoDate(const char* t) {
-  if (!t) return QDate();
-  // Each test fails on the terminating zero, so nothing past it is read.
-  bool plain = true;
-  for (int i = 0; plain && i < 10; ++i) plain = i == 4 || i == 7 ? t[i] == '-' : t[i] >= '0' && t[i] <= '9';
-  if (!plain || t[10] != '\0') return QDate::fromString(QString::fromLatin1(t), Qt::ISODate);
-  const auto number = [t](int from, int n) {
-    int x = 0;
-    for (int i = from; i < from + n; ++i) x = x * 10 + (t[i] - '0');
-    return x;
-  };
-  const int year = number(0, 4);
-  // The parser knows no year 0.
-  return year > 0 ? QDate(year, number(5, 2), number(8, 2)) : QDate();
-}
-
-QVariant readColumn(sqlite3_stmt* stmt, int column, TFieldType type) {
-  // The column's value object, read through the value functions: one call
-  // into the statement per column instead of one per question. The value is
-  // unprotected, which only matters to connections shared between threads;
-  // ours are not (they are opened without a mutex).
-  sqlite3_value* value = sqlite3_column_value(stmt, column);
-  if (sqlite3_value_type(value) == SQLITE_NULL) return QVariant();
-  switch (type) {
-    case TFieldType::ftBoolean:
-      return QVariant(sqlite3_value_int(value) != 0);
-    case TFieldType::ftSmallint:
-    case TFieldType::ftWord:
-    case TFieldType::ftInteger:
-    case TFieldType::ftAutoInc:
-      return QVariant(sqlite3_value_int(value));
-    case TFieldType::ftLargeint:
-      return QVariant(static_cast<qlonglong>(sqlite3_value_int64(value)));
-    case TFieldType::ftFloat:
-    case TFieldType::ftCurrency:
-    case TFieldType::ftBCD:
-      return QVariant(sqlite3_value_double(value));
-    case TFieldType::ftDate: {
-      const QDate d = readIsoDate(reinterpret_cast<const char*>(sqlite3_value_text(value)));
-      return d.isValid() ? QVariant(d) : QVariant();
-    }
-    case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes:
-    case TFieldType::ftBlob:
-    case TFieldType::ftGraphic: {
-      const auto* p = static_cast<const char*>(sqlite3_value_blob(value));
-      return QVariant(QByteArray(p, sqlite3_value_bytes(value)));
-    }
-    default: {
-      const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      return QVariant(QString::fromUtf8(t, sqlite3_value_bytes(value)));
-    }
-  }
-}
-
-}  // namespace
 
 // --- TTable ------------------------------------------------------------------------
 
@@ -166,9 +36,9 @@ void TTable::readDefinitions(sql::Connection& conn) {
   sql::Statement info(conn.handle(), "PRAGMA table_info(\"" + m_sqlName + "\")");
   TFieldDefs defs;
   while (info.step()) {
-    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 1));
-    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info.handle(), 2));
-    const bool notNull = sqlite3_column_int(info.handle(), 3) != 0;
+    const char* name = info.columnText(1);
+    const char* type = info.columnText(2);
+    const bool notNull = info.columnInt(3) != 0;
     defs.push_back(schema::fieldDefFromDeclaredType(QString::fromUtf8(name), QString::fromUtf8(type), notNull));
   }
   if (defs.empty()) throw EDatabaseError(QStringLiteral("Tabelle existiert nicht: %1").arg(filePath()));
@@ -278,7 +148,7 @@ void TTable::ensureStatements() {
 bool TTable::scanFrom(qint64 after) {
   ensureStatements();
   m_scan.reset();
-  sqlite3_bind_int64(m_scan.handle(), 1, after);
+  m_scan.bindInt64(1, after);
   if (!m_scan.step()) {
     m_scanLive = false;
     m_hasRow = false;
@@ -289,7 +159,7 @@ bool TTable::scanFrom(qint64 after) {
 }
 
 void TTable::setCurrentFromScan() {
-  m_rowid = sqlite3_column_int64(m_scan.handle(), 0);
+  m_rowid = m_scan.columnInt64(0);
   m_hasRow = true;
   m_scanLive = true;
   std::fill(m_loaded.begin(), m_loaded.end(), 0);
@@ -298,13 +168,13 @@ void TTable::setCurrentFromScan() {
 bool TTable::seek(sql::Statement& stmt, qint64 rowid) {
   ensureStatements();
   stmt.reset();
-  sqlite3_bind_int64(stmt.handle(), 1, rowid);
+  stmt.bindInt64(1, rowid);
   if (!stmt.step()) return false;
-  m_rowid = sqlite3_column_int64(stmt.handle(), 0);
+  m_rowid = stmt.columnInt64(0);
   m_hasRow = true;
   m_scanLive = false;
   for (std::size_t i = 0; i < m_defs.size(); ++i) {
-    m_cache[i] = readColumn(stmt.handle(), static_cast<int>(i) + 1, m_defs[i].dataType);
+    m_cache[i] = readColumn(stmt, static_cast<int>(i) + 1, m_defs[i].dataType);
     m_loaded[i] = 1;
   }
   stmt.reset();
@@ -401,7 +271,7 @@ int TTable::recordCount() const {
   if (!cond.isEmpty()) sql += " WHERE " + cond;
   sql::Statement count(m_conn.handle(), sql);
   count.step();
-  return sqlite3_column_int(count.handle(), 0);
+  return count.columnInt(0);
 }
 
 QVariant TTable::rowFieldValue(int row, const TField& field) const {
@@ -410,18 +280,18 @@ QVariant TTable::rowFieldValue(int row, const TField& field) const {
   const QByteArray sql = "SELECT \"" + field.fieldName().toUtf8() + "\" FROM \"" + m_sqlName + "\"" +
                          whereClause("1") + " ORDER BY rowid LIMIT 1 OFFSET ?1";
   sql::Statement stmt(m_conn.handle(), sql);
-  sqlite3_bind_int(stmt.handle(), 1, row);
+  stmt.bindInt(1, row);
   if (!stmt.step()) return QVariant();
-  return readColumn(stmt.handle(), 0, field.dataType());
+  return readColumn(stmt, 0, field.dataType());
 }
 
 int TTable::recNo() const {
   if (!active() || !m_hasRow) return 0;
   const QByteArray sql = "SELECT count(*) FROM \"" + m_sqlName + "\"" + whereClause("rowid <= ?1");
   sql::Statement count(m_conn.handle(), sql);
-  sqlite3_bind_int64(count.handle(), 1, m_rowid);
+  count.bindInt64(1, m_rowid);
   count.step();
-  return sqlite3_column_int(count.handle(), 0);
+  return count.columnInt(0);
 }
 
 void TTable::edit() {
@@ -494,12 +364,12 @@ void TTable::post() {
     sql::Statement stmt(m_conn.handle(), sql);
     int index = 1;
     for (int c : columns) {
-      bindValue(stmt.handle(), index++, *field(c), m_edit[static_cast<std::size_t>(c)]);
+      bindValue(stmt, index++, *field(c), m_edit[static_cast<std::size_t>(c)]);
     }
-    if (!inserting) sqlite3_bind_int64(stmt.handle(), index, m_rowid);
+    if (!inserting) stmt.bindInt64(index, m_rowid);
     stmt.step();
     if (inserting) {
-      m_rowid = sqlite3_last_insert_rowid(m_conn.handle());
+      m_rowid = m_conn.lastInsertRowid();
       m_hasRow = true;
     }
   }
@@ -525,7 +395,7 @@ void TTable::deleteRow() {
   m_scanLive = false;
   {
     sql::Statement del(m_conn.handle(), "DELETE FROM \"" + m_sqlName + "\" WHERE rowid=?1");
-    sqlite3_bind_int64(del.handle(), 1, m_rowid);
+    del.bindInt64(1, m_rowid);
     del.step();
   }
   // The next row becomes current; after the last row, the one before it.
@@ -559,7 +429,7 @@ QVariant TTable::getFieldValue(const TField& field) const {
   if (!m_hasRow) return QVariant();
   // While the scan stands on the row, its column is the value: read it from
   // there each time rather than keeping a copy (a walk reads each field once).
-  if (m_scanLive) return readColumn(m_scan.handle(), field.index() + 1, field.dataType());
+  if (m_scanLive) return readColumn(m_scan, field.index() + 1, field.dataType());
   if (!m_loaded[i]) loadRow();
   return m_cache[i];
 }
@@ -569,56 +439,29 @@ bool TTable::rawFieldValue(const TField& field, TRawValue& raw) const {
     return false;
   }
   // One call into the statement for the column, as in readColumn.
-  sqlite3_value* value = sqlite3_column_value(m_scan.handle(), field.index() + 1);
-  switch (sqlite3_value_type(value)) {
-    case SQLITE_NULL:
+  const sql::Column c = m_scan.read(field.index() + 1, sql::As::Stored);
+  switch (c.type) {
+    case sql::Type::Null:
       raw.kind = TRawValue::rvNull;
       return true;
-    case SQLITE_INTEGER:
+    case sql::Type::Integer:
       raw.kind = TRawValue::rvInteger;
-      raw.integer = sqlite3_value_int64(value);
+      raw.integer = c.integer;
       return true;
-    case SQLITE_FLOAT:
+    case sql::Type::Float:
       raw.kind = TRawValue::rvReal;
-      raw.real = sqlite3_value_double(value);
+      raw.real = c.real;
       return true;
-    case SQLITE_TEXT:
+    case sql::Type::Text:
       raw.kind = TRawValue::rvText;
-      raw.data = reinterpret_cast<const char*>(sqlite3_value_text(value));
-      raw.size = sqlite3_value_bytes(value);
+      raw.data = c.data;
+      raw.size = c.size;
       return true;
     default:
       raw.kind = TRawValue::rvBlob;
-      raw.data = static_cast<const char*>(sqlite3_value_blob(value));
-      raw.size = sqlite3_value_bytes(value);
+      raw.data = c.data;
+      raw.size = c.size;
       return true;
-  }
-}
-
-QVariant TTable::normalised(const TField& field, const QVariant& value) const {
-  if (value.isNull() || !value.isValid()) return QVariant();
-  switch (field.dataType()) {
-    case TFieldType::ftBoolean:
-      return QVariant(value.toBool());
-    case TFieldType::ftSmallint:
-    case TFieldType::ftWord:
-    case TFieldType::ftInteger:
-    case TFieldType::ftAutoInc: {
-      bool ok = false;
-      const int v = value.toInt(&ok);
-      if (!ok) throw EConvertError(QString::fromUtf8(msg::InvalidInteger).arg(value.toString()));
-      return QVariant(v);
-    }
-    case TFieldType::ftDate:
-      return QVariant(value.toDate());
-    case TFieldType::ftString:
-    case TFieldType::ftFixedChar:
-    case TFieldType::ftWideString:
-      // Texts are cut to the field's size.
-      return QVariant(value.toString().left(field.size()));
-    default:
-      if (field.isBlob()) return QVariant(value.toString());
-      return value;
   }
 }
 
@@ -630,144 +473,6 @@ void TTable::setFieldValue(TField& field, const QVariant& value) {
   m_assigned[i] = 1;
   setModified(true);
   notifyRecordChanged(&field);
-}
-
-void TTable::bindValue(sqlite3_stmt* stmt, int index, const TField& field, const QVariant& value) const {
-  if (value.isNull() || !value.isValid()) {
-    sqlite3_bind_null(stmt, index);
-    return;
-  }
-  switch (field.dataType()) {
-    case TFieldType::ftBoolean:
-      sqlite3_bind_int(stmt, index, value.toBool() ? 1 : 0);
-      return;
-    case TFieldType::ftSmallint:
-    case TFieldType::ftWord:
-    case TFieldType::ftInteger:
-    case TFieldType::ftAutoInc:
-      sqlite3_bind_int(stmt, index, value.toInt());
-      return;
-    case TFieldType::ftLargeint:
-      sqlite3_bind_int64(stmt, index, value.toLongLong());
-      return;
-    case TFieldType::ftFloat:
-    case TFieldType::ftCurrency:
-    case TFieldType::ftBCD:
-      sqlite3_bind_double(stmt, index, value.toDouble());
-      return;
-    case TFieldType::ftDate: {
-      const QByteArray t = value.toDate().toString(Qt::ISODate).toLatin1();
-      sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-      return;
-    }
-    default: {
-      const QByteArray t = value.toString().toUtf8();
-      sqlite3_bind_text(stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-      return;
-    }
-  }
-}
-
-// --- TQuery ------------------------------------------------------------------------
-
-TQuery::TQuery(QString name, TDatabase* database) : TDataSet(std::move(name)), m_database(database) {
-  m_database->attach(this);
-}
-
-TQuery::~TQuery() {
-  close();
-  m_database->detach(this);
-}
-
-void TQuery::readOnlyError() {
-  throw EDatabaseError(QStringLiteral("Kann eine schreibgeschützte Datenmenge nicht ändern"));
-}
-
-void TQuery::open() {
-  if (active()) return;
-  const QString text = m_sql.join(QLatin1Char('\n'));
-  static const QRegularExpression fromRe(QStringLiteral("\\bFROM\\s+\"?([A-Za-z_][A-Za-z0-9_]*)"),
-                                         QRegularExpression::CaseInsensitiveOption);
-  const auto m = fromRe.match(text);
-  if (!m.hasMatch()) throw EDatabaseError(QStringLiteral("Die Abfrage nennt keine Tabelle"));
-  m_database->open();
-  std::vector<std::vector<QVariant>> rows;
-  try {
-    const QString file = QDir(m_database->directory()).filePath(m.captured(1) + QStringLiteral(".DB"));
-    sql::Connection conn(file);
-    sql::Statement stmt(conn.handle(), text.toUtf8());
-    const int n = sqlite3_column_count(stmt.handle());
-    for (int c = 0; c < n; ++c) {
-      const char* decl = sqlite3_column_decltype(stmt.handle(), c);
-      const TFieldDef def = schema::fieldDefFromDeclaredType(
-          QString::fromUtf8(sqlite3_column_name(stmt.handle(), c)), QString::fromUtf8(decl ? decl : "TEXT"), false);
-      addField(std::make_unique<TField>(this, def.name, def.dataType, def.size, false));
-    }
-    while (stmt.step()) {
-      std::vector<QVariant> row;
-      row.reserve(static_cast<std::size_t>(n));
-      for (int c = 0; c < n; ++c) row.push_back(readColumn(stmt.handle(), c, field(c)->dataType()));
-      rows.push_back(std::move(row));
-    }
-  } catch (...) {
-    destroyFields();
-    m_database->dataSetClosed();
-    throw;
-  }
-  m_rows = std::move(rows);
-  m_index = 0;
-  setState(TDataSetState::dsBrowse);
-  setBof(true);
-  setEof(m_rows.empty());
-  notifyActiveChanged();
-}
-
-void TQuery::close() {
-  if (!active()) return;
-  m_rows.clear();
-  destroyFields();
-  setState(TDataSetState::dsInactive);
-  m_database->dataSetClosed();
-  notifyActiveChanged();
-}
-
-void TQuery::first() {
-  m_index = 0;
-  setBof(true);
-  setEof(m_rows.empty());
-  notifyScrolled();
-}
-
-void TQuery::next() {
-  if (m_index + 1 < static_cast<int>(m_rows.size())) {
-    ++m_index;
-    setBof(false);
-    setEof(false);
-    notifyScrolled();
-  } else {
-    setEof(true);
-  }
-}
-
-void TQuery::prior() {
-  if (m_index > 0) {
-    --m_index;
-    setEof(false);
-    notifyScrolled();
-  } else {
-    setBof(true);
-  }
-}
-
-void TQuery::last() {
-  m_index = std::max(0, static_cast<int>(m_rows.size()) - 1);
-  setEof(true);
-  notifyScrolled();
-}
-
-QVariant TQuery::getFieldValue(const TField& field) const {
-  if (m_rows.empty()) return QVariant();
-  return m_rows[static_cast<std::size_t>(m_index)][static_cast<std::size_t>(field.index())];
 }
 
 }  // namespace vrk

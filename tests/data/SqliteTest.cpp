@@ -1,0 +1,199 @@
+// The store's SQLite wrapper: parameters bound through it arrive as bound
+// or raise EDatabaseError with SQLite's text, and a column outside the
+// result raises rather than reading as empty.
+#include "Sqlite.h"
+#include "TempDir.h"
+
+#include <QDate>
+#include <QFile>
+#include <QVariant>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <functional>
+
+namespace vrk {
+namespace {
+
+class SqliteTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_dir.isValid());
+    m_path = m_dir.file(QStringLiteral("T.DB"));
+    QFile empty(m_path);  // an empty file is an empty database
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    m_conn = sql::Connection(m_path);
+    m_conn.exec("CREATE TABLE T (v)");
+  }
+
+  // The message of the EDatabaseError that f raises; empty when none.
+  static QString raised(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const EDatabaseError& e) {
+      return e.message();
+    }
+    return QString();
+  }
+
+  test::TempDir m_dir;
+  QString m_path;
+  sql::Connection m_conn;
+};
+
+TEST_F(SqliteTest, BoundValuesArriveWithTheirStorageClass) {
+  struct Case {
+    const char* name;
+    std::function<void(sql::Statement&)> bind;
+    sql::Type type;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"null", [](sql::Statement& s) { s.bindNull(1); }, sql::Type::Null, nullptr},
+      {"int", [](sql::Statement& s) { s.bindInt(1, -7); }, sql::Type::Integer, "-7"},
+      {"int64", [](sql::Statement& s) { s.bindInt64(1, 1LL << 40); }, sql::Type::Integer, "1099511627776"},
+      {"double", [](sql::Statement& s) { s.bindDouble(1, 2.5); }, sql::Type::Float, "2.5"},
+      {"text", [](sql::Statement& s) { s.bindText(1, QByteArray("Grüße")); }, sql::Type::Text, "Grüße"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_conn.exec("DELETE FROM T");
+    {
+      sql::Statement insert(m_conn.handle(), "INSERT INTO T (v) VALUES (?1)");
+      c.bind(insert);
+      EXPECT_FALSE(insert.step());
+    }
+    sql::Statement read(m_conn.handle(), "SELECT v FROM T");
+    ASSERT_TRUE(read.step());
+    EXPECT_EQ(read.read(0, sql::As::Stored).type, c.type);
+    if (c.text) {
+      EXPECT_STREQ(read.columnText(0), c.text);
+    } else {
+      EXPECT_EQ(read.columnText(0), nullptr);
+    }
+  }
+}
+
+TEST_F(SqliteTest, ReadsConvertToTheTypeAskedFor) {
+  m_conn.exec("INSERT INTO T (v) VALUES ('42')");
+  sql::Statement read(m_conn.handle(), "SELECT v FROM T");
+  ASSERT_TRUE(read.step());
+  const sql::Column asInt = read.read(0, sql::As::Int);
+  EXPECT_EQ(asInt.type, sql::Type::Text);  // the storage class as stored
+  EXPECT_EQ(asInt.integer, 42);
+  EXPECT_DOUBLE_EQ(read.read(0, sql::As::Double).real, 42.0);
+  const sql::Column stored = read.read(0, sql::As::Stored);
+  EXPECT_STREQ(stored.data, "42");
+  EXPECT_EQ(stored.size, 2);
+}
+
+TEST_F(SqliteTest, VariantsOfStoredValues) {
+  m_conn.exec("INSERT INTO T (v) VALUES ('2024-02-29'), ('2024-02-30'), ('0000-01-01'), (NULL), (x'00ff')");
+  sql::Statement read(m_conn.handle(), "SELECT v FROM T ORDER BY rowid");
+  ASSERT_TRUE(read.step());
+  EXPECT_EQ(read.variant(0, sql::As::Date), QVariant(QDate(2024, 2, 29)));
+  EXPECT_EQ(read.variant(0, sql::As::Text), QVariant(QStringLiteral("2024-02-29")));
+  ASSERT_TRUE(read.step());
+  EXPECT_FALSE(read.variant(0, sql::As::Date).isValid());  // no such day
+  ASSERT_TRUE(read.step());
+  EXPECT_FALSE(read.variant(0, sql::As::Date).isValid());  // no year 0
+  ASSERT_TRUE(read.step());
+  for (sql::As as : {sql::As::Bool, sql::As::Int, sql::As::Text, sql::As::Date, sql::As::Stored})
+    EXPECT_FALSE(read.variant(0, as).isValid());
+  ASSERT_TRUE(read.step());
+  EXPECT_EQ(read.variant(0, sql::As::Stored), QVariant(QByteArray("\x00\xff", 2)));
+}
+
+TEST_F(SqliteTest, BoundTextIsCopied) {
+  sql::Statement insert(m_conn.handle(), "INSERT INTO T (v) VALUES (?1)");
+  {
+    QByteArray text("short-lived");
+    insert.bindText(1, text);
+    text.fill('x');
+  }
+  insert.step();
+  sql::Statement read(m_conn.handle(), "SELECT v FROM T");
+  ASSERT_TRUE(read.step());
+  EXPECT_STREQ(read.columnText(0), "short-lived");
+  EXPECT_EQ(read.read(0, sql::As::Text).size, 11);
+}
+
+TEST_F(SqliteTest, RefusedBindsRaiseWithSqlitesText) {
+  sql::Statement insert(m_conn.handle(), "INSERT INTO T (v) VALUES (?1)");
+  struct Case {
+    const char* name;
+    std::function<void()> bind;
+  };
+  const Case outOfRange[] = {
+      {"null", [&] { insert.bindNull(2); }},
+      {"int", [&] { insert.bindInt(0, 1); }},
+      {"int64", [&] { insert.bindInt64(2, 1); }},
+      {"double", [&] { insert.bindDouble(-1, 1.0); }},
+      {"text", [&] { insert.bindText(3, "x"); }},
+  };
+  for (const Case& c : outOfRange) {
+    SCOPED_TRACE(c.name);
+    const QString message = raised(c.bind);
+    EXPECT_TRUE(message.startsWith(QStringLiteral("INSERT INTO T (v) VALUES (?1): "))) << message.toStdString();
+    EXPECT_TRUE(message.endsWith(QString::fromUtf8(sqlite3_errstr(SQLITE_RANGE)))) << message.toStdString();
+  }
+  // Nothing half-done: the statement still works with a valid bind.
+  insert.bindInt(1, 5);
+  EXPECT_FALSE(insert.step());
+  sql::Statement count(m_conn.handle(), "SELECT count(*) FROM T");
+  ASSERT_TRUE(count.step());
+  EXPECT_EQ(count.columnInt(0), 1);
+}
+
+TEST_F(SqliteTest, TextOverTheLengthLimitRaises) {
+  sqlite3_limit(m_conn.handle(), SQLITE_LIMIT_LENGTH, 16);
+  sql::Statement insert(m_conn.handle(), "INSERT INTO T (v) VALUES (?1)");
+  const QString message = raised([&] { insert.bindText(1, QByteArray(100, 'a')); });
+  EXPECT_TRUE(message.endsWith(QString::fromUtf8(sqlite3_errstr(SQLITE_TOOBIG)))) << message.toStdString();
+  // Nothing was bound: the row gets NULL.
+  EXPECT_FALSE(insert.step());
+  sql::Statement read(m_conn.handle(), "SELECT v FROM T");
+  ASSERT_TRUE(read.step());
+  EXPECT_EQ(read.read(0, sql::As::Stored).type, sql::Type::Null);
+}
+
+TEST_F(SqliteTest, BindOnARunningStatementRaises) {
+  m_conn.exec("INSERT INTO T (v) VALUES (1), (2)");
+  sql::Statement scan(m_conn.handle(), "SELECT v FROM T WHERE v > ?1");
+  scan.bindInt(1, 0);
+  ASSERT_TRUE(scan.step());
+  EXPECT_TRUE(raised([&] { scan.bindInt(1, 1); }).endsWith(QString::fromUtf8(sqlite3_errstr(SQLITE_MISUSE))));
+  // The scan goes on with the value it had.
+  EXPECT_TRUE(scan.step());
+  EXPECT_EQ(scan.columnInt(0), 2);
+  scan.reset();
+  scan.bindInt(1, 1);
+  ASSERT_TRUE(scan.step());
+  EXPECT_EQ(scan.columnInt(0), 2);
+}
+
+TEST_F(SqliteTest, ColumnsOutsideTheResultRaise) {
+  m_conn.exec("INSERT INTO T (v) VALUES ('a')");
+  sql::Statement read(m_conn.handle(), "SELECT v, 1 + 1 FROM T");
+  EXPECT_EQ(read.columnCount(), 2);
+  EXPECT_STREQ(read.columnName(0), "v");
+  EXPECT_EQ(read.columnDeclType(1), nullptr);
+  ASSERT_TRUE(read.step());
+  EXPECT_EQ(read.columnInt64(1), 2);
+  for (int column : {-1, 2}) {
+    SCOPED_TRACE(column);
+    EXPECT_TRUE(raised([&] { read.read(column, sql::As::Int); }).endsWith(QString::fromUtf8(sqlite3_errstr(SQLITE_RANGE))));
+    EXPECT_FALSE(raised([&] { read.columnName(column); }).isEmpty());
+    EXPECT_FALSE(raised([&] { read.columnDeclType(column); }).isEmpty());
+  }
+  // A moved-from statement has no columns left to read.
+  sql::Statement moved = std::move(read);
+  EXPECT_STREQ(moved.columnText(0), "a");
+  EXPECT_EQ(read.columnCount(), 0);  // NOLINT(bugprone-use-after-move): the moved-from state is the subject
+  EXPECT_FALSE(raised([&] { read.read(0, sql::As::Text); }).isEmpty());
+}
+
+}  // namespace
+}  // namespace vrk
