@@ -120,6 +120,26 @@ TEST_F(FilterEvalTest, RowsThatPass) {
   }
 }
 
+// SQLite will not replace a collation or function while a statement of the
+// connection runs; that refusal raises instead of passing unseen, and what
+// was registered before stays in force.
+TEST_F(FilterEvalTest, RegisteringWhileAStatementRunsIsRefused) {
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(m_db, "SELECT rowid FROM FILES", -1, &st, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  QString message;
+  try {
+    registerFilterSql(m_db);
+  } catch (const EDatabaseError& e) {
+    message = e.message();
+  }
+  sqlite3_finalize(st);
+  EXPECT_TRUE(message.startsWith(QStringLiteral("VRKNOCASE: "))) << message.toStdString();
+  EXPECT_EQ(rowsFor(QStringLiteral("FileName='ALPHA.ZIP'"), {foCaseInsensitive}), std::set<int>{1});
+  EXPECT_EQ(rowsFor(QStringLiteral("Description LIKE '%grid%'"), {foCaseInsensitive}), (std::set<int>{1, 2}));
+  EXPECT_NO_THROW(registerFilterSql(m_db));
+}
+
 TEST_F(FilterEvalTest, LongChainStaysWithinSqlitesNestingLimit) {
   // 1,100 terms in one OR chain: a left-deep condition would pass SQLite's
   // depth limit of 1000.

@@ -1,6 +1,8 @@
 // The store's SQLite wrapper: parameters bound through it arrive as bound
-// or raise EDatabaseError with SQLite's text, and a column outside the
-// result raises rather than reading as empty.
+// or raise EDatabaseError with SQLite's text, a column outside the result
+// raises rather than reading as empty, a read-only connection writes nothing
+// and runs no code from the file's schema, and a failure carries SQLite's
+// code and text.
 #include "Sqlite.h"
 #include "TempDir.h"
 
@@ -193,6 +195,59 @@ TEST_F(SqliteTest, ColumnsOutsideTheResultRaise) {
   EXPECT_STREQ(moved.columnText(0), "a");
   EXPECT_EQ(read.columnCount(), 0);  // NOLINT(bugprone-use-after-move): the moved-from state is the subject
   EXPECT_FALSE(raised([&] { read.read(0, sql::As::Text); }).isEmpty());
+}
+
+TEST_F(SqliteTest, ReadOnlyConnectionsWriteNothingAndTrustNoSchema) {
+  m_conn.exec("INSERT INTO T (v) VALUES (1)");
+  sql::Connection readOnly(m_path, sql::Access::ReadOnly);
+  int trusted = -1;
+  int defensive = -1;
+  ASSERT_EQ(sqlite3_db_config(readOnly.handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, -1, &trusted), SQLITE_OK);
+  ASSERT_EQ(sqlite3_db_config(readOnly.handle(), SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive), SQLITE_OK);
+  EXPECT_EQ(trusted, 0);
+  EXPECT_EQ(defensive, 1);
+  {
+    sql::Statement count(readOnly.handle(), "SELECT count(*) FROM T");
+    ASSERT_TRUE(count.step());
+    EXPECT_EQ(count.columnInt(0), 1);
+  }
+  const QString refused = raised([&] { readOnly.exec("INSERT INTO T (v) VALUES (2)"); });
+  EXPECT_TRUE(refused.contains(QStringLiteral("readonly"))) << refused.toStdString();
+  sql::Statement count(m_conn.handle(), "SELECT count(*) FROM T");
+  ASSERT_TRUE(count.step());
+  EXPECT_EQ(count.columnInt(0), 1);
+  // The read-write connection keeps its journal beside the table only while
+  // it writes.
+  sql::Statement mode(m_conn.handle(), "PRAGMA journal_mode");
+  ASSERT_TRUE(mode.step());
+  EXPECT_STREQ(mode.columnText(0), "delete");
+}
+
+TEST_F(SqliteTest, FailuresCarrySqlitesCodeAndText) {
+  const QString page = m_dir.file(QStringLiteral("PAGE.DB"));
+  QFile file(page);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray("<html>404 Not Found</html>").repeated(40));
+  file.close();
+  // Read-only, the file opens and fails at its first statement.
+  sql::Connection readOnly(page, sql::Access::ReadOnly);
+  try {
+    sql::Statement st(readOnly.handle(), "SELECT count(*) FROM sqlite_master");
+    ADD_FAILURE() << "a page read as a database";
+  } catch (const sql::Error& e) {
+    EXPECT_EQ(e.primaryCode(), SQLITE_NOTADB);
+    EXPECT_EQ(e.detail(), QStringLiteral("file is not a database"));
+    EXPECT_EQ(e.message(), QStringLiteral("SELECT count(*) FROM sqlite_master: file is not a database"));
+  }
+  // Read-write, setting the journal mode already reads it.
+  EXPECT_EQ(raised([&] { sql::Connection conn(page); }), QStringLiteral("file is not a database"));
+  // A missing file is refused, and never created, whatever the access.
+  const QString missing = m_dir.file(QStringLiteral("MISSING.DB"));
+  for (const sql::Access access : {sql::Access::ReadWrite, sql::Access::ReadOnly}) {
+    EXPECT_EQ(raised([&] { sql::Connection conn(missing, access); }),
+              QStringLiteral("Tabelle existiert nicht: ") + missing);
+    EXPECT_FALSE(QFile::exists(missing));
+  }
 }
 
 }  // namespace

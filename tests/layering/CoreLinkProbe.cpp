@@ -1,3 +1,3 @@
-// Links every core library and uses none: its dynamic section lists what
+// Links a set of libraries and uses none: its dynamic section lists what
 // they bring in (see check_core_links.sh).
 int main() { return 0; }

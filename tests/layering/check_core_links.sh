@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
-# check_core_links.sh PROBE: fails when the probe that links every core
-# library needs Qt Widgets or Qt Gui, and when it does not need what the
-# core libraries are known to use (then the probe saw nothing).
+# check_core_links.sh PROBE "FORBIDDEN…" "REQUIRED…": fails when the probe,
+# which links a set of libraries, needs one of the forbidden shared
+# libraries, and when it does not need every required one (then the probe
+# saw nothing). Names are sonames without their version (libQt6Gui).
 set -euo pipefail
-needed=$(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+probe=$1
+read -r -a forbidden <<<"$2"
+read -r -a required <<<"$3"
+needed=$(readelf -d "$probe" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 status=0
-for lib in libQt6Widgets libQt6Gui; do
+for lib in "${forbidden[@]}"; do
   if grep -q "^$lib\." <<<"$needed"; then
-    echo "a core library brings in $lib" >&2
+    echo "${probe##*/}: a library it links brings in $lib" >&2
     status=1
   fi
 done
-for lib in libQt6Core libQt6Network libsqlite3 libzip; do
+for lib in "${required[@]}"; do
   if ! grep -q "^$lib\." <<<"$needed"; then
-    echo "the probe does not need $lib: it did not link the core libraries" >&2
+    echo "${probe##*/}: does not need $lib: it did not link its libraries" >&2
     status=1
   fi
 done
-[ $status -eq 0 ] && echo "core libraries: $(wc -l <<<"$needed") shared libraries, none of Qt Widgets or Qt Gui"
+[ $status -eq 0 ] && echo "${probe##*/}: $(wc -l <<<"$needed") shared libraries, none of: ${forbidden[*]}"
 exit $status

@@ -1,6 +1,7 @@
 #include "CatalogueCheck.h"
 
 #include "Schema.h"
+#include "Sqlite.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,46 +34,52 @@ const Table* tableNamed(const QString& table) {
 }
 
 // One read-only connection that cannot be talked into running code from
-// the file's schema.
+// the file's schema. SQLite's failures are kept, not raised: the check
+// reports them as the reason the table is refused.
 class ReadOnlyDb final {
  public:
   explicit ReadOnlyDb(const QString& path) {
-    m_rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
-                           SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (m_rc == SQLITE_OK) {
-      sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-      sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    try {
+      m_conn = sql::Connection(path, sql::Access::ReadOnly);
+    } catch (const sql::Error& e) {
+      failed(e);
     }
   }
-  ~ReadOnlyDb() { sqlite3_close_v2(m_db); }
-  ReadOnlyDb(const ReadOnlyDb&) = delete;
-  ReadOnlyDb& operator=(const ReadOnlyDb&) = delete;
 
-  bool ok() const { return m_rc == SQLITE_OK; }
-  // The file is no SQLite database at all (rather than a damaged one).
-  bool notADatabase() const { return (m_db ? sqlite3_errcode(m_db) : m_rc) == SQLITE_NOTADB; }
-  QString error() const { return QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(m_rc)); }
+  bool ok() const { return m_conn.isOpen(); }
+  // The last failure said the file is no SQLite database at all (rather
+  // than a damaged one).
+  bool notADatabase() const { return m_code == SQLITE_NOTADB; }
+  QString error() const { return m_error; }
 
   // Runs sql; each row's columns as texts. False with error() on failure.
   bool query(const char* sql, std::vector<std::vector<QString>>& rows) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK) return false;
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-      std::vector<QString> row;
-      for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
-        row.push_back(t ? QString::fromUtf8(t) : QString());
+    try {
+      sql::Statement st(m_conn.handle(), QByteArray(sql));
+      while (st.step()) {
+        std::vector<QString> row;
+        for (int c = 0; c < st.columnCount(); ++c) {
+          const char* t = st.columnText(c);
+          row.push_back(t ? QString::fromUtf8(t) : QString());
+        }
+        rows.push_back(std::move(row));
       }
-      rows.push_back(std::move(row));
+      return true;
+    } catch (const sql::Error& e) {
+      failed(e);
+      return false;
     }
-    sqlite3_finalize(st);
-    return rc == SQLITE_DONE;
   }
 
  private:
-  sqlite3* m_db = nullptr;
-  int m_rc = SQLITE_OK;
+  void failed(const sql::Error& e) {
+    m_code = e.primaryCode();
+    m_error = e.detail();
+  }
+
+  sql::Connection m_conn;
+  int m_code = SQLITE_OK;
+  QString m_error;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "FilterEval.h"
 
 #include "FilterBlock.h"
+#include "Sqlite.h"
 
 #include <QDate>
 #include <QTime>
@@ -362,9 +363,12 @@ QByteArray filterBlockToSql(const QByteArray& block, const std::vector<TFilterCo
 }
 
 void registerFilterSql(sqlite3* db) {
-  sqlite3_create_collation_v2(db, "VRKNOCASE", SQLITE_UTF8, nullptr, noCaseCompare, nullptr);
-  sqlite3_create_function_v2(db, "vrk_like", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, vrkLike,
-                             nullptr, nullptr, nullptr);
+  sql::check(db, sqlite3_create_collation_v2(db, "VRKNOCASE", SQLITE_UTF8, nullptr, noCaseCompare, nullptr),
+             "VRKNOCASE");
+  sql::check(db,
+             sqlite3_create_function_v2(db, "vrk_like", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                        vrkLike, nullptr, nullptr, nullptr),
+             "vrk_like");
 }
 
 }  // namespace vrk

@@ -40,7 +40,9 @@ struct TFilterColumn {
 QByteArray filterBlockToSql(const QByteArray& block, const std::vector<TFilterColumn>& columns);
 
 // Registers on a connection the collation and function the conditions use
-// (VRKNOCASE, vrk_like). Registering again is harmless.
+// (VRKNOCASE, vrk_like); a refusal raises EDatabaseError. SQLite refuses to
+// replace them while a statement of the connection runs, so a connection
+// registers them once, before its first statement.
 void registerFilterSql(sqlite3* db);
 
 namespace msg {

@@ -1,6 +1,7 @@
 #include "Sqlite.h"
 
 #include <QDate>
+#include <QFile>
 #include <QFileInfo>
 
 #include <sqlite3.h>
@@ -35,25 +36,37 @@ static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER && static_cast<i
               static_cast<int>(Type::Text) == SQLITE_TEXT && static_cast<int>(Type::Blob) == SQLITE_BLOB &&
               static_cast<int>(Type::Null) == SQLITE_NULL);
 
+Error::Error(int code, const QString& what, const QString& detail)
+    : EDatabaseError(QStringLiteral("%1: %2").arg(what, detail)), m_code(code), m_detail(detail) {}
+
 void check(sqlite3* db, int rc, const char* what) {
   if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
   const char* detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  throw EDatabaseError(QStringLiteral("%1: %2").arg(QString::fromUtf8(what), QString::fromUtf8(detail)));
+  throw Error(rc, QString::fromUtf8(what), QString::fromUtf8(detail));
 }
 
-Connection::Connection(const QString& path) {
+Connection::Connection(const QString& path, Access access) {
   if (!QFileInfo(path).isFile()) {
     throw EDatabaseError(QStringLiteral("Tabelle existiert nicht: %1").arg(path));
   }
-  const QByteArray p = path.toUtf8();
-  const int rc = sqlite3_open_v2(p.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    const QString detail = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
+  const QByteArray name = QFile::encodeName(path);
+  const int flags =
+      (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
+  try {
+    // A failed open still hands out a connection, which carries the message.
+    check(m_db, rc, name.constData());
+    check(m_db, sqlite3_busy_timeout(m_db, 2000), "busy timeout");
+    if (access == Access::ReadOnly) {
+      check(m_db, sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr), "trusted schema");
+      check(m_db, sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr), "defensive");
+    } else {
+      exec("PRAGMA journal_mode=DELETE");
+    }
+  } catch (...) {
     close();
-    throw EDatabaseError(QStringLiteral("%1: %2").arg(path, detail));
+    throw;
   }
-  sqlite3_busy_timeout(m_db, 2000);
-  exec("PRAGMA journal_mode=DELETE");
 }
 
 Connection::~Connection() { close(); }
@@ -83,6 +96,8 @@ qint64 Connection::lastInsertRowid() const { return sqlite3_last_insert_rowid(m_
 
 void Connection::close() {
   if (m_db) {
+    // Always succeeds: a connection with statements left open is closed
+    // when the last of them is finalized.
     sqlite3_close_v2(m_db);
     m_db = nullptr;
   }
@@ -123,6 +138,8 @@ bool Statement::step() {
 
 void Statement::reset() {
   if (m_stmt) {
+    // The reset's result repeats the last step's, which step() has
+    // reported; clearing the bindings cannot fail.
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
   }

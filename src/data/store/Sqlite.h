@@ -1,7 +1,9 @@
 // Thin RAII wrappers over the SQLite C API for the catalogue store. The
-// store's tables and queries reach SQLite only through these: every SQLite
-// failure, a refused parameter bind included, becomes an EDatabaseError in
-// one place (check()), with SQLite's own message.
+// store's tables, queries, filter functions and the check of a new
+// catalogue table reach SQLite only through these: every SQLite failure, a
+// refused parameter bind or connection setting included, becomes an
+// sql::Error (an EDatabaseError) in one place (check()), with SQLite's own
+// message.
 #pragma once
 
 #include "Exception.h"
@@ -15,15 +17,43 @@ struct sqlite3_stmt;
 
 namespace vrk::sql {
 
-// Raises EDatabaseError when rc is not a success code of SQLite.
+// A failure SQLite reported: the message is "<what>: <SQLite's text>", as
+// the error display shows it; code() and detail() are SQLite's result code
+// and text for callers that decide on them.
+class Error final : public EDatabaseError {
+ public:
+  Error(int code, const QString& what, const QString& detail);
+  int code() const noexcept { return m_code; }
+  // SQLite's primary result code, without the extended bits.
+  int primaryCode() const noexcept { return m_code & 0xff; }
+  const QString& detail() const noexcept { return m_detail; }
+
+ private:
+  int m_code;
+  QString m_detail;
+};
+
+// Raises Error when rc is not a success code of SQLite. The text is the
+// connection's last message, or SQLite's text for rc without a connection.
 void check(sqlite3* db, int rc, const char* what);
+
+// How a connection opens its file.
+enum class Access {
+  // Read-write in rollback-journal mode, so that a closed database leaves
+  // no extra files beside the table.
+  ReadWrite,
+  // Read-only, and unable to run code from the file's schema (no trusted
+  // schema, defensive mode): for files that are not ours yet.
+  ReadOnly,
+};
 
 class Connection final {
  public:
   Connection() = default;
-  // Opens an existing database file read-write (it is never created here),
-  // in rollback-journal mode so that a closed database leaves no extra files.
-  explicit Connection(const QString& path);
+  // Opens an existing database file (it is never created here). A missing
+  // file raises "Tabelle existiert nicht: <path>", a file SQLite cannot
+  // open or set up raises Error.
+  explicit Connection(const QString& path, Access access = Access::ReadWrite);
   ~Connection();
   Connection(Connection&& other) noexcept;
   Connection& operator=(Connection&& other) noexcept;

@@ -3,6 +3,7 @@
 // The filter side is in TableFilter.cpp, value conversion in StoreValues.cpp.
 #include "StoreInternal.h"
 
+#include "FilterEval.h"
 #include "Schema.h"
 
 #include <QDir>
@@ -61,6 +62,8 @@ void TTable::open() {
   m_database->open();
   try {
     m_conn = sql::Connection(filePath());
+    // The filters' collation and function, before the first statement.
+    registerFilterSql(m_conn.handle());
     readDefinitions(m_conn);
   } catch (...) {
     m_conn.close();

@@ -22,7 +22,6 @@ TTable::TFilterHandle TTable::addFilter(const QByteArray& block) {
   f.handle = m_nextFilterHandle++;
   f.block = block;
   f.condition = filterBlockToSql(f.block, columns);
-  registerFilterSql(m_conn.handle());
   // Prepared once here, so that a condition SQLite refuses fails when the
   // filter is added, not at the next move.
   sql::Statement probe(m_conn.handle(), "SELECT 1 FROM \"" + m_sqlName + "\" WHERE " + f.condition);
