@@ -1,6 +1,7 @@
 #include "MirrorFetch.h"
 
 #include "MessageDlg.h"
+#include "Messages.h"
 #include "Unzip.h"
 #include "VRKSearchData.h"
 
@@ -44,7 +45,7 @@ int proxyPortNumber(const QString& text) {
   const int port = text.toInt(&ok, 10);
   // A number outside the port range would reach another port once cut to
   // 16 bits.
-  if (!ok || port < 1 || port > 65535) throw EConvertError(QString::fromUtf8(msg::InvalidInteger).arg(text));
+  if (!ok || port < 1 || port > 65535) throw EConvertError(msg::text(msg::InvalidInteger).arg(text));
   return port;
 }
 

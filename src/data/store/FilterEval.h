@@ -36,15 +36,11 @@ struct TFilterColumn {
 };
 
 // Translates a filter block into an SQL condition. Fails with EDatabaseError
-// ("Ungültiger Filterblock") when the block is malformed.
+// (msg::FilterBlockInvalid) when the block is malformed.
 QByteArray filterBlockToSql(const QByteArray& block, const std::vector<TFilterColumn>& columns);
 
 // Registers on a connection the collation and function the conditions use
 // (VRKNOCASE, vrk_like). Registering again is harmless.
 void registerFilterSql(sqlite3* db);
-
-namespace msg {
-inline const char* const FilterBlockInvalid = "Ungültiger Filterblock";
-}
 
 }  // namespace vrk

@@ -1,5 +1,7 @@
 #include "Sqlite.h"
 
+#include "Messages.h"
+
 #include <QDate>
 #include <QFileInfo>
 
@@ -38,19 +40,19 @@ static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER && static_cast<i
 void check(sqlite3* db, int rc, const char* what) {
   if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
   const char* detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  throw EDatabaseError(QStringLiteral("%1: %2").arg(QString::fromUtf8(what), QString::fromUtf8(detail)));
+  throw EDatabaseError(msg::text(msg::SqliteFailed).arg(QString::fromUtf8(what), QString::fromUtf8(detail)));
 }
 
 Connection::Connection(const QString& path) {
   if (!QFileInfo(path).isFile()) {
-    throw EDatabaseError(QStringLiteral("Tabelle existiert nicht: %1").arg(path));
+    throw EDatabaseError(msg::text(msg::TableNotFound).arg(path));
   }
   const QByteArray p = path.toUtf8();
   const int rc = sqlite3_open_v2(p.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     const QString detail = QString::fromUtf8(m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
     close();
-    throw EDatabaseError(QStringLiteral("%1: %2").arg(path, detail));
+    throw EDatabaseError(msg::text(msg::SqliteFailed).arg(path, detail));
   }
   sqlite3_busy_timeout(m_db, 2000);
   exec("PRAGMA journal_mode=DELETE");
