@@ -1,6 +1,7 @@
 #include "Animate.h"
 
 #include "Exception.h"
+#include "Messages.h"
 
 #include <QPainter>
 
@@ -36,7 +37,7 @@ void TAnimate::loadClip(const QString& path) {
   const int frames = strip.text(QStringLiteral("Frames")).toInt();
   const int rate = strip.text(QStringLiteral("Rate")).toInt();
   if (strip.isNull() || frames <= 0 || rate <= 0 || strip.width() % frames != 0) {
-    throw Exception(QStringLiteral("Cannot open AVI"));
+    throw Exception(msg::text(msg::CannotOpenAvi));
   }
   m_strip = std::move(strip);
   m_frameCount = frames;
@@ -62,7 +63,7 @@ void TAnimate::setActive(bool on) {
     m_timer.stop();
     return;
   }
-  if (m_frameCount == 0) throw Exception(QStringLiteral("Cannot open AVI"));
+  if (m_frameCount == 0) throw Exception(msg::text(msg::CannotOpenAvi));
   m_frame = 0;
   m_timer.start(1000 / m_rate);
   emit frameChanged(m_frame);

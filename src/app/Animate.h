@@ -26,7 +26,7 @@ class TAnimate final : public QWidget {
   explicit TAnimate(QWidget* parent = nullptr);
 
   // Loads the clip of that resource name (AVI_1, AVI_2) and stops playing.
-  // An unknown name raises Exception "Cannot open AVI".
+  // An unknown name raises Exception msg::CannotOpenAvi.
   void setResName(const QString& name);
   const QString& resName() const { return m_resName; }
   // Loads a built-in clip (aviCopyFiles) and stops playing; aviNone unloads.

@@ -3,6 +3,7 @@
 #include "Beep.h"
 #include "ErrorDisplay.h"
 #include "MessageDlg.h"
+#include "Messages.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -48,8 +49,8 @@ namespace vrk {
 static int askInMessageBox(const QString& text, TMsgDlgType type) {
   QMessageBox box(type == TMsgDlgType::mtWarning ? QMessageBox::Warning : QMessageBox::Question,
                   MessageDlg::title(type), text, QMessageBox::NoButton, QApplication::activeWindow());
-  QPushButton* yes = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
-  QPushButton* no = box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
+  QPushButton* yes = box.addButton(msg::text(msg::ButtonYes), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(msg::text(msg::ButtonNo), QMessageBox::NoRole);
   box.setDefaultButton(yes);
   box.setEscapeButton(no);
   // Centred on the screen, not on the window.

@@ -25,9 +25,9 @@ class TApplication final : public QApplication {
   static QString title();
   // Makes the error display show its messages in a message box.
   static void installMessageBoxSink();
-  // Makes the core's Yes/No questions real message boxes ("Bestätigung" or
-  // "Warnung", "&Ja" and "&Nein", centred on the screen) and its beep the
-  // toolkit's default beep.
+  // Makes the core's Yes/No questions real message boxes (titled by their
+  // kind, with msg::ButtonYes and msg::ButtonNo, centred on the screen) and
+  // its beep the toolkit's default beep.
   static void installDialogs();
 };
 

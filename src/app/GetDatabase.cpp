@@ -1,9 +1,10 @@
 // The main window's "Get Database": binds the four transfer indicators,
 // then runs the catalogue refresh of the core, which shows the copy
-// animation and "Ready" through this window.
+// animation and msg::Ready through this window.
 #include "VRKSearchMain.h"
 
 #include "CatalogueInstall.h"
+#include "Messages.h"
 #include "VRKSearchData.h"
 
 namespace vrk {
@@ -23,7 +24,7 @@ class TWindowInstallView final : public TInstallView {
     m_form.Animate1->setActive(false);
     m_form.Animate1->setVisible(false);
   }
-  void ShowReady() override { m_form.StatusBar1->setPanelText(1, QStringLiteral("Ready")); }
+  void ShowReady() override { m_form.StatusBar1->setPanelText(1, msg::text(msg::Ready)); }
 
  private:
   TForm1& m_form;

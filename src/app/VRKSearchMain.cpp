@@ -4,6 +4,7 @@
 #include "FormLook.h"
 #include "ErrorDisplay.h"
 #include "FilterText.h"
+#include "Messages.h"
 #include "OptionsPage.h"
 #include "Search.h"
 #include "TransferProgress.h"
@@ -73,7 +74,7 @@ TForm1::~TForm1() {
 }
 
 void TForm1::FormCreate() {
-  miConnect->setText(QStringLiteral("Connect to ") + m_data.Mirror);
+  miConnect->setText(msg::text(msg::ConnectTo) + m_data.Mirror);
   cbFileCat->addItem(QStringLiteral("all"));
   // The first item of an empty combo box selects itself; nothing is
   // selected until the list is complete.
@@ -338,7 +339,7 @@ void TForm1::DBGrid2DblClick() {
   m_data.Http1.Disconnect();
   Animate1->setActive(false);
   Animate1->setVisible(false);
-  StatusBar1->setPanelText(1, QStringLiteral("Ready"));
+  StatusBar1->setPanelText(1, msg::text(msg::Ready));
 }
 
 void TForm1::UnzipStarted() {
@@ -346,7 +347,7 @@ void TForm1::UnzipStarted() {
   centreAnimation();
   Animate1->setVisible(true);
   Animate1->setActive(true);
-  StatusBar1->setPanelText(1, QStringLiteral(" Unziping File"));
+  StatusBar1->setPanelText(1, msg::text(msg::UnzipingFile));
 }
 
 void TForm1::UnzipEnded() {
@@ -359,12 +360,12 @@ void TForm1::ShowConnected(QObject*) {
   centreAnimation();
   Animate1->setVisible(true);
   Animate1->setActive(true);
-  StatusBar1->setPanelText(0, QStringLiteral("Connected"));
+  StatusBar1->setPanelText(0, msg::text(msg::Connected));
   ConnectTick = TickClock::now();
 }
 
 void TForm1::ShowDisconnected(QObject*) {
-  StatusBar1->setPanelText(0, QStringLiteral("Disconnected"));
+  StatusBar1->setPanelText(0, msg::text(msg::Disconnected));
   Animate1->setVisible(false);
   Animate1->setActive(false);
 }

@@ -59,7 +59,7 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // Opens the files table; nothing happens when it is open.
   void FormActivate();
   // The search: reads the criteria, runs it over the files and result
-  // tables, and shows " Total Files " and the count in status panel 1.
+  // tables, and shows msg::TotalFiles and the count in status panel 1.
   void Button1Click();
 
   // The criteria as the controls hold them now.
@@ -76,7 +76,7 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // The entry download: binds the three transfer relays to this window,
   // fetches VRKDir + "/" + FileName of the result table's current row (the
   // fields looked up by name now) into Download, disconnects Http1, stops
-  // and hides the animation and shows "Ready" in panel 1.
+  // and hides the animation and shows msg::Ready in panel 1.
   void DBGrid2DblClick();
 
   // The unzip step of a fetch (the data module calls these).
@@ -86,20 +86,20 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // "Get Database": the catalogue fetched from the mirror and installed
   // (GetDatabase, CatalogueInstall.h) with this window's four transfer
   // indicators bound; the copy animation plays during the copy and status
-  // panel 1 shows "Ready" at the end.
+  // panel 1 shows msg::Ready at the end.
   void miGetDatabaseClick();
 
   // Places Animate1 horizontally centred over the window, top 192.
   void centreAnimation();
 
   // --- Transfer indicators (relay handlers; Sender is the data module)
-  // AVI_1 loaded, centred, shown and playing; panel 0 "Connected";
+  // AVI_1 loaded, centred, shown and playing; panel 0 msg::Connected;
   // ConnectTick := now.
   void ShowConnected(QObject* Sender);
-  // Panel 0 "Disconnected"; Animate1 hidden, then stopped.
+  // Panel 0 msg::Disconnected; Animate1 hidden, then stopped.
   void ShowDisconnected(QObject* Sender);
-  // Panel 1: n + " Bytes received ( " + rate + " Bytes / Sec )", n being
-  // Http1's received-bytes counter and rate n * 1000 / elapsed ms since
+  // Panel 1: the progress text (TransferProgress.h), n being Http1's
+  // received-bytes counter and rate n * 1000 / elapsed ms since
   // ConnectTick; nothing changes while elapsed is 0.
   void ShowProgress(QObject* Sender);
   // Panel 1 := the data module's StatusText.

@@ -1,6 +1,7 @@
 #include "ErrorDisplay.h"
 
 #include "Exception.h"
+#include "Messages.h"
 
 #include <cstdio>
 
@@ -36,7 +37,7 @@ QString currentExceptionMessage() {
   } catch (const std::exception& e) {
     return QString::fromLocal8Bit(e.what());
   } catch (...) {
-    return QStringLiteral("Unbekannter Fehler");
+    return msg::text(msg::UnknownError);
   }
 }
 

@@ -4,6 +4,8 @@
 // EConvertError, ESockError, EAbortError, ...).
 #pragma once
 
+#include "Messages.h"
+
 #include <QString>
 
 #include <cerrno>
@@ -48,12 +50,12 @@ class EIniFileException : public Exception {
 class EInOutError : public Exception {
  public:
   EInOutError(int errorCode, QString message) : Exception(std::move(message)), m_errorCode(errorCode) {}
-  // "E/A-Fehler <code>".
-  static EInOutError withCode(int err) { return EInOutError(err, QStringLiteral("E/A-Fehler %1").arg(err)); }
-  // A file that could not be deleted: "Datei nicht gefunden" when it does
-  // not exist, "E/A-Fehler <code>" otherwise.
+  // msg::InOutError with the code.
+  static EInOutError withCode(int err) { return EInOutError(err, msg::text(msg::InOutError).arg(err)); }
+  // A file that could not be deleted: msg::FileNotFound when it does not
+  // exist, msg::InOutError with the code otherwise.
   static EInOutError deleting(int err) {
-    if (err == ENOENT) return EInOutError(err, QStringLiteral("Datei nicht gefunden"));
+    if (err == ENOENT) return EInOutError(err, msg::text(msg::FileNotFound));
     return withCode(err);
   }
   int errorCode() const noexcept { return m_errorCode; }

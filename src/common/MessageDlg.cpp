@@ -1,5 +1,7 @@
 #include "MessageDlg.h"
 
+#include "Messages.h"
+
 namespace vrk {
 namespace {
 
@@ -22,7 +24,7 @@ MessageDlg::Asker MessageDlg::setAsker(Asker a) {
 }
 
 QString MessageDlg::title(TMsgDlgType type) {
-  return type == TMsgDlgType::mtWarning ? QStringLiteral("Warnung") : QStringLiteral("Bestätigung");
+  return msg::text(type == TMsgDlgType::mtWarning ? msg::TitleWarning : msg::TitleConfirmation);
 }
 
 }  // namespace vrk

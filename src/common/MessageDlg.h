@@ -1,9 +1,9 @@
 // The toolkit's message box with Yes and No, as the core asks its questions
-// ("Connect to … ?", "Overwrite Database at … ?"). The program answers through
-// a real message box titled "Bestätigung" or "Warnung" with the buttons "&Ja"
-// and "&Nein"; a command-line tool asks on its terminal; tests install
-// scripted answers, so every path (Yes, No, a closed box) runs without a
-// screen.
+// (whether to connect to a mirror, whether to overwrite the database). The
+// program answers through a real message box with the title of its kind and
+// the buttons msg::ButtonYes and msg::ButtonNo (Messages.h); a command-line
+// tool asks on its terminal; tests install scripted answers, so every path
+// (Yes, No, a closed box) runs without a screen.
 //
 // UI thread only.
 #pragma once
@@ -30,7 +30,8 @@ class MessageDlg final {
   // Replaces the asker and returns the previous one.
   static Asker setAsker(Asker asker);
 
-  // The title of the box of each kind: "Warnung", "Bestätigung".
+  // The title of the box of each kind: msg::TitleWarning,
+  // msg::TitleConfirmation.
   static QString title(TMsgDlgType type);
 };
 

@@ -1,7 +1,7 @@
 // Errors of the class library's file streams that a copy between two files
-// raises: the source cannot be opened ("Datei %s kann nicht geöffnet
-// werden", the placeholder being the file's path), a read fails
-// ("Stream-Lesefehler") or a write fails ("Stream-Write-Fehler"). A destination that cannot be created is the
+// raises: the source cannot be opened (msg::FileOpenError with the file's
+// path), a read fails (msg::StreamReadError) or a write fails
+// (msg::StreamWriteError). A destination that cannot be created is the
 // EFCreateError of the transfer layer (SockError.h).
 #pragma once
 
@@ -11,18 +11,17 @@ namespace vrk {
 
 class EFOpenError : public Exception {
  public:
-  explicit EFOpenError(const QString& path)
-      : Exception(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(path)) {}
+  explicit EFOpenError(const QString& path) : Exception(msg::text(msg::FileOpenError).arg(path)) {}
 };
 
 class EReadError : public Exception {
  public:
-  EReadError() : Exception(QStringLiteral("Stream-Lesefehler")) {}
+  EReadError() : Exception(msg::text(msg::StreamReadError)) {}
 };
 
 class EWriteError : public Exception {
  public:
-  EWriteError() : Exception(QStringLiteral("Stream-Write-Fehler")) {}
+  EWriteError() : Exception(msg::text(msg::StreamWriteError)) {}
 };
 
 }  // namespace vrk

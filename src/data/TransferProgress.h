@@ -1,7 +1,9 @@
 // The progress text of a transfer indicator, shared by the main window, the
 // mirror dialog and the command-line tools:
-// n + " Bytes received ( " + rate + " Bytes / Sec )".
+// n + msg::BytesReceived + rate + msg::BytesPerSecond.
 #pragma once
+
+#include "Messages.h"
 
 #include <QString>
 
@@ -18,8 +20,8 @@ inline std::optional<QString> progressText(std::int64_t received, std::uint32_t 
   const std::uint32_t elapsed = now - connectTick;
   if (elapsed == 0) return std::nullopt;
   const std::int64_t rate = received * 1000 / static_cast<std::int64_t>(elapsed);
-  return QString::number(received) + QStringLiteral(" Bytes received ( ") + QString::number(rate) +
-         QStringLiteral(" Bytes / Sec )");
+  return QString::number(received) + msg::text(msg::BytesReceived) + QString::number(rate) +
+         msg::text(msg::BytesPerSecond);
 }
 
 }  // namespace vrk

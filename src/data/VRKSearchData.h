@@ -29,7 +29,8 @@ namespace vrk {
 class TUnzipDisplay {
  public:
   virtual ~TUnzipDisplay() = default;
-  // AVI_2 loaded, centred, shown and playing; status panel 1 " Unziping File".
+  // AVI_2 loaded, centred, shown and playing; status panel 1
+  // msg::UnzipingFile.
   virtual void UnzipStarted() = 0;
   // The animation stopped and hidden.
   virtual void UnzipEnded() = 0;
@@ -76,25 +77,25 @@ class TVRKData final : public TTransferRelay, public TSettings {
   //
   // To-file form (toFile): path is relative to the mirror's "/ftp/" tree and
   // holds a "/" before its last character ("resource/vrk_db.zip",
-  // VRKDir + "/" + FileName). Asks "Connect to " + Mirror + "ftp/" + local
-  // name + " ?" when AskConnect is on, GETs Mirror + "/ftp/" + path into
-  // "Download/" + local name (the text after the last "/"), then unpacks it
-  // into Download when UnzipFile is on and deletes it when DeleteUnzip is
-  // also on. In-memory form: asks "Connect to " + Mirror + " ?" and GETs path
-  // as a whole URL into Http1's body text.
+  // VRKDir + "/" + FileName). Asks whether to connect to Mirror + "ftp/" +
+  // local name (mirrorQuestion) when AskConnect is on, GETs Mirror + "/ftp/"
+  // + path into "Download/" + local name (the text after the last "/"), then
+  // unpacks it into Download when UnzipFile is on and deletes it when
+  // DeleteUnzip is also on. In-memory form: asks whether to connect to
+  // Mirror and GETs path as a whole URL into Http1's body text.
   //
   // Returns normally when the user declines. Raises for a path that names no
   // file, a proxy port that is no number (with UseProxy on), a transfer
   // error, an error reply (status 400 or above: the body file is removed and
   // nothing is unpacked), a failed deletion, and a second fetch while one
-  // runs ("A transfer is already running.").
+  // runs (msg::TransferRunning).
   //
   // Callers bind the relay slots first, then fetch, then disconnect Http1;
   // one that binds slots calls CheckNoTransferRunning() before binding, so a
   // refused fetch does not take the running one's display away.
   void FetchFromMirror(bool toFile, const QString& path);
   bool TransferRunning() const { return m_transferRunning; }
-  // Raises "A transfer is already running." while a fetch runs.
+  // Raises msg::TransferRunning while a fetch runs.
   void CheckNoTransferRunning() const;
   // The main window's display of the unzip step; null: none (tools, tests).
   void SetUnzipDisplay(TUnzipDisplay* display) { m_unzipDisplay = display; }

@@ -3,6 +3,7 @@
 #include "FormLook.h"
 #include "Clock.h"
 #include "ErrorDisplay.h"
+#include "Messages.h"
 #include "TransferProgress.h"
 
 #include <QEvent>
@@ -68,7 +69,7 @@ void TfrmMirror::FormActivate() { m_data.tbMirrors.open(); }
 void TfrmMirror::DBGrid1DblClick() {
   // A running download keeps its display and its connection.
   m_data.CheckNoTransferRunning();
-  StatusBar1->setPanelText(0, QStringLiteral("Connecting"));
+  StatusBar1->setPanelText(0, msg::text(msg::Connecting));
   StatusBar1->setPanelText(1, QString());
   m_data.SetOnConnect(this, [this](QObject* s) { ShowConnected(s); });
   m_data.SetOnPacketRecvd(this, [this](QObject* s) { ShowProgress(s); });
@@ -78,15 +79,15 @@ void TfrmMirror::DBGrid1DblClick() {
     m_data.FetchFromMirror(false, m_data.Mirror);
   } catch (...) {
     // A try that failed before or after connecting ends disconnected, not
-    // stuck on "Connecting" or "Connected".
-    StatusBar1->setPanelText(0, QStringLiteral("Disconnected"));
+    // stuck on msg::Connecting or msg::Connected.
+    StatusBar1->setPanelText(0, msg::text(msg::Disconnected));
     throw;
   }
   m_data.Http1.Disconnect();
 }
 
 void TfrmMirror::ShowConnected(QObject*) {
-  StatusBar1->setPanelText(0, QStringLiteral("Connected"));
+  StatusBar1->setPanelText(0, msg::text(msg::Connected));
   ConnectTick = TickClock::now();
 }
 
@@ -95,6 +96,6 @@ void TfrmMirror::ShowProgress(QObject*) {
     StatusBar1->setPanelText(1, *text, false);
 }
 
-void TfrmMirror::ShowDisconnected(QObject*) { StatusBar1->setPanelText(0, QStringLiteral("Disconnected")); }
+void TfrmMirror::ShowDisconnected(QObject*) { StatusBar1->setPanelText(0, msg::text(msg::Disconnected)); }
 
 }  // namespace vrk

@@ -29,10 +29,10 @@ class TfrmMirror final : public QDialog {
 
   // Opens the mirror table (nothing happens when it is open).
   void FormActivate();
-  // "Connecting" in panel 0, panel 1 cleared; the three transfer relays bound
-  // to this dialog; Mirror := URL of the current mirror row; the in-memory
-  // fetch of Mirror (with its question); Http1 disconnected. A failed try
-  // shows its error, and panel 0 then reads "Disconnected".
+  // msg::Connecting in panel 0, panel 1 cleared; the three transfer relays
+  // bound to this dialog; Mirror := URL of the current mirror row; the
+  // in-memory fetch of Mirror (with its question); Http1 disconnected. A
+  // failed try shows its error, and panel 0 then reads msg::Disconnected.
   void DBGrid1DblClick();
 
   // The dialog's transfer handlers, on its own status bar.

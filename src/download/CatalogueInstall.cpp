@@ -3,6 +3,7 @@
 #include "CatalogueCheck.h"
 #include "Exception.h"
 #include "MessageDlg.h"
+#include "Messages.h"
 #include "MirrorFetch.h"
 #include "Store.h"
 #include "Utils.h"
@@ -28,17 +29,13 @@ void checkTables(const QStringList& names) {
   for (const QString& name : names) {
     const QString source = downloadPath(name);
     if (isCatalogueSideFile(name)) {
-      throw EDatabaseError(
-          QStringLiteral("%1 is a rollback journal of a catalogue table; the catalogue is not installed")
-              .arg(source));
+      throw EDatabaseError(msg::text(msg::InstallJournalRefused).arg(source));
     }
     const QString table = catalogueTableOf(name);
     if (table.isEmpty()) continue;
     const QString problem = catalogueTableProblem(source, table);
     if (!problem.isEmpty()) {
-      throw EDatabaseError(
-          QStringLiteral("%1 is no valid catalogue table (%2); the catalogue is not installed")
-              .arg(source, problem));
+      throw EDatabaseError(msg::text(msg::InstallTableRefused).arg(source, problem));
     }
   }
 }
@@ -62,12 +59,11 @@ void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& ho
   const QString path = aliasPathValue(data.AliasParams());
   // Without a PATH the files would land at the root of the file system.
   if (path.isEmpty()) {
-    throw EDatabaseError(QStringLiteral(
-        "The alias Quorvane names no database directory (PATH); the catalogue is not installed"));
+    throw EDatabaseError(msg::text(msg::InstallNoPath));
   }
-  const bool install = data.OverwriteData ||
-                       MessageDlg::ask(QStringLiteral("Overwrite Database at ") + path + QStringLiteral(" ?"),
-                                       TMsgDlgType::mtWarning) == mrYes;
+  const bool install = data.OverwriteData || MessageDlg::ask(msg::text(msg::OverwriteDatabaseAt) + path +
+                                                                 msg::text(msg::QuestionEnd),
+                                                             TMsgDlgType::mtWarning) == mrYes;
   if (install) {
     data.VRKData.close();
     view.ShowCopying();

@@ -10,19 +10,19 @@
 // is no error: the install runs on what Download holds.
 //
 // InstallCatalogue makes the install steps: it takes the database
-// directory from the alias's PATH, asks "Overwrite Database at <PATH> ?"
-// (a warning box) unless OverwriteData is on, and on Yes closes the
+// directory from the alias's PATH, asks whether to overwrite the database
+// at PATH (a warning box) unless OverwriteData is on, and on Yes closes the
 // catalogue, lists what Download holds (CollectFiles "Download/", archive
 // kind, "*.*") and puts it into the database directory all at once
 // (TCatalogueSwap), deleting it from Download afterwards when DeleteUnzip is
 // on. Then, in every case, it normalises the flags of the files table and
-// shows "Ready".
+// shows msg::Ready.
 //
 // Before anything is copied every file named like a catalogue table must
 // pass the table check (CatalogueCheck.h); a file that fails it, a rollback
 // journal of a table among the files, or a missing PATH refuses the install
 // with a message and leaves the database directory as it was. Any failure
-// ends the command with its error: no normalisation, no "Ready".
+// ends the command with its error: no normalisation, no msg::Ready.
 //
 // UI thread only; pumps no messages. Uses the process's current directory
 // (Download is relative to it).
@@ -43,7 +43,7 @@ class TInstallView {
   virtual void ShowCopying() = 0;
   // The animation stopped, then hidden.
   virtual void HideCopying() = 0;
-  // "Ready" in the status panel.
+  // msg::Ready in the status panel.
   virtual void ShowReady() = 0;
 };
 
@@ -54,7 +54,7 @@ inline constexpr char kCatalogueArchive[] = "resource/vrk_db.zip";
 // relay slots to its own handlers.
 void GetDatabase(TVRKData& data, TInstallView& view, const TInstallHook& hook = {});
 
-// The install steps, from reading PATH to "Ready". hook: see TInstallHook
+// The install steps, from reading PATH to msg::Ready. hook: see TInstallHook
 // (the crash tests' stopping points; empty in the program).
 void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& hook = {});
 

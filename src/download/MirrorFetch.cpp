@@ -1,6 +1,7 @@
 #include "MirrorFetch.h"
 
 #include "MessageDlg.h"
+#include "Messages.h"
 #include "Unzip.h"
 #include "VRKSearchData.h"
 
@@ -28,13 +29,15 @@ QString mirrorLocalName(const QString& path) {
   const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
   const QString name = slash >= 0 ? path.mid(slash + 1) : QString();
   if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-    throw Exception(QStringLiteral("Cannot download '%1': the path names no file").arg(path));
+    throw Exception(msg::text(msg::PathNamesNoFile).arg(path));
   return name;
 }
 
 QString mirrorQuestion(const QString& mirror, bool toFile, const QString& localName) {
-  if (toFile) return QStringLiteral("Connect to ") + mirror + QStringLiteral("ftp/") + localName + QStringLiteral(" ?");
-  return QStringLiteral("Connect to ") + mirror + QStringLiteral(" ?");
+  if (toFile)
+    return msg::text(msg::ConnectTo) + mirror + QStringLiteral("ftp/") + localName +
+           msg::text(msg::QuestionEnd);
+  return msg::text(msg::ConnectTo) + mirror + msg::text(msg::QuestionEnd);
 }
 
 QString mirrorUrl(const QString& mirror, const QString& path) { return mirror + QStringLiteral("/ftp/") + path; }
@@ -44,7 +47,7 @@ int proxyPortNumber(const QString& text) {
   const int port = text.toInt(&ok, 10);
   // A number outside the port range would reach another port once cut to
   // 16 bits.
-  if (!ok || port < 1 || port > 65535) throw EConvertError(QString::fromUtf8(msg::InvalidInteger).arg(text));
+  if (!ok || port < 1 || port > 65535) throw EConvertError(msg::text(msg::InvalidInteger).arg(text));
   return port;
 }
 
@@ -55,11 +58,11 @@ QString replyStatusLine(const QString& header) {
 }
 
 QString downloadFailedText(const QString& statusLine, const QString& url) {
-  return QStringLiteral("Download failed: ") + statusLine + QStringLiteral(" (") + url + QLatin1Char(')');
+  return msg::text(msg::DownloadFailed) + statusLine + QStringLiteral(" (") + url + QLatin1Char(')');
 }
 
 void TVRKData::CheckNoTransferRunning() const {
-  if (m_transferRunning) throw Exception(QStringLiteral("A transfer is already running."));
+  if (m_transferRunning) throw Exception(msg::text(msg::TransferRunning));
 }
 
 void TVRKData::FetchFromMirror(bool toFile, const QString& path) {

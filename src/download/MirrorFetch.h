@@ -17,8 +17,8 @@ inline const char* const kDownloadDir = "Download";
 // file and raises; so do "." and "..", which name directories.
 QString mirrorLocalName(const QString& path);
 
-// "Connect to " + mirror + "ftp/" + local name + " ?" (to-file) or
-// "Connect to " + mirror + " ?" (in memory).
+// msg::ConnectTo + mirror + "ftp/" + local name + msg::QuestionEnd (to-file)
+// or msg::ConnectTo + mirror + msg::QuestionEnd (in memory).
 QString mirrorQuestion(const QString& mirror, bool toFile, const QString& localName);
 
 // mirror + "/ftp/" + path, joined exactly so: a mirror ending in "/" gives
@@ -26,13 +26,13 @@ QString mirrorQuestion(const QString& mirror, bool toFile, const QString& localN
 QString mirrorUrl(const QString& mirror, const QString& path);
 
 // The proxy port of the settings as a number: decimal, 1 to 65535; anything
-// else raises EConvertError "'<text>' ist kein gültiger Integerwert".
+// else raises EConvertError msg::InvalidInteger of the text.
 int proxyPortNumber(const QString& text);
 
 // The first line of a reply header without its line end.
 QString replyStatusLine(const QString& header);
 
-// "Download failed: " + status line + " (" + url + ")".
+// msg::DownloadFailed + status line + " (" + url + ")".
 QString downloadFailedText(const QString& statusLine, const QString& url);
 
 }  // namespace vrk

@@ -1,5 +1,7 @@
 #include "HttpClient.h"
 
+#include "Messages.h"
+
 #include <QFile>
 
 namespace vrk {
@@ -15,8 +17,7 @@ void THttpClient::Get(const QString& url) {
   m_url = url;
   for (int pass = 1;; ++pass) {
     if (!RunPass()) return;
-    if (pass >= kMaxPasses)
-      throw ESockError(QStringLiteral("Zu viele Umleitungen (%1)").arg(kMaxPasses));
+    if (pass >= kMaxPasses) throw ESockError(msg::text(msg::TooManyRedirects).arg(kMaxPasses));
   }
 }
 
@@ -38,7 +39,7 @@ bool THttpClient::RunPass() {
     const int status = ReplyCode();
     if (status < 299) {
       if (OnSuccess) OnSuccess(this, m_cmd);
-      StatusMessage(2, QStringLiteral("Transaktion erfolgreich"));
+      StatusMessage(2, msg::StatusTransactionDone);
     }
     if (status > 399 && OnFailure) OnFailure(this, m_cmd);
   } catch (...) {
@@ -71,7 +72,7 @@ void THttpClient::ReadReplyHeader(QStringList& headerLines) {
   QFile file(m_header);
   if (m_outputFileMode) {
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-      throw EFCreateError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(m_header));
+      throw EFCreateError(msg::text(msg::FileCreateError).arg(m_header));
   } else {
     m_header.clear();
   }
@@ -123,9 +124,7 @@ void THttpClient::ReadBody(qint64 contentLength) {
     }
     if (contentLength >= 0 && captured < contentLength) {
       QFile::remove(m_body);
-      throw ESockError(QStringLiteral("Verbindung vor dem Ende der Daten geschlossen (%1 von %2 Bytes)")
-                           .arg(captured)
-                           .arg(contentLength));
+      throw ESockError(msg::text(msg::ClosedBeforeDataEnd).arg(captured).arg(contentLength));
     }
   } else {
     QString text;

@@ -1,5 +1,6 @@
 #include "HttpParse.h"
 
+#include "Messages.h"
 #include "SockError.h"
 
 namespace vrk {
@@ -23,7 +24,7 @@ QString stripLineEnd(QString s) {
 }  // namespace
 
 TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
-  if (url.isEmpty()) throw ESockError(QStringLiteral("Leere URL"));
+  if (url.isEmpty()) throw ESockError(msg::text(msg::EmptyUrl));
   TUrlParts parts;
   parts.Url = url;
   parts.Host = host;
@@ -62,8 +63,7 @@ TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
     const QString number = hostPart.mid(colon + 1);
     bool ok = false;
     const int value = number.toInt(&ok, 10);
-    if (!ok || value < 1 || value > 65535)
-      throw EConvertError(QStringLiteral("'%1' ist kein gültiger Integerwert").arg(number));
+    if (!ok || value < 1 || value > 65535) throw EConvertError(msg::text(msg::InvalidInteger).arg(number));
     parts.Port = value;
     hostPart.truncate(colon);
   }
@@ -162,8 +162,7 @@ bool IsHeaderEnd(const QString& line) {
 void TReplyHeaderReader::CheckLineCount() const {
   // Before the header is complete every line taken after the status line is
   // a header line.
-  if (m_taken > m_maxLines)
-    throw ESockError(QStringLiteral("Mehr als %1 Kopfzeilen in der Antwort").arg(m_maxLines));
+  if (m_taken > m_maxLines) throw ESockError(msg::text(msg::TooManyHeaderLines).arg(m_maxLines));
 }
 
 THeaderKind TReplyHeaderReader::Take(const QString& line) {

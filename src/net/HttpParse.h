@@ -32,9 +32,9 @@ struct TUrlParts {
 constexpr int kMaxPathLength = 256;
 constexpr int kMaxHeaderValueLength = 256;
 
-// Splits url. Raises ESockError "Leere URL" for an empty URL and
-// EConvertError "'%s' ist kein gültiger Integerwert" for a port that is not
-// a decimal number from 1 to 65535.
+// Splits url. Raises ESockError msg::EmptyUrl for an empty URL and
+// EConvertError msg::InvalidInteger for a port that is not a decimal number
+// from 1 to 65535.
 TUrlParts SplitUrl(const QString& url, const QString& host, int port);
 
 // Replaces the line whose name (the text before its first ":", compared
@@ -78,8 +78,8 @@ class TReplyHeaderReader final {
   // empty line that ends the header is not one of them.
   explicit TReplyHeaderReader(int maxLines) : m_maxLines(maxLines) {}
 
-  // Raises ESockError "Mehr als %1 Kopfzeilen in der Antwort" when more than
-  // maxLines header lines have followed the status line. Called before each
+  // Raises ESockError msg::TooManyHeaderLines when more than maxLines
+  // header lines have followed the status line. Called before each
   // further line is read: after maxLines header lines one more line is read,
   // which may only be the closing empty line, and the line beyond that is
   // never waited for.

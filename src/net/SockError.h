@@ -32,8 +32,8 @@ class EFCreateError : public Exception {
 // are returned as they are (ErrorText then calls them unknown).
 int winsockError(int posixErrno);
 
-// "" for 0, "10061:Connection refused" for a known number, otherwise
-// "Unbekannte Fehlernummer " followed by the number.
+// "" for 0, "10061:Connection refused" for a known number, otherwise the
+// text for an unknown number ("Unbekannte Fehlernummer 12345" for 12345).
 QString socketErrorText(int error);
 
 }  // namespace vrk

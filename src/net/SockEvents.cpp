@@ -4,6 +4,8 @@
 // and the session's buffers (or the capture and send files).
 #include "SockSession.h"
 
+#include "Messages.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
@@ -166,7 +168,7 @@ void TSocketSession::ReadToStream() {
   if (m_busy || m_socket < 0) return;
   m_busy = true;
   FlagGuard busy{m_busy};  // an exception from OnPacketRecvd must not leave it set
-  StatusMessage(8, QStringLiteral("ReadToStream"));
+  StatusMessage(8, msg::StatusReadToStream);
   char block[kBlockSize + 1];
   const ssize_t n = ::recv(m_socket, block, kBlockSize, 0);
   if (n < 0) {
@@ -190,7 +192,7 @@ void TSocketSession::WriteFromStream() {
   if (m_busy) return;
   m_busy = true;
   FlagGuard busy{m_busy};
-  StatusMessage(8, QStringLiteral("WriteFromStream"));
+  StatusMessage(8, msg::StatusWriteFromStream);
   const bool pending = m_fileMode ? (m_sendFile && m_sentBytes < m_sendFile->size()) : !m_sendBuffer.isEmpty();
   if (!pending || m_cancelRequested || m_socket < 0) return;
 

@@ -3,6 +3,8 @@
 // the resolver's answer within the session's time-out.
 #include "SockSession.h"
 
+#include "Messages.h"
+
 #include <QHostInfo>
 
 #include <arpa/inet.h>
@@ -54,7 +56,7 @@ THostLookup TSocketSession::SetHostLookup(THostLookup lookup) {
 // --- Name resolution ---------------------------------------------------------
 
 TSocketSession::LookupResult TSocketSession::ResolveHost() {
-  StatusMessage(8, QStringLiteral("Auf Host zurückschreiben"));
+  StatusMessage(8, msg::StatusResolveHost);
   const QString name = m_proxy.isEmpty() ? m_host : m_proxy;
   if (parseDotted(name, m_remoteAddress)) return LookupResult::Resolved;
 

@@ -5,6 +5,8 @@
 // SockTransfer.cpp.
 #include "SockSession.h"
 
+#include "Messages.h"
+
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -28,7 +30,7 @@ constexpr int kPassMs = 2;
 // --- Start-up and destruction ---------------------------------------------
 
 TSocketSession::TSocketSession(QObject* owner) : QObject(owner) {
-  StatusMessage(8, QStringLiteral("Erzeugen"));
+  StatusMessage(8, msg::StatusCreate);
   m_proxy.clear();
   m_timer = new TThreadTimer(this);
   m_timer->SetEnabled(false);
@@ -44,7 +46,7 @@ TSocketSession::TSocketSession(QObject* owner) : QObject(owner) {
 }
 
 void TSocketSession::InitSockets() {
-  StatusMessage(8, QStringLiteral("Winsock wird initialisiert"));
+  StatusMessage(8, msg::StatusInitSockets);
   if (s_sessionCount++ == 0) {
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
@@ -57,7 +59,7 @@ void TSocketSession::InitSockets() {
     CreateSocket(true);
   } catch (...) {
     --s_sessionCount;
-    throw ESockError(QStringLiteral("Die Initialisierung der Windows-Sockets ist fehlgeschlagen"));
+    throw ESockError(msg::text(msg::SocketsInitFailed));
   }
 }
 
@@ -67,7 +69,7 @@ void TSocketSession::CreateSocket(bool first) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, first ? IPPROTO_TCP : 0);
   if (fd < 0) {
     m_lastError = winsockError(errno);
-    throw ESockError(QStringLiteral("Die Initialisierung der Windows-Sockets ist fehlgeschlagen"));
+    throw ESockError(msg::text(msg::SocketsInitFailed));
   }
   if (first) {
     linger l{1, 0};
@@ -86,7 +88,7 @@ void TSocketSession::CreateSocket(bool first) {
 TSocketSession::~TSocketSession() {
   m_destroying = true;
   try {
-    StatusMessage(8, QStringLiteral("Löschen"));
+    StatusMessage(8, msg::StatusDestroy);
     TSocketSession::Abort();
     Cancel();
     m_timer->SetEnabled(false);
@@ -106,31 +108,37 @@ void TSocketSession::StatusMessage(int level, const QString& text) {
   if (!m_destroying && OnStatus) OnStatus(this, m_status);
 }
 
+void TSocketSession::StatusMessage(int level, const char* text) {
+  // The text is made only when it is reported.
+  if (m_reportLevel < level) return;
+  StatusMessage(level, msg::text(text));
+}
+
 QString TSocketSession::ErrorText(int error) {
-  StatusMessage(8, QStringLiteral("Fehlermeldung wird gelesen"));
+  StatusMessage(8, msg::StatusErrorText);
   return socketErrorText(error);
 }
 
 void TSocketSession::CheckSocketError(int tolerated, QString& text) {
-  StatusMessage(16, QStringLiteral("Überprüfung eines Fehlers im Fehler-Manager"));
+  StatusMessage(16, msg::StatusCheckError);
   if (m_lastError != tolerated) throw ESockError(ErrorText(m_lastError));
   text.clear();
 }
 
 void TSocketSession::StartTimer() {
-  StatusMessage(8, QStringLiteral("Zeitgeber An"));
+  StatusMessage(8, msg::StatusTimerOn);
   m_timedOut = false;
   m_timer->SetInterval(m_timeOut);
   m_timer->SetEnabled(true);
 }
 
 void TSocketSession::StopTimer() {
-  StatusMessage(8, QStringLiteral("Zeitgeber Aus"));
+  StatusMessage(8, msg::StatusTimerOff);
   m_timer->SetEnabled(false);
 }
 
 void TSocketSession::TimerFired() {
-  StatusMessage(8, QStringLiteral("Zeitgeber ausgelöst"));
+  StatusMessage(8, msg::StatusTimerFired);
   StopTimer();
   m_timedOut = true;
   Abort();
@@ -139,16 +147,16 @@ void TSocketSession::TimerFired() {
 void TSocketSession::Abort() {}
 
 void TSocketSession::Cancel() {
-  StatusMessage(8, QStringLiteral("Beim Abbrechen"));
+  StatusMessage(8, msg::StatusCancel);
   m_cancelRequested = true;
 }
 
 // --- Connect -----------------------------------------------------------------
 
 void TSocketSession::Connect() {
-  StatusMessage(8, QStringLiteral("Verbindung wird hergestellt"));
+  StatusMessage(8, msg::StatusConnect);
   m_cancelRequested = false;
-  if (m_isConnected) throw ESockError(QStringLiteral("Bereits verbunden"));
+  if (m_isConnected) throw ESockError(msg::text(msg::AlreadyConnected));
   if (m_socket < 0) CreateSocket(false);
   m_closeError = 0;
   // What an earlier connection left unread does not belong to this one.
@@ -164,8 +172,8 @@ void TSocketSession::Connect() {
       // A socket error raised by an OnHostResolved handler does not end the
       // connect.
     }
-    if (lookup == LookupResult::TimedOut) throw ESockError(QStringLiteral("Zeitüberschreitung bei Host-Lookup"));
-    if (lookup == LookupResult::Cancelled) throw ESockError(QStringLiteral("Host-Lookup wurde abgebrochen"));
+    if (lookup == LookupResult::TimedOut) throw ESockError(msg::text(msg::LookupTimedOut));
+    if (lookup == LookupResult::Cancelled) throw ESockError(msg::text(msg::LookupCancelled));
     if (m_remoteAddress != 0) break;
     if (!retried && OnInvalidHost) {
       retried = true;
@@ -173,7 +181,7 @@ void TSocketSession::Connect() {
       OnInvalidHost(this, handled);
       if (handled) continue;
     }
-    throw ESockError(QStringLiteral("Null Externe Adresse"));
+    throw ESockError(msg::text(msg::NullRemoteAddress));
   }
 
   sockaddr_in remote{};
@@ -224,15 +232,15 @@ void TSocketSession::Connect() {
     replaceSocket();
   }
   if (OnConnectionFailed) OnConnectionFailed(this);
-  if (m_timedOut) throw ESockError(QStringLiteral("Zeitüberschreitung bei Verbindung"));
-  if (m_cancelRequested) throw ESockError(QStringLiteral("Verbindung abgebrochen"));
-  throw ESockError(QStringLiteral("Verbindung fehlgeschlagen"));
+  if (m_timedOut) throw ESockError(msg::text(msg::ConnectTimedOut));
+  if (m_cancelRequested) throw ESockError(msg::text(msg::ConnectCancelled));
+  throw ESockError(msg::text(msg::ConnectFailed));
 }
 
 // --- Closing -----------------------------------------------------------------
 
 void TSocketSession::RequestCloseSocket() {
-  StatusMessage(4, QStringLiteral("Schließen des Socket anfordern"));
+  StatusMessage(4, msg::StatusCloseSocket);
   m_isConnected = false;
   if (m_socket < 0) return;
   m_readNotifier->setEnabled(false);
@@ -255,7 +263,7 @@ void TSocketSession::RequestCloseSocket() {
 }
 
 void TSocketSession::Disconnect() {
-  StatusMessage(8, QStringLiteral("Verbindung wird unterbrochen"));
+  StatusMessage(8, msg::StatusDisconnect);
   RequestCloseSocket();
 }
 

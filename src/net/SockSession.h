@@ -148,6 +148,8 @@ class TSocketSession : public QObject {
   bool WaitForPeerClose(int ms);
 
   void StatusMessage(int level, const QString& text);
+  // The same for one of the session's status texts (Messages.h).
+  void StatusMessage(int level, const char* text);
   QString ErrorText(int error);
   void CheckSocketError(int tolerated, QString& text);
 

@@ -5,6 +5,7 @@
 #include "SockSession.h"
 
 #include "LineScan.h"
+#include "Messages.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -15,7 +16,6 @@ namespace {
 
 // The send text area of Write holds at most this many characters.
 constexpr int kSendTextArea = 16384;
-const QString kReceiveTimedOut = QStringLiteral("Zeitüberschreitung beim Empfang");
 
 }  // namespace
 
@@ -55,7 +55,7 @@ bool TSocketSession::WaitForPeerClose(int ms) {
 // --- Sending -----------------------------------------------------------------------
 
 void TSocketSession::SendBuffer(const char* data, quint16 length) {
-  StatusMessage(4, QStringLiteral("Puffer senden"));
+  StatusMessage(4, msg::StatusSendBuffer);
   if (m_cancelRequested) return;
   qint64 n = length;
   if (n == 0) n = static_cast<qint64>(qstrnlen(data, 0xFFFF));
@@ -66,16 +66,16 @@ void TSocketSession::SendBuffer(const char* data, quint16 length) {
   WaitUntil([this] { return m_sendDone || m_cancelRequested || !m_isConnected; });
   if (m_cancelRequested) {
     m_cancelRequested = false;
-    throw EAbortError(QStringLiteral("Socket-send abgebrochen"));
+    throw EAbortError(msg::text(msg::SendCancelled));
   }
   if (!m_sendDone) {
     m_sendBuffer.clear();
-    throw ESockError(QStringLiteral("Verbindung beim Senden unterbrochen"));
+    throw ESockError(msg::text(msg::SendInterrupted));
   }
 }
 
 void TSocketSession::Write(const QString& text) {
-  StatusMessage(8, QStringLiteral("Write"));
+  StatusMessage(8, msg::StatusWrite);
   QByteArray area = text.toLatin1().left(kSendTextArea);
   const qsizetype zero = area.indexOf('\0');
   if (zero >= 0) area.truncate(zero);
@@ -83,15 +83,14 @@ void TSocketSession::Write(const QString& text) {
 }
 
 void TSocketSession::Writeln(const QString& text) {
-  StatusMessage(8, QStringLiteral("Writeln"));
+  StatusMessage(8, msg::StatusWriteln);
   Write(text + QStringLiteral("\r\n"));
 }
 
 void TSocketSession::SendFile(const QString& path) {
-  StatusMessage(8, QStringLiteral("SendFile"));
+  StatusMessage(8, msg::StatusSendFile);
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
-    throw Exception(QStringLiteral("Datei %1 kann nicht geöffnet werden").arg(path));
+  if (!file.open(QIODevice::ReadOnly)) throw Exception(msg::text(msg::FileOpenError).arg(path));
   QByteArray kept;
   kept.swap(m_sendBuffer);
   m_counting = true;
@@ -117,10 +116,9 @@ void TSocketSession::SendFile(const QString& path) {
   restore();
   if (m_cancelRequested) {
     m_cancelRequested = false;
-    throw EAbortError(QStringLiteral("Socket-send abgebrochen"));
+    throw EAbortError(msg::text(msg::SendCancelled));
   }
-  if (!m_sendDone && m_totalBytes > 0)
-    throw ESockError(QStringLiteral("Verbindung beim Senden unterbrochen"));
+  if (!m_sendDone && m_totalBytes > 0) throw ESockError(msg::text(msg::SendInterrupted));
 }
 
 // --- Receiving -----------------------------------------------------------------------
@@ -134,7 +132,7 @@ void TSocketSession::ConsumeReceived(qint64 n) {
 }
 
 QString TSocketSession::ReadLn(int maxLength) {
-  StatusMessage(8, QStringLiteral("ReadLn"));
+  StatusMessage(8, msg::StatusReadLn);
   m_lastReceive.restart();
   TLineScan scan;
   WaitUntil([&] {
@@ -142,20 +140,19 @@ QString TSocketSession::ReadLn(int maxLength) {
     if (scan.State != TLineState::NeedMore) return true;
     return m_cancelRequested || !m_isConnected || ReceiveStalled();
   });
-  if (m_cancelRequested) throw EAbortError(QStringLiteral("Socket-readln abgebrochen"));
+  if (m_cancelRequested) throw EAbortError(msg::text(msg::ReadLnCancelled));
   if (scan.State == TLineState::Complete) {
     const QString line = QString::fromLatin1(m_recvBuffer.constData(), scan.Length);
     ConsumeReceived(scan.Length);
     return line;
   }
-  if (scan.State == TLineState::TooLong)
-    throw ESockError(QStringLiteral("Zeile länger als %1 Bytes").arg(maxLength));
-  if (!m_isConnected) throw ESockError(QStringLiteral("Verbindung vor dem Zeilenende geschlossen"));
-  throw ESockError(kReceiveTimedOut);
+  if (scan.State == TLineState::TooLong) throw ESockError(msg::text(msg::LineTooLong).arg(maxLength));
+  if (!m_isConnected) throw ESockError(msg::text(msg::ClosedBeforeLineEnd));
+  throw ESockError(msg::text(msg::ReceiveTimedOut));
 }
 
 QString TSocketSession::Transaction(const QString& command) {
-  StatusMessage(8, QStringLiteral("Transaktion"));
+  StatusMessage(8, msg::StatusTransaction);
   m_replyCode = 0;
   Writeln(command);
   m_replyText = ReadLn();
@@ -175,7 +172,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
   m_lfScanFrom = 0;
   m_counting = true;
   m_fileMode = true;
-  StatusMessage(8, QStringLiteral("CaptureFile"));
+  StatusMessage(8, msg::StatusCaptureFile);
   QFile file(path);
   auto restore = [&] {
     FlushFileStage();
@@ -190,7 +187,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
   };
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
     restore();
-    throw EFCreateError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(path));
+    throw EFCreateError(msg::text(msg::FileCreateError).arg(path));
   }
   m_recvFile = &file;
   m_captured = 0;
@@ -222,12 +219,12 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
   restore();
   if (m_cancelRequested) {
     m_cancelRequested = false;
-    throw EAbortError(QStringLiteral("Socket-send abgebrochen"));
+    throw EAbortError(msg::text(msg::SendCancelled));
   }
-  if (writeFailed) throw ESockError(QStringLiteral("Datei %1 kann nicht geschrieben werden").arg(path));
+  if (writeFailed) throw ESockError(msg::text(msg::FileWriteError).arg(path));
   // A reset is no end of the data, unless all that was announced is in.
   if (m_closeError != 0 && (expected < 0 || captured < expected)) throw ESockError(ErrorText(m_closeError));
-  if (stalled) throw ESockError(kReceiveTimedOut);
+  if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
   return captured;
 }
 
@@ -235,7 +232,7 @@ void TSocketSession::CaptureString(QString& text, qint64 length) {
   QByteArray bytes;
   text.clear();
   m_counting = true;
-  StatusMessage(8, QStringLiteral("String erfassen"));
+  StatusMessage(8, msg::StatusCaptureString);
   m_receivedBytes = 0;
   m_lastReceive.restart();
   bool dropped = false;
@@ -268,11 +265,11 @@ void TSocketSession::CaptureString(QString& text, qint64 length) {
   text = QString::fromLatin1(bytes);
   if (m_cancelRequested) {
     m_cancelRequested = false;
-    throw EAbortError(QStringLiteral("Socket-Capture abgebrochen"));
+    throw EAbortError(msg::text(msg::CaptureCancelled));
   }
   if (m_closeError != 0 && (length < 0 || bytes.size() < length)) throw ESockError(ErrorText(m_closeError));
-  if (dropped) throw ESockError(QStringLiteral("Verbindung beim Empfang unterbrochen"));
-  if (stalled) throw ESockError(kReceiveTimedOut);
+  if (dropped) throw ESockError(msg::text(msg::ReceiveInterrupted));
+  if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
 }
 
 }  // namespace vrk

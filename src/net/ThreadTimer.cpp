@@ -1,6 +1,7 @@
 #include "ThreadTimer.h"
 
 #include "ErrorDisplay.h"
+#include "Messages.h"
 #include "SockError.h"
 
 #include <QTimer>
@@ -36,7 +37,7 @@ bool TThreadTimer::IsRunning() const { return m_timer->isActive(); }
 void TThreadTimer::UpdateTimer() {
   m_timer->stop();
   if (m_interval != 0 && m_enabled && m_onTimer) {
-    if (m_interval < 0) throw Exception(QStringLiteral("Kein Zeitgeber"));
+    if (m_interval < 0) throw Exception(msg::text(msg::NoTimer));
     m_timer->start(m_interval);
   }
 }

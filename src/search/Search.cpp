@@ -1,6 +1,7 @@
 #include "Search.h"
 
 #include "MemTable.h"
+#include "Messages.h"
 #include "Store.h"
 
 namespace vrk {
@@ -68,8 +69,6 @@ SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria
   return result;
 }
 
-QString totalFilesText(int total) {
-  return QStringLiteral(" Total Files ") + QString::number(total);
-}
+QString totalFilesText(int total) { return msg::text(msg::TotalFiles) + QString::number(total); }
 
 }  // namespace vrk

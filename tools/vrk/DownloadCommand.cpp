@@ -10,6 +10,7 @@
 #include "Command.h"
 
 #include "ErrorDisplay.h"
+#include "Messages.h"
 #include "TransferConsole.h"
 
 #include <QCoreApplication>
@@ -52,7 +53,7 @@ int download(const QStringList& args) {
     try {
       data.FetchFromMirror(true, path);
       data.Http1.Disconnect();
-      printErr(QStringLiteral("Ready"));
+      printErr(msg::text(msg::Ready));
     } catch (...) {
       printErr(QStringLiteral("vrk download: ") + currentExceptionMessage());
       code = 1;

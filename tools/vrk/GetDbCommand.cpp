@@ -13,6 +13,7 @@
 
 #include "CatalogueInstall.h"
 #include "ErrorDisplay.h"
+#include "Messages.h"
 #include "TransferConsole.h"
 
 #include <QCoreApplication>
@@ -34,7 +35,7 @@ class ConsoleInstallView final : public TInstallView {
  public:
   void ShowCopying() override { printErr(QStringLiteral("Copying files")); }
   void HideCopying() override {}
-  void ShowReady() override { printErr(QStringLiteral("Ready")); }
+  void ShowReady() override { printErr(msg::text(msg::Ready)); }
 };
 
 int getdb(const QStringList& args) {

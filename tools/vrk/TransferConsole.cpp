@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "MessageDlg.h"
+#include "Messages.h"
 #include "TransferProgress.h"
 
 #include <cstdio>
@@ -72,12 +73,12 @@ ConsoleDisplay::ConsoleDisplay(TVRKData& data) : m_data(data) {
     m_connected = true;
     m_connectTick = TickClock::now();
     m_lastPrint = m_connectTick;
-    printErr(QStringLiteral("Connected"));
+    printErr(msg::text(msg::Connected));
   });
   data.SetOnPacketRecvd(this, [this](QObject*) { progress(false); });
   data.SetOnDisconnect(this, [this](QObject*) {
     progress(true);
-    printErr(QStringLiteral("Disconnected"));
+    printErr(msg::text(msg::Disconnected));
   });
   data.SetOnStatus(this, [this](QObject*) { printErr(m_data.StatusText()); });
   data.SetUnzipDisplay(this);
@@ -87,7 +88,7 @@ ConsoleDisplay::~ConsoleDisplay() {
   if (m_data.UnzipDisplay() == this) m_data.SetUnzipDisplay(nullptr);
 }
 
-void ConsoleDisplay::UnzipStarted() { printErr(QStringLiteral(" Unziping File")); }
+void ConsoleDisplay::UnzipStarted() { printErr(msg::text(msg::UnzipingFile)); }
 
 void ConsoleDisplay::progress(bool force) {
   // Nothing to tell before the first connect (a declined question).

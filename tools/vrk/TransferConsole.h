@@ -35,9 +35,9 @@ void applyTransferOptions(const TransferOptions& options, TVRKData& data);
 void installTerminalQuestions(bool yes);
 
 // Binds the four relay slots and the unzip display of the data module to
-// lines on standard error: "Connected", "Disconnected", the progress text
-// (at most every half second, and the last one at the disconnect), the Zip
-// status lines and " Unziping File".
+// lines on standard error: msg::Connected, msg::Disconnected, the progress
+// text (at most every half second, and the last one at the disconnect), the
+// Zip status lines and msg::UnzipingFile.
 class ConsoleDisplay final : public QObject, public TUnzipDisplay {
  public:
   explicit ConsoleDisplay(TVRKData& data);

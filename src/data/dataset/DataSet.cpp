@@ -1,5 +1,7 @@
 #include "DataSet.h"
 
+#include "Messages.h"
+
 #include <QDate>
 
 #include <algorithm>
@@ -85,7 +87,7 @@ void TField::setAsString(const QString& s) {
     case TFieldType::ftBoolean:
       if (s.compare(trueWord(), Qt::CaseInsensitive) == 0) setValue(true);
       else if (s.compare(falseWord(), Qt::CaseInsensitive) == 0) setValue(false);
-      else throw EDatabaseError(QStringLiteral("'%1' ist kein gültiger boolescher Wert für Feld '%2'").arg(s, m_name));
+      else throw EDatabaseError(msg::text(msg::InvalidBooleanForField).arg(s, m_name));
       return;
     case TFieldType::ftSmallint:
     case TFieldType::ftInteger:
@@ -93,13 +95,13 @@ void TField::setAsString(const QString& s) {
     case TFieldType::ftAutoInc: {
       bool ok = false;
       const int i = s.trimmed().toInt(&ok);
-      if (!ok) throw EConvertError(QString::fromUtf8(msg::InvalidInteger).arg(s));
+      if (!ok) throw EConvertError(msg::text(msg::InvalidInteger).arg(s));
       setValue(i);
       return;
     }
     case TFieldType::ftDate: {
       const QDate d = QDate::fromString(s, Qt::ISODate);
-      if (!d.isValid()) throw EConvertError(QStringLiteral("'%1' ist kein gültiges Datum").arg(s));
+      if (!d.isValid()) throw EConvertError(msg::text(msg::InvalidDate).arg(s));
       setValue(d);
       return;
     }
@@ -140,7 +142,7 @@ TField* TDataSet::findField(const QString& name) const {
 
 TField* TDataSet::fieldByName(const QString& name) const {
   TField* f = findField(name);
-  if (!f) databaseError(m_name + QStringLiteral(": ") + QString::fromUtf8(msg::FieldNotFound).arg(name));
+  if (!f) databaseError(m_name + QStringLiteral(": ") + msg::text(msg::FieldNotFound).arg(name));
   return f;
 }
 
@@ -155,7 +157,7 @@ void TDataSet::checkBrowseMode() {
       post();
       break;
     case TDataSetState::dsInactive:
-      databaseError(QString::fromUtf8(msg::DataSetClosed));
+      databaseError(msg::text(msg::DataSetClosed));
     default:
       break;
   }
@@ -250,7 +252,7 @@ void TDataSet::databaseError(const QString& message) { throw EDatabaseError(mess
 void TDataSet::checkEditing() const {
   if (m_state != TDataSetState::dsEdit && m_state != TDataSetState::dsInsert &&
       m_state != TDataSetState::dsSetKey) {
-    databaseError(QString::fromUtf8(msg::NotEditing));
+    databaseError(msg::text(msg::NotEditing));
   }
 }
 

@@ -166,7 +166,8 @@ class TDataSet {
   TField* field(int index) const { return m_fields.at(static_cast<std::size_t>(index)).get(); }
   // Case-insensitive look-up; nullptr when there is none.
   TField* findField(const QString& name) const;
-  // Like findField, but fails with "<name>: Feld '<field>' nicht gefunden".
+  // Like findField, but fails with the data set's name, ": " and
+  // msg::FieldNotFound.
   TField* fieldByName(const QString& name) const;
   // The field definitions as the store or the table holds them.
   virtual const TFieldDefs& fieldDefs() const { return m_fieldDefs; }
@@ -262,8 +263,7 @@ class TDataSet {
 
   // Raises EDatabaseError with the text.
   [[noreturn]] static void databaseError(const QString& message);
-  // "Datenmenge weder im Editier- noch im Einfügemodus" unless in edit or
-  // insert (or key) state.
+  // msg::NotEditing unless in edit or insert (or key) state.
   void checkEditing() const;
 
  private:
@@ -313,18 +313,6 @@ class TScopedPair final {
 // Suspends a data set's views (DisableControls) until end() or the end of
 // the scope (EnableControls).
 using TControlsDisabled = TScopedPair<TDataSet, &TDataSet::disableControls, &TDataSet::enableControls>;
-
-// The class library's messages that more than one table kind raises.
-namespace msg {
-inline const char* const NotEditing = "Datenmenge weder im Editier- noch im Einfügemodus";
-inline const char* const FieldNotFound = "Feld '%1' nicht gefunden";
-inline const char* const FieldRequired = "Feld '%1' muß einen Wert haben";
-inline const char* const FieldReadOnly = "Feld '%1' kann nicht verändert werden";
-inline const char* const DataSetOpen = "Operation bei geöffneter Datenmenge nicht ausführbar";
-inline const char* const DataSetClosed = "Operation bei geschlossener Datenmenge nicht ausführbar";
-inline const char* const NoDataFound = "No data found";
-inline const char* const InvalidInteger = "'%1' ist kein gültiger Integerwert";
-}  // namespace msg
 
 // The table layer's resource texts for the yes/no values. The filter parser
 // reads them as the constants true and false, the search writes the true word

@@ -4,13 +4,14 @@
 #include "ExprParser.h"
 
 #include "ExprInternal.h"
+#include "Messages.h"
 
 namespace vrk {
 
 namespace expr {
 
 [[noreturn]] void databaseError(const char* message, const QString& arg) {
-  QString m = QString::fromUtf8(message);
+  QString m = msg::text(message);
   if (m.contains(QLatin1String("%1"))) m = m.arg(arg);
   throw EDatabaseError(m);
 }
@@ -115,7 +116,7 @@ TExprNode* TFilterExpr::newFieldNode(const QString& name) {
   TField* field = m_dataSet->findField(name);
   if (!field) {
     throw EDatabaseError(m_dataSet->name() + QStringLiteral(": ") +
-                         QString::fromUtf8(msg::ExprFieldNotFound).arg(name));
+                         msg::text(msg::ExprFieldNotFound).arg(name));
   }
   TExprNode* n = newNode(TExprNodeKind::enField, TCanOp::coNone, name, nullptr, nullptr);
   n->field = field;

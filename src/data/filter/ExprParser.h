@@ -105,7 +105,8 @@ class TFilterExpr final {
 
   TExprNode* newNode(TExprNodeKind kind, TCanOp op, const QVariant& data, TExprNode* left,
                      TExprNode* right);
-  // A field node; fails with "<table>: Das Feld 'X' wurde nicht gefunden".
+  // A field node; fails with the table's name, ": " and
+  // msg::ExprFieldNotFound.
   TExprNode* newFieldNode(const QString& name);
   // Converts the tree under root into the filter block.
   QByteArray getFilterData(TExprNode* root);
@@ -133,8 +134,7 @@ class TFilterExpr final {
 class TExprParser final {
  public:
   // Paren, NOT and IN-list levels deeper than this fail with
-  // "Filterausdruck zu tief verschachtelt", so that no text can exhaust the
-  // stack.
+  // msg::ExprTooDeep, so that no text can exhaust the stack.
   static constexpr int MaxNesting = 128;
 
   TExprParser(TDataSet* dataSet, const QString& text, TFilterOptions options,
@@ -178,34 +178,5 @@ class TExprParser final {
   int m_depth = 0;
   QByteArray m_filterData;
 };
-
-// Message texts of the filter path.
-namespace msg {
-inline const char* const ExprInvalidChar = "Ungültiges Zeichen in Filterausdruck: '%1'";
-inline const char* const ExprStringTerm = "Nicht begrenzte String-Konstante";
-inline const char* const ExprNameTerm = "Nicht begrenzter Feldname";
-inline const char* const ExprBadKeyword = "Ungültige Verwendung eines Schlüsselworts";
-inline const char* const ExprExpected = "Ausdruck erwartet, jedoch %1 vorgefunden";
-inline const char* const ExprNoRParen = "')' erwartet, jedoch %1 vorgefunden";
-inline const char* const ExprNoLParen = "'(' erwartet, aber %1 vorgefunden";
-inline const char* const ExprNoRParenOrComma = "')' oder ',' erwartet, jedoch %1 vorgefunden";
-inline const char* const ExprEmptyInList = "Die IN-Liste darf nicht leer bleiben";
-inline const char* const ExprNoArith = "Arithmetische Filterausdrücke werden nicht unterstützt";
-inline const char* const ExprTypeMismatch = "Fehlende Typübereinstimmung  im Ausdruck";
-inline const char* const ExprTermination = "Filterausdruck fehlerhaft abgeschlossen";
-inline const char* const ExprIncorrect = "Ungültiger Filterausdruck";
-inline const char* const ExprFieldNotFound = "Das Feld '%1' wurde nicht gefunden";
-inline const char* const ExprBadField = "Feld '%1' kann nicht in einem Filterausdruck verwendet werden";
-inline const char* const ExprBadNullTest = "NULL ist nur mit '=' und '<>' erlaubt";
-inline const char* const ExprRangeError = "Konstante außerhalb des zulässigen Wertebereichs";
-inline const char* const ExprBadConst = "Die Konstante ist nicht vom richtigen Typ %1";
-inline const char* const ExprNothing = "leer";
-inline const char* const ExprTooDeep = "Filterausdruck zu tief verschachtelt";
-inline const char* const ExprTooLarge = "Filterausdruck zu umfangreich";
-inline const char* const InvalidFloat = "'%1' ist kein gültiger Gleitkommawert";
-inline const char* const InvalidDate = "'%1' ist kein gültiges Datum";
-inline const char* const InvalidTime = "'%1' ist keine gültige Zeit";
-inline const char* const InvalidDateTime = "'%1' ist kein gültiges Datum und Zeit";
-}  // namespace msg
 
 }  // namespace vrk

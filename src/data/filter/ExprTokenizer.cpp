@@ -3,6 +3,7 @@
 #include "ExprParser.h"
 
 #include "ExprInternal.h"
+#include "Messages.h"
 
 namespace vrk {
 namespace {
@@ -21,7 +22,7 @@ bool isNumberChar(char16_t c) {
 }  // namespace
 
 QString TExprParser::tokenName() const {
-  if (m_pos == m_tokenPos) return QString::fromUtf8(msg::ExprNothing);
+  if (m_pos == m_tokenPos) return msg::text(msg::ExprNothing);
   return QLatin1Char('\'') + m_text.mid(m_tokenPos, m_pos - m_tokenPos) + QLatin1Char('\'');
 }
 

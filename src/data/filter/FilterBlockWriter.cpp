@@ -4,6 +4,7 @@
 #include "ExprParser.h"
 
 #include "ExprInternal.h"
+#include "Messages.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -26,7 +27,7 @@ using expr::databaseError;
 using expr::sameAsciiText;
 
 [[noreturn]] void convertError(const char* message, const QString& arg) {
-  throw EConvertError(QString::fromUtf8(message).arg(arg));
+  throw EConvertError(msg::text(message).arg(arg));
 }
 
 bool isRelational(TCanOp op) {
@@ -235,7 +236,7 @@ int TFilterExpr::putConstNode(Writer& w, TExprNode* node) {
       else if (sameAsciiText(text, trueWord()) || sameAsciiText(text, QStringLiteral("True"))) b = true;
       else if (sameAsciiText(text, falseWord()) || sameAsciiText(text, QStringLiteral("False"))) b = false;
       else if (parseDecimal(text, n)) b = n != 0;
-      else throw EConvertError(QStringLiteral("'%1' ist kein gültiger Boolescher Wert").arg(text));
+      else throw EConvertError(msg::text(msg::InvalidBoolean).arg(text));
       appendLE(value, b ? 1 : 0, 2);
       break;
     }

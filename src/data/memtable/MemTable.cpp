@@ -3,17 +3,13 @@
 #include "MemTable.h"
 
 #include "MemTableSlot.h"
+#include "Messages.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace vrk {
 namespace {
-
-const char* const kTypeUnknown = "Typ für Feld '%1' ist unbekannt";
-const char* const kDataSetEmpty = "Operation bei leerer Datenmenge nicht ausführbar";
-const char* const kRecordTooLarge = "Datensatz zu groß: %1 Byte (höchstens 65535)";
-const char* const kTooManyRows = "Zu viele Datensätze";
 
 // Offsets are 16-bit; the row header counts texts in 16 bits.
 constexpr int kMaxRecordSize = 65535;
@@ -31,13 +27,13 @@ int TMemoryTable::valueWidth(TFieldType type, int size) { return memslot::valueW
 
 TField* TMemoryTable::createField(const QString& name, TFieldType type, int size, bool required,
                                   TFieldKind kind) {
-  if (active()) databaseError(QString::fromUtf8(msg::DataSetOpen));
+  if (active()) databaseError(msg::text(msg::DataSetOpen));
   if (isTextType(type) && size <= 0) size = kDefaultTextSize;
   return addField(std::make_unique<TField>(this, name, type, size, required, kind));
 }
 
 void TMemoryTable::setFieldDefs(const TFieldDefs& defs) {
-  if (active()) databaseError(QString::fromUtf8(msg::DataSetOpen));
+  if (active()) databaseError(msg::text(msg::DataSetOpen));
   mutableFieldDefs() = defs;
 }
 
@@ -62,7 +58,7 @@ void TMemoryTable::checkStructureFits(const TFieldDefs& defs) {
         ++blobs;
       } else {
         const int w = valueWidth(d.dataType, d.size);
-        if (w < 0 || d.size < 0) databaseError(QString::fromUtf8(kTypeUnknown).arg(d.name));
+        if (w < 0 || d.size < 0) databaseError(msg::text(msg::FieldTypeUnknown).arg(d.name));
         total += 1 + w;
       }
       walk(d.childDefs);
@@ -70,7 +66,7 @@ void TMemoryTable::checkStructureFits(const TFieldDefs& defs) {
   };
   walk(defs);
   if (total > kMaxRecordSize || blobs > kMaxRecordSize) {
-    databaseError(QString::fromUtf8(kRecordTooLarge).arg(total));
+    databaseError(msg::text(msg::RecordTooLarge).arg(total));
   }
 }
 
@@ -120,7 +116,7 @@ void TMemoryTable::open() {
     mutableFieldDefs().clear();
     for (const auto& f : fieldList()) {
       if (f->fieldKind() == TFieldKind::fkData && !isStorableType(f->dataType())) {
-        databaseError(QString::fromUtf8(kTypeUnknown).arg(f->displayName()));
+        databaseError(msg::text(msg::FieldTypeUnknown).arg(f->displayName()));
       }
     }
     updateFieldDefs();
@@ -238,15 +234,15 @@ void TMemoryTable::checkWritable(const TField& field) const {
     case TDataSetState::dsCalcFields:
     case TDataSetState::dsFilter:
       if (field.fieldKind() == TFieldKind::fkData) {
-        databaseError(QString::fromUtf8(msg::NotEditing));
+        databaseError(msg::text(msg::NotEditing));
       }
       break;
     default:
-      databaseError(QString::fromUtf8(msg::NotEditing));
+      databaseError(msg::text(msg::NotEditing));
   }
   if (field.readOnly() && state() != TDataSetState::dsSetKey &&
       state() != TDataSetState::dsFilter) {
-    databaseError(QString::fromUtf8(msg::FieldReadOnly).arg(field.displayName()));
+    databaseError(msg::text(msg::FieldReadOnly).arg(field.displayName()));
   }
 }
 
@@ -263,7 +259,7 @@ void TMemoryTable::setFieldValue(TField& field, const QVariant& value) {
     memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, value, field.displayName());
   } else {
     // A calculated or lookup field has no place in the row.
-    databaseError(QString::fromUtf8(msg::FieldReadOnly).arg(field.displayName()));
+    databaseError(msg::text(msg::FieldReadOnly).arg(field.displayName()));
   }
   setModified(true);
   notifyRecordChanged(&field);
@@ -359,7 +355,7 @@ void TMemoryTable::post() {
                             : false;
     if (isNull) {
       notifyFocusControl(f.get());
-      databaseError(QString::fromUtf8(msg::FieldRequired).arg(f->displayName()));
+      databaseError(msg::text(msg::FieldRequired).arg(f->displayName()));
     }
   }
   if (st == TDataSetState::dsInsert) {
@@ -372,7 +368,7 @@ void TMemoryTable::post() {
       memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, m_nextAutoInc, QString());
       hasAutoInc = true;
     }
-    if (m_lastRowId == INT32_MAX) databaseError(QString::fromUtf8(kTooManyRows));
+    if (m_lastRowId == INT32_MAX) databaseError(msg::text(msg::TooManyRecords));
     if (hasAutoInc) ++m_nextAutoInc;
     auto row = TMemoryRow::create(this, m_lastRowId + 1, m_recordSize, m_blobCount, false);
     std::memcpy(row->data(), m_edit.bytes.data(), static_cast<std::size_t>(m_recordSize));
@@ -429,7 +425,7 @@ void TMemoryTable::deleteRow() {
     cancel();
     return;
   }
-  if (m_rows.empty() || m_activeIndex < 0) databaseError(QString::fromUtf8(kDataSetEmpty));
+  if (m_rows.empty() || m_activeIndex < 0) databaseError(msg::text(msg::DataSetEmpty));
   fire(m_events.BeforeDelete);
   fire(m_events.BeforeScroll);
   resyncCursor();

@@ -143,7 +143,7 @@ class TMemoryTable final : public TDataSet {
   void last() override;
   QVariant rowFieldValue(int row, const TField& field) const override;
   void updateCursorPos() override;
-  // Rereads the current row for the views. Fails with "No data found" when
+  // Rereads the current row for the views. Fails with msg::NoDataFound when
   // the cursor is on no row that passes the filter.
   void refresh();
 

@@ -3,6 +3,7 @@
 #include "MemTable.h"
 
 #include "ErrorDisplay.h"
+#include "Messages.h"
 
 #include <algorithm>
 
@@ -11,7 +12,7 @@ namespace vrk {
 // --- Navigation ---------------------------------------------------------------------
 
 void TMemoryTable::checkActive() const {
-  if (!active()) databaseError(QString::fromUtf8(msg::DataSetClosed));
+  if (!active()) databaseError(msg::text(msg::DataSetClosed));
 }
 
 bool TMemoryTable::rowPasses(int index) {
@@ -148,7 +149,7 @@ void TMemoryTable::refresh() {
   checkBrowseMode();
   resyncCursor();
   if (m_currentIndex < 0 || m_currentIndex >= recordCount() || !rowPasses(m_currentIndex)) {
-    databaseError(QString::fromUtf8(msg::NoDataFound));
+    databaseError(msg::text(msg::NoDataFound));
   }
   m_activeIndex = m_currentIndex;
   notifyDataSetChanged();

@@ -4,6 +4,7 @@
 #include "MemTable.h"
 
 #include "MemTableSlot.h"
+#include "Messages.h"
 
 namespace vrk {
 namespace {
@@ -25,7 +26,7 @@ void pruneDefs(TFieldDefs& defs) {
 // --- Import ----------------------------------------------------------------------------
 
 void TMemoryTable::takeStructure(TDataSet* source) {
-  if (active()) databaseError(QString::fromUtf8(msg::DataSetOpen));
+  if (active()) databaseError(msg::text(msg::DataSetOpen));
   TFieldDefs defs;
   if (source && source != this) {
     source->updateFieldDefs();
@@ -166,7 +167,7 @@ void copyRowByName(TDataSet& source, TDataSet& dest) {
   const TDataSetState st = dest.state();
   if (st != TDataSetState::dsEdit && st != TDataSetState::dsInsert &&
       st != TDataSetState::dsSetKey) {
-    throw EDatabaseError(QString::fromUtf8(msg::NotEditing));
+    throw EDatabaseError(msg::text(msg::NotEditing));
   }
   for (int i = 0; i < source.fieldCount(); ++i) {
     TField* src = source.field(i);

@@ -1,5 +1,7 @@
 #include "MemTableSlot.h"
 
+#include "Messages.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QTime>
@@ -38,7 +40,7 @@ qint64 toInt64(const QVariant& v) {
     case QMetaType::Float: {
       const double d = v.toDouble();
       if (!std::isfinite(d) || std::fabs(d) > 9.2e18) {
-        convertError(QString::fromUtf8(msg::InvalidInteger).arg(v.toString()));
+        convertError(msg::text(msg::InvalidInteger).arg(v.toString()));
       }
       return static_cast<qint64>(std::llround(d));
     }
@@ -48,16 +50,14 @@ qint64 toInt64(const QVariant& v) {
   bool ok = false;
   const qint64 i = v.typeId() == QMetaType::QString ? v.toString().trimmed().toLongLong(&ok)
                                                     : v.toLongLong(&ok);
-  if (!ok) convertError(QString::fromUtf8(msg::InvalidInteger).arg(v.toString()));
+  if (!ok) convertError(msg::text(msg::InvalidInteger).arg(v.toString()));
   return i;
 }
 
 qint64 toRange(const QVariant& v, qint64 lo, qint64 hi, const QString& fieldName) {
   const qint64 i = toInt64(v);
   if (i < lo || i > hi) {
-    throw EDatabaseError(
-        QStringLiteral("%1 ist kein gültiger Wert für Feld '%2'. Der erlaubte Bereich ist %3 bis %4")
-            .arg(i).arg(fieldName).arg(lo).arg(hi));
+    throw EDatabaseError(msg::text(msg::ValueOutOfRange).arg(i).arg(fieldName).arg(lo).arg(hi));
   }
   return i;
 }
@@ -74,7 +74,7 @@ bool toBool(const QVariant& v) {
         s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || s == QLatin1String("0")) {
       return false;
     }
-    convertError(QStringLiteral("'%1' ist kein gültiger boolescher Wert").arg(s));
+    convertError(msg::text(msg::InvalidBooleanValue).arg(s));
   }
   return toInt64(v) != 0;
 }
@@ -83,7 +83,7 @@ double toDouble(const QVariant& v) {
   bool ok = false;
   const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok)
                                                     : v.toDouble(&ok);
-  if (!ok) convertError(QStringLiteral("'%1' ist kein gültiger Gleitkommawert").arg(v.toString()));
+  if (!ok) convertError(msg::text(msg::InvalidFloat).arg(v.toString()));
   return d;
 }
 
@@ -93,7 +93,7 @@ QDate toDate(const QVariant& v) {
   else if (v.typeId() == QMetaType::QDateTime) d = v.toDateTime().date();
   else d = QDate::fromString(v.toString().trimmed().left(10), Qt::ISODate);
   if (!d.isValid() || d.toJulianDay() < INT32_MIN || d.toJulianDay() > INT32_MAX) {
-    convertError(QStringLiteral("'%1' ist kein gültiges Datum").arg(v.toString()));
+    convertError(msg::text(msg::InvalidDate).arg(v.toString()));
   }
   return d;
 }
@@ -103,7 +103,7 @@ QTime toTime(const QVariant& v) {
   if (v.typeId() == QMetaType::QTime) t = v.toTime();
   else if (v.typeId() == QMetaType::QDateTime) t = v.toDateTime().time();
   else t = QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
-  if (!t.isValid()) convertError(QStringLiteral("'%1' ist keine gültige Zeit").arg(v.toString()));
+  if (!t.isValid()) convertError(msg::text(msg::InvalidTime).arg(v.toString()));
   return t;
 }
 
@@ -113,7 +113,7 @@ QDateTime toDateTime(const QVariant& v) {
   else if (v.typeId() == QMetaType::QDate) dt = QDateTime(v.toDate(), QTime(0, 0));
   else dt = QDateTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
   if (!dt.isValid()) {
-    convertError(QStringLiteral("'%1' ist kein gültiger Wert für Datum und Zeit").arg(v.toString()));
+    convertError(msg::text(msg::InvalidDateTimeValue).arg(v.toString()));
   }
   return dt;
 }

@@ -2,16 +2,12 @@
 #include "MemTable.h"
 
 #include "ErrorDisplay.h"
+#include "Messages.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace vrk {
-namespace {
-
-const char* const kNotBlob = "Feld '%1' ist kein Blob-Feld";
-
-}  // namespace
 
 // --- TMemoStream ----------------------------------------------------------------------------
 
@@ -19,13 +15,13 @@ TMemoStream::TMemoStream(TMemoryTable* table, TField* field, TBlobStreamMode mod
     : m_table(table), m_field(field), m_mode(mode) {
   const TMemoryTable::Slot& s = table->slotOf(*field);
   if (s.blob < 0) {
-    throw EDatabaseError(QString::fromUtf8(kNotBlob).arg(field->displayName()));
+    throw EDatabaseError(msg::text(msg::FieldNotBlob).arg(field->displayName()));
   }
   if (mode != TBlobStreamMode::bmRead) {
     table->checkWritable(*field);
     const TDataSetState st = table->state();
     if (st != TDataSetState::dsEdit && st != TDataSetState::dsInsert) {
-      throw EDatabaseError(QString::fromUtf8(msg::NotEditing));
+      throw EDatabaseError(msg::text(msg::NotEditing));
     }
   }
   if (mode == TBlobStreamMode::bmWrite) {
@@ -64,7 +60,7 @@ QByteArray TMemoStream::readAll() {
 
 qint64 TMemoStream::write(const char* src, qint64 count) {
   if (!m_open || m_mode == TBlobStreamMode::bmRead) {
-    throw EDatabaseError(QString::fromUtf8(msg::FieldReadOnly).arg(m_field->displayName()));
+    throw EDatabaseError(msg::text(msg::FieldReadOnly).arg(m_field->displayName()));
   }
   if (count <= 0) return 0;
   const qint64 end = m_pos + count;

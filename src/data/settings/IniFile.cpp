@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include "Exception.h"
+#include "Messages.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -158,9 +159,7 @@ bool TIniFile::sectionExists(const QString& section) const {
 }
 
 void TIniFile::writeString(const QString& section, const QString& key, const QString& value) {
-  const auto refused = [this] {
-    return EIniFileException(QStringLiteral("nach %1 kann nicht geschrieben werden").arg(m_fileName));
-  };
+  const auto refused = [this] { return EIniFileException(msg::text(msg::IniNotWritable).arg(m_fileName)); };
   if (isReadOnly(m_fileName)) throw refused();
   TFileText format;
   bool unreadable = false;

@@ -23,8 +23,8 @@ class TIniFile final {
   // missing. Values are cut to 2047 characters.
   QString readString(const QString& section, const QString& key, const QString& def) const;
   // Writes key=value into section, creating the file, section or key as
-  // needed. Fails with "nach <file> kann nicht geschrieben werden", leaving
-  // the file as it was: for a read-only file (no write permission bit, root
+  // needed. Fails with msg::IniNotWritable (of the file's name), leaving the
+  // file as it was: for a read-only file (no write permission bit, root
   // included), a file that cannot be read, or a directory that takes no new
   // file.
   void writeString(const QString& section, const QString& key, const QString& value);

@@ -28,8 +28,8 @@ struct TSettings {
 // Reads the nine keys in their order, each with its default.
 void loadSettings(const TIniFile& file, TSettings& settings);
 // Writes the nine keys in their order. A key that cannot be written raises
-// EIniFileException ("nach <file> kann nicht geschrieben werden"); the keys
-// after it are not written.
+// EIniFileException (msg::IniNotWritable); the keys after it are not
+// written.
 void storeSettings(TIniFile& file, const TSettings& settings);
 
 // A switch: "0x"/"0X" and more is hexadecimal, otherwise decimal; on when

@@ -1,5 +1,6 @@
 #include "CatalogueCheck.h"
 
+#include "Messages.h"
 #include "Schema.h"
 #include "Sqlite.h"
 
@@ -104,14 +105,14 @@ bool isCatalogueSideFile(const QString& fileName) {
 
 QString catalogueTableProblem(const QString& path, const QString& table) {
   const Table* t = tableNamed(table);
-  if (!t) return QStringLiteral("%1 is no catalogue table").arg(table);
-  if (!QFileInfo(path).isFile()) return QStringLiteral("not a file");
+  if (!t) return msg::text(msg::NoCatalogueTable).arg(table);
+  if (!QFileInfo(path).isFile()) return msg::text(msg::NotAFile);
   ReadOnlyDb db(path);
-  if (!db.ok()) return QStringLiteral("not an SQLite database: %1").arg(db.error());
+  if (!db.ok()) return msg::text(msg::NotAnSqliteDatabase).arg(db.error());
   std::vector<std::vector<QString>> rows;
   if (!db.query("PRAGMA quick_check", rows)) {
-    if (db.notADatabase()) return QStringLiteral("not an SQLite database: %1").arg(db.error());
-    return QStringLiteral("SQLite's quick check fails: %1").arg(db.error());
+    if (db.notADatabase()) return msg::text(msg::NotAnSqliteDatabase).arg(db.error());
+    return msg::text(msg::QuickCheckFails).arg(db.error());
   }
   if (rows.empty() || rows.front().empty() || rows.front().front() != QLatin1String("ok")) {
     // The first problems on one line, without SQLite's heading.
@@ -122,33 +123,29 @@ QString catalogueTableProblem(const QString& path, const QString& table) {
       p = p.simplified();
       if (!p.isEmpty()) problems << p;
     }
-    return QStringLiteral("SQLite's quick check fails: %1")
-        .arg(problems.isEmpty() ? QStringLiteral("no answer") : problems.join(QStringLiteral("; ")));
+    return msg::text(msg::QuickCheckFails)
+        .arg(problems.isEmpty() ? msg::text(msg::QuickCheckNoAnswer) : problems.join(QStringLiteral("; ")));
   }
   rows.clear();
   const QByteArray info = "PRAGMA table_info(\"" + QByteArray(t->table) + "\")";
-  if (!db.query(info.constData(), rows))
-    return QStringLiteral("its table cannot be read: %1").arg(db.error());
-  if (rows.empty()) return QStringLiteral("no table %1").arg(QLatin1String(t->table));
+  if (!db.query(info.constData(), rows)) return msg::text(msg::TableUnreadable).arg(db.error());
+  if (rows.empty()) return msg::text(msg::NoSuchTable).arg(QLatin1String(t->table));
   const std::vector<schema::Column>& cols = t->columns();
   for (std::size_t i = 0; i < cols.size(); ++i) {
     const QString want = QString::fromLatin1(cols[i].name);
-    if (i >= rows.size())
-      return QStringLiteral("the column %1 is missing from table %2").arg(want, QLatin1String(t->table));
+    if (i >= rows.size()) return msg::text(msg::ColumnMissing).arg(want, QLatin1String(t->table));
     const QString& name = rows[i][1];
     if (name.compare(want, Qt::CaseInsensitive) != 0) {
-      return QStringLiteral("column %1 of table %2 is %3, not %4")
-          .arg(i + 1)
-          .arg(QLatin1String(t->table), name, want);
+      return msg::text(msg::ColumnNamedOtherwise).arg(i + 1).arg(QLatin1String(t->table), name, want);
     }
     const TFieldDef def = schema::fieldDefFromDeclaredType(name, rows[i][2], false);
     if (def.dataType != cols[i].type) {
-      return QStringLiteral("column %1 of table %2 has the type %3, not %4")
+      return msg::text(msg::ColumnOfOtherType)
           .arg(want, QLatin1String(t->table), rows[i][2], QString::fromLatin1(schema::declaredType(cols[i])));
     }
   }
   if (rows.size() > cols.size()) {
-    return QStringLiteral("table %1 has a column %2 after %3")
+    return msg::text(msg::ColumnAfterLast)
         .arg(QLatin1String(t->table), rows[cols.size()][1], QString::fromLatin1(cols.back().name));
   }
   return QString();

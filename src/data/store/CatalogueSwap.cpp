@@ -1,6 +1,7 @@
 #include "CatalogueSwap.h"
 
 #include "Exception.h"
+#include "Messages.h"
 #include "SockError.h"
 #include "StreamError.h"
 
@@ -74,8 +75,7 @@ void lockDirectory(int fd, const QString& dir) {
     // A file system without locks: go on unlocked.
     if (errno != EWOULDBLOCK) return;
     if (waited.elapsed() > kLockWaitMs) {
-      throw EDatabaseError(
-          QStringLiteral("The catalogue at %1 is being installed by another program").arg(dir));
+      throw EDatabaseError(msg::text(msg::InstallLocked).arg(dir));
     }
     QThread::msleep(20);
   }
@@ -169,8 +169,7 @@ void makeMoves(int dirFd, const QString& dir, const std::vector<Move>& moves, co
     if (removeSideFiles(dirFd, m.name, moves) && hook) hook(sideLabel);
     if (::renameat(dirFd, m.temp.constData(), dirFd, m.name.constData()) != 0) {
       const int err = errno;
-      throw EDatabaseError(QStringLiteral("The new catalogue file %1 could not be moved into place (%2); the "
-                                          "install is finished at the next start")
+      throw EDatabaseError(msg::text(msg::InstallMoveFailed)
                                .arg(QDir(dir).filePath(QFile::decodeName(m.name)), sysError(err)));
     }
     if (hook) hook(movedLabel);
@@ -187,13 +186,11 @@ void recoverLocked(int dirFd, const QString& dir, const TInstallHook& hook) {
     if (parseRecord(text, moves)) {
       makeMoves(dirFd, dir, moves, hook, "recovery: journal removed", "recovery: moved");
       if (!syncDirectory(dirFd)) {
-        throw EDatabaseError(
-            QStringLiteral("The catalogue install at %1 could not be flushed to disk").arg(dir));
+        throw EDatabaseError(msg::text(msg::InstallNotFlushed).arg(dir));
       }
     }
     if (::unlinkat(dirFd, kRecord, 0) != 0 && errno != ENOENT) {
-      throw EDatabaseError(QStringLiteral("The record of a pending install at %1 cannot be removed (%2)")
-                               .arg(dir, sysError(errno)));
+      throw EDatabaseError(msg::text(msg::PendingRecordNotRemoved).arg(dir, sysError(errno)));
     }
     if (hook) hook("recovery: record removed");
   }
@@ -225,8 +222,7 @@ TCatalogueSwap::TCatalogueSwap(const QString& directory, TInstallHook hook)
     : m_directory(directory), m_hook(std::move(hook)) {
   DirHandle dir(directory);
   if (dir.fd() < 0) {
-    throw EDatabaseError(
-        QStringLiteral("The database directory %1 cannot be opened (%2)").arg(directory, sysError(errno)));
+    throw EDatabaseError(msg::text(msg::DatabaseDirNotOpened).arg(directory, sysError(errno)));
   }
   lockDirectory(dir.fd(), directory);
   recoverLocked(dir.fd(), directory, m_hook);
@@ -255,8 +251,7 @@ void TCatalogueSwap::discardStaged() {
 
 void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
   const QString target = targetPath(name);
-  if (!isPlainName(name))
-    throw EFCreateError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(target));
+  if (!isPlainName(name)) throw EFCreateError(msg::text(msg::FileCreateError).arg(target));
   const int in = ::open(enc(sourcePath).constData(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -273,7 +268,7 @@ void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
   }
   if (out < 0) {
     ::close(in);
-    throw EFCreateError(QStringLiteral("Datei %1 kann nicht erstellt werden").arg(target));
+    throw EFCreateError(msg::text(msg::FileCreateError).arg(target));
   }
   m_staged.push_back({name, temp});
   point("stage: file created");
@@ -344,13 +339,11 @@ void TCatalogueSwap::commit() {
   point("commit: record flushed");
   makeMoves(m_dirFd, m_directory, moves, m_hook, "commit: journal removed", "commit: moved");
   if (!syncDirectory(m_dirFd)) {
-    throw EDatabaseError(
-        QStringLiteral("The catalogue install at %1 could not be flushed to disk").arg(m_directory));
+    throw EDatabaseError(msg::text(msg::InstallNotFlushed).arg(m_directory));
   }
   point("commit: moves flushed");
   if (::unlinkat(m_dirFd, kRecord, 0) != 0) {
-    throw EDatabaseError(QStringLiteral("The record of the install at %1 cannot be removed (%2)")
-                             .arg(m_directory, sysError(errno)));
+    throw EDatabaseError(msg::text(msg::InstallRecordNotRemoved).arg(m_directory, sysError(errno)));
   }
   syncDirectory(m_dirFd);
   point("commit: record removed");

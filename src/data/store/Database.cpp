@@ -5,6 +5,7 @@
 
 #include "CatalogueSwap.h"
 #include "IniFile.h"
+#include "Messages.h"
 
 #include <QDir>
 
@@ -17,7 +18,7 @@ namespace vrk {
 QStringList readAliasParams(const QString& programDir, const QString& alias) {
   const TIniFile registry(QDir(programDir).filePath(QStringLiteral("aliases.ini")));
   if (!registry.sectionExists(alias)) {
-    throw EDatabaseError(QStringLiteral("the alias does not exist"));
+    throw EDatabaseError(msg::text(msg::AliasMissing));
   }
   return registry.readSectionValues(alias);
 }
@@ -46,7 +47,7 @@ QString databaseDirectory(const QString& programDir, const QString& pathValue) {
 void TDatabase::open() {
   if (m_connected) return;
   const QString path = aliasPathValue(aliasParams());
-  if (path.isEmpty()) throw EDatabaseError(QStringLiteral("Alias '%1' nennt kein Verzeichnis (PATH)").arg(m_aliasName));
+  if (path.isEmpty()) throw EDatabaseError(msg::text(msg::AliasNoPath).arg(m_aliasName));
   const QString directory = databaseDirectory(m_programDir, path);
   // An install that ended half-way is finished (or undone) before any table
   // of the directory is read.

@@ -1,6 +1,7 @@
 #include "FilterEval.h"
 
 #include "FilterBlock.h"
+#include "Messages.h"
 #include "Sqlite.h"
 
 #include <QDate>
@@ -26,7 +27,7 @@ using filterblock::OperandSize;
 // need more is refused here with the block's own message.
 constexpr int MaxDepth = 900;
 
-[[noreturn]] void badBlock() { throw EDatabaseError(QString::fromUtf8(msg::FilterBlockInvalid)); }
+[[noreturn]] void badBlock() { throw EDatabaseError(msg::text(msg::FilterBlockInvalid)); }
 
 QByteArray quoteIdentifier(const QString& name) {
   QByteArray n = name.toUtf8();

@@ -36,7 +36,7 @@ struct TFilterColumn {
 };
 
 // Translates a filter block into an SQL condition. Fails with EDatabaseError
-// ("Ungültiger Filterblock") when the block is malformed.
+// (msg::FilterBlockInvalid) when the block is malformed.
 QByteArray filterBlockToSql(const QByteArray& block, const std::vector<TFilterColumn>& columns);
 
 // Registers on a connection the collation and function the conditions use
@@ -44,9 +44,5 @@ QByteArray filterBlockToSql(const QByteArray& block, const std::vector<TFilterCo
 // replace them while a statement of the connection runs, so a connection
 // registers them once, before its first statement.
 void registerFilterSql(sqlite3* db);
-
-namespace msg {
-inline const char* const FilterBlockInvalid = "Ungültiger Filterblock";
-}
 
 }  // namespace vrk

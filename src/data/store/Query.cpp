@@ -2,6 +2,7 @@
 // result kept in memory.
 #include "StoreInternal.h"
 
+#include "Messages.h"
 #include "Schema.h"
 
 #include <QDir>
@@ -22,9 +23,7 @@ TQuery::~TQuery() {
   m_database->detach(this);
 }
 
-void TQuery::readOnlyError() {
-  throw EDatabaseError(QStringLiteral("Kann eine schreibgeschützte Datenmenge nicht ändern"));
-}
+void TQuery::readOnlyError() { throw EDatabaseError(msg::text(msg::QueryReadOnly)); }
 
 void TQuery::open() {
   if (active()) return;
@@ -32,7 +31,7 @@ void TQuery::open() {
   static const QRegularExpression fromRe(QStringLiteral("\\bFROM\\s+\"?([A-Za-z_][A-Za-z0-9_]*)"),
                                          QRegularExpression::CaseInsensitiveOption);
   const auto m = fromRe.match(text);
-  if (!m.hasMatch()) throw EDatabaseError(QStringLiteral("Die Abfrage nennt keine Tabelle"));
+  if (!m.hasMatch()) throw EDatabaseError(msg::text(msg::QueryNoTable));
   m_database->open();
   std::vector<std::vector<QVariant>> rows;
   try {

@@ -1,5 +1,7 @@
 #include "Sqlite.h"
 
+#include "Messages.h"
+
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
@@ -37,7 +39,7 @@ static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER && static_cast<i
               static_cast<int>(Type::Null) == SQLITE_NULL);
 
 Error::Error(int code, const QString& what, const QString& detail)
-    : EDatabaseError(QStringLiteral("%1: %2").arg(what, detail)), m_code(code), m_detail(detail) {}
+    : EDatabaseError(msg::text(msg::SqliteFailed).arg(what, detail)), m_code(code), m_detail(detail) {}
 
 void check(sqlite3* db, int rc, const char* what) {
   if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
@@ -47,7 +49,7 @@ void check(sqlite3* db, int rc, const char* what) {
 
 Connection::Connection(const QString& path, Access access) {
   if (!QFileInfo(path).isFile()) {
-    throw EDatabaseError(QStringLiteral("Tabelle existiert nicht: %1").arg(path));
+    throw EDatabaseError(msg::text(msg::TableNotFound).arg(path));
   }
   const QByteArray name = QFile::encodeName(path);
   const int flags =

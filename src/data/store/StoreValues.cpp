@@ -3,6 +3,8 @@
 // column read by field type is inline in StoreInternal.h.
 #include "StoreInternal.h"
 
+#include "Messages.h"
+
 #include <QDate>
 
 namespace vrk {
@@ -18,7 +20,7 @@ QVariant TTable::normalised(const TField& field, const QVariant& value) const {
     case TFieldType::ftAutoInc: {
       bool ok = false;
       const int v = value.toInt(&ok);
-      if (!ok) throw EConvertError(QString::fromUtf8(msg::InvalidInteger).arg(value.toString()));
+      if (!ok) throw EConvertError(msg::text(msg::InvalidInteger).arg(value.toString()));
       return QVariant(v);
     }
     case TFieldType::ftDate:

@@ -4,6 +4,7 @@
 #include "StoreInternal.h"
 
 #include "FilterEval.h"
+#include "Messages.h"
 #include "Schema.h"
 
 #include <QDir>
@@ -42,7 +43,7 @@ void TTable::readDefinitions(sql::Connection& conn) {
     const bool notNull = info.columnInt(3) != 0;
     defs.push_back(schema::fieldDefFromDeclaredType(QString::fromUtf8(name), QString::fromUtf8(type), notNull));
   }
-  if (defs.empty()) throw EDatabaseError(QStringLiteral("Tabelle existiert nicht: %1").arg(filePath()));
+  if (defs.empty()) throw EDatabaseError(msg::text(msg::TableNotFound).arg(filePath()));
   m_defs = std::move(defs);
 }
 
@@ -268,7 +269,7 @@ void TTable::last() {
 }
 
 int TTable::recordCount() const {
-  if (!active()) throw EDatabaseError(QString::fromUtf8(msg::DataSetClosed));
+  if (!active()) throw EDatabaseError(msg::text(msg::DataSetClosed));
   QByteArray sql = "SELECT count(*) FROM \"" + m_sqlName + "\"";
   const QByteArray cond = rowCondition();
   if (!cond.isEmpty()) sql += " WHERE " + cond;
@@ -298,7 +299,7 @@ int TTable::recNo() const {
 }
 
 void TTable::edit() {
-  if (!active()) throw EDatabaseError(QString::fromUtf8(msg::DataSetClosed));
+  if (!active()) throw EDatabaseError(msg::text(msg::DataSetClosed));
   if (state() == TDataSetState::dsEdit || state() == TDataSetState::dsInsert) return;
   if (!m_hasRow) {
     // A table that shows no row starts an insert instead.
@@ -312,7 +313,7 @@ void TTable::edit() {
 }
 
 void TTable::insert() {
-  if (!active()) throw EDatabaseError(QString::fromUtf8(msg::DataSetClosed));
+  if (!active()) throw EDatabaseError(msg::text(msg::DataSetClosed));
   checkBrowseMode();
   m_edit.assign(m_defs.size(), QVariant());
   m_assigned.assign(m_defs.size(), 0);
@@ -336,7 +337,7 @@ void TTable::post() {
   for (int i = 0; i < fieldCount(); ++i) {
     const TField& f = *field(i);
     if (f.required() && !f.readOnly() && f.isNull()) {
-      throw EDatabaseError(QString::fromUtf8(msg::FieldRequired).arg(f.displayName()));
+      throw EDatabaseError(msg::text(msg::FieldRequired).arg(f.displayName()));
     }
   }
   QByteArray sql;
@@ -387,13 +388,13 @@ void TTable::post() {
 }
 
 void TTable::deleteRow() {
-  if (!active()) throw EDatabaseError(QString::fromUtf8(msg::DataSetClosed));
+  if (!active()) throw EDatabaseError(msg::text(msg::DataSetClosed));
   if (state() == TDataSetState::dsInsert) {
     cancel();
     return;
   }
   cancel();
-  if (!m_hasRow) throw EDatabaseError(QString::fromUtf8(msg::NoDataFound));
+  if (!m_hasRow) throw EDatabaseError(msg::text(msg::NoDataFound));
   m_scan.reset();
   m_scanLive = false;
   {
@@ -470,7 +471,7 @@ bool TTable::rawFieldValue(const TField& field, TRawValue& raw) const {
 
 void TTable::setFieldValue(TField& field, const QVariant& value) {
   checkEditing();
-  if (field.readOnly()) throw EDatabaseError(QString::fromUtf8(msg::FieldReadOnly).arg(field.displayName()));
+  if (field.readOnly()) throw EDatabaseError(msg::text(msg::FieldReadOnly).arg(field.displayName()));
   const auto i = static_cast<std::size_t>(field.index());
   m_edit[i] = normalised(field, value);
   m_assigned[i] = 1;

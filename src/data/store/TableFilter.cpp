@@ -6,6 +6,7 @@
 #include "Store.h"
 
 #include "FilterEval.h"
+#include "Messages.h"
 
 #include <algorithm>
 
@@ -14,7 +15,7 @@ namespace vrk {
 // --- Expression filters of the store cursor ----------------------------------
 
 TTable::TFilterHandle TTable::addFilter(const QByteArray& block) {
-  if (!active()) throw EDatabaseError(QString::fromUtf8(msg::DataSetClosed));
+  if (!active()) throw EDatabaseError(msg::text(msg::DataSetClosed));
   std::vector<TFilterColumn> columns;
   columns.reserve(m_defs.size());
   for (const TFieldDef& d : m_defs) columns.push_back({d.name, d.dataType});

@@ -1,5 +1,7 @@
 #include "MemberFile.h"
 
+#include "Messages.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,19 +46,19 @@ std::string BareName(const std::string& memberName) {
 }
 
 TWriteFailure DescribeWriteError(int error, bool replacing) {
-  if (replacing && (error == EACCES || error == EPERM)) return {"cannot replace the existing file", false};
+  if (replacing && (error == EACCES || error == EPERM)) return {msg::ZipCannotReplace, false};
   switch (error) {
     case ENOSPC:
-    case EDQUOT: return {"disk full", true};
+    case EDQUOT: return {msg::ZipDiskFull, true};
     case EROFS:
     case EACCES:
-    case EPERM: return {"the extraction directory is not writable", true};
-    case EFBIG: return {"file too large for the file system", false};
-    case ENAMETOOLONG: return {"name too long", false};
+    case EPERM: return {msg::ZipDirectoryNotWritable, true};
+    case EFBIG: return {msg::ZipFileTooLarge, false};
+    case ENAMETOOLONG: return {msg::ZipNameTooLong, false};
     case EISDIR:
     case ENOTEMPTY:
-    case EEXIST: return {"a directory of that name is in the way", false};
-    default: return {std::string("cannot write: ") + std::strerror(error), false};
+    case EEXIST: return {msg::ZipDirectoryInTheWay, false};
+    default: return {std::string(msg::ZipCannotWrite) + std::strerror(error), false};
   }
 }
 

@@ -17,7 +17,7 @@ class TTransferRelay;
 // A member that was not extracted, and why.
 struct TUnzipSkipped {
   QString name;         // the member name as stored
-  QString reason;       // a short English reason ("encrypted", "CRC error", …)
+  QString reason;       // a short English reason (msg::ZipEncrypted, msg::ZipCrcError, …)
   bool failed = false;  // it failed a check or could not be written, rather
                         // than being left out by rule (encrypted, link, unsafe name)
 };

@@ -2,6 +2,7 @@
 
 #include "ArchiveSource.h"
 #include "MemberFile.h"
+#include "Messages.h"
 #include "ZipDirectory.h"
 
 #include <zip.h>
@@ -81,15 +82,15 @@ TKind kindOf(const TZipEntry& e) {
 // The reason for a libzip error while opening or reading a member.
 std::string readReason(int zipError) {
   switch (zipError) {
-    case ZIP_ER_CRC: return "CRC error";
-    case ZIP_ER_WRONGPASSWD: return "wrong password";
-    case ZIP_ER_COMPNOTSUPP: return "compression method not supported";
-    case ZIP_ER_ENCRNOTSUPP: return "encryption method not supported";
-    case ZIP_ER_READ: return "read error";
+    case ZIP_ER_CRC: return msg::ZipCrcError;
+    case ZIP_ER_WRONGPASSWD: return msg::ZipWrongPassword;
+    case ZIP_ER_COMPNOTSUPP: return msg::ZipCompressionNotSupported;
+    case ZIP_ER_ENCRNOTSUPP: return msg::ZipEncryptionNotSupported;
+    case ZIP_ER_READ: return msg::ZipReadError;
     default: {
       zip_error_t e;
       zip_error_init_with_code(&e, zipError);
-      std::string text = std::string("damaged data (") + zip_error_strerror(&e) + ")";
+      std::string text = std::string(msg::ZipDamagedData) + zip_error_strerror(&e) + ")";
       zip_error_fini(&e);
       return text;
     }
@@ -169,10 +170,10 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
   const TFd fd(::open(m_options.zipFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) {
     const int err = errno;
-    return fail(kUnzipBadArchive, std::string("cannot open the archive: ") + std::strerror(err));
+    return fail(kUnzipBadArchive, std::string(msg::ZipCannotOpenArchive) + std::strerror(err));
   }
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail(kUnzipBadArchive, "not a Zip file");
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail(kUnzipBadArchive, msg::ZipNotAZipFile);
   TZipDirectory directory;
   std::string error;
   if (!ReadZipDirectory(fd.get(), static_cast<uint64_t>(st.st_size), directory, error))
@@ -186,18 +187,17 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
   if (!opened) {
     zip_error_t e;
     zip_error_init_with_code(&e, zipError);
-    error = std::string("damaged archive: ") + zip_error_strerror(&e);
+    error = std::string(msg::ZipDamaged) + zip_error_strerror(&e);
     zip_error_fini(&e);
     return fail(kUnzipBadArchive, error);
   }
   const std::unique_ptr<zip_t, TArchiveCloser> archive(opened);
-  if (!sameDirectory(archive.get(), directory))
-    return fail(kUnzipBadArchive, "damaged archive: the central directory reads two ways");
+  if (!sameDirectory(archive.get(), directory)) return fail(kUnzipBadArchive, msg::ZipReadsTwoWays);
   m_report.opened = true;
 
   TTargetDir target;
   if (const int err = target.open(m_options.targetDir))
-    return fail(kUnzipStopped, std::string("cannot open the extraction directory: ") + std::strerror(err));
+    return fail(kUnzipStopped, std::string(msg::ZipCannotOpenDirectory) + std::strerror(err));
   m_block = std::make_unique<char[]>(kBlock);
 
   for (size_t i = 0; i < directory.entries.size(); ++i) {
@@ -206,7 +206,7 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
     if (!selected(printable)) continue;
     list(e, printable);
     if (m_callbacks.service && m_callbacks.service(printable.c_str(), e.size) != 0) {
-      m_report.error = "cancelled";
+      m_report.error = msg::ZipCancelled;
       return finish(kUnzipCancelled);
     }
     if (!member(archive.get(), i, e, printable, target)) return finish(kUnzipStopped);
@@ -217,7 +217,7 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
 
 bool TExtraction::parametersSupported() {
   if (!m_options.zipFile || !m_options.targetDir) {
-    m_report.error = "no Zip file or extraction directory given";
+    m_report.error = msg::ZipNoFileOrDirectory;
     return false;
   }
   const struct {
@@ -238,7 +238,7 @@ bool TExtraction::parametersSupported() {
   };
   for (const auto& option : unsupported) {
     if (option.value != 0) {
-      m_report.error = std::string("option not supported: ") + option.name;
+      m_report.error = std::string(msg::ZipOptionNotSupported) + option.name;
       return false;
     }
   }
@@ -297,29 +297,28 @@ bool TExtraction::member(zip_t* archive, zip_uint64_t index, const TZipEntry& e,
     case TKind::Directory:
       ++m_report.directories;  // stored directories are junked
       return true;
-    case TKind::Link: return skip(printable, "symbolic link", false);
-    case TKind::Special: return skip(printable, "not a regular file", false);
+    case TKind::Link: return skip(printable, msg::ZipSymbolicLink, false);
+    case TKind::Special: return skip(printable, msg::ZipNotRegularFile, false);
     case TKind::File: break;
   }
   const std::string bare = BareName(e.name);
-  if (bare.empty()) return skip(printable, "unsafe name", false);
+  if (bare.empty()) return skip(printable, msg::ZipUnsafeName, false);
   std::string password;
   if (e.encrypted()) {
-    if (!encryptionSupported(archive, index))
-      return skip(printable, "encryption method not supported", false);
-    if (!askPassword(printable, password)) return skip(printable, "encrypted", false);
+    if (!encryptionSupported(archive, index)) return skip(printable, msg::ZipEncryptionNotSupported, false);
+    if (!askPassword(printable, password)) return skip(printable, msg::ZipEncrypted, false);
   }
   // AES-encrypted members name their real method inside; libzip judges those.
   if (e.method != kAesMethod && !zip_compression_method_supported(e.method, 0))
-    return skip(printable, "compression method not supported", false);
+    return skip(printable, msg::ZipCompressionNotSupported, false);
   if (e.method == 0 && !e.encrypted() && e.compressedSize != e.size)
-    return skip(printable, "sizes disagree", true);
+    return skip(printable, msg::ZipSizesDisagree, true);
   if (e.size > kBombSize && static_cast<unsigned __int128>(e.compressedSize) * kBombRatio < e.size)
-    return skip(printable, "compression ratio over 1000:1", true);
+    return skip(printable, msg::ZipRatioTooHigh, true);
   if (!m_options.overwriteExisting && target.exists(bare)) {
     const bool replace = m_options.askBeforeOverwrite && m_callbacks.replaceQuestion &&
                          m_callbacks.replaceQuestion(bare.c_str()) == 1;
-    if (!replace) return skip(printable, "exists", false);
+    if (!replace) return skip(printable, msg::ZipExists, false);
   }
   return write(archive, index, e, printable, bare, password, target);
 }
@@ -336,7 +335,8 @@ bool TExtraction::encryptionSupported(zip_t* archive, zip_uint64_t index) {
 bool TExtraction::askPassword(const std::string& printable, std::string& password) {
   if (!m_callbacks.passwordRequest) return false;
   char buffer[256] = {};
-  const int answer = m_callbacks.passwordRequest(buffer, sizeof buffer, "Password: ", printable.c_str());
+  const int answer =
+      m_callbacks.passwordRequest(buffer, sizeof buffer, msg::ZipPasswordPrompt, printable.c_str());
   buffer[sizeof buffer - 1] = '\0';
   if (answer == 0) password = buffer;
   std::memset(buffer, 0, sizeof buffer);
@@ -366,15 +366,15 @@ bool TExtraction::write(zip_t* archive, zip_uint64_t index, const TZipEntry& e, 
     }
     if (n == 0) break;
     total += static_cast<uint64_t>(n);
-    if (total > e.size) return skip(printable, "data exceeds its declared size", true);
+    if (total > e.size) return skip(printable, msg::ZipDataTooLong, true);
     if (const int err = out.write(m_block.get(), static_cast<size_t>(n)))
       return writeFailed(printable, DescribeWriteError(err));
   }
-  if (total != e.size) return skip(printable, "data ends before its declared size", true);
+  if (total != e.size) return skip(printable, msg::ZipDataTooShort, true);
   if (const int err = out.commit(bare, memberTime(e.dosDate, e.dosTime)))
     return writeFailed(printable, DescribeWriteError(err, true));
   ++m_report.extracted;
-  say(false, "extracted " + printable);
+  say(false, msg::ZipExtracted + printable);
   return true;
 }
 

@@ -1,5 +1,7 @@
 #include "ZipDirectory.h"
 
+#include "Messages.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -115,7 +117,7 @@ std::optional<TEndRecord> readEndRecord(int fd, uint64_t fileSize, const std::ve
   r.recordStart = tailStart + pos;
   r.commentLength = le16(p + 20);
   if (r.recordStart + kEndRecord + r.commentLength > fileSize) {
-    error = "damaged archive: the archive comment runs past the end of the file";
+    error = msg::ZipCommentPastEnd;
     return std::nullopt;
   }
   const uint16_t disk = le16(p + 4), directoryDisk = le16(p + 6);
@@ -132,11 +134,11 @@ std::optional<TEndRecord> readEndRecord(int fd, uint64_t fileSize, const std::ve
     uint8_t rec[kEndRecord64];
     if (at > r.recordStart - kEndLocator64 || r.recordStart - kEndLocator64 - at < kEndRecord64 ||
         !readAt(fd, fileSize, at, rec, sizeof rec) || !hasSignature(rec, 6, 6)) {
-      error = "damaged archive: bad Zip64 end record";
+      error = msg::ZipBadEndRecord64;
       return std::nullopt;
     }
     if (le32(rec + 16) != 0 || le32(rec + 20) != 0 || le64(rec + 24) != le64(rec + 32)) {
-      error = "archives on several disks are not supported";
+      error = msg::ZipSeveralDisks;
       return std::nullopt;
     }
     r.entries = le64(rec + 32);
@@ -145,11 +147,11 @@ std::optional<TEndRecord> readEndRecord(int fd, uint64_t fileSize, const std::ve
     r.recordStart = at;
     r.zip64 = true;
   } else if (disk != 0 || directoryDisk != 0 || diskEntries != entries) {
-    error = "archives on several disks are not supported";
+    error = msg::ZipSeveralDisks;
     return std::nullopt;
   }
   if (r.directoryOffset > r.recordStart || r.directorySize > r.recordStart - r.directoryOffset) {
-    error = "damaged archive: the central directory lies outside the file";
+    error = msg::ZipDirectoryOutside;
     return std::nullopt;
   }
   return r;
@@ -169,7 +171,7 @@ bool readEntries(int fd, uint64_t fileSize, const TEndRecord& r, std::vector<TZi
     if (entries.size() == r.entries && (r.zip64 || end - pos < kCentralHeader)) break;
     const uint8_t* h = end - pos >= kCentralHeader ? window.at(pos, kCentralHeader) : nullptr;
     if (!h || !hasSignature(h, 1, 2)) {
-      error = "damaged archive: bad central directory entry " + std::to_string(entries.size() + 1);
+      error = msg::ZipBadEntry + std::to_string(entries.size() + 1);
       return false;
     }
     TZipEntry e;
@@ -187,8 +189,7 @@ bool readEntries(int fd, uint64_t fileSize, const TEndRecord& r, std::vector<TZi
     const uint64_t total = kCentralHeader + static_cast<uint64_t>(nameLen) + extraLen + commentLen;
     const uint8_t* v = total <= end - pos ? window.at(pos, static_cast<size_t>(total)) : nullptr;
     if (!v) {
-      error = "damaged archive: central directory entry " + std::to_string(entries.size() + 1) +
-              " runs past the directory";
+      error = msg::ZipEntryPastDirectory + std::to_string(entries.size() + 1) + msg::ZipEntryPastDirectoryEnd;
       return false;
     }
     e.name.assign(reinterpret_cast<const char*>(v + kCentralHeader), nameLen);
@@ -196,15 +197,15 @@ bool readEntries(int fd, uint64_t fileSize, const TEndRecord& r, std::vector<TZi
                wantOffset = e.headerOffset == 0xFFFFFFFF;
     if ((wantSize || wantCompressed || wantOffset) &&
         !applyZip64Extra(v + kCentralHeader + nameLen, extraLen, e, wantSize, wantCompressed, wantOffset)) {
-      error = "damaged archive: bad Zip64 field in entry " + std::to_string(entries.size() + 1);
+      error = msg::ZipBadZip64Field + std::to_string(entries.size() + 1);
       return false;
     }
     entries.push_back(std::move(e));
     pos += total;
   }
   if (r.zip64 ? entries.size() != r.entries : (entries.size() & 0xFFFF) != (r.entries & 0xFFFF)) {
-    error = "damaged archive: the central directory holds " + std::to_string(entries.size()) +
-            " entries, its end record says " + std::to_string(r.entries);
+    error = msg::ZipEntryCount + std::to_string(entries.size()) + msg::ZipEntryCountSays +
+            std::to_string(r.entries);
     return false;
   }
   return true;
@@ -222,13 +223,12 @@ bool checkLayout(int fd, uint64_t fileSize, uint64_t directoryOffset, std::vecto
     uint8_t h[kLocalHeader];
     if (e.headerOffset > directoryOffset || directoryOffset - e.headerOffset < kLocalHeader ||
         !readAt(fd, fileSize, e.headerOffset, h, sizeof h) || !hasSignature(h, 3, 4)) {
-      error = "damaged archive: no local header for \"" + PrintableName(e.name) + "\"";
+      error = msg::ZipNoLocalHeader + PrintableName(e.name) + "\"";
       return false;
     }
     e.dataOffset = e.headerOffset + kLocalHeader + le16(h + 26) + le16(h + 28);
     if (e.dataOffset > directoryOffset || e.compressedSize > directoryOffset - e.dataOffset) {
-      error =
-          "damaged archive: the data of \"" + PrintableName(e.name) + "\" runs into the central directory";
+      error = msg::ZipDataIntoDirectory + PrintableName(e.name) + msg::ZipDataIntoDirectoryEnd;
       return false;
     }
     spans.emplace_back(e.headerOffset, e.dataOffset + e.compressedSize);
@@ -242,8 +242,8 @@ bool checkLayout(int fd, uint64_t fileSize, uint64_t directoryOffset, std::vecto
   for (size_t k = 1; k < order.size(); ++k) {
     const size_t a = order[k - 1], b = order[k];
     if (spans[a].second > spans[b].first) {
-      error = "damaged archive: entries \"" + PrintableName(entries[a].name) + "\" and \"" +
-              PrintableName(entries[b].name) + "\" overlap";
+      error = msg::ZipOverlap + PrintableName(entries[a].name) + msg::ZipOverlapAnd +
+              PrintableName(entries[b].name) + msg::ZipOverlapEnd;
       return false;
     }
   }
@@ -261,14 +261,14 @@ std::string PrintableName(const std::string& name) {
 
 bool ReadZipDirectory(int fd, uint64_t fileSize, TZipDirectory& out, std::string& error) {
   if (fileSize < kEndRecord) {
-    error = "not a Zip file";
+    error = msg::ZipNotAZipFile;
     return false;
   }
   const uint64_t tailLen = std::min<uint64_t>(fileSize, kEndRecord + kMaxComment + kEndLocator64);
   const uint64_t tailStart = fileSize - tailLen;
   std::vector<uint8_t> tail(static_cast<size_t>(tailLen));
   if (!readAt(fd, fileSize, tailStart, tail.data(), tail.size())) {
-    error = "cannot read the archive";
+    error = msg::ZipCannotReadArchive;
     return false;
   }
 
@@ -279,7 +279,7 @@ bool ReadZipDirectory(int fd, uint64_t fileSize, TZipDirectory& out, std::string
   for (size_t pos = tail.size() - kEndRecord + 1; pos-- > 0;) {
     if (!hasSignature(tail.data() + pos, 5, 6)) continue;
     if (++candidates > kMaxCandidates) {
-      error = "damaged archive: too many end of central directory records";
+      error = msg::ZipTooManyEndRecords;
       return false;
     }
     std::string why;
@@ -287,7 +287,7 @@ bool ReadZipDirectory(int fd, uint64_t fileSize, TZipDirectory& out, std::string
     const std::optional<TEndRecord> r = readEndRecord(fd, fileSize, tail, tailStart, pos, why);
     if (r && readEntries(fd, fileSize, *r, entries, why)) {
       if (++found > 1) {
-        error = "damaged archive: more than one end of central directory record";
+        error = msg::ZipSeveralEndRecords;
         return false;
       }
       out.entries = std::move(entries);
@@ -298,7 +298,7 @@ bool ReadZipDirectory(int fd, uint64_t fileSize, TZipDirectory& out, std::string
     }
   }
   if (candidates == 0) {
-    error = "not a Zip file";
+    error = msg::ZipNotAZipFile;
     return false;
   }
   if (found == 0) {
