@@ -72,7 +72,6 @@ class TDataSetModel final : public QAbstractTableModel {
   // columns: field names to show, in order; empty shows every field.
   explicit TDataSetModel(TDataSource* source, QStringList columns = {}, QObject* parent = nullptr);
 
-  TDataSource* dataSource() const { return m_source; }
   // The current row of the data set (0-based); -1 when it has none.
   int currentRow() const;
   // Makes row `row` the data set's current row.
