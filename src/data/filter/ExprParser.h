@@ -29,7 +29,6 @@ namespace vrk {
 // The logical type a field of the given kind maps to.
 TLogicalType logicalTypeOf(TFieldType t);
 bool isTemporal(TLogicalType t);
-bool isNumeric(TLogicalType t);
 
 // Tokens of the filter language.
 enum class TExprToken {
