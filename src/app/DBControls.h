@@ -58,7 +58,6 @@ class TDBCheckBox final : public QCheckBox {
   void setDataField(const QString& name);
   void setValueChecked(const QString& v) { m_valueChecked = v; refresh(); }
   void setValueUnchecked(const QString& v) { m_valueUnchecked = v; refresh(); }
-  bool readOnly() const { return m_readOnly; }
   void setReadOnly(bool on) { m_readOnly = on; }
   // Shows the field's value of the current row again.
   void refresh();

@@ -10,7 +10,6 @@
 #include "VRKSearchData.h"
 
 #include <QCloseEvent>
-#include <QHeaderView>
 #include <QVBoxLayout>
 
 namespace vrk {
