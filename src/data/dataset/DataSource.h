@@ -20,8 +20,6 @@
 #include <QObject>
 #include <QStringList>
 
-#include <vector>
-
 namespace vrk {
 
 class TDataSource final : public QObject, public TDataLink {

@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace vrk::memslot {
 namespace {
