@@ -1,7 +1,7 @@
 #include "ThreadTimer.h"
 
 #include "ErrorDisplay.h"
-#include "SockError.h"
+#include "Exception.h"
 
 #include <QTimer>
 
