@@ -56,10 +56,8 @@ class TDBCheckBox final : public QCheckBox {
 
   void setDataSource(TDataSource* source);
   void setDataField(const QString& name);
-  const QString& dataField() const { return m_field; }
   void setValueChecked(const QString& v) { m_valueChecked = v; refresh(); }
   void setValueUnchecked(const QString& v) { m_valueUnchecked = v; refresh(); }
-  bool readOnly() const { return m_readOnly; }
   void setReadOnly(bool on) { m_readOnly = on; }
   // Shows the field's value of the current row again.
   void refresh();
@@ -87,7 +85,6 @@ class TDBMemo final : public QPlainTextEdit {
 
   void setDataSource(TDataSource* source);
   void setDataField(const QString& name);
-  const QString& dataField() const { return m_field; }
   // Shows the field's value of the current row again.
   void refresh();
 

@@ -11,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QScreen>
-#include <QTimer>
 
 #include <cstdio>
 

@@ -11,7 +11,6 @@
 #include "VRKSearchData.h"
 
 #include <QCloseEvent>
-#include <QHeaderView>
 #include <QVBoxLayout>
 
 namespace vrk {

@@ -28,10 +28,8 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
-#include <QTableView>
 
 #include <cstdint>
 
@@ -111,8 +109,6 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // Tick count of the last connect (unsigned 32-bit, wraps).
   std::uint32_t ConnectTick = 0;
 
-  // True once the window has been closed (the program is ending).
-  bool closing() const { return m_closing; }
   // Runs a handler of the window; an error goes to the error display unless
   // the window was closed meanwhile (a transfer cancelled by the close).
   void runHandler(const std::function<void()>& handler);

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <QString>
-#include <exception>
 #include <functional>
 
 namespace vrk {

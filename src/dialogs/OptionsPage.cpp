@@ -5,7 +5,6 @@
 #include "Mirrors.h"
 
 #include <QEvent>
-#include <QMouseEvent>
 
 #include <algorithm>
 

@@ -41,7 +41,6 @@ class THttpClient : public TSocketSession {
   const QString& Header() const { return m_header; }
   void SetHeader(const QString& header) { m_header = header; }
   THeaderInfo& HeaderInfo() { return m_headerInfo; }
-  const THeaderInfo& HeaderInfo() const { return m_headerInfo; }
   bool InputFileMode() const { return m_inputFileMode; }
   void SetInputFileMode(bool on) { m_inputFileMode = on; }
   bool OutputFileMode() const { return m_outputFileMode; }

@@ -5,7 +5,6 @@
 // Reply lines are byte strings read one byte per Latin-1 character.
 #pragma once
 
-#include <QList>
 #include <QString>
 #include <QStringList>
 

@@ -83,7 +83,6 @@ class TSocketSession : public QObject {
   int ReportLevel() const { return m_reportLevel; }
   void SetReportLevel(int level) { m_reportLevel = level; }
   // Longest silence while ReadLn or a capture waits for data; 0 means none.
-  int ReceiveTimeOut() const { return m_receiveTimeOut; }
   void SetReceiveTimeOut(int ms) { m_receiveTimeOut = ms; }
 
   // --- State
@@ -105,8 +104,6 @@ class TSocketSession : public QObject {
   std::int16_t ReplyCode() const { return m_replyCode; }
   // Lines describing the socket layer, filled by the first session.
   const QStringList& Info() const { return m_info; }
-  // Bytes received but not yet taken by ReadLn or a capture.
-  qint64 PendingBytes() const { return m_recvBuffer.size(); }
   // The remote IPv4 address of the last resolution, host byte order.
   quint32 RemoteAddress() const { return m_remoteAddress; }
   // Read wake-ups the session has posted to itself after a full block.

@@ -1,8 +1,8 @@
 #include "ThreadTimer.h"
 
 #include "ErrorDisplay.h"
+#include "Exception.h"
 #include "Messages.h"
-#include "SockError.h"
 
 #include <QTimer>
 

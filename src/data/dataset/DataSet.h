@@ -45,7 +45,7 @@ enum class TDataSetState {
   dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter, dsNewValue
 };
 
-enum class TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
+enum class TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc };
 
 // A field definition: what the store says a column is.
 struct TFieldDef {

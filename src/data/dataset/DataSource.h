@@ -20,8 +20,6 @@
 #include <QObject>
 #include <QStringList>
 
-#include <vector>
-
 namespace vrk {
 
 class TDataSource final : public QObject, public TDataLink {
@@ -72,7 +70,6 @@ class TDataSetModel final : public QAbstractTableModel {
   // columns: field names to show, in order; empty shows every field.
   explicit TDataSetModel(TDataSource* source, QStringList columns = {}, QObject* parent = nullptr);
 
-  TDataSource* dataSource() const { return m_source; }
   // The current row of the data set (0-based); -1 when it has none.
   int currentRow() const;
   // Makes row `row` the data set's current row.

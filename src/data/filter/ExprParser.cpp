@@ -76,11 +76,6 @@ bool isTemporal(TLogicalType t) {
   return t == TLogicalType::ltDate || t == TLogicalType::ltTime || t == TLogicalType::ltDateTime;
 }
 
-bool isNumeric(TLogicalType t) {
-  return t == TLogicalType::ltInt16 || t == TLogicalType::ltInt32 || t == TLogicalType::ltFloat ||
-         t == TLogicalType::ltBCD || t == TLogicalType::ltUInt16;
-}
-
 // --- TFilterExpr ------------------------------------------------------------
 
 TFilterExpr::TFilterExpr(TDataSet* dataSet, TFilterOptions options, TParserOptions parserOptions,

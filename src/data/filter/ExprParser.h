@@ -19,7 +19,6 @@
 #include <QString>
 #include <QVariant>
 
-#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <vector>
@@ -29,7 +28,6 @@ namespace vrk {
 // The logical type a field of the given kind maps to.
 TLogicalType logicalTypeOf(TFieldType t);
 bool isTemporal(TLogicalType t);
-bool isNumeric(TLogicalType t);
 
 // Tokens of the filter language.
 enum class TExprToken {
@@ -53,8 +51,6 @@ class TFilterOptions {
     for (TFilterOption o : options) m_bits |= o;
   }
   constexpr bool contains(TFilterOption o) const { return (m_bits & o) != 0; }
-  constexpr void include(TFilterOption o) { m_bits |= o; }
-  constexpr void exclude(TFilterOption o) { m_bits &= ~static_cast<unsigned>(o); }
   constexpr bool operator==(const TFilterOptions&) const = default;
 
  private:
@@ -110,8 +106,6 @@ class TFilterExpr final {
   TExprNode* newFieldNode(const QString& name);
   // Converts the tree under root into the filter block.
   QByteArray getFilterData(TExprNode* root);
-
-  TDataSet* dataSet() const { return m_dataSet; }
 
  private:
   struct Writer;

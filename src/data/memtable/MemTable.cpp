@@ -278,12 +278,6 @@ void TMemoryTable::resetBuffer(Buffer& b, std::int32_t rowId, BookmarkFlag flag)
   b.bytes[static_cast<std::size_t>(m_recordSize) + 4] = flag;
 }
 
-std::int32_t TMemoryTable::bufferRowId(const Buffer& b) const {
-  std::int32_t id;
-  std::memcpy(&id, b.bytes.data() + m_recordSize, sizeof id);
-  return id;
-}
-
 // --- Editing ---------------------------------------------------------------------------
 
 void TMemoryTable::edit() {

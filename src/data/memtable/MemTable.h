@@ -208,7 +208,7 @@ class TMemoryTable final : public TDataSet {
   // The working copy used for edit and insert: data block, calculated-field
   // area (empty: calculated fields are not kept), row information (RowId and
   // bookmark flag in an 8-byte area), then one text per blob field.
-  enum BookmarkFlag : std::uint8_t { bfCurrent, bfBOF, bfEOF, bfInserted };
+  enum BookmarkFlag : std::uint8_t { bfCurrent, bfInserted };
   struct Buffer {
     std::vector<std::uint8_t> bytes;
     std::vector<QByteArray> blobs;
@@ -218,9 +218,7 @@ class TMemoryTable final : public TDataSet {
     if (ev) ev(this);
   }
   void buildSlots();
-  void bindFields();
   void resetBuffer(Buffer& b, std::int32_t rowId, BookmarkFlag flag) const;
-  std::int32_t bufferRowId(const Buffer& b) const;
   void discardRows();
   const Slot& slotOf(const TField& field) const;
   // The data block and texts the fields read now; null when there is no row.
@@ -297,7 +295,6 @@ class TMemoStream final {
   // Returns the new position; a position before the start is refused (the
   // position stays).
   qint64 seek(qint64 offset, TSeekOrigin origin);
-  qint64 position() const { return m_pos; }
   qint64 size() const { return m_text.size(); }
   void close();
 

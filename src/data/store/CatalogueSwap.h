@@ -22,7 +22,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -45,7 +44,6 @@ class TCatalogueSwap final {
   TCatalogueSwap(const TCatalogueSwap&) = delete;
   TCatalogueSwap& operator=(const TCatalogueSwap&) = delete;
 
-  const QString& directory() const { return m_directory; }
   // The path that `name` will have in the directory.
   QString targetPath(const QString& name) const;
 
