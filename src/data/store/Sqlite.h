@@ -99,7 +99,6 @@ class Statement final {
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
-  sqlite3_stmt* handle() const { return m_stmt; }
   bool isValid() const { return m_stmt != nullptr; }
   // True while a row is available, false when done.
   bool step();
