@@ -18,7 +18,8 @@ namespace {
 class FilesFields final : public vrk::test::FilesFieldsDataSet {
  public:
   FilesFields() {
-    for (const auto& c : vrk::schema::filesColumns()) columns.push_back({QString::fromLatin1(c.name), c.type});
+    for (const auto& c : vrk::schema::filesColumns())
+      columns.push_back({QString::fromLatin1(c.name), c.type});
   }
   std::vector<vrk::TFilterColumn> columns;
 };

@@ -63,7 +63,8 @@ void checkRequest(const vrk::TReplyHeaderReader& reader, bool proxy) {
   const QStringList lines = vrk::BuildGetRequest(parts, proxy ? QStringLiteral("proxy") : QString(), info);
   const QByteArray sent = asSent(vrk::JoinRequestLines(lines));
   check(sent.endsWith("\r\n\r\n"), "request cut short", QString::fromLatin1(sent));
-  check(sent.count("\r\n") == lines.size() && sent.count('\r') == lines.size() && sent.count('\n') == lines.size(),
+  check(sent.count("\r\n") == lines.size() && sent.count('\r') == lines.size() &&
+            sent.count('\n') == lines.size(),
         "request lines not as built", QString::fromLatin1(sent));
 }
 
@@ -79,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The lines of the input by a plain split, for comparison.
   QList<QByteArray> plain;
-  for (qsizetype at = 0, lf; (lf = input.indexOf('\n', at)) >= 0; at = lf + 1) plain << input.mid(at, lf + 1 - at);
+  for (qsizetype at = 0, lf; (lf = input.indexOf('\n', at)) >= 0; at = lf + 1)
+    plain << input.mid(at, lf + 1 - at);
 
   vrk::TReplyHeaderReader reader(maxLines);
   QByteArray buffer;

@@ -19,7 +19,7 @@
 
 namespace {
 
-const char* const kKeys[] = {"Mirror",    "Host",       "Proxy",         "Proxyport", "UseProxy",
+const char* const kKeys[] = {"Mirror",      "Host",       "Proxy",         "Proxyport", "UseProxy",
                              "DeleteUnzip", "AskConnect", "OverwriteData", "UnzipFile"};
 
 [[noreturn]] void fail(const char* what, const QByteArray& detail = {}) {
@@ -29,8 +29,9 @@ const char* const kKeys[] = {"Mirror",    "Host",       "Proxy",         "Proxyp
 
 const QString& workFile() {
   // tmpfs where there is one: every write is synced to disk.
-  static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/vrkfuzz-XXXXXX")
-                                                                     : QDir::tempPath() + QStringLiteral("/vrkfuzz-XXXXXX"));
+  static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
+                               ? QStringLiteral("/dev/shm/vrkfuzz-XXXXXX")
+                               : QDir::tempPath() + QStringLiteral("/vrkfuzz-XXXXXX"));
   static const QString path = dir.filePath(QStringLiteral("VRK.ini"));
   return path;
 }
@@ -100,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QString& path = workFile();
   {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(before) != before.size()) fail("set-up");
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(before) != before.size())
+      fail("set-up");
   }
   vrk::TIniFile ini(path);
   vrk::TSettings read;

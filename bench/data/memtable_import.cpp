@@ -11,12 +11,12 @@
 
 #include <QElapsedTimer>
 
-#include <cstdio>
-#include <fstream>
 #include <malloc.h>
-#include <string>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <cstdio>
+#include <fstream>
+#include <string>
 
 namespace {
 
@@ -74,9 +74,10 @@ int main(int argc, char** argv) {
     own += static_cast<std::size_t>(r.dataSize());
     for (int b = 0; b < r.blobCount(); ++b) own += static_cast<std::size_t>(r.blobs()[b].size());
   }
-  std::printf("rows %d import %.3f s cpu %.3f s own-data %.1f MiB heap-held %.1f MiB peak-growth %.1f MiB "
-              "per-row own %.0f B held %.0f B\n",
-              rows, seconds, cpu, own / 1048576.0, heapHeld / 1048576.0, peakGrowth / 1024.0,
-              rows ? double(own) / rows : 0.0, rows ? double(heapHeld) / rows : 0.0);
+  std::printf(
+      "rows %d import %.3f s cpu %.3f s own-data %.1f MiB heap-held %.1f MiB peak-growth %.1f MiB "
+      "per-row own %.0f B held %.0f B\n",
+      rows, seconds, cpu, own / 1048576.0, heapHeld / 1048576.0, peakGrowth / 1024.0,
+      rows ? double(own) / rows : 0.0, rows ? double(heapHeld) / rows : 0.0);
   return 0;
 }

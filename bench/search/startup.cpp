@@ -3,8 +3,8 @@
 //
 //   bench_startup PROGRAMDIR      the program's start-up on that catalogue
 //   bench_startup --bare          a bare Qt main window of the same size
-#include "Application.h"
 #include "Startup.h"
+#include "Application.h"
 #include "VRKSearchMain.h"
 
 #include <QElapsedTimer>

@@ -70,8 +70,6 @@ class TAnimate final : public QWidget {
 // Left edge of a control of width controlWidth centred in a window of outer
 // width windowWidth; the division truncates toward zero, so a control wider
 // than the window gets a negative edge (a difference of -3 gives -1).
-constexpr int centredLeft(int windowWidth, int controlWidth) {
-  return (windowWidth - controlWidth) / 2;
-}
+constexpr int centredLeft(int windowWidth, int controlWidth) { return (windowWidth - controlWidth) / 2; }
 
 }  // namespace vrk

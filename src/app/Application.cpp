@@ -12,9 +12,7 @@
 
 namespace vrk {
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
-  setApplicationName(title());
-}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) { setApplicationName(title()); }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
@@ -25,9 +23,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   }
 }
 
-QString TApplication::title() {
-  return QStringLiteral("VRKSearch");
-}
+QString TApplication::title() { return QStringLiteral("VRKSearch"); }
 
 QString errorBoxText(const QString& message) {
   if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');

@@ -51,8 +51,8 @@ void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& prev
   // A refused move (a pending row that cannot be posted) leaves the data set
   // where it was: show that row again once this change is through.
   if (m_model->currentRow() != current.row()) {
-    QMetaObject::invokeMethod(this, [this] { followDataSet(m_model ? m_model->currentRow() : -1); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { followDataSet(m_model ? m_model->currentRow() : -1); }, Qt::QueuedConnection);
   }
 }
 
@@ -99,9 +99,12 @@ void TDBCheckBox::refresh() {
       st = f->asBoolean() ? Qt::Checked : Qt::Unchecked;
     } else {
       const QString text = f->asString();
-      if (text.compare(m_valueChecked, Qt::CaseInsensitive) == 0) st = Qt::Checked;
-      else if (text.compare(m_valueUnchecked, Qt::CaseInsensitive) == 0) st = Qt::Unchecked;
-      else st = Qt::PartiallyChecked;
+      if (text.compare(m_valueChecked, Qt::CaseInsensitive) == 0)
+        st = Qt::Checked;
+      else if (text.compare(m_valueUnchecked, Qt::CaseInsensitive) == 0)
+        st = Qt::Unchecked;
+      else
+        st = Qt::PartiallyChecked;
     }
   }
   m_loading = true;
@@ -116,8 +119,10 @@ void TDBCheckBox::nextCheckState() {
   const bool checked = checkState() != Qt::Checked;
   ErrorDisplay::guard([&] {
     f->dataSet()->edit();
-    if (f->dataType() == TFieldType::ftBoolean) f->setValue(checked);
-    else f->setAsString(checked ? m_valueChecked : m_valueUnchecked);
+    if (f->dataType() == TFieldType::ftBoolean)
+      f->setValue(checked);
+    else
+      f->setAsString(checked ? m_valueChecked : m_valueUnchecked);
   });
   refresh();
 }

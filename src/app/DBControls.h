@@ -56,8 +56,14 @@ class TDBCheckBox final : public QCheckBox {
 
   void setDataSource(TDataSource* source);
   void setDataField(const QString& name);
-  void setValueChecked(const QString& v) { m_valueChecked = v; refresh(); }
-  void setValueUnchecked(const QString& v) { m_valueUnchecked = v; refresh(); }
+  void setValueChecked(const QString& v) {
+    m_valueChecked = v;
+    refresh();
+  }
+  void setValueUnchecked(const QString& v) {
+    m_valueUnchecked = v;
+    refresh();
+  }
   void setReadOnly(bool on) { m_readOnly = on; }
   // Shows the field's value of the current row again.
   void refresh();

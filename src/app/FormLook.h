@@ -15,8 +15,8 @@ namespace vrk {
 // sans serif keeps the captions within their columns.
 inline QFont dialogFont() {
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                             {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Liberation Sans Narrow"),
-                              QStringLiteral("Arial Narrow")});
+                             {QStringLiteral("DejaVu Sans Condensed"),
+                              QStringLiteral("Liberation Sans Narrow"), QStringLiteral("Arial Narrow")});
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(11);

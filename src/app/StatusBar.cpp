@@ -8,8 +8,7 @@ constexpr int kPanelHeight = 17;
 
 }  // namespace
 
-TStatusBar::TStatusBar(std::initializer_list<int> panelWidths, QWidget* parent)
-    : QStatusBar(parent) {
+TStatusBar::TStatusBar(std::initializer_list<int> panelWidths, QWidget* parent) : QStatusBar(parent) {
   int i = 0;
   for (int width : panelWidths) {
     auto* label = new QLabel(this);

@@ -1,9 +1,9 @@
 #include "VRKSearchMain.h"
 
 #include "Clock.h"
-#include "FormLook.h"
 #include "ErrorDisplay.h"
 #include "FilterText.h"
+#include "FormLook.h"
 #include "Messages.h"
 #include "OptionsPage.h"
 #include "Search.h"
@@ -90,9 +90,7 @@ void TForm1::FormCreate() {
   cbFileCat->setCurrentIndex(0);
 }
 
-void TForm1::FormActivate() {
-  m_data.tbFiles.open();
-}
+void TForm1::FormActivate() { m_data.tbFiles.open(); }
 
 void TForm1::Button1Click() {
   const SearchResult result = search(m_data.tbFiles, m_data.mtFiles, criteria());
@@ -198,9 +196,9 @@ void TForm1::buildCriteria() {
   connect(Button1, &QPushButton::clicked, this, [this] { ErrorDisplay::guard([this] { Button1Click(); }); });
 
   // Tab order 0 … 17.
-  const QWidget* order[] = {cbDelphi1, cbDelphi2, cbDelphi3, cbDelphi4, cbDelphi5, cbC1,
-                            cbC3,      cbC4,      cbC5,      Button1,   cbJ1,      cbJ2,
-                            cbFreeWare, cbSource, cbFileCat, Edit1,     cbDelphi6, cbKylix};
+  const QWidget* order[] = {cbDelphi1,  cbDelphi2, cbDelphi3, cbDelphi4, cbDelphi5, cbC1,
+                            cbC3,       cbC4,      cbC5,      Button1,   cbJ1,      cbJ2,
+                            cbFreeWare, cbSource,  cbFileCat, Edit1,     cbDelphi6, cbKylix};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
     QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
   }
@@ -294,9 +292,9 @@ void TForm1::applyColumnWidths() {
 }
 
 std::vector<TForm1::DetailBox> TForm1::detailBoxes() const {
-  return {{CheckBox1, "D10"},  {CheckBox2, "D20"},   {CheckBox3, "D30"},   {CheckBox4, "D40"},
-          {CheckBox5, "D50"},  {DBCheckBox1, "D60"}, {DBCheckBox2, "K10"}, {CheckBox6, "C10"},
-          {CheckBox8, "C30"},  {CheckBox9, "C40"},   {CheckBox10, "C50"},  {CheckBox11, "J10"},
+  return {{CheckBox1, "D10"},  {CheckBox2, "D20"},   {CheckBox3, "D30"},        {CheckBox4, "D40"},
+          {CheckBox5, "D50"},  {DBCheckBox1, "D60"}, {DBCheckBox2, "K10"},      {CheckBox6, "C10"},
+          {CheckBox8, "C30"},  {CheckBox9, "C40"},   {CheckBox10, "C50"},       {CheckBox11, "J10"},
           {CheckBox12, "J20"}, {CheckBox13, "Free"}, {CheckBox14, "WithSource"}};
 }
 

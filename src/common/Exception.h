@@ -15,8 +15,7 @@ namespace vrk {
 
 class Exception : public std::exception {
  public:
-  explicit Exception(QString message)
-      : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+  explicit Exception(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
 
   const QString& message() const noexcept { return m_message; }
   const char* what() const noexcept override { return m_utf8.constData(); }

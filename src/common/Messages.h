@@ -124,7 +124,8 @@ inline const char* const InstallLocked = "The catalogue at %1 is being installed
 inline const char* const InstallMoveFailed =
     "The new catalogue file %1 could not be moved into place (%2); the install is finished at the next start";
 inline const char* const InstallNotFlushed = "The catalogue install at %1 could not be flushed to disk";
-inline const char* const PendingRecordNotRemoved = "The record of a pending install at %1 cannot be removed (%2)";
+inline const char* const PendingRecordNotRemoved =
+    "The record of a pending install at %1 cannot be removed (%2)";
 inline const char* const InstallRecordNotRemoved = "The record of the install at %1 cannot be removed (%2)";
 inline const char* const DatabaseDirNotOpened = "The database directory %1 cannot be opened (%2)";
 
@@ -148,7 +149,8 @@ inline const char* const ColumnAfterLast = "table %1 has a column %2 after %3";
 // directory + QuestionEnd.
 inline const char* const InstallJournalRefused =
     "%1 is a rollback journal of a catalogue table; the catalogue is not installed";
-inline const char* const InstallTableRefused = "%1 is no valid catalogue table (%2); the catalogue is not installed";
+inline const char* const InstallTableRefused =
+    "%1 is no valid catalogue table (%2); the catalogue is not installed";
 inline const char* const InstallNoPath =
     "The alias Quorvane names no database directory (PATH); the catalogue is not installed";
 inline const char* const OverwriteDatabaseAt = "Overwrite Database at ";
@@ -221,7 +223,8 @@ inline const char* const StatusTransactionDone = "Transaktion erfolgreich";
 inline const char* const EmptyUrl = "Leere URL";
 inline const char* const TooManyRedirects = "Zu viele Umleitungen (%1)";
 inline const char* const TooManyHeaderLines = "Mehr als %1 Kopfzeilen in der Antwort";
-inline const char* const ClosedBeforeDataEnd = "Verbindung vor dem Ende der Daten geschlossen (%1 von %2 Bytes)";
+inline const char* const ClosedBeforeDataEnd =
+    "Verbindung vor dem Ende der Daten geschlossen (%1 von %2 Bytes)";
 
 // --- Status bars: the transfer indicators and the results -----------------
 // The main window's and the mirror dialog's panels and vrk's console
@@ -257,7 +260,8 @@ inline const char* const ZipSeveralDisks = "archives on several disks are not su
 // The archive's layout is not sound; ZipDamaged is followed by libzip's text.
 inline const char* const ZipDamaged = "damaged archive: ";
 inline const char* const ZipReadsTwoWays = "damaged archive: the central directory reads two ways";
-inline const char* const ZipCommentPastEnd = "damaged archive: the archive comment runs past the end of the file";
+inline const char* const ZipCommentPastEnd =
+    "damaged archive: the archive comment runs past the end of the file";
 inline const char* const ZipBadEndRecord64 = "damaged archive: bad Zip64 end record";
 inline const char* const ZipDirectoryOutside = "damaged archive: the central directory lies outside the file";
 inline const char* const ZipBadEntry = "damaged archive: bad central directory entry ";
@@ -278,7 +282,8 @@ inline const char* const ZipOverlap = "damaged archive: entries \"";
 inline const char* const ZipOverlapAnd = "\" and \"";
 inline const char* const ZipOverlapEnd = "\" overlap";
 inline const char* const ZipTooManyEndRecords = "damaged archive: too many end of central directory records";
-inline const char* const ZipSeveralEndRecords = "damaged archive: more than one end of central directory record";
+inline const char* const ZipSeveralEndRecords =
+    "damaged archive: more than one end of central directory record";
 // Members left out by rule or refused by a check.
 inline const char* const ZipSymbolicLink = "symbolic link";
 inline const char* const ZipNotRegularFile = "not a regular file";

@@ -16,7 +16,8 @@ namespace vrk {
 // 2 GiB still shows its true count). elapsed = (now - connectTick) modulo
 // 2^32 ms; rate = received * 1000 / elapsed in signed 64-bit arithmetic,
 // truncated toward zero. With elapsed 0 there is no rate and no new text.
-inline std::optional<QString> progressText(std::int64_t received, std::uint32_t connectTick, std::uint32_t now) {
+inline std::optional<QString> progressText(std::int64_t received, std::uint32_t connectTick,
+                                           std::uint32_t now) {
   const std::uint32_t elapsed = now - connectTick;
   if (elapsed == 0) return std::nullopt;
   const std::int64_t rate = received * 1000 / static_cast<std::int64_t>(elapsed);

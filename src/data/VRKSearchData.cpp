@@ -24,8 +24,7 @@ TVRKData::TVRKData(const QString& programDir, TStoreSettings store)
       DataSource1(QStringLiteral("DataSource1"), &mtFiles),
       m_programDir(programDir),
       m_store(store) {
-  qrFileCat.sql() << QStringLiteral("SELECT FILECATNAME,INFO,FILECATID")
-                  << QStringLiteral("FROM    FILESCAT")
+  qrFileCat.sql() << QStringLiteral("SELECT FILECATNAME,INFO,FILECATID") << QStringLiteral("FROM    FILESCAT")
                   << QStringLiteral("ORDER BY FILECATID");
   setObjectName(QStringLiteral("VRKData"));
   Http1.setObjectName(QStringLiteral("Http1"));
@@ -48,7 +47,9 @@ TVRKData::TVRKData(const QString& programDir, TStoreSettings store)
   ErrorDisplay::guard([this] { DataModule1Create(); });
 }
 
-TVRKData::~TVRKData() { ErrorDisplay::guard([this] { DataModule1Destroy(); }); }
+TVRKData::~TVRKData() {
+  ErrorDisplay::guard([this] { DataModule1Destroy(); });
+}
 
 void TVRKData::DataModule1Create() {
   m_settingsFile = std::make_unique<TIniFile>(QDir(m_programDir).filePath(QStringLiteral("VRK.ini")));
@@ -76,7 +77,8 @@ void TVRKData::NormaliseFlags() {
   // insert of a blank row that cannot be posted: there is nothing to walk.
   if (tbFiles.isEmpty()) return;
   std::vector<TField*> flags;
-  for (const char* name : schema::flagColumns()) flags.push_back(tbFiles.fieldByName(QString::fromLatin1(name)));
+  for (const char* name : schema::flagColumns())
+    flags.push_back(tbFiles.fieldByName(QString::fromLatin1(name)));
   // On an error the rows posted before it stay.
   TPostBatch batch(tbFiles);
   do {

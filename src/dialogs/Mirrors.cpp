@@ -1,8 +1,8 @@
 #include "Mirrors.h"
 
-#include "FormLook.h"
 #include "Clock.h"
 #include "ErrorDisplay.h"
+#include "FormLook.h"
 #include "Messages.h"
 #include "TransferProgress.h"
 

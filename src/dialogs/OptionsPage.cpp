@@ -1,7 +1,7 @@
 #include "OptionsPage.h"
 
-#include "FormLook.h"
 #include "ErrorDisplay.h"
+#include "FormLook.h"
 #include "Mirrors.h"
 
 #include <QEvent>

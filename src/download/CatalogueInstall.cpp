@@ -11,8 +11,8 @@
 
 #include <QFile>
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 namespace vrk {
 namespace {

@@ -8,8 +8,8 @@
 #include <QCoreApplication>
 #include <QFile>
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 namespace vrk {
 namespace {
@@ -40,7 +40,9 @@ QString mirrorQuestion(const QString& mirror, bool toFile, const QString& localN
   return msg::text(msg::ConnectTo) + mirror + msg::text(msg::QuestionEnd);
 }
 
-QString mirrorUrl(const QString& mirror, const QString& path) { return mirror + QStringLiteral("/ftp/") + path; }
+QString mirrorUrl(const QString& mirror, const QString& path) {
+  return mirror + QStringLiteral("/ftp/") + path;
+}
 
 int proxyPortNumber(const QString& text) {
   bool ok = false;
@@ -106,7 +108,8 @@ void TVRKData::FetchFromMirror(bool toFile, const QString& path) {
   QCoreApplication::processEvents();
   UnzipArchive(localFile, QString::fromLatin1(kDownloadDir), *this);
   if (m_unzipDisplay) m_unzipDisplay->UnzipEnded();
-  if (DeleteUnzip && ::unlink(QFile::encodeName(localFile).constData()) != 0) throw EInOutError::deleting(errno);
+  if (DeleteUnzip && ::unlink(QFile::encodeName(localFile).constData()) != 0)
+    throw EInOutError::deleting(errno);
 }
 
 }  // namespace vrk

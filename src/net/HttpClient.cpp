@@ -93,14 +93,9 @@ void THttpClient::ReadReplyHeader(QStringList& headerLines) {
     reader.CheckLineCount();
     const QString line = ReadLn(kMaxReplyLine);
     switch (reader.Take(line)) {
-      case THeaderKind::SetCookie:
-        m_receivedCookie = reader.Cookie();
-        break;
-      case THeaderKind::Location:
-        m_url = reader.Location();
-        break;
-      case THeaderKind::Other:
-        break;
+      case THeaderKind::SetCookie: m_receivedCookie = reader.Cookie(); break;
+      case THeaderKind::Location: m_url = reader.Location(); break;
+      case THeaderKind::Other: break;
     }
     store(line);
   }

@@ -95,7 +95,8 @@ QStringList BuildGetRequest(const TUrlParts& parts, const QString& proxy, const 
   } else {
     lines << QStringLiteral("GET ") + parts.Path + QStringLiteral(" HTTP/1.0");
   }
-  if (!parts.Host.isEmpty()) SetLineByName(lines, QStringLiteral("Host"), QStringLiteral("Host: ") + parts.Host);
+  if (!parts.Host.isEmpty())
+    SetLineByName(lines, QStringLiteral("Host"), QStringLiteral("Host: ") + parts.Host);
   lines << QStringLiteral("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
   lines << QStringLiteral("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
   auto byName = [&](const char* name, const QString& value) {
@@ -155,9 +156,7 @@ QString HeaderLineValue(const QString& line, int from) {
   return stripLineEnd(line.mid(from)).left(kMaxHeaderValueLength);
 }
 
-bool IsHeaderEnd(const QString& line) {
-  return line == QLatin1String("\n") || line == QLatin1String("\r\n");
-}
+bool IsHeaderEnd(const QString& line) { return line == QLatin1String("\n") || line == QLatin1String("\r\n"); }
 
 void TReplyHeaderReader::CheckLineCount() const {
   // Before the header is complete every line taken after the status line is
@@ -174,14 +173,9 @@ THeaderKind TReplyHeaderReader::Take(const QString& line) {
   ++m_taken;
   const THeaderKind kind = ClassifyHeaderLine(line);
   switch (kind) {
-    case THeaderKind::SetCookie:
-      m_cookie = HeaderLineValue(line, 12);
-      break;
-    case THeaderKind::Location:
-      m_location = HeaderLineValue(line, 10);
-      break;
-    case THeaderKind::Other:
-      break;
+    case THeaderKind::SetCookie: m_cookie = HeaderLineValue(line, 12); break;
+    case THeaderKind::Location: m_location = HeaderLineValue(line, 10); break;
+    case THeaderKind::Other: break;
   }
   if (IsHeaderEnd(line)) {
     m_complete = true;

@@ -11,9 +11,9 @@
 #include <QFile>
 #include <QSocketNotifier>
 
-#include <cerrno>
 #include <poll.h>
 #include <sys/socket.h>
+#include <cerrno>
 
 namespace vrk {
 namespace {
@@ -76,15 +76,9 @@ void TSocketSession::OnWriteReady() {
 void TSocketSession::HandleSocketEvent(SocketEvent kind, int error) {
   m_eventOk = error == 0;
   switch (kind) {
-    case SocketEvent::Read:
-      ReadToStream();
-      break;
-    case SocketEvent::Write:
-      WriteFromStream();
-      break;
-    case SocketEvent::Accept:
-      m_isConnected = true;
-      break;
+    case SocketEvent::Read: ReadToStream(); break;
+    case SocketEvent::Write: WriteFromStream(); break;
+    case SocketEvent::Accept: m_isConnected = true; break;
     case SocketEvent::Connect:
       if (m_eventOk) {
         m_isConnected = true;
@@ -112,8 +106,7 @@ void TSocketSession::HandleSocketEvent(SocketEvent kind, int error) {
       RequestCloseSocket();
       break;
     }
-    case SocketEvent::OutOfBand:
-      break;
+    case SocketEvent::OutOfBand: break;
   }
 }
 
@@ -193,7 +186,8 @@ void TSocketSession::WriteFromStream() {
   m_busy = true;
   FlagGuard busy{m_busy};
   StatusMessage(8, msg::StatusWriteFromStream);
-  const bool pending = m_fileMode ? (m_sendFile && m_sentBytes < m_sendFile->size()) : !m_sendBuffer.isEmpty();
+  const bool pending =
+      m_fileMode ? (m_sendFile && m_sentBytes < m_sendFile->size()) : !m_sendBuffer.isEmpty();
   if (!pending || m_cancelRequested || m_socket < 0) return;
 
   QByteArray fileBlock;

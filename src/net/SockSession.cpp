@@ -11,11 +11,11 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace vrk {
 namespace {

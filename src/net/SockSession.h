@@ -234,20 +234,20 @@ class TSocketSession : public QObject {
   int m_socket = -1;
   bool m_connecting = false;
   QByteArray m_recvBuffer;
-  QFile* m_recvFile = nullptr;   // the receive buffer while capturing to a file
-  qint64 m_captured = 0;         // bytes captured into the file (staged ones included)
-  QByteArray m_fileStage;        // captured bytes not yet written to the file
+  QFile* m_recvFile = nullptr;  // the receive buffer while capturing to a file
+  qint64 m_captured = 0;        // bytes captured into the file (staged ones included)
+  QByteArray m_fileStage;       // captured bytes not yet written to the file
   bool m_fileWriteFailed = false;
-  QFile* m_sendFile = nullptr;   // the send buffer while sending a file
+  QFile* m_sendFile = nullptr;  // the send buffer while sending a file
   bool m_isConnected = false;
 
   QSocketNotifier* m_readNotifier = nullptr;
   QSocketNotifier* m_writeNotifier = nullptr;
-  QTimer* m_pass = nullptr;      // bounds each wait pass to 2 ms
+  QTimer* m_pass = nullptr;  // bounds each wait pass to 2 ms
   int m_waitDepth = 0;
-  QElapsedTimer m_lastReceive;   // since the last bytes arrived (or the wait began)
+  QElapsedTimer m_lastReceive;  // since the last bytes arrived (or the wait began)
   int m_receiveWakeUps = 0;
-  qint64 m_lfScanFrom = 0;       // receive buffer bytes already known to hold no LF
+  qint64 m_lfScanFrom = 0;  // receive buffer bytes already known to hold no LF
 };
 
 }  // namespace vrk

@@ -254,7 +254,9 @@ void TSocketSession::CaptureString(QString& text, qint64 length) {
         stalled = true;
         break;
       }
-      WaitUntil([this] { return !m_recvBuffer.isEmpty() || m_cancelRequested || !m_isConnected || ReceiveStalled(); });
+      WaitUntil([this] {
+        return !m_recvBuffer.isEmpty() || m_cancelRequested || !m_isConnected || ReceiveStalled();
+      });
     }
   } catch (...) {
     m_counting = false;

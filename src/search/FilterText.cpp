@@ -11,8 +11,8 @@
 namespace vrk {
 namespace {
 
-constexpr const char* kToolFields[ToolBoxCount] = {
-    "D10", "D20", "D30", "D40", "D50", "D60", "C10", "C30", "C40", "C50", "J10", "J20", "K10"};
+constexpr const char* kToolFields[ToolBoxCount] = {"D10", "D20", "D30", "D40", "D50", "D60", "C10",
+                                                   "C30", "C40", "C50", "J10", "J20", "K10"};
 
 // Adds one AND term: alone when F is empty, appended when F already starts
 // with a bracket, otherwise after bracketing F.
@@ -28,9 +28,7 @@ void joinAnd(QString& f, const QString& term) {
 
 }  // namespace
 
-QString toolField(int box) {
-  return QString::fromLatin1(kToolFields[box]);
-}
+QString toolField(int box) { return QString::fromLatin1(kToolFields[box]); }
 
 QString buildFilterText(const SearchCriteria& c, const QString& trueWord) {
   QString f;
@@ -64,13 +62,15 @@ const QLocale& systemLocale() {
 // description, are upper-cased here directly: the same result without the
 // locale library's cost per text. Anything else goes to the locale.
 bool plainLocale() {
-  static const bool plain = systemLocale().language() != QLocale::Turkish &&
-                            systemLocale().language() != QLocale::Azerbaijani;
+  static const bool plain =
+      systemLocale().language() != QLocale::Turkish && systemLocale().language() != QLocale::Azerbaijani;
   return plain;
 }
 
 inline bool isPlain(char16_t c) { return c < 0x100 && c != 0xDF && c != 0xFF && c != 0xB5; }
-inline bool isPlainLower(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7); }
+inline bool isPlainLower(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+}
 // Requires: isPlain(c).
 inline char16_t plainUpper(char16_t c) { return isPlainLower(c) ? static_cast<char16_t>(c - 0x20) : c; }
 

@@ -15,8 +15,19 @@ namespace vrk {
 
 // The thirteen tool and version boxes, in the order the search visits them.
 enum ToolBox {
-  tbDelphi1, tbDelphi2, tbDelphi3, tbDelphi4, tbDelphi5, tbDelphi6,
-  tbC1, tbC3, tbC4, tbC5, tbJ1, tbJ2, tbKylix,
+  tbDelphi1,
+  tbDelphi2,
+  tbDelphi3,
+  tbDelphi4,
+  tbDelphi5,
+  tbDelphi6,
+  tbC1,
+  tbC3,
+  tbC4,
+  tbC5,
+  tbJ1,
+  tbJ2,
+  tbKylix,
   ToolBoxCount
 };
 

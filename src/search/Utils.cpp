@@ -5,11 +5,11 @@
 #include <QFile>
 #include <QStringList>
 
-#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace vrk {
 

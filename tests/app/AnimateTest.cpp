@@ -112,7 +112,7 @@ TEST(Centring, TruncatesTowardZero) {
   EXPECT_EQ(centredLeft(664, 31), 316);  // 633 / 2
   EXPECT_EQ(centredLeft(77, 80), -1);    // -3 / 2
   EXPECT_EQ(centredLeft(10, 13), -1);
-  EXPECT_EQ(centredLeft(10, 15), -2);    // -5 / 2
+  EXPECT_EQ(centredLeft(10, 15), -2);  // -5 / 2
 }
 
 }  // namespace

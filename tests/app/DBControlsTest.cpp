@@ -144,7 +144,8 @@ TEST(DBControls, EditsInGridAndMemoChangeOnlyTheInMemoryRow) {
   v.memo.moveCursor(QTextCursor::End);
   QTest::keyClicks(&v.memo, QStringLiteral(" More."));
   EXPECT_EQ(t->state(), TDataSetState::dsEdit);
-  EXPECT_EQ(t->fieldByName(QStringLiteral("Description"))->asString(), QStringLiteral("The first entry. More."));
+  EXPECT_EQ(t->fieldByName(QStringLiteral("Description"))->asString(),
+            QStringLiteral("The first entry. More."));
   t->next();  // the move posts it
   EXPECT_EQ(v.memo.toPlainText(), QStringLiteral("The second entry."));
   t->first();

@@ -120,8 +120,8 @@ TEST_F(EntryDownloadTest, DoubleClickDownloadsAndUnpacksTheCurrentRow) {
   data->SetOnDisconnect(&dialog, [&](QObject*) { ++dialogCalls; });
   searchAndDoubleClick(2);
   const QString fileName = currentField("FileName");
-  EXPECT_EQ(questions, QStringList{QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/") + fileName +
-                                   QStringLiteral(" ?")});
+  EXPECT_EQ(questions, QStringList{QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/") +
+                                   fileName + QStringLiteral(" ?")});
   EXPECT_EQ(data->Http1.Url(),
             s_mirror->url() + QStringLiteral("/ftp/") + currentField("VRKDir") + QLatin1Char('/') + fileName);
   const QString unit = fileName.left(fileName.indexOf(QLatin1Char('.'))) + QStringLiteral(".pas");
@@ -188,7 +188,11 @@ TEST_F(EntryDownloadTest, NoCurrentRowFetchesNothing) {
 
 TEST_F(EntryDownloadTest, ADoubleClickWhileADownloadRunsIsRefused) {
   test::ScriptedServer server;
-  server.connection().readRequest().send("HTTP/1.0 200 OK\r\n\r\n").sendSlowly(QByteArray(3000, 'q'), 300, 30).close();
+  server.connection()
+      .readRequest()
+      .send("HTTP/1.0 200 OK\r\n\r\n")
+      .sendSlowly(QByteArray(3000, 'q'), 300, 30)
+      .close();
   server.start();
   data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
   data->UnzipFile = false;

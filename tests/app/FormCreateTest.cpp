@@ -32,7 +32,9 @@ class FormCreateTest : public ::testing::Test {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(text);
   }
-  void removeTable(const char* file) { ASSERT_TRUE(QFile::remove(catalogue.filePath(QString::fromLatin1(file)))); }
+  void removeTable(const char* file) {
+    ASSERT_TRUE(QFile::remove(catalogue.filePath(QString::fromLatin1(file))));
+  }
 
   test::CatalogueFixture catalogue;
   test::ErrorCapture errors;

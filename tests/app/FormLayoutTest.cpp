@@ -62,16 +62,16 @@ TEST_F(FormLayoutTest, CriteriaPlacesAndCaptions) {
     int left, top, width;  // width 0: not fixed
   };
   const Place places[] = {
-      {form->cbDelphi1, "Delphi 1", 8, 8, 0},       {form->cbDelphi2, "Delphi 2", 8, 24, 0},
-      {form->cbDelphi3, "Delphi 3", 8, 40, 0},      {form->cbDelphi4, "Delphi 4", 8, 56, 0},
-      {form->cbDelphi5, "Delphi 5", 8, 72, 0},      {form->cbDelphi6, "Delphi 6", 8, 88, 0},
-      {form->cbC1, "C++ Builder 1", 96, 8, 0},      {form->cbC3, "C++ Builder 3", 96, 40, 0},
-      {form->cbC4, "C++ Builder 4", 96, 56, 0},     {form->cbC5, "C++ Builder 5", 96, 72, 0},
-      {form->cbJ1, "J Builder 1", 192, 8, 0},       {form->cbJ2, "J Builder 2", 192, 24, 0},
-      {form->cbKylix, "Kylix", 192, 48, 0},         {form->cbFreeWare, "Freeware", 288, 8, 0},
-      {form->cbSource, "with Source", 288, 24, 0},  {form->Label1, "File-Categorie", 376, 8, 0},
-      {form->cbFileCat, nullptr, 376, 20, 217},     {form->Label2, "Text to search :", 272, 64, 0},
-      {form->Edit1, nullptr, 272, 84, 321},         {form->Button1, "submit", 188, 80, 75},
+      {form->cbDelphi1, "Delphi 1", 8, 8, 0},      {form->cbDelphi2, "Delphi 2", 8, 24, 0},
+      {form->cbDelphi3, "Delphi 3", 8, 40, 0},     {form->cbDelphi4, "Delphi 4", 8, 56, 0},
+      {form->cbDelphi5, "Delphi 5", 8, 72, 0},     {form->cbDelphi6, "Delphi 6", 8, 88, 0},
+      {form->cbC1, "C++ Builder 1", 96, 8, 0},     {form->cbC3, "C++ Builder 3", 96, 40, 0},
+      {form->cbC4, "C++ Builder 4", 96, 56, 0},    {form->cbC5, "C++ Builder 5", 96, 72, 0},
+      {form->cbJ1, "J Builder 1", 192, 8, 0},      {form->cbJ2, "J Builder 2", 192, 24, 0},
+      {form->cbKylix, "Kylix", 192, 48, 0},        {form->cbFreeWare, "Freeware", 288, 8, 0},
+      {form->cbSource, "with Source", 288, 24, 0}, {form->Label1, "File-Categorie", 376, 8, 0},
+      {form->cbFileCat, nullptr, 376, 20, 217},    {form->Label2, "Text to search :", 272, 64, 0},
+      {form->Edit1, nullptr, 272, 84, 321},        {form->Button1, "submit", 188, 80, 75},
   };
   for (const Place& p : places) {
     const QString name = p.w->objectName();
@@ -106,10 +106,9 @@ TEST_F(FormLayoutTest, CriteriaPlacesAndCaptions) {
 
 TEST_F(FormLayoutTest, TabOrderOfTheCriteria) {
   const std::vector<QWidget*> expected = {
-      form->cbDelphi1, form->cbDelphi2, form->cbDelphi3, form->cbDelphi4, form->cbDelphi5,
-      form->cbC1,      form->cbC3,      form->cbC4,      form->cbC5,      form->Button1,
-      form->cbJ1,      form->cbJ2,      form->cbFreeWare, form->cbSource, form->cbFileCat,
-      form->Edit1,     form->cbDelphi6, form->cbKylix};
+      form->cbDelphi1,  form->cbDelphi2, form->cbDelphi3, form->cbDelphi4, form->cbDelphi5, form->cbC1,
+      form->cbC3,       form->cbC4,      form->cbC5,      form->Button1,   form->cbJ1,      form->cbJ2,
+      form->cbFreeWare, form->cbSource,  form->cbFileCat, form->Edit1,     form->cbDelphi6, form->cbKylix};
   // Follow the focus with the Tab key, as the user would.
   form->activateWindow();
   form->cbDelphi1->setFocus(Qt::TabFocusReason);
@@ -173,13 +172,20 @@ TEST_F(FormLayoutTest, DetailBoxes) {
     int top;
   };
   const Box boxes[] = {
-      {form->CheckBox1, "Delphi 1", "D10", 8},          {form->CheckBox2, "Delphi 2", "D20", 24},
-      {form->CheckBox3, "Delphi 3", "D30", 40},         {form->CheckBox4, "Delphi 4", "D40", 56},
-      {form->CheckBox5, "Delphi 5", "D50", 72},         {form->DBCheckBox1, "Delphi 6", "D60", 88},
-      {form->DBCheckBox2, "Kylix", "K10", 112},         {form->CheckBox6, "C++ Builder 1", "C10", 136},
-      {form->CheckBox8, "C++ Builder 3", "C30", 152},   {form->CheckBox9, "C++ Builder 4", "C40", 168},
-      {form->CheckBox10, "C++ Builder 5", "C50", 184},  {form->CheckBox11, "J Builder 1", "J10", 208},
-      {form->CheckBox12, "J Builder 2", "J20", 224},    {form->CheckBox13, "Freeware", "Free", 248},
+      {form->CheckBox1, "Delphi 1", "D10", 8},
+      {form->CheckBox2, "Delphi 2", "D20", 24},
+      {form->CheckBox3, "Delphi 3", "D30", 40},
+      {form->CheckBox4, "Delphi 4", "D40", 56},
+      {form->CheckBox5, "Delphi 5", "D50", 72},
+      {form->DBCheckBox1, "Delphi 6", "D60", 88},
+      {form->DBCheckBox2, "Kylix", "K10", 112},
+      {form->CheckBox6, "C++ Builder 1", "C10", 136},
+      {form->CheckBox8, "C++ Builder 3", "C30", 152},
+      {form->CheckBox9, "C++ Builder 4", "C40", 168},
+      {form->CheckBox10, "C++ Builder 5", "C50", 184},
+      {form->CheckBox11, "J Builder 1", "J10", 208},
+      {form->CheckBox12, "J Builder 2", "J20", 224},
+      {form->CheckBox13, "Freeware", "Free", 248},
       {form->CheckBox14, "with Source", "WithSource", 264},
   };
   const auto listed = form->detailBoxes();
@@ -210,8 +216,8 @@ TEST_F(FormLayoutTest, AnimationFloatsOverTheGridHiddenAndCentred) {
   // Drawn above the grid band, over the grid.
   const auto siblings = form->centralWidget()->children();
   EXPECT_GT(siblings.indexOf(form->Animate1), siblings.indexOf(form->Splitter2));
-  EXPECT_TRUE(form->DBGrid2->geometry().translated(form->Splitter2->pos()).intersects(
-      form->Animate1->geometry()));
+  EXPECT_TRUE(
+      form->DBGrid2->geometry().translated(form->Splitter2->pos()).intersects(form->Animate1->geometry()));
 }
 
 TEST_F(FormLayoutTest, CriteriaReadFromTheControls) {

@@ -32,7 +32,9 @@ namespace {
 // A tick source the test moves by hand.
 class ManualClock final {
  public:
-  ManualClock() { m_old = TickClock::setSource([this] { return m_now; }); }
+  ManualClock() {
+    m_old = TickClock::setSource([this] { return m_now; });
+  }
   ~ManualClock() { TickClock::setSource(std::move(m_old)); }
   void set(std::uint32_t t) { m_now = t; }
 
@@ -166,7 +168,11 @@ TEST_F(IndicatorTest, ProgressThroughARealGetUsesTheSessionCounterAcrossTheWrap)
   ManualClock clock;
   clock.set(0xFFFFFC18u);
   test::ScriptedServer server;
-  server.connection().readRequest().send("HTTP/1.0 200 OK\r\n\r\n").sendSlowly(QByteArray(3000, 'x'), 1000, 30).close();
+  server.connection()
+      .readRequest()
+      .send("HTTP/1.0 200 OK\r\n\r\n")
+      .sendSlowly(QByteArray(3000, 'x'), 1000, 30)
+      .close();
   server.start();
   form->bindRelays(false);
   QStringList texts;
@@ -176,9 +182,7 @@ TEST_F(IndicatorTest, ProgressThroughARealGetUsesTheSessionCounterAcrossTheWrap)
     form->ShowProgress(s);
     texts << panel(1);
   });
-  data->SetOnConnect(form.get(), [&](QObject* s) {
-    form->ShowConnected(s);
-  });
+  data->SetOnConnect(form.get(), [&](QObject* s) { form->ShowConnected(s); });
   data->Http1.SetProxy(QString());
   data->Http1.Get(QStringLiteral("http://127.0.0.1:%1/x").arg(server.port()));
   ASSERT_FALSE(texts.isEmpty());
@@ -248,8 +252,9 @@ TEST_F(IndicatorTest, RealTransferFromNginxWithTheWindowBound) {
   EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
   EXPECT_TRUE(panel(1).startsWith(QString::number(body.size()) + QStringLiteral(" Bytes received ( ")))
       << panel(1).toStdString();
-  std::printf("[ report ] 24 MiB through Http1 with the window bound: %d ticks, longest 10 ms timer gap %.1f ms\n",
-              ticks, static_cast<double>(maxGapNs) / 1e6);
+  std::printf(
+      "[ report ] 24 MiB through Http1 with the window bound: %d ticks, longest 10 ms timer gap %.1f ms\n",
+      ticks, static_cast<double>(maxGapNs) / 1e6);
   EXPECT_GT(ticks, 0);
 }
 
@@ -259,7 +264,11 @@ TEST(IndicatorClose, ClosingTheWindowDuringATransferEndsTheProgramWithTheSetting
   test::CatalogueFixture catalogue;
   // A server that sends its body slowly and never ends it.
   test::ScriptedServer server;
-  server.connection().readRequest().send("HTTP/1.0 200 OK\r\n\r\n").sendSlowly(QByteArray(200000, 'y'), 100, 20).close();
+  server.connection()
+      .readRequest()
+      .send("HTTP/1.0 200 OK\r\n\r\n")
+      .sendSlowly(QByteArray(200000, 'y'), 100, 20)
+      .close();
   server.start();
   bool getEnded = false;
   qint64 received = 0;

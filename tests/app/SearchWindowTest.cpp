@@ -228,7 +228,8 @@ TEST_F(SearchWindowTest, GridEditsChangeOnlyTheResultTable) {
   QAbstractItemModel* m = form->DBGrid2->model();
   ASSERT_TRUE(m->setData(m->index(0, 0), QStringLiteral("renamed.zip")));
   EXPECT_EQ(gridNames().first(), QStringLiteral("renamed.zip"));
-  EXPECT_EQ(catalogue.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT FileName FROM FILES WHERE rowid=1")),
+  EXPECT_EQ(catalogue.scalar(QStringLiteral("FILES.DB"),
+                             QStringLiteral("SELECT FileName FROM FILES WHERE rowid=1")),
             QVariant(QStringLiteral("grid.zip")));
   // The next search throws the change away.
   submit();

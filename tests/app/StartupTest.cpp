@@ -24,7 +24,8 @@ namespace {
 class Thrower final : public QObject {
  public:
   bool event(QEvent* e) override {
-    if (e->type() == QEvent::User) throw EDatabaseError(QStringLiteral("Datenmenge weder im Editier- noch im Einfügemodus"));
+    if (e->type() == QEvent::User)
+      throw EDatabaseError(QStringLiteral("Datenmenge weder im Editier- noch im Einfügemodus"));
     return QObject::event(e);
   }
 };
@@ -59,8 +60,8 @@ TEST(Application, MessageBoxTextEndsWithAFullStop) {
       {"Feld 'FileSize' muß einen Wert haben", "Feld 'FileSize' muß einen Wert haben."},
       {"Already ends.", "Already ends."},
       {"E/A-Fehler 5", "E/A-Fehler 5."},
-      {"Wow!", "Wow!"},     // '!' sorts before '.'
-      {"(x)", "(x)"},       // so does ')'
+      {"Wow!", "Wow!"},  // '!' sorts before '.'
+      {"(x)", "(x)"},    // so does ')'
       {"", ""},
   };
   for (const Case& c : cases) {
@@ -94,7 +95,8 @@ TEST(Startup, RunsTheWindowOnTheCatalogueAndWritesTheSettingsBack) {
   test::testApp();
   test::ErrorCapture errors;
   test::CatalogueFixture catalogue;
-  catalogue.addFiles({test::filesRow(QStringLiteral("a.zip"), 1), test::filesRow(QStringLiteral("b.zip"), 2)});
+  catalogue.addFiles(
+      {test::filesRow(QStringLiteral("a.zip"), 1), test::filesRow(QStringLiteral("b.zip"), 2)});
   catalogue.addCategory(1, QStringLiteral("VCL"));
   QString title, connect, status;
   QStringList categories;
@@ -119,8 +121,8 @@ TEST(Startup, RunsTheWindowOnTheCatalogueAndWritesTheSettingsBack) {
   QFile ini(QDir(catalogue.programDir()).filePath(QStringLiteral("VRK.ini")));
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   const QString text = QString::fromUtf8(ini.readAll());
-  for (const char* key : {"Mirror=", "Host=", "Proxy=", "Proxyport=", "UseProxy=", "DeleteUnzip=", "AskConnect=",
-                          "OverwriteData=", "UnzipFile="}) {
+  for (const char* key : {"Mirror=", "Host=", "Proxy=", "Proxyport=", "UseProxy=", "DeleteUnzip=",
+                          "AskConnect=", "OverwriteData=", "UnzipFile="}) {
     EXPECT_TRUE(text.contains(QString::fromLatin1(key))) << key;
   }
 }

@@ -18,8 +18,10 @@ namespace {
 // touched.
 void logUpdates(CatalogueFixture& fx) {
   fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("CREATE TABLE written (name TEXT)"));
-  fx.exec(QStringLiteral("FILES.DB"),
-          QStringLiteral("CREATE TRIGGER log AFTER UPDATE ON FILES BEGIN INSERT INTO written VALUES (new.FileName); END"));
+  fx.exec(
+      QStringLiteral("FILES.DB"),
+      QStringLiteral(
+          "CREATE TRIGGER log AFTER UPDATE ON FILES BEGIN INSERT INTO written VALUES (new.FileName); END"));
 }
 
 test::Row allYes(const QString& name) {
@@ -48,9 +50,12 @@ TEST(DataModule, CreationReadsSettingsAndAliasAndDestructionWritesThemBack) {
     data.UseProxy = false;
   }
   TIniFile check(QDir(fx.programDir()).filePath(QStringLiteral("VRK.ini")));
-  EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("changed.example"));
-  EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("UseProxy"), QString()), QStringLiteral("0"));
-  EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("AskConnect"), QString()), QStringLiteral("0"));
+  EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
+            QStringLiteral("changed.example"));
+  EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("UseProxy"), QString()),
+            QStringLiteral("0"));
+  EXPECT_EQ(check.readString(QStringLiteral("Options"), QStringLiteral("AskConnect"), QString()),
+            QStringLiteral("0"));
 }
 
 // At exit a read-only settings file is refused with the message on the
@@ -64,14 +69,16 @@ TEST(DataModule, ExitWithAReadOnlySettingsFileShowsTheErrorAndKeepsTheFile) {
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write(before);
   }
-  ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+  ASSERT_TRUE(
+      QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
   test::ErrorCapture errors;
   {
     TVRKData data(fx.programDir());
     EXPECT_EQ(data.Host, QStringLiteral("kept.example"));
     data.Host = QStringLiteral("changed.example");
   }
-  EXPECT_EQ(errors.messages(), QStringList{QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path)});
+  EXPECT_EQ(errors.messages(),
+            QStringList{QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path)});
   QFile ini(path);
   ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
   EXPECT_EQ(ini.readAll(), before);
@@ -99,11 +106,16 @@ TEST(DataModule, NormaliseFlagsStoresNoForEmptyFlagsKeepsYesAndSkipsAllYesRows) 
   TVRKData data(fx.programDir());
   data.NormaliseFlags();
   EXPECT_TRUE(errors.messages().isEmpty());
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES WHERE ") +
-                                                      QStringLiteral("D10 IS NULL OR Free IS NULL OR K10 IS NULL OR WithSource IS NULL")),
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
+                      QStringLiteral("SELECT count(*) FROM FILES WHERE ") +
+                          QStringLiteral("D10 IS NULL OR Free IS NULL OR K10 IS NULL OR WithSource IS NULL")),
             QVariant(0));
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D50 FROM FILES WHERE FileName='mixed.zip'")), QVariant(1));
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D10 FROM FILES WHERE FileName='empty.zip'")), QVariant(0));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
+                      QStringLiteral("SELECT D50 FROM FILES WHERE FileName='mixed.zip'")),
+            QVariant(1));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
+                      QStringLiteral("SELECT D10 FROM FILES WHERE FileName='empty.zip'")),
+            QVariant(0));
   EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT group_concat(name) FROM written")),
             QVariant(QStringLiteral("mixed.zip,empty.zip")));
 }
@@ -119,15 +131,20 @@ TEST(DataModule, NormaliseFlagsOnAnEmptyTableInsertsNothing) {
 
 TEST(DataModule, NormaliseFlagsErrorEndsTheWalkAndReachesTheCaller) {
   CatalogueFixture fx;
-  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 2), filesRow(QStringLiteral("c.zip"), 3)});
+  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 2),
+               filesRow(QStringLiteral("c.zip"), 3)});
   fx.exec(QStringLiteral("FILES.DB"),
-          QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON FILES WHEN old.FileCatID=2 BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+          QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON FILES WHEN old.FileCatID=2 BEGIN SELECT "
+                         "RAISE(ABORT, 'refused'); END"));
   test::ErrorCapture errors;
   {
     TVRKData data(fx.programDir());
     EXPECT_THROW(data.NormaliseFlags(), EDatabaseError);
   }
   // The row before the failing one stays written; the one after is untouched.
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D10 FROM FILES WHERE FileCatID=1")), QVariant(0));
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D10 IS NULL FROM FILES WHERE FileCatID=3")), QVariant(1));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D10 FROM FILES WHERE FileCatID=1")),
+            QVariant(0));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
+                      QStringLiteral("SELECT D10 IS NULL FROM FILES WHERE FileCatID=3")),
+            QVariant(1));
 }

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "DataSet.h"
-#include "FilesFieldsDataSet.h"
 #include "ExprParser.h"
+#include "FilesFieldsDataSet.h"
 #include "Schema.h"
 
 #include <QStringList>
@@ -56,22 +56,37 @@ class BlockReader {
 
  private:
   int u16(int at) const { return static_cast<quint8>(m_b[at]) | (static_cast<quint8>(m_b[at + 1]) << 8); }
-  quint32 u32(int at) const { return static_cast<quint32>(u16(at)) | (static_cast<quint32>(u16(at + 2)) << 16); }
+  quint32 u32(int at) const {
+    return static_cast<quint32>(u16(at)) | (static_cast<quint32>(u16(at + 2)) << 16);
+  }
   int slot(int node, int i) const { return u16(10 + node + 8 + 2 * i); }
   int lit() const { return u16(8); }
 
   static QString opName(quint32 op) {
-    static const char* names[] = {"none", "ISNULL", "NOTNULL", "=", "<>", ">", "<", ">=", "<=", "NOT",
-                                  "AND", "OR", "+", "-", "*", "/", "LIKE", "IN", "field", "const", "list"};
+    static const char* names[] = {"none", "ISNULL", "NOTNULL", "=",   "<>",    ">",     "<",
+                                  ">=",   "<=",     "NOT",     "AND", "OR",    "+",     "-",
+                                  "*",    "/",      "LIKE",    "IN",  "field", "const", "list"};
     return op < sizeof names / sizeof *names ? QString::fromLatin1(names[op]) : QStringLiteral("?%1").arg(op);
   }
 
   QString constant(int n) const {
     const int type = slot(n, 0), size = slot(n, 1), at = lit() + slot(n, 2);
     const char* p = m_b.constData() + at;
-    auto i16 = [&] { qint16 v; std::memcpy(&v, p, 2); return static_cast<qint64>(v); };
-    auto i32 = [&] { qint32 v; std::memcpy(&v, p, 4); return static_cast<qint64>(v); };
-    auto f64 = [&] { double v; std::memcpy(&v, p, 8); return v; };
+    auto i16 = [&] {
+      qint16 v;
+      std::memcpy(&v, p, 2);
+      return static_cast<qint64>(v);
+    };
+    auto i32 = [&] {
+      qint32 v;
+      std::memcpy(&v, p, 4);
+      return static_cast<qint64>(v);
+    };
+    auto f64 = [&] {
+      double v;
+      std::memcpy(&v, p, 8);
+      return v;
+    };
     switch (type) {
       case 1: return QLatin1Char('\'') + QString::fromUtf8(p, size - 1) + QLatin1Char('\'');
       case 2: return QStringLiteral("date:%1").arg(i32());
@@ -105,7 +120,10 @@ class BlockReader {
       }
       case 3:
         return QStringLiteral("(%1/ci%2/len%3 %4 %5)")
-            .arg(opName(op)).arg(slot(n, 0)).arg(slot(n, 1)).arg(node(slot(n, 2)), node(slot(n, 3)));
+            .arg(opName(op))
+            .arg(slot(n, 0))
+            .arg(slot(n, 1))
+            .arg(node(slot(n, 2)), node(slot(n, 3)));
       case 4:
         return QString::fromUtf8(m_b.constData() + lit() + slot(n, 1)) + QLatin1Char('#') +
                QString::number(slot(n, 0));

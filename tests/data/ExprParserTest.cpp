@@ -45,14 +45,12 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"D10=falsch", "(= D10#6 false)"},
         Accepted{"D10 = Wahr and not D20", "(AND (= D10#6 true) (NOT (<> D20#7 false)))"},
         // Yes/no fields standing alone.
-        Accepted{"D10", "(<> D10#6 false)"},
-        Accepted{"NOT D10", "(NOT (<> D10#6 false))"},
+        Accepted{"D10", "(<> D10#6 false)"}, Accepted{"NOT D10", "(NOT (<> D10#6 false))"},
         Accepted{"NOT (NOT D10)", "(NOT (NOT (<> D10#6 false)))"},
         Accepted{"D10 OR D20", "(OR (<> D10#6 false) (<> D20#7 false))"},
         Accepted{"(D10=Wahr) = (D20=Wahr)", "(= (= D10#6 true) (= D20#7 true))"},
         // Operand swapping with mirrored operators.
-        Accepted{"3=FileCatID", "(= FileCatID#5 i32:3)"},
-        Accepted{"3<FileCatID", "(> FileCatID#5 i32:3)"},
+        Accepted{"3=FileCatID", "(= FileCatID#5 i32:3)"}, Accepted{"3<FileCatID", "(> FileCatID#5 i32:3)"},
         Accepted{"3>=FileCatID", "(<= FileCatID#5 i32:3)"},
         Accepted{"3<>FileCatID", "(<> FileCatID#5 i32:3)"},
         Accepted{"FileCatID<=FileSize", "(<= FileCatID#5 FileSize#21)"},
@@ -63,11 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"FileGrpID=32767", "(= FileGrpID#4 i16:32767)"},
         Accepted{"FileGrpID=-32767", "(= FileGrpID#4 i16:-32767)"},
         Accepted{"FileGrpID=-32768", "(= FileGrpID#4 i16:-32768)"},
-        Accepted{"Counter=0", "(= Counter#39 u16:0)"},
-        Accepted{"Counter=1", "(= Counter#39 u16:1)"},
+        Accepted{"Counter=0", "(= Counter#39 u16:0)"}, Accepted{"Counter=1", "(= Counter#39 u16:1)"},
         Accepted{"Counter=65534", "(= Counter#39 u16:65534)"},
-        Accepted{"Counter=65535", "(= Counter#39 u16:65535)"},
-        Accepted{"Price>1.5E1", "(> Price#35 f:15)"},
+        Accepted{"Counter=65535", "(= Counter#39 u16:65535)"}, Accepted{"Price>1.5E1", "(> Price#35 f:15)"},
         Accepted{"Created='2001-02-03'", "(= Created#19 date:730519)"},
         Accepted{"Created>'0001-01-01'", "(> Created#19 date:1)"},
         Accepted{"StartTime='10:30:00'", "(= StartTime#37 time:37800000)"},
@@ -77,17 +73,14 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"D10='1'", "(= D10#6 true)"},
         // Literal lexing.
         Accepted{"FileName='it''s'", "(= FileName#1 'it's')"},
-        Accepted{"FileName=''''", "(= FileName#1 ''')"},
-        Accepted{"/* flags */ D10=Wahr", "(= D10#6 true)"},
+        Accepted{"FileName=''''", "(= FileName#1 ''')"}, Accepted{"/* flags */ D10=Wahr", "(= D10#6 true)"},
         Accepted{"\t\nD10\r=\x01Wahr  ", "(= D10#6 true)"},
-        Accepted{"[File Name]='x'", "(= File Name#43 'x')"},
-        Accepted{"[Größe]=1", "(= Größe#44 i32:1)"},
+        Accepted{"[File Name]='x'", "(= File Name#43 'x')"}, Accepted{"[Größe]=1", "(= Größe#44 i32:1)"},
         Accepted{"[FileCatID]=1", "(= FileCatID#5 i32:1)"},
         // Partial compare and case flag.
         Accepted{"FileName='abc*'", "(=/ci0/len3 FileName#1 'abc')"},
         Accepted{"FileName<>'abc*'", "(<>/ci0/len3 FileName#1 'abc')"},
-        Accepted{"FileName='*'", "(= FileName#1 '*')"},
-        Accepted{"FileName=''", "(= FileName#1 '')"},
+        Accepted{"FileName='*'", "(= FileName#1 '*')"}, Accepted{"FileName=''", "(= FileName#1 '')"},
         Accepted{"FileName>'abc*'", "(> FileName#1 'abc*')"},
         Accepted{"FileName LIKE 'a*'", "(LIKE/ci0/len1 FileName#1 'a')"},
         Accepted{"FileName='abc*'", "(= FileName#1 'abc*')", {foNoPartialCompare}},
@@ -95,10 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"FileName='abc*'", "(=/ci1/len3 FileName#1 'abc')", {foCaseInsensitive}},
         Accepted{"FileName=''", "(= FileName#1 '')", {foCaseInsensitive}},
         // NULL tests.
-        Accepted{"Free = NULL", "(ISNULL Free#3)"},
-        Accepted{"Free <> NULL", "(NOTNULL Free#3)"},
-        Accepted{"NULL = Free", "(ISNULL Free#3)"},
-        Accepted{"Free IS NULL", "(ISNULL Free#3)"},
+        Accepted{"Free = NULL", "(ISNULL Free#3)"}, Accepted{"Free <> NULL", "(NOTNULL Free#3)"},
+        Accepted{"NULL = Free", "(ISNULL Free#3)"}, Accepted{"Free IS NULL", "(ISNULL Free#3)"},
         Accepted{"Free is  not\tnull", "(NOTNULL Free#3)"},
         Accepted{"FileName IS NULL OR D10", "(OR (ISNULL FileName#1) (<> D10#6 false))"},
         // LIKE on a memo, IN lists.
@@ -106,12 +97,12 @@ INSTANTIATE_TEST_SUITE_P(
         Accepted{"FileCatID IN (1, 2)", "(IN FileCatID#5 [f:1, f:2])"},
         Accepted{"FileCatID IN (3)", "(IN FileCatID#5 [f:3])"},
         Accepted{"D10 IN (D20, D30)", "(IN D10#6 [D20#7, D30#8])"},
-        Accepted{"Created IN ('2001-02-03', '2001-02-04')",
-                 "(IN Created#19 [date:730519, date:730520])"}));
+        Accepted{"Created IN ('2001-02-03', '2001-02-04')", "(IN Created#19 [date:730519, date:730520])"}));
 
 TEST(ExprParser, PackedDecimalConstantTakesTheFieldsPlaces) {
   FilterFieldsDataSet ds;
-  EXPECT_EQ(renderFilter(ds, QStringLiteral("Amount=12.5")), QStringLiteral("(= Amount#36 ") + bcd12_50 + ')');
+  EXPECT_EQ(renderFilter(ds, QStringLiteral("Amount=12.5")),
+            QStringLiteral("(= Amount#36 ") + bcd12_50 + ')');
 }
 
 TEST(ExprParser, BlockOfOneRelationIsByteExact) {
@@ -119,15 +110,30 @@ TEST(ExprParser, BlockOfOneRelationIsByteExact) {
   const TExprParser parser(&ds, QStringLiteral("D10=Wahr"), {});
   const QByteArray expected = QByteArray::fromHex(
       // header: version 2, size 54, not counted, nodes at 10, literals at 48
-      "0200" "3600" "ffff" "0a00" "3000"
+      "0200"
+      "3600"
+      "ffff"
+      "0a00"
+      "3000"
       // node 0: binary =, left at 12, right at 24
-      "02000000" "03000000" "0c00" "1800"
+      "02000000"
+      "03000000"
+      "0c00"
+      "1800"
       // node 12: field 6, name at literal 0
-      "04000000" "12000000" "0600" "0000"
+      "04000000"
+      "12000000"
+      "0600"
+      "0000"
       // node 24: constant boolean, 2 bytes, at literal 4
-      "05000000" "13000000" "0400" "0200" "0400"
+      "05000000"
+      "13000000"
+      "0400"
+      "0200"
+      "0400"
       // literals: "D10\0", true
-      "44313000" "0100");
+      "44313000"
+      "0100");
   EXPECT_EQ(parser.filterData().toHex(), expected.toHex());
   EXPECT_EQ(parser.dataSize(), 54);
 }
@@ -196,54 +202,52 @@ TEST_P(ExprParserRefuses, WithItsMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tokenizer, ExprParserRefuses,
-    testing::Values(
-        Refused{"D10=Wahr;", "Ungültiges Zeichen in Filterausdruck: ';'"},
-        Refused{"D10=\"Wahr\"", "Ungültiges Zeichen in Filterausdruck: '\"'"},
-        Refused{"!D10", "Ungültiges Zeichen in Filterausdruck: '!'"},
-        Refused{"D10=Wahr ?", "Ungültiges Zeichen in Filterausdruck: '?'"},
-        Refused{".D10", "Ungültiges Zeichen in Filterausdruck: '.'"},
-        Refused{"D10=€", "Ungültiges Zeichen in Filterausdruck: '€'"},
-        Refused{"/* a * b */ D10", "Ungültiges Zeichen in Filterausdruck: '*'"},
-        Refused{"/* open", "Ungültiges Zeichen in Filterausdruck: ''"},
-        Refused{"/* one */ /* two */ D10", "Ausdruck erwartet, jedoch '/' vorgefunden"},
-        Refused{"FileName='abc", "Nicht begrenzte String-Konstante"},
-        Refused{"FileName='abc''", "Nicht begrenzte String-Konstante"},
-        Refused{"[FileName='x'", "Nicht begrenzter Feldname"},
-        Refused{"Free IS Wahr", "Ungültige Verwendung eines Schlüsselworts"},
-        Refused{"Free IS NOT Wahr", "Ungültige Verwendung eines Schlüsselworts"},
-        Refused{"Free IS", "Ungültige Verwendung eines Schlüsselworts"}));
+    testing::Values(Refused{"D10=Wahr;", "Ungültiges Zeichen in Filterausdruck: ';'"},
+                    Refused{"D10=\"Wahr\"", "Ungültiges Zeichen in Filterausdruck: '\"'"},
+                    Refused{"!D10", "Ungültiges Zeichen in Filterausdruck: '!'"},
+                    Refused{"D10=Wahr ?", "Ungültiges Zeichen in Filterausdruck: '?'"},
+                    Refused{".D10", "Ungültiges Zeichen in Filterausdruck: '.'"},
+                    Refused{"D10=€", "Ungültiges Zeichen in Filterausdruck: '€'"},
+                    Refused{"/* a * b */ D10", "Ungültiges Zeichen in Filterausdruck: '*'"},
+                    Refused{"/* open", "Ungültiges Zeichen in Filterausdruck: ''"},
+                    Refused{"/* one */ /* two */ D10", "Ausdruck erwartet, jedoch '/' vorgefunden"},
+                    Refused{"FileName='abc", "Nicht begrenzte String-Konstante"},
+                    Refused{"FileName='abc''", "Nicht begrenzte String-Konstante"},
+                    Refused{"[FileName='x'", "Nicht begrenzter Feldname"},
+                    Refused{"Free IS Wahr", "Ungültige Verwendung eines Schlüsselworts"},
+                    Refused{"Free IS NOT Wahr", "Ungültige Verwendung eines Schlüsselworts"},
+                    Refused{"Free IS", "Ungültige Verwendung eines Schlüsselworts"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Grammar, ExprParserRefuses,
-    testing::Values(
-        Refused{"", "Ausdruck erwartet, jedoch leer vorgefunden"},
-        Refused{"D10=Wahr OR", "Ausdruck erwartet, jedoch leer vorgefunden"},
-        Refused{"D10=Wahr AND )", "Ausdruck erwartet, jedoch ')' vorgefunden"},
-        Refused{"D10 = LIKE", "Ausdruck erwartet, jedoch 'LIKE' vorgefunden"},
-        Refused{"D10 = 'x' = ", "Filterausdruck fehlerhaft abgeschlossen"},
-        Refused{"(D10=Wahr", "')' erwartet, jedoch leer vorgefunden"},
-        Refused{"(D10=Wahr D20", "')' erwartet, jedoch 'D20' vorgefunden"},
-        Refused{"D10=Wahr)", "Filterausdruck fehlerhaft abgeschlossen"},
-        Refused{"D10=Wahr D20=Wahr", "Filterausdruck fehlerhaft abgeschlossen"},
-        Refused{"D10=Wahr=Wahr", "Filterausdruck fehlerhaft abgeschlossen"},
-        Refused{"NOT NOT D10", "tbFiles: Das Feld 'NOT' wurde nicht gefunden"},
-        Refused{"D10=True", "tbFiles: Das Feld 'True' wurde nicht gefunden"},
-        Refused{"Größe=1", "tbFiles: Das Feld 'Gr' wurde nicht gefunden"},
-        Refused{"[No Such]=1", "tbFiles: Das Feld 'No Such' wurde nicht gefunden"},
-        Refused{"FileCatID", "Ungültiger Filterausdruck"},
-        Refused{"FileName", "Ungültiger Filterausdruck"},
-        Refused{"FileSize+1>10", "Arithmetische Filterausdrücke werden nicht unterstützt"},
-        Refused{"FileSize-1>10", "Arithmetische Filterausdrücke werden nicht unterstützt"},
-        Refused{"FileSize>10*2", "Arithmetische Filterausdrücke werden nicht unterstützt"},
-        Refused{"FileSize/2>10", "Arithmetische Filterausdrücke werden nicht unterstützt"},
-        // A digit right after a symbol is read as the minus operator.
-        Refused{"D10=Wahr 3", "Arithmetische Filterausdrücke werden nicht unterstützt"},
-        Refused{"FileCatID IN ()", "Die IN-Liste darf nicht leer bleiben"},
-        Refused{"FileCatID IN 3", "'(' erwartet, aber '3' vorgefunden"},
-        Refused{"FileCatID IN", "'(' erwartet, aber leer vorgefunden"},
-        Refused{"FileCatID IN (1, 2 D10)", "')' oder ',' erwartet, jedoch 'D10' vorgefunden"},
-        Refused{"FileCatID IN (1, 2", "')' erwartet, jedoch leer vorgefunden"},
-        Refused{"FileCatID IN (1,", "Ausdruck erwartet, jedoch leer vorgefunden"}));
+    testing::Values(Refused{"", "Ausdruck erwartet, jedoch leer vorgefunden"},
+                    Refused{"D10=Wahr OR", "Ausdruck erwartet, jedoch leer vorgefunden"},
+                    Refused{"D10=Wahr AND )", "Ausdruck erwartet, jedoch ')' vorgefunden"},
+                    Refused{"D10 = LIKE", "Ausdruck erwartet, jedoch 'LIKE' vorgefunden"},
+                    Refused{"D10 = 'x' = ", "Filterausdruck fehlerhaft abgeschlossen"},
+                    Refused{"(D10=Wahr", "')' erwartet, jedoch leer vorgefunden"},
+                    Refused{"(D10=Wahr D20", "')' erwartet, jedoch 'D20' vorgefunden"},
+                    Refused{"D10=Wahr)", "Filterausdruck fehlerhaft abgeschlossen"},
+                    Refused{"D10=Wahr D20=Wahr", "Filterausdruck fehlerhaft abgeschlossen"},
+                    Refused{"D10=Wahr=Wahr", "Filterausdruck fehlerhaft abgeschlossen"},
+                    Refused{"NOT NOT D10", "tbFiles: Das Feld 'NOT' wurde nicht gefunden"},
+                    Refused{"D10=True", "tbFiles: Das Feld 'True' wurde nicht gefunden"},
+                    Refused{"Größe=1", "tbFiles: Das Feld 'Gr' wurde nicht gefunden"},
+                    Refused{"[No Such]=1", "tbFiles: Das Feld 'No Such' wurde nicht gefunden"},
+                    Refused{"FileCatID", "Ungültiger Filterausdruck"},
+                    Refused{"FileName", "Ungültiger Filterausdruck"},
+                    Refused{"FileSize+1>10", "Arithmetische Filterausdrücke werden nicht unterstützt"},
+                    Refused{"FileSize-1>10", "Arithmetische Filterausdrücke werden nicht unterstützt"},
+                    Refused{"FileSize>10*2", "Arithmetische Filterausdrücke werden nicht unterstützt"},
+                    Refused{"FileSize/2>10", "Arithmetische Filterausdrücke werden nicht unterstützt"},
+                    // A digit right after a symbol is read as the minus operator.
+                    Refused{"D10=Wahr 3", "Arithmetische Filterausdrücke werden nicht unterstützt"},
+                    Refused{"FileCatID IN ()", "Die IN-Liste darf nicht leer bleiben"},
+                    Refused{"FileCatID IN 3", "'(' erwartet, aber '3' vorgefunden"},
+                    Refused{"FileCatID IN", "'(' erwartet, aber leer vorgefunden"},
+                    Refused{"FileCatID IN (1, 2 D10)", "')' oder ',' erwartet, jedoch 'D10' vorgefunden"},
+                    Refused{"FileCatID IN (1, 2", "')' erwartet, jedoch leer vorgefunden"},
+                    Refused{"FileCatID IN (1,", "Ausdruck erwartet, jedoch leer vorgefunden"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Typing, ExprParserRefuses,
@@ -268,7 +272,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"StartTime='10:30:00x'", "'10:30:00x' ist keine gültige Zeit", true},
         Refused{"StartTime='10:30x'", "'10:30x' ist keine gültige Zeit", true},
         Refused{"Stamp='2001-02-03x'", "'2001-02-03x' ist kein gültiges Datum und Zeit", true},
-        Refused{"Stamp='2001-02-03 00:00:01x'", "'2001-02-03 00:00:01x' ist kein gültiges Datum und Zeit", true},
+        Refused{"Stamp='2001-02-03 00:00:01x'", "'2001-02-03 00:00:01x' ist kein gültiges Datum und Zeit",
+                true},
         Refused{"Description='x'", "Fehlende Typübereinstimmung  im Ausdruck"},
         Refused{"'x'=Description", "Fehlende Typübereinstimmung  im Ausdruck"},
         Refused{"Hash='x'", "Fehlende Typübereinstimmung  im Ausdruck"},
@@ -286,8 +291,10 @@ TEST(ExprParser, DeepNestingFailsWithAMessage) {
   FilterFieldsDataSet ds;
   const int n = 100000;
   const QString parens = QString(n, QLatin1Char('(')) + QStringLiteral("D10") + QString(n, QLatin1Char(')'));
-  const QString nots = QStringLiteral("NOT (").repeated(n) + QStringLiteral("D10") + QString(n, QLatin1Char(')'));
-  const QString ins = QStringLiteral("D10 IN (").repeated(n) + QStringLiteral("D10") + QString(n, QLatin1Char(')'));
+  const QString nots =
+      QStringLiteral("NOT (").repeated(n) + QStringLiteral("D10") + QString(n, QLatin1Char(')'));
+  const QString ins =
+      QStringLiteral("D10 IN (").repeated(n) + QStringLiteral("D10") + QString(n, QLatin1Char(')'));
   for (const QString& text : {parens, nots, ins}) {
     try {
       TExprParser parser(&ds, text, {});
@@ -302,7 +309,8 @@ TEST(ExprParser, NestingUpToTheBoundIsAccepted) {
   FilterFieldsDataSet ds;
   const int max = TExprParser::MaxNesting;
   for (const int n : {max - 1, max, max + 1}) {
-    const QString text = QString(n, QLatin1Char('(')) + QStringLiteral("D10=Wahr") + QString(n, QLatin1Char(')'));
+    const QString text =
+        QString(n, QLatin1Char('(')) + QStringLiteral("D10=Wahr") + QString(n, QLatin1Char(')'));
     if (n <= max) {
       EXPECT_EQ(renderFilter(ds, text), QStringLiteral("(= D10#6 true)")) << n << " deep";
     } else {

@@ -29,13 +29,14 @@ class FilterEvalTest : public testing::Test {
     }
     exec(create + ")");
     // rowid FileName Free FileCatID D10 D20 Description Created
-    exec("INSERT INTO FILES (rowid, FileName, Free, FileCatID, D10, D20, Description, Created) VALUES "
-         "(1, 'alpha.zip', 1, 3, 1, 0, 'Grid component', '2001-02-03'),"
-         "(2, 'Alphabet.zip', 0, 3, 0, 1, 'grid helper', '1999-12-31'),"
-         "(3, 'beta.zip', NULL, 12, NULL, 1, 'Memo with 100% cover', NULL),"
-         "(4, 'it''s.zip', 1, 5, 1, 1, 'Ärger', '2001-02-04'),"
-         "(5, '', 0, 3, 0, 0, 'x', '2001-02-03'),"
-         "(6, NULL, 1, 7, 0, NULL, NULL, NULL)");
+    exec(
+        "INSERT INTO FILES (rowid, FileName, Free, FileCatID, D10, D20, Description, Created) VALUES "
+        "(1, 'alpha.zip', 1, 3, 1, 0, 'Grid component', '2001-02-03'),"
+        "(2, 'Alphabet.zip', 0, 3, 0, 1, 'grid helper', '1999-12-31'),"
+        "(3, 'beta.zip', NULL, 12, NULL, 1, 'Memo with 100% cover', NULL),"
+        "(4, 'it''s.zip', 1, 5, 1, 1, 'Ärger', '2001-02-04'),"
+        "(5, '', 0, 3, 0, 0, 'x', '2001-02-03'),"
+        "(6, NULL, 1, 7, 0, NULL, NULL, NULL)");
   }
   void TearDown() override { sqlite3_close(m_db); }
 

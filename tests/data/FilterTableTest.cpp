@@ -40,7 +40,8 @@ class FilterTableTest : public testing::Test {
     sqlite3_close(db);
     m_database = std::make_unique<TDatabase>(QStringLiteral("VRKData"), QStringLiteral("Quorvane"),
                                              QStringLiteral("VRK_Data"), m_dir.path());
-    m_table = std::make_unique<TTable>(QStringLiteral("tbFiles"), m_database.get(), QStringLiteral("FILES.DB"));
+    m_table =
+        std::make_unique<TTable>(QStringLiteral("tbFiles"), m_database.get(), QStringLiteral("FILES.DB"));
   }
 
   static void exec(sqlite3* db, const QByteArray& sql) {
@@ -66,10 +67,12 @@ class FilterTableTest : public testing::Test {
     sqlite3* db = nullptr;
     sqlite3_open(m_dbFile.constData(), &db);
     sqlite3_stmt* st = nullptr;
-    const QByteArray sql = QByteArray("SELECT quote(") + column + ") FROM FILES WHERE rowid=" + QByteArray::number(rowid);
+    const QByteArray sql =
+        QByteArray("SELECT quote(") + column + ") FROM FILES WHERE rowid=" + QByteArray::number(rowid);
     sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr);
     QString v;
-    if (sqlite3_step(st) == SQLITE_ROW) v = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+    if (sqlite3_step(st) == SQLITE_ROW)
+      v = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
     sqlite3_finalize(st);
     sqlite3_close(db);
     return v;
@@ -294,8 +297,8 @@ TEST_F(FilterTableTest, EveryRelationAtItsBoundary) {
     bool (*holds)(int row, int constant);
   };
   const Relation relations[] = {
-      {"=", "=", [](int r, int c) { return r == c; }},  {"<>", "<>", [](int r, int c) { return r != c; }},
-      {"<", ">", [](int r, int c) { return r < c; }},   {">", "<", [](int r, int c) { return r > c; }},
+      {"=", "=", [](int r, int c) { return r == c; }},   {"<>", "<>", [](int r, int c) { return r != c; }},
+      {"<", ">", [](int r, int c) { return r < c; }},    {">", "<", [](int r, int c) { return r > c; }},
       {"<=", ">=", [](int r, int c) { return r <= c; }}, {">=", "<=", [](int r, int c) { return r >= c; }},
   };
   const QStringList names{QStringLiteral("m"), QStringLiteral("n"), QStringLiteral("o")};

@@ -1,8 +1,8 @@
 #include "CatalogueFixture.h"
+#include "ErrorCapture.h"
 #include "MemTableFixture.h"
 #include "Store.h"
 #include "VRKSearchData.h"
-#include "ErrorCapture.h"
 
 #include <QDate>
 
@@ -41,7 +41,8 @@ std::unique_ptr<TMemoryTable> sourceWith(const QStringList& names) {
 
 struct Store {
   explicit Store(const CatalogueFixture& fx)
-      : db(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"), fx.programDir()),
+      : db(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"),
+           fx.programDir()),
         files(QStringLiteral("tbFiles"), &db, QStringLiteral("FILES.DB")) {}
   TDatabase db;
   TTable files;
@@ -216,7 +217,8 @@ TEST(MemTableImport, ARowInterruptedAfterSomeValuesIsStoredWithThem) {
   t.createField(QStringLiteral("Group"), TFieldType::ftSmallint);
   t.open();
   EXPECT_EQ(errorOf([&] { t.importRows(&src, 0, ImportAppend); }),
-            QStringLiteral("70000 ist kein gültiger Wert für Feld 'Group'. Der erlaubte Bereich ist -32768 bis 32767"));
+            QStringLiteral(
+                "70000 ist kein gültiger Wert für Feld 'Group'. Der erlaubte Bereich ist -32768 bis 32767"));
   EXPECT_EQ(t.state(), TDataSetState::dsBrowse);
   ASSERT_EQ(t.recordCount(), 2);
   EXPECT_EQ(t.recNo(), 1);
@@ -289,7 +291,8 @@ TEST(MemTableImportFromStore, NullDescriptionInTheCatalogueStopsTheImport) {
   fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 1),
                filesRow(QStringLiteral("c.zip"), 1)});
   // A catalogue whose column is not declared NOT NULL can hold a null.
-  fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("UPDATE FILES SET Description = '' WHERE FileName = 'b.zip'"));
+  fx.exec(QStringLiteral("FILES.DB"),
+          QStringLiteral("UPDATE FILES SET Description = '' WHERE FileName = 'b.zip'"));
   Store s(fx);
   auto t = filesShapedTable();
   t->open();
@@ -297,7 +300,7 @@ TEST(MemTableImportFromStore, NullDescriptionInTheCatalogueStopsTheImport) {
   EXPECT_EQ(err, QStringLiteral("Feld 'Description' muß einen Wert haben"));
   EXPECT_EQ(t->recordCount(), 1);
   EXPECT_EQ(t->state(), TDataSetState::dsInsert);
-  EXPECT_FALSE(s.files.active());  // opened by the import, closed again
+  EXPECT_FALSE(s.files.active());                // opened by the import, closed again
   EXPECT_EQ(errorOf([&] { t->first(); }), err);  // the pending row still fails
 }
 
@@ -316,9 +319,8 @@ TEST(MemTableImportFromStore, StoredFormAndConvertedValuesGiveTheSameRows) {
   };
   for (int i = 0; i < updates.size(); ++i) {
     fx.addFiles({filesRow(QStringLiteral("row%1.zip").arg(i), 1)});
-    fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("UPDATE FILES SET %1 WHERE FileName = 'row%2.zip'")
-                                            .arg(updates[i])
-                                            .arg(i));
+    fx.exec(QStringLiteral("FILES.DB"),
+            QStringLiteral("UPDATE FILES SET %1 WHERE FileName = 'row%2.zip'").arg(updates[i]).arg(i));
   }
   Store s(fx);
   auto fast = filesShapedTable(QStringLiteral("fast"));
@@ -351,7 +353,8 @@ TEST(MemTableImportFromStore, StoredFormAndConvertedValuesGiveTheSameRows) {
 TEST(MemTableImportFromStore, AValueTheFieldCannotTakeStopsTheImportWithItsMessage) {
   CatalogueFixture fx;
   fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 1)});
-  fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("UPDATE FILES SET FileGrpID = 70000 WHERE FileName = 'b.zip'"));
+  fx.exec(QStringLiteral("FILES.DB"),
+          QStringLiteral("UPDATE FILES SET FileGrpID = 70000 WHERE FileName = 'b.zip'"));
   Store s(fx);
   TMemoryTable t(QStringLiteral("mtFiles"));
   // b.zip failed at FileGrpID, before the required FileCatID: the final move

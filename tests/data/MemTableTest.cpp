@@ -58,7 +58,10 @@ TEST(MemTableStructure, UnstorableKindsAreRefusedAtOpenAndLeftOutByTakeStructure
   EXPECT_FALSE(t.active());
 
   TMemoryTable src(QStringLiteral("src"));
-  TFieldDef adt{QStringLiteral("Addr"), TFieldType::ftADT, 0, false,
+  TFieldDef adt{QStringLiteral("Addr"),
+                TFieldType::ftADT,
+                0,
+                false,
                 {{QStringLiteral("Street"), TFieldType::ftString, 30, false, {}},
                  {QStringLiteral("Ref"), TFieldType::ftReference, 0, false, {}},
                  {QStringLiteral("Zip"), TFieldType::ftInteger, 0, false, {}}}};
@@ -123,7 +126,8 @@ TEST(MemTableStructure, LargestRowIs65535Bytes) {
       t.post();
       EXPECT_EQ(t.fieldByName(QStringLiteral("Last"))->asString(), QString(lastSize, QLatin1Char('z')));
     } else {
-      EXPECT_TRUE(error.startsWith(QStringLiteral("Datensatz zu groß"))) << bytes << " bytes: " << error.toStdString();
+      EXPECT_TRUE(error.startsWith(QStringLiteral("Datensatz zu groß")))
+          << bytes << " bytes: " << error.toStdString();
       EXPECT_FALSE(t.active());
     }
   }
@@ -144,7 +148,8 @@ TEST(MemTableValues, EveryInlineKindRoundTrips) {
       {TFieldType::ftString, 4, QStringLiteral("abc"), QStringLiteral("abc")},
       {TFieldType::ftString, 4, QStringLiteral("abcd"), QStringLiteral("abcd")},
       {TFieldType::ftString, 4, QStringLiteral("abcde"), QStringLiteral("abcd")},
-      {TFieldType::ftString, 10, QStringLiteral("日本語テキスト"), QStringLiteral("日本語")},  // UTF-8, cut to fit
+      {TFieldType::ftString, 10, QStringLiteral("日本語テキスト"),
+       QStringLiteral("日本語")},  // UTF-8, cut to fit
       {TFieldType::ftFixedChar, 3, QStringLiteral("xyz"), QStringLiteral("xyz")},
       {TFieldType::ftWideString, 3, QStringLiteral("日本語テ"), QStringLiteral("日本語")},
       {TFieldType::ftSmallint, 0, -32768, -32768},
@@ -342,7 +347,8 @@ TEST(MemTableCursor, FilterHidesRowsAndAFailingHandlerLetsTheRowPass) {
               });
             }),
             QString());
-  EXPECT_TRUE(errors.messages().contains(QStringLiteral("Datenmenge weder im Editier- noch im Einfügemodus")));
+  EXPECT_TRUE(
+      errors.messages().contains(QStringLiteral("Datenmenge weder im Editier- noch im Einfügemodus")));
 }
 
 // --- Editing --------------------------------------------------------------------------
@@ -439,7 +445,8 @@ TEST(MemTableEditing, AutoIncFieldsNumberInsertedRows) {
 TEST(MemTableEditing, DeleteMovesToTheNextRowAndResetsRowIdsWhenEmpty) {
   auto t = filesShapedTable();
   t->open();
-  EXPECT_EQ(errorOf([&] { t->deleteRow(); }), QStringLiteral("Operation bei leerer Datenmenge nicht ausführbar"));
+  EXPECT_EQ(errorOf([&] { t->deleteRow(); }),
+            QStringLiteral("Operation bei leerer Datenmenge nicht ausführbar"));
   for (const char* n : {"a", "b", "c"}) appendFile(*t, QString::fromLatin1(n));
   t->setRecNo(2);
   t->deleteRow();
@@ -506,7 +513,8 @@ TEST(MemTableMemoStream, ReadWriteSeekAndTheOpenModes) {
     EXPECT_EQ(s->readAll(), QByteArray("world"));
     EXPECT_EQ(s->seek(-3, TSeekOrigin::soFromCurrent), 8);
     EXPECT_EQ(s->seek(-100, TSeekOrigin::soFromBeginning), 8);  // refused
-    EXPECT_EQ(errorOf([&] { s->write("x", 1); }), QStringLiteral("Feld 'Description' kann nicht verändert werden"));
+    EXPECT_EQ(errorOf([&] { s->write("x", 1); }),
+              QStringLiteral("Feld 'Description' kann nicht verändert werden"));
   }
   EXPECT_EQ(errorOf([&] { t->createBlobStream(desc, TBlobStreamMode::bmWrite); }),
             QStringLiteral("Datenmenge weder im Editier- noch im Einfügemodus"));
@@ -583,7 +591,9 @@ TEST(MemTableEvents, FireAroundTheirOperationsInOrder) {
   auto t = filesShapedTable();
   QStringList log;
   auto& ev = t->events();
-  auto rec = [&log](const char* name) { return [&log, name](TDataSet*) { log << QString::fromLatin1(name); }; };
+  auto rec = [&log](const char* name) {
+    return [&log, name](TDataSet*) { log << QString::fromLatin1(name); };
+  };
   ev.BeforeOpen = rec("BeforeOpen");
   ev.AfterOpen = rec("AfterOpen");
   ev.BeforeInsert = rec("BeforeInsert");

@@ -12,9 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
-#include <functional>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
@@ -23,8 +20,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <thread>
 
 using namespace vrk;
 
@@ -94,36 +94,56 @@ TEST(Settings, MissingFileGivesDefaultsAndStoreWritesAllNineKeys) {
 
   storeSettings(ini, s);
   const QStringList lines = readAll(ini.fileName()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-  const QStringList expected = {QStringLiteral("[Options]"),
-                                QStringLiteral("Mirror=") + QString::fromLatin1(kDefaultMirror),
-                                QStringLiteral("Host="),
-                                QStringLiteral("Proxy=localhost"),
-                                QStringLiteral("Proxyport=8080"),
-                                QStringLiteral("UseProxy=1"),
-                                QStringLiteral("DeleteUnzip=1"),
-                                QStringLiteral("AskConnect=1"),
-                                QStringLiteral("OverwriteData=1"),
-                                QStringLiteral("UnzipFile=1")};
+  const QStringList expected = {
+      QStringLiteral("[Options]"),       QStringLiteral("Mirror=") + QString::fromLatin1(kDefaultMirror),
+      QStringLiteral("Host="),           QStringLiteral("Proxy=localhost"),
+      QStringLiteral("Proxyport=8080"),  QStringLiteral("UseProxy=1"),
+      QStringLiteral("DeleteUnzip=1"),   QStringLiteral("AskConnect=1"),
+      QStringLiteral("OverwriteData=1"), QStringLiteral("UnzipFile=1")};
   EXPECT_EQ(lines, expected);
 }
 
 TEST(Settings, SwitchReadingRule) {
   test::TempDir dir;
   TIniFile ini(dir.file(QStringLiteral("VRK.ini")));
-  struct Case { const char* stored; bool def; bool expected; };
+  struct Case {
+    const char* stored;
+    bool def;
+    bool expected;
+  };
   const Case cases[] = {
-      {"0", true, false},     {"1", false, true},    {"-1", false, true},  {"0x10", false, true},
-      {"0X0", true, false},   {"0x", false, false},  {"0x", true, true},   {"yes", false, false},
-      {"yes", true, true},    {"", true, true},      {"", false, false},   {"  7  ", false, true},
-      {"0xZZ", true, true},   {"12abc", false, false},
+      {"0", true, false},
+      {"1", false, true},
+      {"-1", false, true},
+      {"0x10", false, true},
+      {"0X0", true, false},
+      {"0x", false, false},
+      {"0x", true, true},
+      {"yes", false, false},
+      {"yes", true, true},
+      {"", true, true},
+      {"", false, false},
+      {"  7  ", false, true},
+      {"0xZZ", true, true},
+      {"12abc", false, false},
       // The rest after the prefix is hexadecimal, not decimal.
-      {"0xA", false, true},   {"0xa", false, true},  {"0x0", true, false}, {"0X1F", false, true},
-      {"0x00", true, false},  {"0xF0", false, true}, {"010", false, true}, {"00", true, false},
-      {"on", false, false},   {"on", true, true},    {"off", true, true},  {"true", false, false},
+      {"0xA", false, true},
+      {"0xa", false, true},
+      {"0x0", true, false},
+      {"0X1F", false, true},
+      {"0x00", true, false},
+      {"0xF0", false, true},
+      {"010", false, true},
+      {"00", true, false},
+      {"on", false, false},
+      {"on", true, true},
+      {"off", true, true},
+      {"true", false, false},
   };
   for (const Case& c : cases) {
     ini.writeString(QStringLiteral("Options"), QStringLiteral("UseProxy"), QString::fromLatin1(c.stored));
-    EXPECT_EQ(readSwitch(ini, QStringLiteral("UseProxy"), c.def), c.expected) << "stored '" << c.stored << "'";
+    EXPECT_EQ(readSwitch(ini, QStringLiteral("UseProxy"), c.def), c.expected)
+        << "stored '" << c.stored << "'";
   }
 }
 
@@ -158,22 +178,29 @@ TEST(Settings, FileInTheAnsiCodePageKeepsItsBytesAndReadsItsValues) {
   test::TempDir dir;
   const QString path = dir.file(QStringLiteral("VRK.ini"));
   const QByteArray foreign = "; Einstellungen f\xfcr den Proxy\r\n[Andere]\r\nOrt=M\xfcnchen\r\n";
-  writeAll(path, foreign + "[Options]\r\nHost=stra\xdf" "e.example\r\n");
+  writeAll(path, foreign +
+                     "[Options]\r\nHost=stra\xdf"
+                     "e.example\r\n");
   TIniFile ini(path);
   EXPECT_EQ(ini.readString(QStringLiteral("Andere"), QStringLiteral("Ort"), QString()),
             QString::fromLatin1("M\xfcnchen"));
   TSettings s;
   loadSettings(ini, s);
-  EXPECT_EQ(s.Host, QString::fromLatin1("stra\xdf" "e.example"));
+  EXPECT_EQ(s.Host, QString::fromLatin1("stra\xdf"
+                                        "e.example"));
   storeSettings(ini, s);
 
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   const QByteArray bytes = f.readAll();
   EXPECT_TRUE(bytes.startsWith(foreign)) << bytes.toStdString();
-  EXPECT_TRUE(bytes.contains("\r\nHost=stra\xdf" "e.example\r\n")) << bytes.toStdString();
+  EXPECT_TRUE(
+      bytes.contains("\r\nHost=stra\xdf"
+                     "e.example\r\n"))
+      << bytes.toStdString();
   EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
-            QString::fromLatin1("stra\xdf" "e.example"));
+            QString::fromLatin1("stra\xdf"
+                                "e.example"));
 }
 
 // A UTF-8 file stays UTF-8, and a value the code page cannot hold is kept
@@ -181,7 +208,9 @@ TEST(Settings, FileInTheAnsiCodePageKeepsItsBytesAndReadsItsValues) {
 TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
   test::TempDir dir;
   const QString path = dir.file(QStringLiteral("VRK.ini"));
-  writeAll(path, "; Gr\xc3\xbc\xc3\x9f" "e\r\n[Options]\r\n");
+  writeAll(path,
+           "; Gr\xc3\xbc\xc3\x9f"
+           "e\r\n[Options]\r\n");
   TIniFile ini(path);
   ini.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("caf\u00e9"));
   EXPECT_EQ(readAll(path), QStringLiteral("; Gr\u00fc\u00dfe\r\n[Options]\r\nHost=caf\u00e9\r\n"));
@@ -191,7 +220,8 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
   const QString marked = dir.file(QStringLiteral("bom.ini"));
   writeAll(marked, "\xEF\xBB\xBF[Options]\r\nHost=h\r\n");
   TIniFile ini3(marked);
-  EXPECT_EQ(ini3.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("h"));
+  EXPECT_EQ(ini3.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
+            QStringLiteral("h"));
   ini3.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
   {
     QFile f(marked);
@@ -204,7 +234,8 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
   const QString broken = dir.file(QStringLiteral("broken.ini"));
   writeAll(broken, "\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\n");
   TIniFile ini4(broken);
-  EXPECT_EQ(ini4.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("\u00ff"));
+  EXPECT_EQ(ini4.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
+            QStringLiteral("\u00ff"));
   ini4.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
   EXPECT_EQ(readBytes(broken), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\nProxy=p\r\n"));
 
@@ -230,7 +261,8 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
   const QString latin = dir.file(QStringLiteral("latin.ini"));
   writeAll(latin, "; f\xfcr\r\n[Options]\r\n");
   TIniFile ini2(latin);
-  ini2.writeString(QStringLiteral("Options"), QStringLiteral("Mirror"), QStringLiteral("http://\u0161.example"));
+  ini2.writeString(QStringLiteral("Options"), QStringLiteral("Mirror"),
+                   QStringLiteral("http://\u0161.example"));
   EXPECT_EQ(ini2.readString(QStringLiteral("Options"), QStringLiteral("Mirror"), QString()),
             QStringLiteral("http://\u0161.example"));
   EXPECT_EQ(readAll(latin), QStringLiteral("; f\u00fcr\r\n[Options]\r\nMirror=http://\u0161.example\r\n"));
@@ -332,12 +364,14 @@ TEST(Settings, ReadOnlyFileIsRefusedAndKeptByteForByte) {
   struct stat st {};
   ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0444u);
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("VRK.ini")}) << "no file left beside it";
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("VRK.ini")})
+      << "no file left beside it";
 
   // Writable again, it is written as usual and keeps its mode.
   ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0640), 0);
   storeSettings(ini, s);
-  EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), QStringLiteral("new.example"));
+  EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
+            QStringLiteral("new.example"));
   ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
@@ -393,7 +427,9 @@ TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
   const QString path = dir.file(QStringLiteral("VRK.ini"));
   QByteArray filler;
   for (int i = 0; i < 40000; ++i) filler += "; foreign line " + QByteArray::number(i) + " stays as it is\r\n";
-  const auto fileWith = [&](qint64 n) { return "[Options]\r\nHost=v" + QByteArray::number(n) + "\r\n" + filler; };
+  const auto fileWith = [&](qint64 n) {
+    return "[Options]\r\nHost=v" + QByteArray::number(n) + "\r\n" + filler;
+  };
   writeAll(path, fileWith(0));
   const QRegularExpression head(QStringLiteral("^\\[Options\\]\r\nHost=v(\\d+)\r\n"));
   const int changes = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -410,7 +446,8 @@ TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
       if (::poll(&p, 1, ms) <= 0) return false;
       const ssize_t n = ::read(changes, buffer, sizeof buffer);
       for (ssize_t at = 0; at < n && count > 0; --count)
-        at += static_cast<ssize_t>(sizeof(inotify_event) + reinterpret_cast<inotify_event*>(buffer + at)->len);
+        at +=
+            static_cast<ssize_t>(sizeof(inotify_event) + reinterpret_cast<inotify_event*>(buffer + at)->len);
     }
     return true;
   };
@@ -456,7 +493,8 @@ TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
     const qint64 second = nextReport(reports[0], 60000);
     const qint64 oneWrite = clock.elapsed();
     if (round % 2 == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(random.bounded(static_cast<quint32>(oneWrite) + 1)));
+      std::this_thread::sleep_for(
+          std::chrono::milliseconds(random.bounded(static_cast<quint32>(oneWrite) + 1)));
     } else {
       dropChanges();
       awaitChanges(1 + static_cast<int>(random.bounded(4)), 60000);
@@ -467,16 +505,19 @@ TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
     qint64 done = second;
     for (qint64 n; (n = nextReport(reports[0], 0)) >= 0;) done = n;
     ::close(reports[0]);
-    ASSERT_TRUE(first == last + 1 && second == last + 2) << "round " << round << ": the writer did not get going";
+    ASSERT_TRUE(first == last + 1 && second == last + 2)
+        << "round " << round << ": the writer did not get going";
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
 
     const QByteArray bytes = readBytes(path);
     const auto m = head.match(QString::fromLatin1(bytes.left(64)));
-    ASSERT_TRUE(m.hasMatch()) << "round " << round << ": the file starts with " << bytes.left(40).toStdString();
+    ASSERT_TRUE(m.hasMatch()) << "round " << round << ": the file starts with "
+                              << bytes.left(40).toStdString();
     const qint64 n = m.captured(1).toLongLong();
     // The last finished write, or the one under way when the kill came.
     ASSERT_TRUE(n == done || n == done + 1) << "round " << round << ": v" << n << " after v" << done;
-    ASSERT_TRUE(bytes == fileWith(n)) << "round " << round << ": " << bytes.size() << " bytes for value v" << n;
+    ASSERT_TRUE(bytes == fileWith(n))
+        << "round " << round << ": " << bytes.size() << " bytes for value v" << n;
     last = n;
   }
   ::close(changes);

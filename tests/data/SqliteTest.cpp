@@ -129,16 +129,15 @@ TEST_F(SqliteTest, RefusedBindsRaiseWithSqlitesText) {
     std::function<void()> bind;
   };
   const Case outOfRange[] = {
-      {"null", [&] { insert.bindNull(2); }},
-      {"int", [&] { insert.bindInt(0, 1); }},
-      {"int64", [&] { insert.bindInt64(2, 1); }},
-      {"double", [&] { insert.bindDouble(-1, 1.0); }},
+      {"null", [&] { insert.bindNull(2); }},      {"int", [&] { insert.bindInt(0, 1); }},
+      {"int64", [&] { insert.bindInt64(2, 1); }}, {"double", [&] { insert.bindDouble(-1, 1.0); }},
       {"text", [&] { insert.bindText(3, "x"); }},
   };
   for (const Case& c : outOfRange) {
     SCOPED_TRACE(c.name);
     const QString message = raised(c.bind);
-    EXPECT_TRUE(message.startsWith(QStringLiteral("INSERT INTO T (v) VALUES (?1): "))) << message.toStdString();
+    EXPECT_TRUE(message.startsWith(QStringLiteral("INSERT INTO T (v) VALUES (?1): ")))
+        << message.toStdString();
     EXPECT_TRUE(message.endsWith(QString::fromUtf8(sqlite3_errstr(SQLITE_RANGE)))) << message.toStdString();
   }
   // Nothing half-done: the statement still works with a valid bind.
@@ -186,7 +185,9 @@ TEST_F(SqliteTest, ColumnsOutsideTheResultRaise) {
   EXPECT_EQ(read.columnInt64(1), 2);
   for (int column : {-1, 2}) {
     SCOPED_TRACE(column);
-    EXPECT_TRUE(raised([&] { read.read(column, sql::As::Int); }).endsWith(QString::fromUtf8(sqlite3_errstr(SQLITE_RANGE))));
+    EXPECT_TRUE(raised([&] {
+                  read.read(column, sql::As::Int);
+                }).endsWith(QString::fromUtf8(sqlite3_errstr(SQLITE_RANGE))));
     EXPECT_FALSE(raised([&] { read.columnName(column); }).isEmpty());
     EXPECT_FALSE(raised([&] { read.columnDeclType(column); }).isEmpty());
   }

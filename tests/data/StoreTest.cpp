@@ -14,7 +14,8 @@ namespace {
 
 struct Store {
   explicit Store(const CatalogueFixture& fx)
-      : db(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"), fx.programDir()),
+      : db(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"),
+           fx.programDir()),
         files(QStringLiteral("tbFiles"), &db, QStringLiteral("FILES.DB")) {}
   TDatabase db;
   TTable files;
@@ -77,8 +78,8 @@ TEST(Store, EndOfTableRuleAndValueReading) {
   EXPECT_EQ(s.files.fieldByName(QStringLiteral("Created"))->value().toDate(), QDate(1999, 5, 17));
   EXPECT_EQ(s.files.fieldByName(QStringLiteral("FileCatID"))->asInteger(), 3);
 
-  EXPECT_EQ(walkNames(s.files),
-            (QStringList{QStringLiteral("first.zip"), QStringLiteral("second.zip"), QStringLiteral("third.zip")}));
+  EXPECT_EQ(walkNames(s.files), (QStringList{QStringLiteral("first.zip"), QStringLiteral("second.zip"),
+                                             QStringLiteral("third.zip")}));
   // At end of table the cursor stays on the last row.
   EXPECT_TRUE(s.files.eof());
   EXPECT_EQ(s.files.fieldByName(QStringLiteral("FileName"))->asString(), QStringLiteral("third.zip"));
@@ -114,16 +115,18 @@ TEST(Store, EmptyTableIsAtEndAtOnceAndEditStartsAnInsert) {
   s.files.fieldByName(QStringLiteral("Description"))->setAsString(QStringLiteral("fresh"));
   s.files.fieldByName(QStringLiteral("FileSize"))->setAsInteger(1);
   s.files.post();
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT FileName FROM FILES WHERE FileCatID=9")),
-            QVariant(QStringLiteral("new.zip")));
+  EXPECT_EQ(
+      fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT FileName FROM FILES WHERE FileCatID=9")),
+      QVariant(QStringLiteral("new.zip")));
 }
 
 TEST(Store, MovingOnPostsAChangedRowAndDropsAnUnchangedEdit) {
   CatalogueFixture fx;
   fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 2)});
   // Any write to the second row fails: an unchanged edit there must not write.
-  fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("CREATE TRIGGER t BEFORE UPDATE ON FILES WHEN old.FileCatID=2 "
-                                                     "BEGIN SELECT RAISE(ABORT, 'written'); END"));
+  fx.exec(QStringLiteral("FILES.DB"),
+          QStringLiteral("CREATE TRIGGER t BEFORE UPDATE ON FILES WHEN old.FileCatID=2 "
+                         "BEGIN SELECT RAISE(ABORT, 'written'); END"));
   Store s(fx);
   s.files.open();
   s.files.edit();
@@ -131,8 +134,10 @@ TEST(Store, MovingOnPostsAChangedRowAndDropsAnUnchangedEdit) {
   s.files.fieldByName(QStringLiteral("FileName"))->setAsString(QString(200, QLatin1Char('x')));  // cut to 120
   s.files.next();
   EXPECT_EQ(s.files.state(), TDataSetState::dsBrowse);
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT Free FROM FILES WHERE FileCatID=1")), QVariant(1));
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT length(FileName) FROM FILES WHERE FileCatID=1")),
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT Free FROM FILES WHERE FileCatID=1")),
+            QVariant(1));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
+                      QStringLiteral("SELECT length(FileName) FROM FILES WHERE FileCatID=1")),
             QVariant(120));
   EXPECT_EQ(s.files.fieldByName(QStringLiteral("FileName"))->asString(), QStringLiteral("b.zip"));
 
@@ -195,7 +200,8 @@ TEST(Store, CategoryQueryAndCloseDatabaseThenReconnect) {
   ASSERT_TRUE(QFile::remove(fx.filePath(QStringLiteral("FILES.DB"))));
   CatalogueFixture other;
   other.addFiles({filesRow(QStringLiteral("replaced.zip"), 1)});
-  ASSERT_TRUE(QFile::copy(other.filePath(QStringLiteral("FILES.DB")), fx.filePath(QStringLiteral("FILES.DB"))));
+  ASSERT_TRUE(
+      QFile::copy(other.filePath(QStringLiteral("FILES.DB")), fx.filePath(QStringLiteral("FILES.DB"))));
   s.files.open();
   EXPECT_EQ(s.files.fieldByName(QStringLiteral("FileName"))->asString(), QStringLiteral("replaced.zip"));
 }
@@ -214,7 +220,8 @@ TEST(Store, ConnectionDropsWhileNoTableIsOpen) {
 
 TEST(Store, MissingAliasAndMissingTableFailClearly) {
   test::TempDir empty;
-  TDatabase db(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"), empty.path());
+  TDatabase db(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"),
+               empty.path());
   TTable files(QStringLiteral("tbFiles"), &db, QStringLiteral("FILES.DB"));
   try {
     files.open();
@@ -261,9 +268,9 @@ TEST(Store, AnyVisibleRowCanBeReadByItsPosition) {
 // other shapes (or no date at all) read as they always did; its text is the
 // ISO text of that date.
 TEST(Store, DatesReadAsTheIsoParserReadsTheirText) {
-  const char* stored[] = {"1999-05-17",  "2000-02-29", "2001-02-29", "0001-01-01", "0999-12-31",
-                          "9999-12-31",  "0000-01-01", "1999-5-17",  "1999/05/17", "1999-05-17x",
-                          " 1999-05-17", "19990517",   "1999-13-01", "abc",        "1999-05-1",
+  const char* stored[] = {"1999-05-17",  "2000-02-29",      "2001-02-29", "0001-01-01", "0999-12-31",
+                          "9999-12-31",  "0000-01-01",      "1999-5-17",  "1999/05/17", "1999-05-17x",
+                          " 1999-05-17", "19990517",        "1999-13-01", "abc",        "1999-05-1",
                           "1999-05-1a",  "1999-05-17T10:00"};
   CatalogueFixture fx;
   std::vector<test::Row> rows;

@@ -74,9 +74,18 @@ TEST_F(TransferRelayTest, EmptySlotsDoNothingAndBoundOnesGetTheDataModule) {
   QObject window;
   QList<QObject*> senders;
   QStringList calls;
-  data->SetOnConnect(&window, [&](QObject* s) { senders << s; calls << "connect"; });
-  data->SetOnPacketRecvd(&window, [&](QObject* s) { senders << s; calls << "packet"; });
-  data->SetOnDisconnect(&window, [&](QObject* s) { senders << s; calls << "disconnect"; });
+  data->SetOnConnect(&window, [&](QObject* s) {
+    senders << s;
+    calls << "connect";
+  });
+  data->SetOnPacketRecvd(&window, [&](QObject* s) {
+    senders << s;
+    calls << "packet";
+  });
+  data->SetOnDisconnect(&window, [&](QObject* s) {
+    senders << s;
+    calls << "disconnect";
+  });
   // The component calls its handlers with itself as sender; the relays pass
   // the data module on.
   data->Http1Connect(&data->Http1);

@@ -51,8 +51,8 @@ class DialogsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::testApp();
-    catalogue.addMirror(QStringLiteral("Europe"), QStringLiteral("Germany"), QStringLiteral("http://one.example"),
-                        QStringLiteral("First Provider"));
+    catalogue.addMirror(QStringLiteral("Europe"), QStringLiteral("Germany"),
+                        QStringLiteral("http://one.example"), QStringLiteral("First Provider"));
     catalogue.addMirror(QStringLiteral("Asia"), QStringLiteral("Japan"), QStringLiteral("http://two.example"),
                         QStringLiteral("Second Provider"));
     m_oldAsker = MessageDlg::setAsker([this](const QString& text, TMsgDlgType) {
@@ -119,11 +119,16 @@ TEST_F(DialogsTest, OptionsLayoutCaptionsAndTabOrder) {
     int left, top, width;
   };
   const Place places[] = {
-      {options->Label1, "Mirror :", 40, 8, 0},        {options->Label2, "Label2", 80, 8, 0},
-      {options->Label3, "Host :", 44, 28, 0},         {options->Edit1, "", 80, 24, 121},
-      {options->CheckBox1, "Use Proxy", 80, 48, 97},  {options->Label4, "Proxy :", 56, 76, 0},
-      {options->Edit2, "localhost", 96, 72, 121},     {options->Label5, "ProxyPort :", 37, 100, 0},
-      {options->Edit3, "8080", 96, 96, 121},          {options->CheckBox2, "Ask before Connect", 80, 120, 137},
+      {options->Label1, "Mirror :", 40, 8, 0},
+      {options->Label2, "Label2", 80, 8, 0},
+      {options->Label3, "Host :", 44, 28, 0},
+      {options->Edit1, "", 80, 24, 121},
+      {options->CheckBox1, "Use Proxy", 80, 48, 97},
+      {options->Label4, "Proxy :", 56, 76, 0},
+      {options->Edit2, "localhost", 96, 72, 121},
+      {options->Label5, "ProxyPort :", 37, 100, 0},
+      {options->Edit3, "8080", 96, 96, 121},
+      {options->CheckBox2, "Ask before Connect", 80, 120, 137},
       {options->CheckBox3, "Unzip download", 80, 144, 137},
       {options->CheckBox4, "Delete Zip-file after unzip", 96, 168, 145},
       {options->CheckBox5, "Ask before overwrite Database", 80, 192, 177},
@@ -330,8 +335,9 @@ TEST_F(DialogsTest, ARefusedMirrorShowsItsErrorAndTheDialogStaysUsable) {
   const test::RefusingPort refusing;
   ASSERT_NE(refusing.port(), 0);
   const quint16 port = refusing.port();
-  catalogue.exec(QStringLiteral("MIRRORS.DB"),
-                 QStringLiteral("UPDATE MIRRORS SET URL='http://127.0.0.1:%1' WHERE Country='Germany'").arg(port));
+  catalogue.exec(
+      QStringLiteral("MIRRORS.DB"),
+      QStringLiteral("UPDATE MIRRORS SET URL='http://127.0.0.1:%1' WHERE Country='Germany'").arg(port));
   data->AskConnect = false;
   data->UseProxy = false;
   bool stillOpen = false;
@@ -399,7 +405,8 @@ TEST_F(DialogsTest, AnErrorReplyFromAMirrorIsAFailedTry) {
   server.connection().readRequest().send("HTTP/1.0 404 Not Found\r\n\r\nno such mirror").close();
   server.start();
   const QString url = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
-  catalogue.exec(QStringLiteral("MIRRORS.DB"), QStringLiteral("UPDATE MIRRORS SET URL='%1' WHERE Country='Germany'").arg(url));
+  catalogue.exec(QStringLiteral("MIRRORS.DB"),
+                 QStringLiteral("UPDATE MIRRORS SET URL='%1' WHERE Country='Germany'").arg(url));
   data->AskConnect = false;
   data->UseProxy = false;
   execWith(*mirror, [&] {
@@ -409,7 +416,8 @@ TEST_F(DialogsTest, AnErrorReplyFromAMirrorIsAFailedTry) {
     mirror->close();
   });
   ASSERT_EQ(errors.messages().size(), 1);
-  EXPECT_EQ(errors.messages()[0], QStringLiteral("Download failed: HTTP/1.0 404 Not Found (") + url + QStringLiteral("/)"));
+  EXPECT_EQ(errors.messages()[0],
+            QStringLiteral("Download failed: HTTP/1.0 404 Not Found (") + url + QStringLiteral("/)"));
   EXPECT_EQ(mirror->StatusBar1->panelText(0), QStringLiteral("Disconnected"));
 }
 
@@ -421,8 +429,9 @@ TEST(DialogsRoundTrip, SettingsChangedInTheDialogReachVRKiniWithTheRestKept) {
   {
     QFile f(ini);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("; my notes\r\n[Window]\r\nLeft=10\r\n[Options]\r\nMirror=http://old.example\r\nColour=blue\r\n"
-            "UseProxy=1\r\n");
+    f.write(
+        "; my notes\r\n[Window]\r\nLeft=10\r\n[Options]\r\nMirror=http://old.example\r\nColour=blue\r\n"
+        "UseProxy=1\r\n");
   }
   const MessageDlg::Asker old = MessageDlg::setAsker([](const QString&, TMsgDlgType) { return int(mrNo); });
   runProgram(catalogue.programDir(), [&](TForm1& form) {

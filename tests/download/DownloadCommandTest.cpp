@@ -36,9 +36,12 @@ class DownloadCommandTest : public ::testing::Test {
     QString why;
     if (!test::DemoMirror::available(why)) GTEST_SKIP() << why.toStdString();
     ASSERT_TRUE(s_mirror) << s_error.toStdString();
-    ASSERT_TRUE(QFile::copy(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), prog.file("vrk")));
+    ASSERT_TRUE(
+        QFile::copy(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), prog.file("vrk")));
     QFile::setPermissions(prog.file("vrk"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    writeIni("[Options]\r\nMirror=http://127.0.0.1:1\r\nUseProxy=0\r\nAskConnect=1\r\nUnzipFile=1\r\nDeleteUnzip=1\r\n");
+    writeIni(
+        "[Options]\r\nMirror=http://"
+        "127.0.0.1:1\r\nUseProxy=0\r\nAskConnect=1\r\nUnzipFile=1\r\nDeleteUnzip=1\r\n");
     ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
   }
 
@@ -84,15 +87,17 @@ QString DownloadCommandTest::s_error;
 TEST_F(DownloadCommandTest, DownloadsThroughTheProxyAndLeavesTheSettingsFileAlone) {
   const QByteArray before = ini();
   const QString path = s_mirror->entryPath(4);
-  const CommandRun r = vrk({"--mirror", s_mirror->url(), "--proxy", QStringLiteral("127.0.0.1:%1").arg(s_mirror->proxyPort()),
-                     "--yes", path});
+  const CommandRun r = vrk({"--mirror", s_mirror->url(), "--proxy",
+                            QStringLiteral("127.0.0.1:%1").arg(s_mirror->proxyPort()), "--yes", path});
   ASSERT_EQ(r.code, 0) << r.err.toStdString();
   const QString name = path.section(QLatin1Char('/'), -1);
-  QStringList expected{name.left(name.indexOf(QLatin1Char('.'))) + QStringLiteral(".pas"), QStringLiteral("readme.txt")};
+  QStringList expected{name.left(name.indexOf(QLatin1Char('.'))) + QStringLiteral(".pas"),
+                       QStringLiteral("readme.txt")};
   expected.sort();
   EXPECT_EQ(downloaded(), expected);
   for (const char* line : {"Connected", "Disconnected", " Unziping File", "Ready"})
-    EXPECT_TRUE(r.err.contains(QLatin1String(line) + QLatin1Char('\n'))) << line << "\n" << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QLatin1String(line) + QLatin1Char('\n'))) << line << "\n"
+                                                                         << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral("  readme.txt\n"))) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral(" Bytes received ( "))) << r.err.toStdString();
   EXPECT_FALSE(r.err.contains(QStringLiteral("[y/N]")));
@@ -129,7 +134,8 @@ TEST_F(DownloadCommandTest, FailuresExitNonZeroWithTheMessage) {
   writeIni("[Options]\r\nMirror=http://127.0.0.1:1\r\nUseProxy=1\r\nProxy=127.0.0.1\r\nProxyport=80a\r\n");
   r = vrk({"--yes", "d10/a/b.zip"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.err.contains(QStringLiteral("vrk download: '80a' ist kein gültiger Integerwert"))) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains(QStringLiteral("vrk download: '80a' ist kein gültiger Integerwert")))
+      << r.err.toStdString();
   r = vrk({"--yes", "nofile"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains(QStringLiteral("the path names no file"))) << r.err.toStdString();

@@ -19,12 +19,12 @@
 
 #include <QCoreApplication>
 
+#include <sys/resource.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 

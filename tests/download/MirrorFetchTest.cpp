@@ -45,14 +45,18 @@ TEST(MirrorFetchTexts, LocalNameQuestionAndUrl) {
         << bad;
   }
   const QString m = QStringLiteral("http://m.example");
-  EXPECT_EQ(mirrorQuestion(m, true, QStringLiteral("vrk_db.zip")), QStringLiteral("Connect to http://m.exampleftp/vrk_db.zip ?"));
+  EXPECT_EQ(mirrorQuestion(m, true, QStringLiteral("vrk_db.zip")),
+            QStringLiteral("Connect to http://m.exampleftp/vrk_db.zip ?"));
   EXPECT_EQ(mirrorQuestion(m, false, QString()), QStringLiteral("Connect to http://m.example ?"));
-  EXPECT_EQ(mirrorUrl(m, QStringLiteral("resource/vrk_db.zip")), QStringLiteral("http://m.example/ftp/resource/vrk_db.zip"));
-  EXPECT_EQ(mirrorUrl(m + QLatin1Char('/'), QStringLiteral("a/b/c.zip")), QStringLiteral("http://m.example//ftp/a/b/c.zip"));
+  EXPECT_EQ(mirrorUrl(m, QStringLiteral("resource/vrk_db.zip")),
+            QStringLiteral("http://m.example/ftp/resource/vrk_db.zip"));
+  EXPECT_EQ(mirrorUrl(m + QLatin1Char('/'), QStringLiteral("a/b/c.zip")),
+            QStringLiteral("http://m.example//ftp/a/b/c.zip"));
   EXPECT_EQ(replyStatusLine(QStringLiteral("HTTP/1.0 404 Not Found\r\nServer: x\r\n\r\n")),
             QStringLiteral("HTTP/1.0 404 Not Found"));
-  EXPECT_EQ(downloadFailedText(QStringLiteral("HTTP/1.0 404 Not Found"), QStringLiteral("http://m/ftp/x/y.zip")),
-            QStringLiteral("Download failed: HTTP/1.0 404 Not Found (http://m/ftp/x/y.zip)"));
+  EXPECT_EQ(
+      downloadFailedText(QStringLiteral("HTTP/1.0 404 Not Found"), QStringLiteral("http://m/ftp/x/y.zip")),
+      QStringLiteral("Download failed: HTTP/1.0 404 Not Found (http://m/ftp/x/y.zip)"));
 }
 
 TEST(MirrorFetchTexts, ProxyPortMustBeADecimalPortNumber) {
@@ -154,7 +158,8 @@ TEST_F(MirrorFetchTest, CatalogueZipThroughTheProxyIsFetchedUnpackedAndDeleted) 
   EXPECT_EQ(types, QList<TMsgDlgType>{TMsgDlgType::mtConfirmation});
   // Through the proxy the request line carries the whole URL.
   ASSERT_FALSE(data->Http1.RequestLines().isEmpty());
-  EXPECT_EQ(data->Http1.RequestLines()[0], QStringLiteral("GET ") + m + QStringLiteral("/ftp/resource/vrk_db.zip HTTP/1.0"));
+  EXPECT_EQ(data->Http1.RequestLines()[0],
+            QStringLiteral("GET ") + m + QStringLiteral("/ftp/resource/vrk_db.zip HTTP/1.0"));
   EXPECT_EQ(data->Http1.Proxy(), QStringLiteral("127.0.0.1"));
   EXPECT_EQ(data->Http1.ProxyPort(), s_mirror->proxyPort());
   EXPECT_TRUE(data->Http1.InputFileMode());
@@ -166,7 +171,8 @@ TEST_F(MirrorFetchTest, CatalogueZipThroughTheProxyIsFetchedUnpackedAndDeleted) 
   EXPECT_TRUE(readLocal(QStringLiteral("FILES.DB")) == original.readAll());
   // One status line per member through the bound OnStatus slot.
   ASSERT_EQ(statusLines.size(), 3);
-  for (const QString& line : statusLines) EXPECT_TRUE(line.endsWith(QStringLiteral(".DB"))) << line.toStdString();
+  for (const QString& line : statusLines)
+    EXPECT_TRUE(line.endsWith(QStringLiteral(".DB"))) << line.toStdString();
   EXPECT_EQ(beeps, 1);
   EXPECT_FALSE(data->TransferRunning());
   EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join('\n').toStdString();
@@ -184,8 +190,8 @@ TEST_F(MirrorFetchTest, ThreePartPathDirectlyWithAHarmlessBadProxyPort) {
   // Directly, the request line carries only the path.
   EXPECT_EQ(data->Http1.RequestLines()[0], QStringLiteral("GET /ftp/") + path + QStringLiteral(" HTTP/1.0"));
   const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-  EXPECT_EQ(questions, QStringList{QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/") + name +
-                                   QStringLiteral(" ?")});
+  EXPECT_EQ(questions, QStringList{QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/") +
+                                   name + QStringLiteral(" ?")});
   // The directories of the path are not made locally; the Zip stays beside
   // its members.
   QStringList expected{name, QStringLiteral("readme.txt"), unitFile(path)};
@@ -198,9 +204,10 @@ TEST_F(MirrorFetchTest, AMirrorEndingInASlashIsSentWithTwoSlashes) {
   data->Mirror = s_mirror->url() + QLatin1Char('/');
   const QString path = s_mirror->entryPath(1);
   data->FetchFromMirror(true, path);
-  EXPECT_EQ(data->Http1.RequestLines()[0],
-            QStringLiteral("GET ") + s_mirror->url() + QStringLiteral("//ftp/") + path + QStringLiteral(" HTTP/1.0"));
-  EXPECT_TRUE(questions[0].startsWith(QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("/ftp/")));
+  EXPECT_EQ(data->Http1.RequestLines()[0], QStringLiteral("GET ") + s_mirror->url() +
+                                               QStringLiteral("//ftp/") + path + QStringLiteral(" HTTP/1.0"));
+  EXPECT_TRUE(
+      questions[0].startsWith(QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("/ftp/")));
   // nginx merges the slashes, so the entry arrives and is unpacked.
   EXPECT_TRUE(downloaded().contains(QStringLiteral("readme.txt")));
 }
@@ -270,7 +277,10 @@ TEST_F(MirrorFetchTest, AnErrorReplyIsNoDownload) {
   EXPECT_EQ(beeps, 0);
   // 503 from a server that is there but unwell, directly.
   test::ScriptedServer server;
-  server.connection().readRequest().send("HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/html\r\n\r\n<h1>busy</h1>").close();
+  server.connection()
+      .readRequest()
+      .send("HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/html\r\n\r\n<h1>busy</h1>")
+      .close();
   server.start();
   data->UseProxy = false;
   data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
@@ -279,18 +289,23 @@ TEST_F(MirrorFetchTest, AnErrorReplyIsNoDownload) {
                 QStringLiteral("/ftp/d10/comp/x.zip)"));
   EXPECT_TRUE(downloaded().isEmpty());
   // The in-memory form says so too.
-  EXPECT_TRUE(errorOf([&] { data->FetchFromMirror(false, s_mirror->url() + QStringLiteral("/nothing-here")); })
-                  .startsWith(QStringLiteral("Download failed: HTTP/1.1 404 Not Found")));
+  EXPECT_TRUE(errorOf([&] {
+                data->FetchFromMirror(false, s_mirror->url() + QStringLiteral("/nothing-here"));
+              }).startsWith(QStringLiteral("Download failed: HTTP/1.1 404 Not Found")));
 }
 
 TEST_F(MirrorFetchTest, ACutTransferIsNotUnpacked) {
   test::ScriptedServer server;
-  server.connection().readRequest().send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\nPK\x03\x04 only a start").close();
+  server.connection()
+      .readRequest()
+      .send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\nPK\x03\x04 only a start")
+      .close();
   server.start();
   data->UseProxy = false;
   data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
   const QString message = errorOf([&] { data->FetchFromMirror(true, QStringLiteral("d10/comp/cut.zip")); });
-  EXPECT_TRUE(message.startsWith(QStringLiteral("Verbindung vor dem Ende der Daten geschlossen"))) << message.toStdString();
+  EXPECT_TRUE(message.startsWith(QStringLiteral("Verbindung vor dem Ende der Daten geschlossen")))
+      << message.toStdString();
   EXPECT_TRUE(downloaded().isEmpty());
   EXPECT_TRUE(statusLines.isEmpty());
 }
@@ -306,7 +321,11 @@ TEST_F(MirrorFetchTest, AMissingDownloadDirectoryIsNotCreated) {
 
 TEST_F(MirrorFetchTest, ASecondFetchWhileOneRunsIsRefusedAndTheFirstGoesOn) {
   test::ScriptedServer server;
-  server.connection().readRequest().send("HTTP/1.0 200 OK\r\n\r\n").sendSlowly(QByteArray(4000, 'z'), 500, 20).close();
+  server.connection()
+      .readRequest()
+      .send("HTTP/1.0 200 OK\r\n\r\n")
+      .sendSlowly(QByteArray(4000, 'z'), 500, 20)
+      .close();
   server.start();
   data->UseProxy = false;
   data->UnzipFile = false;

@@ -117,10 +117,11 @@ TEST_F(HttpClientTest, ThroughProxyTheWholeUrlAndOneHostLine) {
   http.SetPort(1);  // ignored: the URL has a scheme, and the proxy is used
   http.Get(QStringLiteral("http://mirror.example/ftp/x.zip"));
   ASSERT_TRUE(proxy.waitFinished(3000));
-  EXPECT_EQ(proxy.received(0), "GET http://mirror.example/ftp/x.zip HTTP/1.0\r\n"
-                               "Proxy-Connection: Keep-Alive\r\n"
-                               "Host: mirror.example\r\n" +
-                                   kAccept + kTail);
+  EXPECT_EQ(proxy.received(0),
+            "GET http://mirror.example/ftp/x.zip HTTP/1.0\r\n"
+            "Proxy-Connection: Keep-Alive\r\n"
+            "Host: mirror.example\r\n" +
+                kAccept + kTail);
   EXPECT_EQ(http.Host(), QStringLiteral("mirror.example"));
   EXPECT_EQ(http.Port(), 80);
 }
@@ -208,7 +209,8 @@ TEST_F(HttpClientTest, RedirectToAnotherHostCarriesTheCookie) {
   const QByteArray location = QStringLiteral("http://h2:%1/x").arg(second.port()).toLatin1();
   first.connection()
       .readRequest()
-      .send(reply("HTTP/1.0 302 Found", "Set-Cookie: session=abc\r\nLocation: " + location + "\r\n", "old body"))
+      .send(reply("HTTP/1.0 302 Found", "Set-Cookie: session=abc\r\nLocation: " + location + "\r\n",
+                  "old body"))
       .close();
   first.start();
   int redirects = 0;
@@ -219,7 +221,8 @@ TEST_F(HttpClientTest, RedirectToAnotherHostCarriesTheCookie) {
   http.Get(url(first, "/start"));
   ASSERT_TRUE(second.waitFinished(3000));
   EXPECT_EQ(redirects, 1);
-  EXPECT_EQ(second.received(0), "GET /x HTTP/1.0\r\nHost: h2\r\n" + kAccept + "Cookie: session=abc\r\n" + kTail);
+  EXPECT_EQ(second.received(0),
+            "GET /x HTTP/1.0\r\nHost: h2\r\n" + kAccept + "Cookie: session=abc\r\n" + kTail);
   EXPECT_EQ(http.Body(), QStringLiteral("moved here"));
   EXPECT_EQ(http.Url(), QString::fromLatin1(location));
   EXPECT_EQ(http.HeaderInfo().Cookie, QStringLiteral("session=abc"));
@@ -252,10 +255,14 @@ TEST_F(HttpClientTest, RedirectBodyIsReplacedByTheNextPasses) {
 // left the next server waiting for the rest until the receive time-out).
 TEST_F(HttpClientTest, ControlCharactersFromAReplyDoNotFrameTheNextRequest) {
   ScriptedServer second;
-  second.connection().readRequest().send(reply("HTTP/1.0 302 Found", QByteArrayLiteral("Location: /b\0c\r\n"), "")).close();
+  second.connection()
+      .readRequest()
+      .send(reply("HTTP/1.0 302 Found", QByteArrayLiteral("Location: /b\0c\r\n"), ""))
+      .close();
   second.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "done")).close();
   second.start();
-  const QByteArray location = QStringLiteral("http://h2:%1/a").arg(second.port()).toLatin1() + "\rX-Injected: 1";
+  const QByteArray location =
+      QStringLiteral("http://h2:%1/a").arg(second.port()).toLatin1() + "\rX-Injected: 1";
   ScriptedServer first;
   first.connection()
       .readRequest()
@@ -273,7 +280,10 @@ TEST_F(HttpClientTest, ControlCharactersFromAReplyDoNotFrameTheNextRequest) {
 
 TEST_F(HttpClientTest, HandledRedirectEndsTheGet) {
   ScriptedServer server;
-  server.connection().readRequest().send(reply("HTTP/1.0 302 Found", "Location: http://h2/x\r\n", "")).close();
+  server.connection()
+      .readRequest()
+      .send(reply("HTTP/1.0 302 Found", "Location: http://h2/x\r\n", ""))
+      .close();
   server.start();
   http.OnRedirect = [](QObject*, bool& handled) { handled = true; };
   http.Get(url(server));
@@ -292,7 +302,8 @@ TEST_F(HttpClientTest, BareNameLocationBecomesUrlOnTheCurrentHost) {
   http.SetProxyPort(proxy.port());
   http.Get(QStringLiteral("http://mirror/ftp/old.zip"));
   ASSERT_TRUE(proxy.waitFinished(3000));
-  EXPECT_TRUE(proxy.received(1).startsWith("GET http://mirror/x.zip HTTP/1.0\r\n")) << proxy.received(1).toStdString();
+  EXPECT_TRUE(proxy.received(1).startsWith("GET http://mirror/x.zip HTTP/1.0\r\n"))
+      << proxy.received(1).toStdString();
   EXPECT_EQ(http.Body(), QStringLiteral("zip"));
 }
 
@@ -367,7 +378,10 @@ TEST_F(HttpClientTest, BodyBeyondContentLengthIsNotPartOfIt) {
   for (const bool fileMode : {false, true}) {
     SCOPED_TRACE(fileMode ? "file mode" : "text mode");
     ScriptedServer server;
-    server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "Content-Length: 4\r\n", "1234extra")).close();
+    server.connection()
+        .readRequest()
+        .send(reply("HTTP/1.0 200 OK", "Content-Length: 4\r\n", "1234extra"))
+        .close();
     server.start();
     http.SetInputFileMode(fileMode);
     http.SetBody(fileMode ? dir.file("b.bin") : QString());
@@ -383,8 +397,14 @@ TEST_F(HttpClientTest, BodyBeyondContentLengthIsNotPartOfIt) {
 TEST_F(HttpClientTest, CutTransferFailsAndRemovesThePartialFile) {
   test::TempDir dir;
   ScriptedServer server;
-  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "Content-Length: 100\r\n", "only ten!!")).close();
-  server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "Content-Length: 100\r\n", "only ten!!")).close();
+  server.connection()
+      .readRequest()
+      .send(reply("HTTP/1.0 200 OK", "Content-Length: 100\r\n", "only ten!!"))
+      .close();
+  server.connection()
+      .readRequest()
+      .send(reply("HTTP/1.0 200 OK", "Content-Length: 100\r\n", "only ten!!"))
+      .close();
   server.start();
   http.SetInputFileMode(true);
   http.SetBody(dir.file("cut.zip"));
@@ -462,7 +482,8 @@ TEST_F(HttpClientTest, HostileRepliesAreBounded) {
   server.connection().readRequest().send(manyLines + "\r\n").waitForClientClose();
   server.start();
   EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Zeile länger als 65536 Bytes"));
-  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Mehr als 1000 Kopfzeilen in der Antwort"));
+  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }),
+            QStringLiteral("Mehr als 1000 Kopfzeilen in der Antwort"));
   ASSERT_TRUE(server.waitFinished(3000));
   EXPECT_NE(server.clientClose(0), ScriptedServer::ClientClose::NotSeen);
   EXPECT_NE(server.clientClose(1), ScriptedServer::ClientClose::NotSeen);
@@ -487,7 +508,8 @@ TEST_F(HttpClientTest, HeaderLineCountLimit) {
     if (n <= max) {
       EXPECT_EQ(error, QStringLiteral("<no error>")) << n << " header lines";
       EXPECT_EQ(http.Body(), QStringLiteral("body")) << n;
-      EXPECT_EQ(http.Header().count(QStringLiteral("\r\n")), n + 2) << "status line, the lines, the empty line";
+      EXPECT_EQ(http.Header().count(QStringLiteral("\r\n")), n + 2)
+          << "status line, the lines, the empty line";
     } else {
       EXPECT_EQ(error, QStringLiteral("Mehr als 1000 Kopfzeilen in der Antwort")) << n << " header lines";
     }

@@ -115,8 +115,9 @@ TEST(BuildGetRequest, DirectAndThroughProxy) {
 // What a reply hands on to the next request (its Location, its cookie) can
 // hold control characters: they never frame a line or cut the request.
 TEST(JoinRequestLines, ControlCharactersInsideALineAreEncoded) {
-  const QString url = QStringLiteral("GET /a") + QChar(u'\r') + QStringLiteral("X: 1") + QChar(u'\n') + QChar(u'\0') +
-                      QStringLiteral("b") + QChar(u'\t') + QChar(0x7F) + QStringLiteral(" HTTP/1.0");
+  const QString url = QStringLiteral("GET /a") + QChar(u'\r') + QStringLiteral("X: 1") + QChar(u'\n') +
+                      QChar(u'\0') + QStringLiteral("b") + QChar(u'\t') + QChar(0x7F) +
+                      QStringLiteral(" HTTP/1.0");
   EXPECT_EQ(JoinRequestLines({url, QStringLiteral("Cookie: \u00e9=1"), QString()}),
             QStringLiteral("GET /a%0DX: 1%0A%00b%09%7F HTTP/1.0\r\nCookie: \u00e9=1\r\n\r\n"));
 }
@@ -158,14 +159,25 @@ TEST(SetLineByName, ReplacesInPlaceIgnoringCase) {
 
 TEST(ParseReplyStatus, TextBetweenFirstAndSecondSpace) {
   const std::pair<const char*, int> cases[] = {
-      {"HTTP/1.0 200 OK\r\n", 200}, {"HTTP/1.1 404 Not Found\n", 404}, {"HTTP/1.0 302\r\n", 302},
-      {"HTTP/1.0 OK 200\r\n", 0},   {"garbage\r\n", 0},                {"\r\n", 0},
-      {"HTTP/1.0  200 OK\r\n", 0},  {"HTTP/1.0 99999 Big\r\n", 0},     {"HTTP/1.0 -1 x\r\n", -1},
+      {"HTTP/1.0 200 OK\r\n", 200},
+      {"HTTP/1.1 404 Not Found\n", 404},
+      {"HTTP/1.0 302\r\n", 302},
+      {"HTTP/1.0 OK 200\r\n", 0},
+      {"garbage\r\n", 0},
+      {"\r\n", 0},
+      {"HTTP/1.0  200 OK\r\n", 0},
+      {"HTTP/1.0 99999 Big\r\n", 0},
+      {"HTTP/1.0 -1 x\r\n", -1},
       // The status is a signed 16-bit number.
-      {"HTTP/1.0 32766 x\r\n", 32766}, {"HTTP/1.0 32767 x\r\n", 32767}, {"HTTP/1.0 32768 x\r\n", 0},
-      {"HTTP/1.0 -32767 x\r\n", -32767}, {"HTTP/1.0 -32768 x\r\n", -32768}, {"HTTP/1.0 -32769 x\r\n", 0},
+      {"HTTP/1.0 32766 x\r\n", 32766},
+      {"HTTP/1.0 32767 x\r\n", 32767},
+      {"HTTP/1.0 32768 x\r\n", 0},
+      {"HTTP/1.0 -32767 x\r\n", -32767},
+      {"HTTP/1.0 -32768 x\r\n", -32768},
+      {"HTTP/1.0 -32769 x\r\n", 0},
   };
-  for (const auto& [line, status] : cases) EXPECT_EQ(ParseReplyStatus(QString::fromLatin1(line)), status) << line;
+  for (const auto& [line, status] : cases)
+    EXPECT_EQ(ParseReplyStatus(QString::fromLatin1(line)), status) << line;
 }
 
 TEST(HeaderLines, KeywordsAndValues) {
@@ -175,9 +187,11 @@ TEST(HeaderLines, KeywordsAndValues) {
   EXPECT_EQ(ClassifyHeaderLine(QStringLiteral("Location:http://h2/x\r\n")), THeaderKind::Other);
   EXPECT_EQ(ClassifyHeaderLine(QStringLiteral("Content-Location: /x\r\n")), THeaderKind::Other);
 
-  EXPECT_EQ(HeaderLineValue(QStringLiteral("Set-Cookie: id=7; path=/\r\n"), 12), QStringLiteral("id=7; path=/"));
+  EXPECT_EQ(HeaderLineValue(QStringLiteral("Set-Cookie: id=7; path=/\r\n"), 12),
+            QStringLiteral("id=7; path=/"));
   EXPECT_EQ(HeaderLineValue(QStringLiteral("Location: x.zip\n"), 10), QStringLiteral("x.zip"));
-  EXPECT_EQ(HeaderLineValue(QStringLiteral("Location: ") + QString(300, 'u') + "\r\n", 10), QString(256, 'u'));
+  EXPECT_EQ(HeaderLineValue(QStringLiteral("Location: ") + QString(300, 'u') + "\r\n", 10),
+            QString(256, 'u'));
   for (const int n : {kMaxHeaderValueLength - 1, kMaxHeaderValueLength, kMaxHeaderValueLength + 1}) {
     EXPECT_EQ(HeaderLineValue(QStringLiteral("Set-Cookie: ") + QString(n, 'c') + "\r\n", 12),
               QString(qMin(n, 256), 'c'))
@@ -232,8 +246,12 @@ TEST(ScanLine, AGrowingBufferIsNotSearchedAgain) {
 
 TEST(TReplyHeaderReader, KeepsStatusCookieLocationAndLines) {
   TReplyHeaderReader reader(10);
-  const QStringList lines = {"HTTP/1.0 302 Found\r\n", "Set-Cookie: a=1\r\n", "Location: http://h/1\r\n",
-                             "set-cookie: b=2\n", "Location: " + QString(300, 'u') + "\r\n", "Server: s\r\n",
+  const QStringList lines = {"HTTP/1.0 302 Found\r\n",
+                             "Set-Cookie: a=1\r\n",
+                             "Location: http://h/1\r\n",
+                             "set-cookie: b=2\n",
+                             "Location: " + QString(300, 'u') + "\r\n",
+                             "Server: s\r\n",
                              "\r\n"};
   const THeaderKind kinds[] = {THeaderKind::Other,     THeaderKind::SetCookie, THeaderKind::Location,
                                THeaderKind::SetCookie, THeaderKind::Location,  THeaderKind::Other,
@@ -297,7 +315,8 @@ TEST(ParseContentLength, OnlyOnePlainNumberCounts) {
       {{"Content-Length: 99999999999999999999999\r\n"}, -1},
       {{"X-Content-Length: 5\r\n"}, -1},
   };
-  for (const auto& [lines, want] : cases) EXPECT_EQ(ParseContentLength(lines), want) << lines.join('|').toStdString();
+  for (const auto& [lines, want] : cases)
+    EXPECT_EQ(ParseContentLength(lines), want) << lines.join('|').toStdString();
 }
 
 // Random texts from the characters that matter: every URL either fails with

@@ -191,7 +191,8 @@ TEST_F(RealPeerTest, ThroughSquidAKeptConnectionEndsAtTheAnnouncedLength) {
     http.Get(url("small.txt"));
     EXPECT_EQ(body(fileMode, "kept.txt"), QByteArray("small file\n"));
     EXPECT_TRUE(http.Header().contains(QStringLiteral("keep-alive"), Qt::CaseInsensitive))
-        << "squid did not keep the connection; the case is not exercised:\n" << http.Header().toStdString();
+        << "squid did not keep the connection; the case is not exercised:\n"
+        << http.Header().toStdString();
     // The proxy never closes, so there is no close event of the peer: only
     // the disconnect at the end of the pass.
     EXPECT_EQ(events, (QStringList{"connect", "success", "disconnect"}));

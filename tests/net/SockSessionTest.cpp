@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <sys/resource.h>
+#include <cerrno>
 #include <thread>
 
 namespace vrk {
@@ -70,7 +70,7 @@ TEST(SockErrorText, KnownUnknownAndZero) {
 }
 
 TEST(SockErrorText, ErrnoMapsToSocketNumbers) {
-  const std::pair<int, int> cases[] = {{ECONNREFUSED, 10061}, {ETIMEDOUT, 10060}, {EHOSTUNREACH, 10065},
+  const std::pair<int, int> cases[] = {{ECONNREFUSED, 10061}, {ETIMEDOUT, 10060},   {EHOSTUNREACH, 10065},
                                        {EAGAIN, 10035},       {EINPROGRESS, 10036}, {ECONNRESET, 10054},
                                        {ENOTCONN, 10057},     {EADDRINUSE, 10048},  {0, 0}};
   for (const auto& [posix, winsock] : cases) EXPECT_EQ(winsockError(posix), winsock) << posix;
@@ -457,7 +457,8 @@ TEST_F(SockSessionTest, CaptureStringWithLengthFailsWhenConnectionDrops) {
   s.SetPort(server.port());
   s.Connect();
   QString text;
-  EXPECT_EQ(messageOf([&] { s.CaptureString(text, 10); }), QStringLiteral("Verbindung beim Empfang unterbrochen"));
+  EXPECT_EQ(messageOf([&] { s.CaptureString(text, 10); }),
+            QStringLiteral("Verbindung beim Empfang unterbrochen"));
   EXPECT_EQ(text, QStringLiteral("12345"));
 
   s.Connect();
@@ -638,7 +639,8 @@ TEST_F(SockSessionTest, StatusTextsFollowReportLevel) {
   s.SetReportLevel(8);
   s.Cancel();
   s.Disconnect();
-  EXPECT_EQ(texts, (QStringList{"Beim Abbrechen", "Verbindung wird unterbrochen", "Schließen des Socket anfordern"}));
+  EXPECT_EQ(texts, (QStringList{"Beim Abbrechen", "Verbindung wird unterbrochen",
+                                "Schließen des Socket anfordern"}));
   s.SetReportLevel(4);
   texts.clear();
   s.Disconnect();

@@ -37,7 +37,10 @@ TEST(FilterText, WorkedExamples) {
       {{tbDelphi5, tbDelphi6, tbKylix}, false, false, 0, "D50=Wahr OR D60=Wahr OR K10=Wahr"},
       {{tbDelphi1, tbC5}, false, false, 0, "D10=Wahr OR C50=Wahr"},
       {{tbDelphi5}, true, false, 0, "(D50=Wahr) AND Free=Wahr"},
-      {{tbDelphi4, tbDelphi5}, true, true, 3,
+      {{tbDelphi4, tbDelphi5},
+       true,
+       true,
+       3,
        "(D40=Wahr OR D50=Wahr) AND Free=Wahr AND WithSource=Wahr AND FileCatID=3"},
       {{tbDelphi4}, false, true, 0, "(D40=Wahr) AND WithSource=Wahr"},
       {{}, true, false, 0, "Free=Wahr"},
@@ -60,9 +63,11 @@ TEST(FilterText, EdgeCases) {
       {{}, false, false, -1, "FileCatID=-1"},
       {{tbC1}, true, false, -1, "(C10=Wahr) AND Free=Wahr AND FileCatID=-1"},
       // Every tool box, in the visiting order.
-      {{tbKylix, tbJ2, tbJ1, tbC5, tbC4, tbC3, tbC1, tbDelphi6, tbDelphi5, tbDelphi4, tbDelphi3,
-        tbDelphi2, tbDelphi1},
-       false, false, 0,
+      {{tbKylix, tbJ2, tbJ1, tbC5, tbC4, tbC3, tbC1, tbDelphi6, tbDelphi5, tbDelphi4, tbDelphi3, tbDelphi2,
+        tbDelphi1},
+       false,
+       false,
+       0,
        "D10=Wahr OR D20=Wahr OR D30=Wahr OR D40=Wahr OR D50=Wahr OR D60=Wahr OR C10=Wahr OR "
        "C30=Wahr OR C40=Wahr OR C50=Wahr OR J10=Wahr OR J20=Wahr OR K10=Wahr"},
       // A tool chain with the category only: the chain is bracketed once.
@@ -121,10 +126,14 @@ TEST(FilterText, LocaleUpperGivesTheseTexts) {
     bool found;
   };
   const Contains contains[] = {
-      {"Die Stra\u00dfe", "STRASSE", true},  {"\u00b5s and \u00ffes", "\u039cS", true},
-      {"\u00b5s and \u00ffes", "\u0178ES", true}, {"a Grid", "GRID", true},
-      {"a Grid", "GRIDS", false},            {"\u00e4rger", "\u00c4RGER", true},
-      {"\u00e4rger", "ARGER", false},        {"Liste", "LISTE", true},
+      {"Die Stra\u00dfe", "STRASSE", true},
+      {"\u00b5s and \u00ffes", "\u039cS", true},
+      {"\u00b5s and \u00ffes", "\u0178ES", true},
+      {"a Grid", "GRID", true},
+      {"a Grid", "GRIDS", false},
+      {"\u00e4rger", "\u00c4RGER", true},
+      {"\u00e4rger", "ARGER", false},
+      {"Liste", "LISTE", true},
   };
   for (const Contains& c : contains) {
     EXPECT_EQ(upperContains(QString::fromUtf8(c.text), QString::fromUtf8(c.needle)), c.found)
@@ -161,22 +170,36 @@ TEST(FilterText, LocaleUpperAgreesWithTheLocaleOnEveryText) {
   for (char16_t c = 0xA0; c < 0x100; ++c) {
     if (c != 0xDF && c != 0xFF && c != 0xB5) latin1 += QChar(c);
   }
-  const QString texts[] = {ascii, latin1, QStringLiteral("Größere Projekte für Anwender"), QStringLiteral("µs ÿ ß"), QStringLiteral("A data Grid with sorting"), QStringLiteral("ALREADY UPPER 123"),
-                           QStringLiteral(""), QStringLiteral("mixed straße and ascii"),
-                           QStringLiteral("éàü ñ ǆ ﬁ"), QStringLiteral("ascii then é")};
+  const QString texts[] = {ascii,
+                           latin1,
+                           QStringLiteral("Größere Projekte für Anwender"),
+                           QStringLiteral("µs ÿ ß"),
+                           QStringLiteral("A data Grid with sorting"),
+                           QStringLiteral("ALREADY UPPER 123"),
+                           QStringLiteral(""),
+                           QStringLiteral("mixed straße and ascii"),
+                           QStringLiteral("éàü ñ ǆ ﬁ"),
+                           QStringLiteral("ascii then é")};
   for (const QString& t : texts) EXPECT_EQ(localeUpper(t), locale.toUpper(t)) << t.toStdString();
 }
 
 TEST(FilterText, UpperContainsAgreesWithUpperCasingBothTexts) {
-  const QString texts[] = {QStringLiteral("A data Grid with sorting"), QStringLiteral("Größere Projekte für Anwender"),
-                           QStringLiteral("Die Straße ist lang"), QStringLiteral("STRASSE"), QStringLiteral("µs and ÿes"),
-                           QStringLiteral("Ελληνικά grid"), QStringLiteral("grid at the end: GRId"), QStringLiteral(""),
-                           QStringLiteral("two  spaces"), QStringLiteral("ǆungla Ǆ")};
-  const QString needles[] = {QStringLiteral("grid"), QStringLiteral("GRÖSSERE"), QStringLiteral("größere"),
-                             QStringLiteral("strasse"), QStringLiteral("straße"), QStringLiteral("ΜS"),
-                             QStringLiteral("µs"), QStringLiteral("Ÿ"), QStringLiteral("ελλ"), QStringLiteral("  "),
-                             QStringLiteral(" "), QStringLiteral("d"), QStringLiteral("ǆ"), QStringLiteral("end: grid"),
-                             QStringLiteral("nowhere")};
+  const QString texts[] = {QStringLiteral("A data Grid with sorting"),
+                           QStringLiteral("Größere Projekte für Anwender"),
+                           QStringLiteral("Die Straße ist lang"),
+                           QStringLiteral("STRASSE"),
+                           QStringLiteral("µs and ÿes"),
+                           QStringLiteral("Ελληνικά grid"),
+                           QStringLiteral("grid at the end: GRId"),
+                           QStringLiteral(""),
+                           QStringLiteral("two  spaces"),
+                           QStringLiteral("ǆungla Ǆ")};
+  const QString needles[] = {
+      QStringLiteral("grid"),    QStringLiteral("GRÖSSERE"),  QStringLiteral("größere"),
+      QStringLiteral("strasse"), QStringLiteral("straße"),    QStringLiteral("ΜS"),
+      QStringLiteral("µs"),      QStringLiteral("Ÿ"),         QStringLiteral("ελλ"),
+      QStringLiteral("  "),      QStringLiteral(" "),         QStringLiteral("d"),
+      QStringLiteral("ǆ"),       QStringLiteral("end: grid"), QStringLiteral("nowhere")};
   for (const QString& t : texts) {
     for (const QString& n : needles) {
       const QString upper = localeUpper(n);
@@ -230,11 +253,14 @@ TEST(FilterText, UpperContainsOnUtf8IsTheSameAsOnTheDecodedText) {
       "12345678grid",
       "123456789grid",
       "a long ASCII text with grid at the end",
-      "Gr\xC3\xB6\xC3\x9F" "ere Projekte",
-      "Die Stra\xC3\x9F" "e",
+      "Gr\xC3\xB6\xC3\x9F"
+      "ere Projekte",
+      "Die Stra\xC3\x9F"
+      "e",
       "STRASSE",
       "\xC3\x9F\xC3\x9F",
-      "\xC3\xBF" "es and \xC2\xB5s",
+      "\xC3\xBF"
+      "es and \xC2\xB5s",
       "\xC7\x86 grid",
       "grid \xC7\x86",
       "\xE2\x82\xAC grid",
@@ -249,8 +275,24 @@ TEST(FilterText, UpperContainsOnUtf8IsTheSameAsOnTheDecodedText) {
       "Enth\xC3\xA4lt Beispiele f\xC3\xBCr Datenbankzugriffe",
   };
   const char* needles[] = {
-      "grid", "GRID", "gr\xC3\xB6\xC3\x9F" "ere", "GR\xC3\x96SSE", "strasse", "SS", "S", "SE", "\xC3\x9F",
-      "\xC3\xBF", "\xC2\xB5", "\xC7\x86", "\xE2\x82\xAC", "(g", " ", "ENTH\xC3\x84LT", "f\xC3\xBCr d",
+      "grid",
+      "GRID",
+      "gr\xC3\xB6\xC3\x9F"
+      "ere",
+      "GR\xC3\x96SSE",
+      "strasse",
+      "SS",
+      "S",
+      "SE",
+      "\xC3\x9F",
+      "\xC3\xBF",
+      "\xC2\xB5",
+      "\xC7\x86",
+      "\xE2\x82\xAC",
+      "(g",
+      " ",
+      "ENTH\xC3\x84LT",
+      "f\xC3\xBCr d",
       "nowhere",
   };
   for (const QByteArray& t : texts) {
@@ -266,7 +308,10 @@ TEST(FilterText, UpperContainsOnUtf8IsTheSameAsOnTheDecodedText) {
   const auto has = [](const char* text, const char* needle) {
     return upperContainsUtf8(text, qsizetype(qstrlen(text)), localeUpper(QString::fromUtf8(needle)));
   };
-  EXPECT_TRUE(has("Gr\xC3\xB6\xC3\x9F" "ere", "gr\xC3\xB6sse"));
+  EXPECT_TRUE(
+      has("Gr\xC3\xB6\xC3\x9F"
+          "ere",
+          "gr\xC3\xB6sse"));
   EXPECT_TRUE(has("\xE2\x82\xAC grid", "Grid"));
   EXPECT_FALSE(has("g\xC3rid", "grid"));
 }

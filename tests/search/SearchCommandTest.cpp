@@ -17,9 +17,11 @@ struct CommandRun {
 
 CommandRun vrk(const QStringList& args) {
   QProcess p;
-  p.start(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), QStringList{QStringLiteral("search")} + args);
+  p.start(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"),
+          QStringList{QStringLiteral("search")} + args);
   EXPECT_TRUE(p.waitForFinished(60000));
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+          QString::fromUtf8(p.readAllStandardError())};
 }
 
 class SearchCommandTest : public ::testing::Test {

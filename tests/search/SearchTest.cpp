@@ -18,7 +18,8 @@ namespace {
 using test::filesRow;
 using test::Row;
 
-Row flagged(const QString& name, int cat, const QString& description, std::initializer_list<const char*> yes) {
+Row flagged(const QString& name, int cat, const QString& description,
+            std::initializer_list<const char*> yes) {
   Row r = filesRow(name, cat, description);
   for (const char* flag : schema::flagColumns()) r[QString::fromLatin1(flag)] = false;
   for (const char* flag : yes) r[QString::fromLatin1(flag)] = true;
@@ -36,7 +37,8 @@ QStringList names(TMemoryTable& t) {
 std::unique_ptr<TMemoryTable> designedResultTable() {
   auto t = std::make_unique<TMemoryTable>(QStringLiteral("mtFiles"));
   for (const schema::Column& c : schema::filesColumns()) {
-    t->createField(QString::fromLatin1(c.name), c.type, c.type == TFieldType::ftMemo ? 0 : c.size, c.required);
+    t->createField(QString::fromLatin1(c.name), c.type, c.type == TFieldType::ftMemo ? 0 : c.size,
+                   c.required);
   }
   return t;
 }

@@ -67,7 +67,8 @@ class DownloadSoak : public ::testing::Test {
 
   // One fetch as the program runs it: Http1 set up for the mirror, the body
   // into Download/<name>, and the disconnect after it.
-  void fetch(const QString& url, const QString& proxy, int proxyPort, const QString& name, bool toFile = true) {
+  void fetch(const QString& url, const QString& proxy, int proxyPort, const QString& name,
+             bool toFile = true) {
     THttpClient& http = m_data->Http1;
     http.SetProxy(proxy);
     http.SetProxyPort(proxyPort);
@@ -160,8 +161,9 @@ TEST_F(DownloadSoak, TwoThousandGetsFromNginxDirectAndThroughTheProxy) {
     const THttpClient& http = m_data->Http1;
     // tinyproxy names itself in the reply it passes on.
     const bool viaProxy = http.Header().contains(QStringLiteral("tinyproxy"), Qt::CaseInsensitive);
-    const bool exact = http.StatusCode() == 200 && viaProxy != direct &&
-                       (toFile ? readFile(body(name)) == served[name] : http.Body().toLatin1() == served[name]);
+    const bool exact =
+        http.StatusCode() == 200 && viaProxy != direct &&
+        (toFile ? readFile(body(name)) == served[name] : http.Body().toLatin1() == served[name]);
     if (!exact) {
       ADD_FAILURE() << "GET " << i << " of " << name.toStdString() << (direct ? " direct" : " by proxy")
                     << (toFile ? " into the file" : " into the text") << ": status " << http.StatusCode()
@@ -173,9 +175,9 @@ TEST_F(DownloadSoak, TwoThousandGetsFromNginxDirectAndThroughTheProxy) {
   }
   const int fdEnd = openDescriptors();
   const qint64 rssEnd = residentKiB();
-  std::cout << "soak: " << kGets << " GETs, " << bytes / (1024 * 1024) << " MiB in " << clock.elapsed() / 1000.0
-            << " s; open descriptors " << fdStart << " -> " << fdEnd << "; resident memory " << rssStart / 1024
-            << " MiB -> " << rssEnd / 1024 << " MiB\n";
+  std::cout << "soak: " << kGets << " GETs, " << bytes / (1024 * 1024) << " MiB in "
+            << clock.elapsed() / 1000.0 << " s; open descriptors " << fdStart << " -> " << fdEnd
+            << "; resident memory " << rssStart / 1024 << " MiB -> " << rssEnd / 1024 << " MiB\n";
   RecordProperty("rss_start_kib", static_cast<int>(rssStart));
   RecordProperty("rss_end_kib", static_cast<int>(rssEnd));
   EXPECT_EQ(mismatches, 0);
@@ -218,7 +220,9 @@ TEST_F(DownloadSoak, TwoHundredMisbehavingRepliesEachEndInAClearError) {
       case Fault::Stall: c.send(status + "\r\npart of it").waitForClientClose(); break;
       case Fault::EndlessHeader: c.send(endless).waitForClientClose(); break;
       case Fault::HugeHeaderLine: c.send(hugeLine).waitForClientClose(); break;
-      case Fault::LyingLength: c.send(status + "Content-Length: 100000\r\n\r\n" + QByteArray(1000, 'l')).close(); break;
+      case Fault::LyingLength:
+        c.send(status + "Content-Length: 100000\r\n\r\n" + QByteArray(1000, 'l')).close();
+        break;
       default: (i / 6) % 2 ? c.send("HTTP/1.0 2").close() : c.close(); break;
     }
   }
@@ -243,11 +247,12 @@ TEST_F(DownloadSoak, TwoHundredMisbehavingRepliesEachEndInAClearError) {
     // Each ends within its bound: the idle time for a stall, well under a
     // second of work for the others; the margin is for a loaded machine.
     const qint64 bound = (fault == Fault::Stall ? kIdleMs : 0) + 5000;
-    const bool ok = message == expected(fault) && ms < bound && !QFile::exists(body(QStringLiteral("f.zip"))) &&
-                    !http.IsConnected();
+    const bool ok = message == expected(fault) && ms < bound &&
+                    !QFile::exists(body(QStringLiteral("f.zip"))) && !http.IsConnected();
     if (!ok) {
-      ADD_FAILURE() << "GET " << i << ": \"" << message.toStdString() << "\" after " << ms << " ms, expected \""
-                    << expected(fault).toStdString() << "\" within " << bound << " ms; body file "
+      ADD_FAILURE() << "GET " << i << ": \"" << message.toStdString() << "\" after " << ms
+                    << " ms, expected \"" << expected(fault).toStdString() << "\" within " << bound
+                    << " ms; body file "
                     << (QFile::exists(body(QStringLiteral("f.zip"))) ? "left behind" : "gone");
       if (++wrong > 5) break;
     }
@@ -262,7 +267,8 @@ TEST_F(DownloadSoak, TwoHundredMisbehavingRepliesEachEndInAClearError) {
     const QByteArray content(300000, 'g');
     good.connection().readRequest().send(status + "\r\n" + content).close();
     good.start();
-    fetch(QStringLiteral("http://127.0.0.1:%1/ftp/d/f.zip").arg(good.port()), QString(), 0, QStringLiteral("f.zip"));
+    fetch(QStringLiteral("http://127.0.0.1:%1/ftp/d/f.zip").arg(good.port()), QString(), 0,
+          QStringLiteral("f.zip"));
     EXPECT_EQ(readFile(body(QStringLiteral("f.zip"))), content);
     EXPECT_EQ(m_beeps, 1);
     EXPECT_TRUE(good.waitFinished(3000));

@@ -16,7 +16,8 @@ namespace {
 
 sqlite3* openDb(const QString& path) {
   sqlite3* db = nullptr;
-  if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK) ADD_FAILURE() << "cannot open " << path.toStdString();
+  if (sqlite3_open(path.toUtf8().constData(), &db) != SQLITE_OK)
+    ADD_FAILURE() << "cannot open " << path.toStdString();
   return db;
 }
 
@@ -59,12 +60,12 @@ void insertRows(const QString& path, const char* table, const std::vector<schema
   run(db, "BEGIN");
   for (const Row& r : rows) {
     for (const QString& name : r.keys()) {
-      const bool known = std::any_of(cols.begin(), cols.end(), [&](const schema::Column& c) {
-        return name == QLatin1String(c.name);
-      });
+      const bool known = std::any_of(cols.begin(), cols.end(),
+                                     [&](const schema::Column& c) { return name == QLatin1String(c.name); });
       if (!known) ADD_FAILURE() << "no column " << name.toStdString() << " in " << table;
     }
-    for (std::size_t c = 0; c < cols.size(); ++c) bind(st, static_cast<int>(c) + 1, r.value(QString::fromLatin1(cols[c].name)));
+    for (std::size_t c = 0; c < cols.size(); ++c)
+      bind(st, static_cast<int>(c) + 1, r.value(QString::fromLatin1(cols[c].name)));
     if (sqlite3_step(st) != SQLITE_DONE) ADD_FAILURE() << sqlite3_errmsg(db);
     sqlite3_reset(st);
   }
@@ -89,7 +90,11 @@ Row filesRow(const QString& fileName, int fileCatId, const QString& description)
 
 CatalogueFixture::CatalogueFixture() {
   if (!m_dir.isValid() || !QDir().mkpath(dbDir())) ADD_FAILURE() << "cannot make " << dbDir().toStdString();
-  struct T { const char* file; const char* table; const std::vector<schema::Column>& cols; };
+  struct T {
+    const char* file;
+    const char* table;
+    const std::vector<schema::Column>& cols;
+  };
   const T tables[] = {{"FILES.DB", "FILES", schema::filesColumns()},
                       {"MIRRORS.DB", "MIRRORS", schema::mirrorsColumns()},
                       {"FILESCAT.DB", "FILESCAT", schema::fileCatColumns()}};
@@ -101,10 +106,13 @@ CatalogueFixture::CatalogueFixture() {
   QFile aliases(m_dir.file(QStringLiteral("aliases.ini")));
   const QByteArray text = "[Quorvane]\r\nPATH=" + dbDir().toUtf8() + "\r\n";
   if (!aliases.open(QIODevice::WriteOnly) || aliases.write(text) != text.size() || !aliases.flush())
-    ADD_FAILURE() << "cannot write " << aliases.fileName().toStdString() << ": " << aliases.errorString().toStdString();
+    ADD_FAILURE() << "cannot write " << aliases.fileName().toStdString() << ": "
+                  << aliases.errorString().toStdString();
 }
 
-QString CatalogueFixture::filePath(const QString& tableFile) const { return QDir(dbDir()).filePath(tableFile); }
+QString CatalogueFixture::filePath(const QString& tableFile) const {
+  return QDir(dbDir()).filePath(tableFile);
+}
 
 void CatalogueFixture::addFiles(const std::vector<Row>& rows) {
   insertRows(filePath(QStringLiteral("FILES.DB")), "FILES", schema::filesColumns(), rows);
@@ -138,7 +146,8 @@ QVariant CatalogueFixture::scalar(const QString& tableFile, const QString& sql) 
   sqlite3* db = openDb(filePath(tableFile));
   sqlite3_stmt* st = nullptr;
   QVariant out;
-  if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
+  if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW) {
     switch (sqlite3_column_type(st, 0)) {
       case SQLITE_NULL: break;
       case SQLITE_INTEGER: out = sqlite3_column_int(st, 0); break;
@@ -156,7 +165,8 @@ void CatalogueFixture::addGeneratedFiles(int rows) {
   std::vector<Row> out;
   out.reserve(static_cast<std::size_t>(rows));
   for (int i = 0; i < rows; ++i) {
-    Row r = filesRow(QStringLiteral("Entry%1.zip").arg(i), 1 + i % 7, QStringLiteral("Generated entry %1").arg(i));
+    Row r = filesRow(QStringLiteral("Entry%1.zip").arg(i), 1 + i % 7,
+                     QStringLiteral("Generated entry %1").arg(i));
     r[QStringLiteral("D50")] = (i % 3 == 0);
     r[QStringLiteral("Free")] = (i % 2 == 0);
     out.push_back(std::move(r));

@@ -16,7 +16,8 @@ namespace vrk::test {
 using Row = QMap<QString, QVariant>;
 
 // A FILES row with every required column set, flags as given (others null).
-Row filesRow(const QString& fileName, int fileCatId, const QString& description = QStringLiteral("A demo entry."));
+Row filesRow(const QString& fileName, int fileCatId,
+             const QString& description = QStringLiteral("A demo entry."));
 
 class CatalogueFixture final {
  public:
@@ -27,7 +28,8 @@ class CatalogueFixture final {
 
   void addFiles(const std::vector<Row>& rows);
   void addCategory(int id, const QString& name);
-  void addMirror(const QString& continent, const QString& country, const QString& url, const QString& provider);
+  void addMirror(const QString& continent, const QString& country, const QString& url,
+                 const QString& provider);
   // Runs a statement on a table file, for checks and set-up.
   void exec(const QString& tableFile, const QString& sql);
   // First column of the first row of a query on a table file.

@@ -41,7 +41,9 @@ bool DemoMirror::start(int rows, quint64 seed, bool withProxy, QString& error) {
   return true;
 }
 
-QString DemoMirror::url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_nginx ? m_nginx->port() : 0); }
+QString DemoMirror::url() const {
+  return QStringLiteral("http://127.0.0.1:%1").arg(m_nginx ? m_nginx->port() : 0);
+}
 
 quint16 DemoMirror::proxyPort() const { return m_proxy ? m_proxy->port() : 0; }
 
@@ -51,8 +53,8 @@ QString DemoMirror::entryPath(int rowid) const {
   const QByteArray file = (catalogueDir() + QStringLiteral("/FILES.DB")).toUtf8();
   if (sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT VRKDir || '/' || FileName FROM FILES WHERE rowid = ?", -1, &st, nullptr) ==
-        SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "SELECT VRKDir || '/' || FileName FROM FILES WHERE rowid = ?", -1, &st,
+                           nullptr) == SQLITE_OK) {
       sqlite3_bind_int(st, 1, rowid);
       if (sqlite3_step(st) == SQLITE_ROW)
         path = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));

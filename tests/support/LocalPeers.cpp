@@ -16,7 +16,8 @@
 namespace vrk::test {
 namespace {
 
-const QStringList kSearchPaths = {"/usr/sbin", "/usr/bin", "/usr/local/sbin", "/usr/local/bin", "/sbin", "/bin"};
+const QStringList kSearchPaths = {"/usr/sbin",      "/usr/bin", "/usr/local/sbin",
+                                  "/usr/local/bin", "/sbin",    "/bin"};
 
 QString findProgram(const QString& name) {
   QString path = QStandardPaths::findExecutable(name);
@@ -34,7 +35,8 @@ bool listeningInodes(quint16 port, QStringList& inodes) {
   for (const QByteArray& line : lines) {
     const QList<QByteArray> f = line.simplified().split(' ');
     // sl local rem st tx:rx tr:when retrnsmt uid timeout inode
-    if (f.size() > 9 && QString::fromLatin1(f[1]) == local && f[3] == "0A") inodes << QString::fromLatin1(f[9]);
+    if (f.size() > 9 && QString::fromLatin1(f[1]) == local && f[3] == "0A")
+      inodes << QString::fromLatin1(f[9]);
   }
   return true;
 }
@@ -186,34 +188,38 @@ bool NginxServer::start(const QString& root, QString& error) {
   const QString d = m_dir.path();
   for (const char* sub : {"logs", "tmp"}) QDir(d).mkpath(QLatin1String(sub));
   m_logFile = d + QStringLiteral("/logs/error.log");
-  return launch(program(), [&](QString& err) -> QStringList {
-    const QString conf = QStringLiteral(
-                             "daemon off;\n"
-                             "master_process off;\n"
-                             "%1"
-                             "pid %2/nginx.pid;\n"
-                             "error_log %2/logs/error.log;\n"
-                             "events { worker_connections 64; }\n"
-                             "http {\n"
-                             "  access_log off;\n"
-                             "  default_type application/octet-stream;\n"
-                             "  client_body_temp_path %2/tmp/body;\n"
-                             "  proxy_temp_path %2/tmp/proxy;\n"
-                             "  fastcgi_temp_path %2/tmp/fastcgi;\n"
-                             "  uwsgi_temp_path %2/tmp/uwsgi;\n"
-                             "  scgi_temp_path %2/tmp/scgi;\n"
-                             "  sendfile on;\n"
-                             "  server {\n"
-                             "    listen 127.0.0.1:%3;\n"
-                             "    root %4;\n"
-                             "  }\n"
-                             "}\n")
-                             .arg(::geteuid() == 0 ? QStringLiteral("user root;\n") : QString(), d)
-                             .arg(m_port)
-                             .arg(root);
-    if (!writeFile(d + QStringLiteral("/nginx.conf"), conf)) err = QStringLiteral("cannot write nginx.conf");
-    return {"-p", d, "-c", d + "/nginx.conf", "-e", m_logFile};
-  }, error);
+  return launch(
+      program(),
+      [&](QString& err) -> QStringList {
+        const QString conf = QStringLiteral(
+                                 "daemon off;\n"
+                                 "master_process off;\n"
+                                 "%1"
+                                 "pid %2/nginx.pid;\n"
+                                 "error_log %2/logs/error.log;\n"
+                                 "events { worker_connections 64; }\n"
+                                 "http {\n"
+                                 "  access_log off;\n"
+                                 "  default_type application/octet-stream;\n"
+                                 "  client_body_temp_path %2/tmp/body;\n"
+                                 "  proxy_temp_path %2/tmp/proxy;\n"
+                                 "  fastcgi_temp_path %2/tmp/fastcgi;\n"
+                                 "  uwsgi_temp_path %2/tmp/uwsgi;\n"
+                                 "  scgi_temp_path %2/tmp/scgi;\n"
+                                 "  sendfile on;\n"
+                                 "  server {\n"
+                                 "    listen 127.0.0.1:%3;\n"
+                                 "    root %4;\n"
+                                 "  }\n"
+                                 "}\n")
+                                 .arg(::geteuid() == 0 ? QStringLiteral("user root;\n") : QString(), d)
+                                 .arg(m_port)
+                                 .arg(root);
+        if (!writeFile(d + QStringLiteral("/nginx.conf"), conf))
+          err = QStringLiteral("cannot write nginx.conf");
+        return {"-p", d, "-c", d + "/nginx.conf", "-e", m_logFile};
+      },
+      error);
 }
 
 QString TinyProxy::program() { return findProgram(QStringLiteral("tinyproxy")); }
@@ -221,22 +227,26 @@ QString TinyProxy::program() { return findProgram(QStringLiteral("tinyproxy")); 
 bool TinyProxy::start(QString& error) {
   const QString d = m_dir.path();
   m_logFile = d + QStringLiteral("/tinyproxy.log");
-  return launch(program(), [&](QString& err) -> QStringList {
-    QString conf = QStringLiteral(
-                       "Port %1\n"
-                       "Listen 127.0.0.1\n"
-                       "Timeout 600\n"
-                       "MaxClients 20\n"
-                       "Allow 127.0.0.1\n"
-                       "LogLevel Info\n"
-                       "LogFile \"%2\"\n"
-                       "PidFile \"%3/tinyproxy.pid\"\n")
-                       .arg(m_port)
-                       .arg(m_logFile, d);
-    if (::geteuid() == 0) conf += QStringLiteral("User root\nGroup root\n");
-    if (!writeFile(d + QStringLiteral("/tinyproxy.conf"), conf)) err = QStringLiteral("cannot write tinyproxy.conf");
-    return {"-d", "-c", d + "/tinyproxy.conf"};
-  }, error);
+  return launch(
+      program(),
+      [&](QString& err) -> QStringList {
+        QString conf = QStringLiteral(
+                           "Port %1\n"
+                           "Listen 127.0.0.1\n"
+                           "Timeout 600\n"
+                           "MaxClients 20\n"
+                           "Allow 127.0.0.1\n"
+                           "LogLevel Info\n"
+                           "LogFile \"%2\"\n"
+                           "PidFile \"%3/tinyproxy.pid\"\n")
+                           .arg(m_port)
+                           .arg(m_logFile, d);
+        if (::geteuid() == 0) conf += QStringLiteral("User root\nGroup root\n");
+        if (!writeFile(d + QStringLiteral("/tinyproxy.conf"), conf))
+          err = QStringLiteral("cannot write tinyproxy.conf");
+        return {"-d", "-c", d + "/tinyproxy.conf"};
+      },
+      error);
 }
 
 QString SquidProxy::program() { return findProgram(QStringLiteral("squid")); }
@@ -251,24 +261,28 @@ bool SquidProxy::start(QString& error) {
                                  QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther |
                                  QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup);
   }
-  return launch(program(), [&](QString& err) -> QStringList {
-    QString conf = QStringLiteral(
-                       "http_port 127.0.0.1:%1\n"
-                       "http_access allow all\n"
-                       "cache deny all\n"
-                       "cache_mem 8 MB\n"
-                       "access_log none\n"
-                       "cache_log %2\n"
-                       "pid_filename none\n"
-                       "coredump_dir %3\n"
-                       "shutdown_lifetime 0 seconds\n"
-                       "visible_hostname localhost\n")
-                       .arg(m_port)
-                       .arg(m_logFile, d);
-    if (::geteuid() == 0) conf += QStringLiteral("cache_effective_user proxy\n");
-    if (!writeFile(d + QStringLiteral("/squid.conf"), conf)) err = QStringLiteral("cannot write squid.conf");
-    return {"-N", "-f", d + "/squid.conf"};
-  }, error);
+  return launch(
+      program(),
+      [&](QString& err) -> QStringList {
+        QString conf = QStringLiteral(
+                           "http_port 127.0.0.1:%1\n"
+                           "http_access allow all\n"
+                           "cache deny all\n"
+                           "cache_mem 8 MB\n"
+                           "access_log none\n"
+                           "cache_log %2\n"
+                           "pid_filename none\n"
+                           "coredump_dir %3\n"
+                           "shutdown_lifetime 0 seconds\n"
+                           "visible_hostname localhost\n")
+                           .arg(m_port)
+                           .arg(m_logFile, d);
+        if (::geteuid() == 0) conf += QStringLiteral("cache_effective_user proxy\n");
+        if (!writeFile(d + QStringLiteral("/squid.conf"), conf))
+          err = QStringLiteral("cannot write squid.conf");
+        return {"-N", "-f", d + "/squid.conf"};
+      },
+      error);
 }
 
 }  // namespace vrk::test

@@ -27,14 +27,14 @@ bool onCi();
 // except on the CI, where every real peer must be there and a missing one
 // fails the test instead of passing with nothing run.
 #define VRK_SKIP_UNLESS_CI(reason)                                                   \
-  do {                                                                              \
+  do {                                                                               \
     if (::vrk::test::onCi()) GTEST_FAIL() << (reason) << " (required with CI=true)"; \
-    GTEST_SKIP() << (reason);                                                       \
+    GTEST_SKIP() << (reason);                                                        \
   } while (false)
 
 // The same for one server program (an empty path: not installed).
-#define VRK_REQUIRE_PEER(programPath, what)                                                     \
-  do {                                                                                         \
+#define VRK_REQUIRE_PEER(programPath, what)                                                   \
+  do {                                                                                        \
     if ((programPath).isEmpty()) VRK_SKIP_UNLESS_CI(std::string(what) + " is not installed"); \
   } while (false)
 

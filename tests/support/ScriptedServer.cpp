@@ -1,12 +1,12 @@
 #include "ScriptedServer.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <chrono>
 
 namespace vrk::test {
 namespace {
@@ -169,18 +169,14 @@ void ScriptedServer::runScript(int index, int fd) {
           if (!waitReadable(fd, m_stop) || receive() <= 0) break;
         }
         break;
-      case Script::Kind::Send:
-        sendAll(fd, step.data.constData(), step.data.size());
-        break;
+      case Script::Kind::Send: sendAll(fd, step.data.constData(), step.data.size()); break;
       case Script::Kind::SendSlowly:
         for (qsizetype at = 0; at < step.data.size() && !m_stop; at += step.size) {
           sendAll(fd, step.data.constData() + at, qMin<qsizetype>(step.size, step.data.size() - at));
           std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
         }
         break;
-      case Script::Kind::Sleep:
-        std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
-        break;
+      case Script::Kind::Sleep: std::this_thread::sleep_for(std::chrono::milliseconds(step.ms)); break;
       case Script::Kind::Close:
         ::close(fd);
         open = false;

@@ -31,7 +31,8 @@ namespace {
 
 void exec(sqlite3* db, const char* sql) {
   char* err = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) die(std::string(sql) + ": " + (err ? err : "?"));
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK)
+    die(std::string(sql) + ": " + (err ? err : "?"));
 }
 
 sqlite3* createTable(const fs::path& file, const char* table, const std::vector<vrk::schema::Column>& cols) {
@@ -64,10 +65,11 @@ void stepReset(sqlite3* db, sqlite3_stmt* st) {
 }
 
 const char* const kCategories[] = {
-    "Buttons", "Grids", "Charts", "Database", "Internet", "Dialogs", "Editors", "Graphics",
-    "Multimedia", "Printing", "Reports", "System", "Tools", "Tutorials", "Compression", "Encryption",
-    "Communications", "Games", "Menus", "Panels", "Labels", "Edits", "Lists", "Trees",
-    "Sound", "Effects", "Calendars", "Math", "Strings", "Misc",
+    "Buttons", "Grids",     "Charts",      "Database",   "Internet",       "Dialogs",
+    "Editors", "Graphics",  "Multimedia",  "Printing",   "Reports",        "System",
+    "Tools",   "Tutorials", "Compression", "Encryption", "Communications", "Games",
+    "Menus",   "Panels",    "Labels",      "Edits",      "Lists",          "Trees",
+    "Sound",   "Effects",   "Calendars",   "Math",       "Strings",        "Misc",
 };
 
 struct Mirror {
@@ -96,11 +98,13 @@ const Mirror kMirrors[] = {
     {"Africa", "South Africa", "http://za.quorvane.example.za", "Cape Data"},
 };
 
-const char* const kStems[] = {"Grid", "Button", "Zip", "Chart", "Query", "Edit", "Tree", "Mail", "Ftp", "Http",
-                              "Calc", "Print", "Report", "Sound", "Image", "Crypt", "Menu", "Panel", "Label", "Dock",
-                              "Spin", "Tab", "Calendar", "Clock", "Gauge", "Shell", "Reg", "Ini", "Serial", "Socket"};
+const char* const kStems[] = {"Grid",  "Button", "Zip",   "Chart", "Query",  "Edit",  "Tree",     "Mail",
+                              "Ftp",   "Http",   "Calc",  "Print", "Report", "Sound", "Image",    "Crypt",
+                              "Menu",  "Panel",  "Label", "Dock",  "Spin",   "Tab",   "Calendar", "Clock",
+                              "Gauge", "Shell",  "Reg",   "Ini",   "Serial", "Socket"};
 const char* const kSuffixes[] = {"Pro", "Lite", "Plus", "Kit", "Pack", "X", "Suite", "Tools", "Lib", "VCL"};
-const char* const kDirs[] = {"d10", "d20", "d30", "d40", "d50", "d60", "c10", "c30", "c40", "c50", "j10", "k10"};
+const char* const kDirs[] = {"d10", "d20", "d30", "d40", "d50", "d60",
+                             "c10", "c30", "c40", "c50", "j10", "k10"};
 const char* const kSubDirs[] = {"comp", "grid", "db", "inet", "dlg", "misc", "graph", "sys", "tools", "util"};
 
 const char* const kSentences[] = {
@@ -141,7 +145,8 @@ std::string date(Rng& r) {
   return buf;
 }
 
-void writeFiles(const fs::path& dir, long rows, Rng& r, std::vector<std::pair<std::string, std::string>>* entries) {
+void writeFiles(const fs::path& dir, long rows, Rng& r,
+                std::vector<std::pair<std::string, std::string>>* entries) {
   const auto& cols = vrk::schema::filesColumns();
   sqlite3* db = createTable(dir / "FILES.DB", "FILES", cols);
   sqlite3_stmt* st = prepareInsert(db, "FILES", cols.size());
@@ -150,7 +155,8 @@ void writeFiles(const fs::path& dir, long rows, Rng& r, std::vector<std::pair<st
   for (long n = 0; n < rows; ++n) {
     const std::string stem = kStems[r.below(std::size(kStems))];
     const std::string name = stem + kSuffixes[r.below(std::size(kSuffixes))] + std::to_string(n) + ".zip";
-    const std::string vrkDir = std::string(kDirs[r.below(std::size(kDirs))]) + "/" + kSubDirs[r.below(std::size(kSubDirs))];
+    const std::string vrkDir =
+        std::string(kDirs[r.below(std::size(kDirs))]) + "/" + kSubDirs[r.below(std::size(kSubDirs))];
     std::string desc;
     const int sentences = 2 + r.below(4);
     for (int s = 0; s < sentences; ++s) {
@@ -166,23 +172,42 @@ void writeFiles(const fs::path& dir, long rows, Rng& r, std::vector<std::pair<st
       const auto& col = cols[c];
       const std::string cname = col.name;
       if (col.type == TFieldType::ftBoolean) {
-        if (r.chance(12)) sqlite3_bind_null(st, i);  // empty flags for NormaliseFlags
-        else sqlite3_bind_int(st, i, r.chance(cname == "Free" || cname == "WithSource" ? 50 : 30) ? 1 : 0);
-      } else if (cname == "FileName") bindText(st, i, name);
-      else if (cname == "VRKDir") bindText(st, i, vrkDir);
-      else if (cname == "FileCatID") sqlite3_bind_int(st, i, cat);
-      else if (cname == "FileGrpID" || cname == "PlatformID") sqlite3_bind_int(st, i, r.below(20));
-      else if (cname == "Description") bindText(st, i, desc);
-      else if (cname == "FileVersion") bindText(st, i, std::to_string(1 + r.below(5)) + "." + std::to_string(r.below(10)) + "." + std::to_string(r.below(100)));
-      else if (cname == "Created" || cname == "Changed") bindText(st, i, date(r));
-      else if (cname == "FileSize") sqlite3_bind_int(st, i, 1000 + r.below(2000000));
-      else if (cname == "SourceAvail") bindText(st, i, r.chance(50) ? "Yes" : "No");
-      else if (cname == "ShareProt") bindText(st, i, r.chance(70) ? "Free" : "Share");
-      else if (cname == "FileTitle") bindText(st, i, (stem + " component").substr(0, 25));
-      else if (cname == "Condition") bindText(st, i, r.chance(70) ? "Freeware" : "Shareware, registration required");
-      else if (cname == "ExtDescFile") sqlite3_bind_null(st, i);
-      else if (col.type == TFieldType::ftInteger) sqlite3_bind_int(st, i, r.below(100000));
-      else sqlite3_bind_null(st, i);
+        if (r.chance(12))
+          sqlite3_bind_null(st, i);  // empty flags for NormaliseFlags
+        else
+          sqlite3_bind_int(st, i, r.chance(cname == "Free" || cname == "WithSource" ? 50 : 30) ? 1 : 0);
+      } else if (cname == "FileName")
+        bindText(st, i, name);
+      else if (cname == "VRKDir")
+        bindText(st, i, vrkDir);
+      else if (cname == "FileCatID")
+        sqlite3_bind_int(st, i, cat);
+      else if (cname == "FileGrpID" || cname == "PlatformID")
+        sqlite3_bind_int(st, i, r.below(20));
+      else if (cname == "Description")
+        bindText(st, i, desc);
+      else if (cname == "FileVersion")
+        bindText(st, i,
+                 std::to_string(1 + r.below(5)) + "." + std::to_string(r.below(10)) + "." +
+                     std::to_string(r.below(100)));
+      else if (cname == "Created" || cname == "Changed")
+        bindText(st, i, date(r));
+      else if (cname == "FileSize")
+        sqlite3_bind_int(st, i, 1000 + r.below(2000000));
+      else if (cname == "SourceAvail")
+        bindText(st, i, r.chance(50) ? "Yes" : "No");
+      else if (cname == "ShareProt")
+        bindText(st, i, r.chance(70) ? "Free" : "Share");
+      else if (cname == "FileTitle")
+        bindText(st, i, (stem + " component").substr(0, 25));
+      else if (cname == "Condition")
+        bindText(st, i, r.chance(70) ? "Freeware" : "Shareware, registration required");
+      else if (cname == "ExtDescFile")
+        sqlite3_bind_null(st, i);
+      else if (col.type == TFieldType::ftInteger)
+        sqlite3_bind_int(st, i, r.below(100000));
+      else
+        sqlite3_bind_null(st, i);
     }
     stepReset(db, st);
     if (entries) entries->emplace_back(vrkDir, name);
@@ -230,7 +255,8 @@ void zipAdd(zip_t* z, const std::string& name, const std::string& data) {
   // The member's bytes, not a C string: no terminating zero belongs to them.
   std::memcpy(copy, data.data(), data.size());  // NOLINT(bugprone-not-null-terminated-result)
   zip_source_t* src = zip_source_buffer(z, copy, data.size(), 1);
-  if (!src || zip_file_add(z, name.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) die("zip: cannot add " + name);
+  if (!src || zip_file_add(z, name.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0)
+    die("zip: cannot add " + name);
 }
 
 void zipFiles(const fs::path& zipFile, const fs::path& dir, const std::vector<std::string>& names) {
@@ -268,13 +294,20 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) die("missing value for " + a);
       return argv[++i];
     };
-    if (a == "--out") out = value();
-    else if (a == "--rows") rows = std::stol(value());
-    else if (a == "--seed") seed = std::stoull(value());
-    else if (a == "--aliases") aliases = value();
-    else if (a == "--zip") zipFile = value();
-    else if (a == "--mirror") mirror = value();
-    else die("usage: demogen --out DIR [--rows N] [--seed S] [--aliases FILE] [--zip FILE] [--mirror DIR]");
+    if (a == "--out")
+      out = value();
+    else if (a == "--rows")
+      rows = std::stol(value());
+    else if (a == "--seed")
+      seed = std::stoull(value());
+    else if (a == "--aliases")
+      aliases = value();
+    else if (a == "--zip")
+      zipFile = value();
+    else if (a == "--mirror")
+      mirror = value();
+    else
+      die("usage: demogen --out DIR [--rows N] [--seed S] [--aliases FILE] [--zip FILE] [--mirror DIR]");
   }
   if (out.empty()) die("--out DIR is required");
   fs::create_directories(out);
@@ -291,8 +324,10 @@ int main(int argc, char** argv) {
     // (trying a mirror fetches it).
     std::FILE* index = std::fopen((mirror / "index.html").c_str(), "wb");
     if (!index) die("cannot write " + (mirror / "index.html").string());
-    std::fprintf(index, "<html><head><title>Quorvane demo mirror</title></head>\n"
-                        "<body><h1>Quorvane demo mirror</h1><p>Files under <a href=\"ftp/\">ftp/</a>.</p></body></html>\n");
+    std::fprintf(
+        index,
+        "<html><head><title>Quorvane demo mirror</title></head>\n"
+        "<body><h1>Quorvane demo mirror</h1><p>Files under <a href=\"ftp/\">ftp/</a>.</p></body></html>\n");
     std::fclose(index);
   }
   if (!aliases.empty()) {

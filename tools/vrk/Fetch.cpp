@@ -86,9 +86,10 @@ int fetch(const QStringList& args) {
     ++packets;
     if (statusHandler) {
       const qint64 ms = qMax<qint64>(1, clock.elapsed());
-      statusText = QStringLiteral("Received %1 bytes  %2 KB/s")
-                       .arg(http.ReceivedBytes())
-                       .arg(static_cast<double>(http.ReceivedBytes()) / 1.024 / static_cast<double>(ms), 0, 'f', 1);
+      statusText =
+          QStringLiteral("Received %1 bytes  %2 KB/s")
+              .arg(http.ReceivedBytes())
+              .arg(static_cast<double>(http.ReceivedBytes()) / 1.024 / static_cast<double>(ms), 0, 'f', 1);
     }
   };
   http.OnSuccess = [](QObject*, int cmd) { err(QStringLiteral("success %1").arg(cmd)); };

@@ -29,9 +29,12 @@ int filterCommand(const QStringList& argsIn) {
   bool haveText = false;
   while (!args.isEmpty()) {
     const QString a = args.takeFirst();
-    if (a == QLatin1String("--db") && !args.isEmpty()) dir = args.takeFirst();
-    else if (a == QLatin1String("--sql")) printSql = true;
-    else if (a == QLatin1String("--walk")) walk = true;
+    if (a == QLatin1String("--db") && !args.isEmpty())
+      dir = args.takeFirst();
+    else if (a == QLatin1String("--sql"))
+      printSql = true;
+    else if (a == QLatin1String("--walk"))
+      walk = true;
     else if (!haveText) {
       text = a;
       haveText = true;

@@ -5,8 +5,8 @@
 #include "Messages.h"
 #include "TransferProgress.h"
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 namespace vrk::cli {
 
@@ -40,7 +40,8 @@ bool takeTransferOption(const QStringList& args, int& i, TransferOptions& option
   } else {
     return false;
   }
-  if (options.noProxy && options.proxyHost) error = QStringLiteral("--proxy and --no-proxy exclude each other");
+  if (options.noProxy && options.proxyHost)
+    error = QStringLiteral("--proxy and --no-proxy exclude each other");
   return true;
 }
 

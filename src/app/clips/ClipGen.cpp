@@ -51,8 +51,8 @@ bool writeClip(const QString& path, int frames, int w, int h, int rate, const Fr
     }
   }
   // Few solid colours and no smoothing: the indexed conversion is exact.
-  QImage indexed = strip.convertToFormat(
-      QImage::Format_Indexed8, Qt::ThresholdDither | Qt::ThresholdAlphaDither | Qt::AvoidDither);
+  QImage indexed = strip.convertToFormat(QImage::Format_Indexed8,
+                                         Qt::ThresholdDither | Qt::ThresholdAlphaDither | Qt::AvoidDither);
   indexed.setText(QStringLiteral("Frames"), QString::number(frames));
   indexed.setText(QStringLiteral("Rate"), QString::number(rate));
   if (!indexed.save(path, "PNG")) {
@@ -65,12 +65,12 @@ bool writeClip(const QString& path, int frames, int w, int h, int rate, const Fr
 void drawComputer(QPainter& p, int x, int y) {
   p.setPen(kBlack);
   p.setBrush(kSilver);
-  p.drawRect(x, y, 22, 17);         // monitor
+  p.drawRect(x, y, 22, 17);  // monitor
   p.setBrush(kTeal);
-  p.drawRect(x + 3, y + 3, 16, 11); // screen
+  p.drawRect(x + 3, y + 3, 16, 11);  // screen
   p.setBrush(kSilver);
-  p.drawRect(x + 7, y + 18, 8, 3);  // stand
-  p.drawRect(x - 2, y + 22, 26, 6); // base
+  p.drawRect(x + 7, y + 18, 8, 3);   // stand
+  p.drawRect(x - 2, y + 22, 26, 6);  // base
 }
 
 void drawTransfer(QPainter& p, int f) {

@@ -8,9 +8,7 @@
 
 namespace vrk {
 
-bool isBlobType(TFieldType t) {
-  return t >= TFieldType::ftBlob && t <= TFieldType::ftTypedBinary;
-}
+bool isBlobType(TFieldType t) { return t >= TFieldType::ftBlob && t <= TFieldType::ftTypedBinary; }
 
 bool isTextType(TFieldType t) {
   return t == TFieldType::ftString || t == TFieldType::ftFixedChar || t == TFieldType::ftWideString;
@@ -22,10 +20,8 @@ bool isStorableType(TFieldType t) {
     case TFieldType::ftCursor:
     case TFieldType::ftArray:
     case TFieldType::ftReference:
-    case TFieldType::ftDataSet:
-      return false;
-    default:
-      return true;
+    case TFieldType::ftDataSet: return false;
+    default: return true;
   }
 }
 
@@ -38,7 +34,7 @@ QString isoDateText(QDate date) {
   // Years outside four digits (and the invalid date) take the general way.
   if (!date.isValid() || y < 1 || y > 9999) return date.toString(Qt::ISODate);
   const auto digit = [](int n) { return QChar(u'0' + n % 10); };
-  const QChar text[10] = {digit(y / 1000), digit(y / 100), digit(y / 10), digit(y), QLatin1Char('-'),
+  const QChar text[10] = {digit(y / 1000), digit(y / 100), digit(y / 10),    digit(y),      QLatin1Char('-'),
                           digit(m / 10),   digit(m),       QLatin1Char('-'), digit(d / 10), digit(d)};
   return QString(text, 10);
 }
@@ -47,8 +43,12 @@ QString isoDateText(QDate date) {
 
 TField::TField(TDataSet* dataSet, QString fieldName, TFieldType dataType, int size, bool required,
                TFieldKind kind)
-    : m_dataSet(dataSet), m_name(std::move(fieldName)), m_type(dataType), m_size(size),
-      m_required(required), m_kind(kind) {}
+    : m_dataSet(dataSet),
+      m_name(std::move(fieldName)),
+      m_type(dataType),
+      m_size(size),
+      m_required(required),
+      m_kind(kind) {}
 
 QVariant TField::value() const { return m_dataSet->getFieldValue(*this); }
 
@@ -69,12 +69,9 @@ QString TField::asString() const {
   // The two kinds a walk reads most, taken out of the variant directly
   // rather than through the general conversion (same texts).
   switch (v.typeId()) {
-    case QMetaType::QString:
-      return std::move(*static_cast<QString*>(v.data()));
-    case QMetaType::Int:
-      return QString::number(*static_cast<const int*>(v.constData()));
-    default:
-      return v.toString();
+    case QMetaType::QString: return std::move(*static_cast<QString*>(v.data()));
+    case QMetaType::Int: return QString::number(*static_cast<const int*>(v.constData()));
+    default: return v.toString();
   }
 }
 
@@ -85,9 +82,12 @@ void TField::setAsString(const QString& s) {
   }
   switch (m_type) {
     case TFieldType::ftBoolean:
-      if (s.compare(trueWord(), Qt::CaseInsensitive) == 0) setValue(true);
-      else if (s.compare(falseWord(), Qt::CaseInsensitive) == 0) setValue(false);
-      else throw EDatabaseError(msg::text(msg::InvalidBooleanForField).arg(s, m_name));
+      if (s.compare(trueWord(), Qt::CaseInsensitive) == 0)
+        setValue(true);
+      else if (s.compare(falseWord(), Qt::CaseInsensitive) == 0)
+        setValue(false);
+      else
+        throw EDatabaseError(msg::text(msg::InvalidBooleanForField).arg(s, m_name));
       return;
     case TFieldType::ftSmallint:
     case TFieldType::ftInteger:
@@ -105,8 +105,7 @@ void TField::setAsString(const QString& s) {
       setValue(d);
       return;
     }
-    default:
-      setValue(s);
+    default: setValue(s);
   }
 }
 
@@ -150,16 +149,14 @@ void TDataSet::checkBrowseMode() {
   switch (m_state) {
     case TDataSetState::dsEdit:
     case TDataSetState::dsInsert:
-      if (m_modified) post();
-      else cancel();
+      if (m_modified)
+        post();
+      else
+        cancel();
       break;
-    case TDataSetState::dsSetKey:
-      post();
-      break;
-    case TDataSetState::dsInactive:
-      databaseError(msg::text(msg::DataSetClosed));
-    default:
-      break;
+    case TDataSetState::dsSetKey: post(); break;
+    case TDataSetState::dsInactive: databaseError(msg::text(msg::DataSetClosed));
+    default: break;
   }
 }
 

@@ -30,19 +30,51 @@ namespace vrk {
 
 // The table layer's kind list, in its order.
 enum class TFieldType {
-  ftUnknown, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat,
-  ftCurrency, ftBCD, ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes,
-  ftAutoInc, ftBlob, ftMemo, ftGraphic, ftFmtMemo, ftParadoxOle, ftDBaseOle,
-  ftTypedBinary, ftCursor, ftFixedChar, ftWideString, ftLargeint, ftADT,
-  ftArray, ftReference, ftDataSet
+  ftUnknown,
+  ftString,
+  ftSmallint,
+  ftInteger,
+  ftWord,
+  ftBoolean,
+  ftFloat,
+  ftCurrency,
+  ftBCD,
+  ftDate,
+  ftTime,
+  ftDateTime,
+  ftBytes,
+  ftVarBytes,
+  ftAutoInc,
+  ftBlob,
+  ftMemo,
+  ftGraphic,
+  ftFmtMemo,
+  ftParadoxOle,
+  ftDBaseOle,
+  ftTypedBinary,
+  ftCursor,
+  ftFixedChar,
+  ftWideString,
+  ftLargeint,
+  ftADT,
+  ftArray,
+  ftReference,
+  ftDataSet
 };
 
-bool isBlobType(TFieldType t);     // ftBlob … ftTypedBinary
-bool isTextType(TFieldType t);     // ftString, ftFixedChar, ftWideString
-bool isStorableType(TFieldType t); // everything but ftUnknown, ftCursor, ftArray, ftReference, ftDataSet
+bool isBlobType(TFieldType t);      // ftBlob … ftTypedBinary
+bool isTextType(TFieldType t);      // ftString, ftFixedChar, ftWideString
+bool isStorableType(TFieldType t);  // everything but ftUnknown, ftCursor, ftArray, ftReference, ftDataSet
 
 enum class TDataSetState {
-  dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter, dsNewValue
+  dsInactive,
+  dsBrowse,
+  dsEdit,
+  dsInsert,
+  dsSetKey,
+  dsCalcFields,
+  dsFilter,
+  dsNewValue
 };
 
 enum class TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc };

@@ -116,16 +116,11 @@ QString shortDate(const QDate& date) {
 QString TDataSetModel::displayText(const TField& field, const QVariant& value) {
   if (value.isNull() || !value.isValid()) return QString();
   switch (field.dataType()) {
-    case TFieldType::ftBoolean:
-      return value.toBool() ? trueWord() : falseWord();
-    case TFieldType::ftDate:
-      return shortDate(value.toDate());
-    case TFieldType::ftTime:
-      return QLocale::system().toString(value.toTime(), QLocale::ShortFormat);
-    case TFieldType::ftDateTime:
-      return QLocale::system().toString(value.toDateTime(), QLocale::ShortFormat);
-    default:
-      return value.toString();
+    case TFieldType::ftBoolean: return value.toBool() ? trueWord() : falseWord();
+    case TFieldType::ftDate: return shortDate(value.toDate());
+    case TFieldType::ftTime: return QLocale::system().toString(value.toTime(), QLocale::ShortFormat);
+    case TFieldType::ftDateTime: return QLocale::system().toString(value.toDateTime(), QLocale::ShortFormat);
+    default: return value.toString();
   }
 }
 
@@ -163,8 +158,10 @@ bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int
       ds->setRecNo(index.row() + 1);
       TField* f = ds->fieldByName(name);
       ds->edit();
-      if (value.typeId() == QMetaType::QString) f->setAsString(value.toString());
-      else f->setValue(value);
+      if (value.typeId() == QMetaType::QString)
+        f->setAsString(value.toString());
+      else
+        f->setValue(value);
       ds->post();
     } catch (...) {
       if (ds->state() == TDataSetState::dsEdit || ds->state() == TDataSetState::dsInsert) ds->cancel();

@@ -48,14 +48,23 @@ TLogicalType logicalTypeOf(TFieldType t) {
   using F = TFieldType;
   using L = TLogicalType;
   switch (t) {
-    case F::ftString: case F::ftFixedChar: case F::ftWideString: return L::ltString;
+    case F::ftString:
+    case F::ftFixedChar:
+    case F::ftWideString: return L::ltString;
     case F::ftDate: return L::ltDate;
-    case F::ftBlob: case F::ftMemo: case F::ftGraphic: case F::ftFmtMemo: case F::ftParadoxOle:
-    case F::ftDBaseOle: case F::ftTypedBinary: return L::ltBlob;
+    case F::ftBlob:
+    case F::ftMemo:
+    case F::ftGraphic:
+    case F::ftFmtMemo:
+    case F::ftParadoxOle:
+    case F::ftDBaseOle:
+    case F::ftTypedBinary: return L::ltBlob;
     case F::ftBoolean: return L::ltBoolean;
     case F::ftSmallint: return L::ltInt16;
-    case F::ftInteger: case F::ftAutoInc: return L::ltInt32;
-    case F::ftFloat: case F::ftCurrency: return L::ltFloat;
+    case F::ftInteger:
+    case F::ftAutoInc: return L::ltInt32;
+    case F::ftFloat:
+    case F::ftCurrency: return L::ltFloat;
     case F::ftBCD: return L::ltBCD;
     case F::ftBytes: return L::ltBytes;
     case F::ftTime: return L::ltTime;
@@ -80,7 +89,9 @@ bool isTemporal(TLogicalType t) {
 
 TFilterExpr::TFilterExpr(TDataSet* dataSet, TFilterOptions options, TParserOptions parserOptions,
                          QString fieldName)
-    : m_dataSet(dataSet), m_options(options), m_parserOptions(parserOptions),
+    : m_dataSet(dataSet),
+      m_options(options),
+      m_parserOptions(parserOptions),
       m_fieldName(std::move(fieldName)) {}
 
 TFilterExpr::~TFilterExpr() {
@@ -93,8 +104,8 @@ TFilterExpr::~TFilterExpr() {
   }
 }
 
-TExprNode* TFilterExpr::newNode(TExprNodeKind kind, TCanOp op, const QVariant& data,
-                                TExprNode* left, TExprNode* right) {
+TExprNode* TFilterExpr::newNode(TExprNodeKind kind, TCanOp op, const QVariant& data, TExprNode* left,
+                                TExprNode* right) {
   auto* n = new TExprNode;
   n->kind = kind;
   n->op = op;
@@ -240,10 +251,8 @@ TExprNode* TExprParser::parseExpr5() {
     case TExprToken::etADD:
     case TExprToken::etSUB:
     case TExprToken::etMUL:
-    case TExprToken::etDIV:
-      fail(msg::ExprNoArith);
-    default:
-      return n;
+    case TExprToken::etDIV: fail(msg::ExprNoArith);
+    default: return n;
   }
 }
 
@@ -262,9 +271,7 @@ TExprNode* TExprParser::parseExpr6() {
         n = m_filter->newFieldNode(m_tokenString);
       }
       break;
-    case TExprToken::etName:
-      n = m_filter->newFieldNode(m_tokenString);
-      break;
+    case TExprToken::etName: n = m_filter->newFieldNode(m_tokenString); break;
     case TExprToken::etLiteral:
       n = m_filter->newNode(TExprNodeKind::enConst, TCanOp::coNone, m_tokenString, nullptr, nullptr);
       n->isLiteral = true;
@@ -277,8 +284,7 @@ TExprNode* TExprParser::parseExpr6() {
       if (m_token != TExprToken::etRParen) fail(msg::ExprNoRParen, tokenName());
       leave();
       break;
-    default:
-      fail(msg::ExprExpected, tokenName());
+    default: fail(msg::ExprExpected, tokenName());
   }
   nextToken();
   return n;

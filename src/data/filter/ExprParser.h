@@ -31,9 +31,27 @@ bool isTemporal(TLogicalType t);
 
 // Tokens of the filter language.
 enum class TExprToken {
-  etEnd, etSymbol, etName, etLiteral, etLParen, etRParen, etComma,
-  etEQ, etNE, etGE, etLE, etGT, etLT, etADD, etSUB, etMUL, etDIV,
-  etLIKE, etIN, etIsNull, etIsNotNull
+  etEnd,
+  etSymbol,
+  etName,
+  etLiteral,
+  etLParen,
+  etRParen,
+  etComma,
+  etEQ,
+  etNE,
+  etGE,
+  etLE,
+  etGT,
+  etLT,
+  etADD,
+  etSUB,
+  etMUL,
+  etDIV,
+  etLIKE,
+  etIN,
+  etIsNull,
+  etIsNotNull
 };
 
 // ---------------------------------------------------------------------------
@@ -78,15 +96,15 @@ struct TExprNode {
   // enField: the name as written; enConst: the literal text (QString), the
   // integer 1 / 0 for the true / false word, or null for NULL.
   QVariant data;
-  bool isLiteral = false;            // constant made from a literal token
-  TField* field = nullptr;           // enField
+  bool isLiteral = false;   // constant made from a literal token
+  TField* field = nullptr;  // enField
   TExprNode* left = nullptr;
   TExprNode* right = nullptr;
-  std::vector<TExprNode*> args;      // items of an IN list
+  std::vector<TExprNode*> args;  // items of an IN list
   TLogicalType dataType = TLogicalType::ltUnknown;
   int dataSize = 0;
   TExprScope scope = TExprScope::esRecord;
-  TExprNode* next = nullptr;         // the builder's chain, newest first
+  TExprNode* next = nullptr;  // the builder's chain, newest first
 };
 
 // The tree builder: makes the nodes of one expression over one data set,
@@ -99,8 +117,7 @@ class TFilterExpr final {
   TFilterExpr(const TFilterExpr&) = delete;
   TFilterExpr& operator=(const TFilterExpr&) = delete;
 
-  TExprNode* newNode(TExprNodeKind kind, TCanOp op, const QVariant& data, TExprNode* left,
-                     TExprNode* right);
+  TExprNode* newNode(TExprNodeKind kind, TCanOp op, const QVariant& data, TExprNode* left, TExprNode* right);
   // A field node; fails with the table's name, ": " and
   // msg::ExprFieldNotFound.
   TExprNode* newFieldNode(const QString& name);
@@ -112,8 +129,8 @@ class TFilterExpr final {
   int putNode(Writer& w, TExprNode* node, TCanOp parentOp);
   int putFieldNode(Writer& w, TExprNode* node);
   int putConstNode(Writer& w, TExprNode* node);
-  int putCompareNode(Writer& w, TExprNode* field, TExprNode* constant, TCanOp op,
-                     bool caseInsensitive, int length, const QString& text);
+  int putCompareNode(Writer& w, TExprNode* field, TExprNode* constant, TCanOp op, bool caseInsensitive,
+                     int length, const QString& text);
 
   TDataSet* m_dataSet;
   TFilterOptions m_options;
@@ -159,8 +176,8 @@ class TExprParser final {
 
   std::unique_ptr<TFilterExpr> m_filter;
   QString m_text;
-  int m_pos = 0;         // current position in m_text
-  int m_tokenPos = 0;    // start of the current token
+  int m_pos = 0;       // current position in m_text
+  int m_tokenPos = 0;  // start of the current token
   TExprToken m_token = TExprToken::etEnd;
   TExprToken m_prevToken = TExprToken::etEnd;
   QString m_tokenString;

@@ -61,9 +61,7 @@ void TExprParser::nextToken() {
   m_numericLit = false;
   const char16_t c = at(m_pos);
   switch (c) {
-    case 0:
-      m_token = TExprToken::etEnd;
-      return;
+    case 0: m_token = TExprToken::etEnd; return;
     case '\'': {
       ++m_pos;
       int kept = 0;
@@ -87,23 +85,52 @@ void TExprParser::nextToken() {
       m_token = TExprToken::etLiteral;
       return;
     }
-    case '(': ++m_pos; m_token = TExprToken::etLParen; return;
-    case ')': ++m_pos; m_token = TExprToken::etRParen; return;
-    case '*': ++m_pos; m_token = TExprToken::etMUL; return;
-    case '+': ++m_pos; m_token = TExprToken::etADD; return;
-    case ',': ++m_pos; m_token = TExprToken::etComma; return;
-    case '/': ++m_pos; m_token = TExprToken::etDIV; return;
-    case '=': ++m_pos; m_token = TExprToken::etEQ; return;
+    case '(':
+      ++m_pos;
+      m_token = TExprToken::etLParen;
+      return;
+    case ')':
+      ++m_pos;
+      m_token = TExprToken::etRParen;
+      return;
+    case '*':
+      ++m_pos;
+      m_token = TExprToken::etMUL;
+      return;
+    case '+':
+      ++m_pos;
+      m_token = TExprToken::etADD;
+      return;
+    case ',':
+      ++m_pos;
+      m_token = TExprToken::etComma;
+      return;
+    case '/':
+      ++m_pos;
+      m_token = TExprToken::etDIV;
+      return;
+    case '=':
+      ++m_pos;
+      m_token = TExprToken::etEQ;
+      return;
     case '<':
       ++m_pos;
-      if (at(m_pos) == '=') { ++m_pos; m_token = TExprToken::etLE; }
-      else if (at(m_pos) == '>') { ++m_pos; m_token = TExprToken::etNE; }
-      else m_token = TExprToken::etLT;
+      if (at(m_pos) == '=') {
+        ++m_pos;
+        m_token = TExprToken::etLE;
+      } else if (at(m_pos) == '>') {
+        ++m_pos;
+        m_token = TExprToken::etNE;
+      } else
+        m_token = TExprToken::etLT;
       return;
     case '>':
       ++m_pos;
-      if (at(m_pos) == '=') { ++m_pos; m_token = TExprToken::etGE; }
-      else m_token = TExprToken::etGT;
+      if (at(m_pos) == '=') {
+        ++m_pos;
+        m_token = TExprToken::etGE;
+      } else
+        m_token = TExprToken::etGT;
       return;
     case '[': {
       const qsizetype close = m_text.indexOf(QLatin1Char(']'), m_pos + 1);
@@ -113,8 +140,7 @@ void TExprParser::nextToken() {
       m_token = TExprToken::etName;
       return;
     }
-    default:
-      break;
+    default: break;
   }
   if (c == '-' || (c >= '0' && c <= '9')) {
     if (m_prevToken == TExprToken::etSymbol || m_prevToken == TExprToken::etName ||

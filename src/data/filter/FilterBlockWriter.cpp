@@ -141,8 +141,10 @@ bool packBcd(double value, int places, QByteArray& out) {
   qint64 units = static_cast<qint64>(std::fabs(scaled));  // value in 1/10000
   QString intPart = QString::number(units / 10000);
   QString frac = QStringLiteral("%1").arg(units % 10000, 4, 10, QLatin1Char('0'));
-  if (places < 4) frac.truncate(places);
-  else frac = frac.leftJustified(places, QLatin1Char('0'));
+  if (places < 4)
+    frac.truncate(places);
+  else
+    frac = frac.leftJustified(places, QLatin1Char('0'));
   const int intDigits = Precision - places;
   if (intPart == QLatin1String("0")) intPart.clear();
   if (intPart.size() > intDigits) return false;
@@ -232,11 +234,16 @@ int TFilterExpr::putConstNode(Writer& w, TExprNode* node) {
     case L::ltBoolean: {
       bool b = false;
       qint64 n = 0;
-      if (!node->isLiteral) b = node->data.toInt() != 0;
-      else if (sameAsciiText(text, trueWord()) || sameAsciiText(text, QStringLiteral("True"))) b = true;
-      else if (sameAsciiText(text, falseWord()) || sameAsciiText(text, QStringLiteral("False"))) b = false;
-      else if (parseDecimal(text, n)) b = n != 0;
-      else throw EConvertError(msg::text(msg::InvalidBoolean).arg(text));
+      if (!node->isLiteral)
+        b = node->data.toInt() != 0;
+      else if (sameAsciiText(text, trueWord()) || sameAsciiText(text, QStringLiteral("True")))
+        b = true;
+      else if (sameAsciiText(text, falseWord()) || sameAsciiText(text, QStringLiteral("False")))
+        b = false;
+      else if (parseDecimal(text, n))
+        b = n != 0;
+      else
+        throw EConvertError(msg::text(msg::InvalidBoolean).arg(text));
       appendLE(value, b ? 1 : 0, 2);
       break;
     }
@@ -247,7 +254,8 @@ int TFilterExpr::putConstNode(Writer& w, TExprNode* node) {
           n > std::numeric_limits<qint32>::max()) {
         convertError(msg::InvalidInteger, text);
       }
-      const bool inRange = node->dataType == L::ltInt16 ? (n >= -32768 && n <= 32767) : (n >= 0 && n <= 65535);
+      const bool inRange =
+          node->dataType == L::ltInt16 ? (n >= -32768 && n <= 32767) : (n >= 0 && n <= 65535);
       if (!inRange) databaseError(msg::ExprRangeError);
       appendLE(value, static_cast<quint64>(n), 2);
       break;
@@ -297,8 +305,7 @@ int TFilterExpr::putConstNode(Writer& w, TExprNode* node) {
       appendLE(value, bits, 8);
       break;
     }
-    default:
-      databaseError(msg::ExprBadConst, text);
+    default: databaseError(msg::ExprBadConst, text);
   }
   const int at = w.reserve(TNodeClass::ncConst, TCanOp::coConst, 3);
   w.setOperand(at, 0, static_cast<int>(node->dataType));
@@ -343,12 +350,9 @@ int TFilterExpr::putNode(Writer& w, TExprNode* node, TCanOp parentOp) {
       }
       return putFieldNode(w, node);
     }
-    case TExprNodeKind::enConst:
-      return putConstNode(w, node);
-    case TExprNodeKind::enFunc:
-      databaseError(msg::ExprIncorrect);
-    case TExprNodeKind::enOperator:
-      break;
+    case TExprNodeKind::enConst: return putConstNode(w, node);
+    case TExprNodeKind::enFunc: databaseError(msg::ExprIncorrect);
+    case TExprNodeKind::enOperator: break;
   }
 
   switch (node->op) {
@@ -365,8 +369,10 @@ int TFilterExpr::putNode(Writer& w, TExprNode* node, TCanOp parentOp) {
       int previous = -1;
       for (TExprNode* item : node->args) {
         const int element = w.reserve(TNodeClass::ncList, TCanOp::coList, 2);
-        if (previous < 0) w.setOperand(at, 1, element);
-        else w.setOperand(previous, 1, element);
+        if (previous < 0)
+          w.setOperand(at, 1, element);
+        else
+          w.setOperand(previous, 1, element);
         w.setOperand(element, 0, putNode(w, item, TCanOp::coIN));
         previous = element;
       }
@@ -375,10 +381,8 @@ int TFilterExpr::putNode(Writer& w, TExprNode* node, TCanOp parentOp) {
     case TCanOp::coADD:
     case TCanOp::coSUB:
     case TCanOp::coMUL:
-    case TCanOp::coDIV:
-      databaseError(msg::ExprNoArith);
-    default:
-      break;
+    case TCanOp::coDIV: databaseError(msg::ExprNoArith);
+    default: break;
   }
 
   TExprNode* left = node->left;
@@ -392,7 +396,8 @@ int TFilterExpr::putNode(Writer& w, TExprNode* node, TCanOp parentOp) {
       (op == TCanOp::coEQ || op == TCanOp::coNE || op == TCanOp::coLIKE)) {
     if (!right->data.isValid()) {
       if (op == TCanOp::coLIKE) databaseError(msg::ExprBadNullTest);
-      const int at = w.reserve(TNodeClass::ncUnary, op == TCanOp::coEQ ? TCanOp::coIsNull : TCanOp::coNotNull, 1);
+      const int at =
+          w.reserve(TNodeClass::ncUnary, op == TCanOp::coEQ ? TCanOp::coIsNull : TCanOp::coNotNull, 1);
       w.setOperand(at, 0, putNode(w, left, op));
       return at;
     }
@@ -401,8 +406,7 @@ int TFilterExpr::putNode(Writer& w, TExprNode* node, TCanOp parentOp) {
       if (!text.isEmpty()) {
         const bool caseInsensitive = m_options.contains(foCaseInsensitive);
         int length = 0;
-        if (!m_options.contains(foNoPartialCompare) && text.size() > 1 &&
-            text.endsWith(QLatin1Char('*'))) {
+        if (!m_options.contains(foNoPartialCompare) && text.size() > 1 && text.endsWith(QLatin1Char('*'))) {
           text.chop(1);
           length = static_cast<int>(text.left(255).size());
         }

@@ -229,19 +229,16 @@ void TMemoryTable::checkWritable(const TField& field) const {
     case TDataSetState::dsEdit:
     case TDataSetState::dsInsert:
     case TDataSetState::dsSetKey:
-    case TDataSetState::dsNewValue:
-      break;
+    case TDataSetState::dsNewValue: break;
     case TDataSetState::dsCalcFields:
     case TDataSetState::dsFilter:
       if (field.fieldKind() == TFieldKind::fkData) {
         databaseError(msg::text(msg::NotEditing));
       }
       break;
-    default:
-      databaseError(msg::text(msg::NotEditing));
+    default: databaseError(msg::text(msg::NotEditing));
   }
-  if (field.readOnly() && state() != TDataSetState::dsSetKey &&
-      state() != TDataSetState::dsFilter) {
+  if (field.readOnly() && state() != TDataSetState::dsSetKey && state() != TDataSetState::dsFilter) {
     databaseError(msg::text(msg::FieldReadOnly).arg(field.displayName()));
   }
 }
@@ -343,10 +340,9 @@ void TMemoryTable::post() {
     // An auto-increment field gets its value in this very post.
     if (st == TDataSetState::dsInsert && f->dataType() == TFieldType::ftAutoInc) continue;
     const Slot& s = slotOf(*f);
-    const bool isNull = s.blob >= 0 ? m_edit.blobs[static_cast<std::size_t>(s.blob)].isEmpty()
-                        : s.offset >= 0
-                            ? memslot::isNull(m_edit.bytes.data() + s.offset, s.type, s.size)
-                            : false;
+    const bool isNull = s.blob >= 0     ? m_edit.blobs[static_cast<std::size_t>(s.blob)].isEmpty()
+                        : s.offset >= 0 ? memslot::isNull(m_edit.bytes.data() + s.offset, s.type, s.size)
+                                        : false;
     if (isNull) {
       notifyFocusControl(f.get());
       databaseError(msg::text(msg::FieldRequired).arg(f->displayName()));

@@ -41,8 +41,7 @@ class TMemoryRow final {
 
   // A row with all texts empty and, when blank, all slots null; otherwise
   // the caller fills the whole data block.
-  static Ptr create(TMemoryTable* owner, std::int32_t rowId, int dataSize, int blobCount,
-                    bool blank = true);
+  static Ptr create(TMemoryTable* owner, std::int32_t rowId, int dataSize, int blobCount, bool blank = true);
 
   TMemoryRow(const TMemoryRow&) = delete;
   TMemoryRow& operator=(const TMemoryRow&) = delete;
@@ -52,15 +51,15 @@ class TMemoryRow final {
   int dataSize() const { return m_dataSize; }
   int blobCount() const { return m_blobCount; }
   std::uint8_t* data() { return reinterpret_cast<std::uint8_t*>(blobs() + m_blobCount); }
-  const std::uint8_t* data() const {
-    return reinterpret_cast<const std::uint8_t*>(blobs() + m_blobCount);
-  }
+  const std::uint8_t* data() const { return reinterpret_cast<const std::uint8_t*>(blobs() + m_blobCount); }
   QByteArray* blobs() { return reinterpret_cast<QByteArray*>(this + 1); }
   const QByteArray* blobs() const { return reinterpret_cast<const QByteArray*>(this + 1); }
 
  private:
   TMemoryRow(TMemoryTable* owner, std::int32_t rowId, int dataSize, int blobCount)
-      : m_table(owner), m_rowId(rowId), m_dataSize(static_cast<std::uint16_t>(dataSize)),
+      : m_table(owner),
+        m_rowId(rowId),
+        m_dataSize(static_cast<std::uint16_t>(dataSize)),
         m_blobCount(static_cast<std::uint16_t>(blobCount)) {}
   ~TMemoryRow() = default;
   static void destroy(TMemoryRow* row);

@@ -149,14 +149,15 @@ void TMemoryTable::copyRowFast(const std::vector<CopyStep>& steps) {
     // QVariant otherwise, with the same outcome.
     bool done = false;
     if (step.src->dataSet()->rawFieldValue(*step.src, raw)) {
-      done = s.blob >= 0
-                 ? memslot::rawBlob(s.type, raw, m_edit.blobs[static_cast<std::size_t>(s.blob)])
-                 : memslot::writeRaw(m_edit.bytes.data() + s.offset, s.type, s.size, raw);
+      done = s.blob >= 0 ? memslot::rawBlob(s.type, raw, m_edit.blobs[static_cast<std::size_t>(s.blob)])
+                         : memslot::writeRaw(m_edit.bytes.data() + s.offset, s.type, s.size, raw);
     }
     if (!done) {
       const QVariant v = step.src->value();
-      if (s.blob >= 0) storeBlob(s, memslot::blobBytes(s.type, v));
-      else memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, v, step.dst->displayName());
+      if (s.blob >= 0)
+        storeBlob(s, memslot::blobBytes(s.type, v));
+      else
+        memslot::write(m_edit.bytes.data() + s.offset, s.type, s.size, v, step.dst->displayName());
     }
     setModified(true);
     if (!controlsDisabled()) notifyRecordChanged(step.dst);
@@ -165,8 +166,7 @@ void TMemoryTable::copyRowFast(const std::vector<CopyStep>& steps) {
 
 void copyRowByName(TDataSet& source, TDataSet& dest) {
   const TDataSetState st = dest.state();
-  if (st != TDataSetState::dsEdit && st != TDataSetState::dsInsert &&
-      st != TDataSetState::dsSetKey) {
+  if (st != TDataSetState::dsEdit && st != TDataSetState::dsInsert && st != TDataSetState::dsSetKey) {
     throw EDatabaseError(msg::text(msg::NotEditing));
   }
   for (int i = 0; i < source.fieldCount(); ++i) {

@@ -9,10 +9,10 @@ namespace vrk {
 
 // --- TMemoryRow -----------------------------------------------------------------
 
-TMemoryRow::Ptr TMemoryRow::create(TMemoryTable* owner, std::int32_t rowId, int dataSize,
-                                   int blobCount, bool blank) {
-  const std::size_t bytes = sizeof(TMemoryRow) + sizeof(QByteArray) * std::size_t(blobCount) +
-                            std::size_t(dataSize);
+TMemoryRow::Ptr TMemoryRow::create(TMemoryTable* owner, std::int32_t rowId, int dataSize, int blobCount,
+                                   bool blank) {
+  const std::size_t bytes =
+      sizeof(TMemoryRow) + sizeof(QByteArray) * std::size_t(blobCount) + std::size_t(dataSize);
   void* mem = ::operator new(bytes);
   auto* row = new (mem) TMemoryRow(owner, rowId, dataSize, blobCount);
   for (int i = 0; i < blobCount; ++i) new (row->blobs() + i) QByteArray();
@@ -29,9 +29,7 @@ void TMemoryRow::destroy(TMemoryRow* row) {
 
 // --- Row list -----------------------------------------------------------------------
 
-void TMemoryTable::discardRows() {
-  m_rows.clear();
-}
+void TMemoryTable::discardRows() { m_rows.clear(); }
 
 void TMemoryTable::setCapacity(int n) {
   if (n > 0) m_rows.reserve(static_cast<std::size_t>(n));

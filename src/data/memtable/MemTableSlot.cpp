@@ -33,8 +33,7 @@ void storeRaw(std::uint8_t* p, T v) {
 
 qint64 toInt64(const QVariant& v) {
   switch (v.typeId()) {
-    case QMetaType::Bool:
-      return v.toBool() ? 1 : 0;
+    case QMetaType::Bool: return v.toBool() ? 1 : 0;
     case QMetaType::Double:
     case QMetaType::Float: {
       const double d = v.toDouble();
@@ -43,12 +42,11 @@ qint64 toInt64(const QVariant& v) {
       }
       return static_cast<qint64>(std::llround(d));
     }
-    default:
-      break;
+    default: break;
   }
   bool ok = false;
-  const qint64 i = v.typeId() == QMetaType::QString ? v.toString().trimmed().toLongLong(&ok)
-                                                    : v.toLongLong(&ok);
+  const qint64 i =
+      v.typeId() == QMetaType::QString ? v.toString().trimmed().toLongLong(&ok) : v.toLongLong(&ok);
   if (!ok) convertError(msg::text(msg::InvalidInteger).arg(v.toString()));
   return i;
 }
@@ -80,17 +78,19 @@ bool toBool(const QVariant& v) {
 
 double toDouble(const QVariant& v) {
   bool ok = false;
-  const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok)
-                                                    : v.toDouble(&ok);
+  const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok) : v.toDouble(&ok);
   if (!ok) convertError(msg::text(msg::InvalidFloat).arg(v.toString()));
   return d;
 }
 
 QDate toDate(const QVariant& v) {
   QDate d;
-  if (v.typeId() == QMetaType::QDate) d = v.toDate();
-  else if (v.typeId() == QMetaType::QDateTime) d = v.toDateTime().date();
-  else d = QDate::fromString(v.toString().trimmed().left(10), Qt::ISODate);
+  if (v.typeId() == QMetaType::QDate)
+    d = v.toDate();
+  else if (v.typeId() == QMetaType::QDateTime)
+    d = v.toDateTime().date();
+  else
+    d = QDate::fromString(v.toString().trimmed().left(10), Qt::ISODate);
   if (!d.isValid() || d.toJulianDay() < INT32_MIN || d.toJulianDay() > INT32_MAX) {
     convertError(msg::text(msg::InvalidDate).arg(v.toString()));
   }
@@ -99,18 +99,24 @@ QDate toDate(const QVariant& v) {
 
 QTime toTime(const QVariant& v) {
   QTime t;
-  if (v.typeId() == QMetaType::QTime) t = v.toTime();
-  else if (v.typeId() == QMetaType::QDateTime) t = v.toDateTime().time();
-  else t = QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
+  if (v.typeId() == QMetaType::QTime)
+    t = v.toTime();
+  else if (v.typeId() == QMetaType::QDateTime)
+    t = v.toDateTime().time();
+  else
+    t = QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
   if (!t.isValid()) convertError(msg::text(msg::InvalidTime).arg(v.toString()));
   return t;
 }
 
 QDateTime toDateTime(const QVariant& v) {
   QDateTime dt;
-  if (v.typeId() == QMetaType::QDateTime) dt = v.toDateTime();
-  else if (v.typeId() == QMetaType::QDate) dt = QDateTime(v.toDate(), QTime(0, 0));
-  else dt = QDateTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
+  if (v.typeId() == QMetaType::QDateTime)
+    dt = v.toDateTime();
+  else if (v.typeId() == QMetaType::QDate)
+    dt = QDateTime(v.toDate(), QTime(0, 0));
+  else
+    dt = QDateTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
   if (!dt.isValid()) {
     convertError(msg::text(msg::InvalidDateTimeValue).arg(v.toString()));
   }
@@ -200,10 +206,14 @@ QByteArray utf8Exact(const QString& s) {
   qsizetype len = 0;
   for (qsizetype i = 0; i < n; ++i) {
     const char16_t u = c[i];
-    if (u < 0x80) len += 1;
-    else if (u < 0x800) len += 2;
-    else if (pairAt(i)) len += 4, ++i;
-    else len += 3;
+    if (u < 0x80)
+      len += 1;
+    else if (u < 0x800)
+      len += 2;
+    else if (pairAt(i))
+      len += 4, ++i;
+    else
+      len += 3;
   }
   QByteArray b(len, Qt::Uninitialized);
   auto* out = reinterpret_cast<std::uint8_t*>(b.data());
@@ -237,34 +247,24 @@ int valueWidth(TFieldType type, int size) {
   using T = TFieldType;
   switch (type) {
     case T::ftString:
-    case T::ftFixedChar:
-      return size + 1;
-    case T::ftWideString:
-      return 2 * size + 2;
+    case T::ftFixedChar: return size + 1;
+    case T::ftWideString: return 2 * size + 2;
     case T::ftSmallint:
     case T::ftWord:
-    case T::ftBoolean:
-      return 2;
+    case T::ftBoolean: return 2;
     case T::ftInteger:
     case T::ftDate:
     case T::ftTime:
-    case T::ftAutoInc:
-      return 4;
+    case T::ftAutoInc: return 4;
     case T::ftFloat:
     case T::ftCurrency:
     case T::ftDateTime:
-    case T::ftLargeint:
-      return 8;
-    case T::ftBCD:
-      return 34;
-    case T::ftBytes:
-      return size;
-    case T::ftVarBytes:
-      return size + 2;
-    case T::ftADT:
-      return 0;
-    default:
-      return -1;  // blob kinds and kinds that cannot be stored
+    case T::ftLargeint: return 8;
+    case T::ftBCD: return 34;
+    case T::ftBytes: return size;
+    case T::ftVarBytes: return size + 2;
+    case T::ftADT: return 0;
+    default: return -1;  // blob kinds and kinds that cannot be stored
   }
 }
 
@@ -292,47 +292,36 @@ QVariant read(const std::uint8_t* p, TFieldType type, int size) {
   if (p[0] == kNull) return QVariant();
   const std::uint8_t* v = p + 1;
   switch (type) {
-    case T::ftSmallint:
-      return int(load<std::int16_t>(v));
-    case T::ftWord:
-      return int(load<std::uint16_t>(v));
-    case T::ftBoolean:
-      return load<std::uint16_t>(v) != 0;
+    case T::ftSmallint: return int(load<std::int16_t>(v));
+    case T::ftWord: return int(load<std::uint16_t>(v));
+    case T::ftBoolean: return load<std::uint16_t>(v) != 0;
     case T::ftInteger:
-    case T::ftAutoInc:
-      return int(load<std::int32_t>(v));
-    case T::ftDate:
-      return QDate::fromJulianDay(load<std::int32_t>(v));
-    case T::ftTime:
-      return QTime::fromMSecsSinceStartOfDay(load<std::int32_t>(v));
+    case T::ftAutoInc: return int(load<std::int32_t>(v));
+    case T::ftDate: return QDate::fromJulianDay(load<std::int32_t>(v));
+    case T::ftTime: return QTime::fromMSecsSinceStartOfDay(load<std::int32_t>(v));
     case T::ftFloat:
-    case T::ftCurrency:
-      return load<double>(v);
+    case T::ftCurrency: return load<double>(v);
     case T::ftDateTime: {
       const qint64 ms = load<qint64>(v);
       const qint64 day = ms >= 0 ? ms / kMsPerDay : -((-ms + kMsPerDay - 1) / kMsPerDay);
       return QDateTime(QDate::fromJulianDay(day),
                        QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms - day * kMsPerDay)));
     }
-    case T::ftLargeint:
-      return qlonglong(load<qint64>(v));
+    case T::ftLargeint: return qlonglong(load<qint64>(v));
     case T::ftBCD: {
       const char* s = reinterpret_cast<const char*>(v);
       return QString::fromLatin1(s, static_cast<qsizetype>(strnlen(s, 34))).toDouble();
     }
-    case T::ftBytes:
-      return QByteArray(reinterpret_cast<const char*>(v), size);
+    case T::ftBytes: return QByteArray(reinterpret_cast<const char*>(v), size);
     case T::ftVarBytes: {
       const int n = std::min<int>(load<std::uint16_t>(v), size);
       return QByteArray(reinterpret_cast<const char*>(v + 2), n);
     }
-    default:
-      return QVariant();
+    default: return QVariant();
   }
 }
 
-void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
-           const QString& fieldName) {
+void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value, const QString& fieldName) {
   using T = TFieldType;
   const int width = valueWidth(type, size);
   if (width < 0) return;
@@ -347,8 +336,9 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
       if (value.typeId() == QMetaType::QString) {
         writeText(p, size, *static_cast<const QString*>(value.constData()));
       } else {
-        writeText(p, size, value.typeId() == QMetaType::QDate ? value.toDate().toString(Qt::ISODate)
-                                                              : value.toString());
+        writeText(
+            p, size,
+            value.typeId() == QMetaType::QDate ? value.toDate().toString(Qt::ISODate) : value.toString());
       }
       return;
     case T::ftWideString: {
@@ -361,9 +351,7 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
     case T::ftSmallint:
       storeRaw(v, static_cast<std::int16_t>(toRange(value, INT16_MIN, INT16_MAX, fieldName)));
       break;
-    case T::ftWord:
-      storeRaw(v, static_cast<std::uint16_t>(toRange(value, 0, UINT16_MAX, fieldName)));
-      break;
+    case T::ftWord: storeRaw(v, static_cast<std::uint16_t>(toRange(value, 0, UINT16_MAX, fieldName))); break;
     case T::ftBoolean:
       if (value.typeId() == QMetaType::Bool) {
         storeRaw<std::uint16_t>(v, *static_cast<const bool*>(value.constData()) ? 1 : 0);
@@ -380,8 +368,8 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
       }
       break;
     case T::ftDate: {
-      const QDate d = value.typeId() == QMetaType::QDate ? *static_cast<const QDate*>(value.constData())
-                                                          : toDate(value);
+      const QDate d =
+          value.typeId() == QMetaType::QDate ? *static_cast<const QDate*>(value.constData()) : toDate(value);
       if (!d.isValid() || d.toJulianDay() < INT32_MIN || d.toJulianDay() > INT32_MAX) {
         std::memset(p, 0, static_cast<std::size_t>(width) + 1);  // an invalid date is no date
         return;
@@ -389,21 +377,15 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
       storeRaw(v, static_cast<std::int32_t>(d.toJulianDay()));
       break;
     }
-    case T::ftTime:
-      storeRaw<std::int32_t>(v, toTime(value).msecsSinceStartOfDay());
-      break;
+    case T::ftTime: storeRaw<std::int32_t>(v, toTime(value).msecsSinceStartOfDay()); break;
     case T::ftFloat:
-    case T::ftCurrency:
-      storeRaw(v, toDouble(value));
-      break;
+    case T::ftCurrency: storeRaw(v, toDouble(value)); break;
     case T::ftDateTime: {
       const QDateTime dt = toDateTime(value);
       storeRaw<qint64>(v, dt.date().toJulianDay() * kMsPerDay + dt.time().msecsSinceStartOfDay());
       break;
     }
-    case T::ftLargeint:
-      storeRaw<qint64>(v, toInt64(value));
-      break;
+    case T::ftLargeint: storeRaw<qint64>(v, toInt64(value)); break;
     case T::ftBCD: {
       const QByteArray s = QByteArray::number(toDouble(value), 'g', 17).left(33);
       std::memset(v, 0, 34);
@@ -423,8 +405,7 @@ void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
       std::memcpy(v + 2, b.constData(), static_cast<std::size_t>(n));
       break;
     }
-    default:
-      break;
+    default: break;
   }
   p[0] = kValue;
 }
@@ -442,8 +423,7 @@ bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw) 
   const bool isInt = raw.kind == TRawValue::rvInteger;
   switch (type) {
     case T::ftString:
-    case T::ftFixedChar:
-      return raw.kind == TRawValue::rvText && writeUtf8Latin1(p, size, raw.data, raw.size);
+    case T::ftFixedChar: return raw.kind == TRawValue::rvText && writeUtf8Latin1(p, size, raw.data, raw.size);
     case T::ftBoolean:
       if (!isInt) return false;
       storeRaw<std::uint16_t>(v, raw.integer != 0 ? 1 : 0);
@@ -467,9 +447,12 @@ bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw) 
       break;
     case T::ftFloat:
     case T::ftCurrency:
-      if (isInt) storeRaw(v, static_cast<double>(raw.integer));
-      else if (raw.kind == TRawValue::rvReal) storeRaw(v, raw.real);
-      else return false;
+      if (isInt)
+        storeRaw(v, static_cast<double>(raw.integer));
+      else if (raw.kind == TRawValue::rvReal)
+        storeRaw(v, raw.real);
+      else
+        return false;
       break;
     case T::ftDate: {
       if (raw.kind != TRawValue::rvText || raw.size != 10) return false;
@@ -492,8 +475,7 @@ bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw) 
       storeRaw(v, static_cast<std::int32_t>(d.toJulianDay()));
       break;
     }
-    default:
-      return false;
+    default: return false;
   }
   p[0] = kValue;
   return true;
@@ -501,20 +483,16 @@ bool writeRaw(std::uint8_t* p, TFieldType type, int size, const TRawValue& raw) 
 
 bool rawBlob(TFieldType type, const TRawValue& raw, QByteArray& text) {
   switch (raw.kind) {
-    case TRawValue::rvNull:
-      text = QByteArray();
-      return true;
+    case TRawValue::rvNull: text = QByteArray(); return true;
     case TRawValue::rvText:
     case TRawValue::rvBlob:
       // A memo's bytes are its UTF-8 text already; the copy is exact-sized.
-      if (raw.kind == TRawValue::rvBlob &&
-          (type == TFieldType::ftMemo || type == TFieldType::ftFmtMemo)) {
+      if (raw.kind == TRawValue::rvBlob && (type == TFieldType::ftMemo || type == TFieldType::ftFmtMemo)) {
         return false;
       }
       text = QByteArray(raw.data, raw.size);
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -524,9 +502,8 @@ QByteArray blobBytes(TFieldType type, const QVariant& value) {
   if (value.typeId() == QMetaType::QByteArray) {
     b = value.toByteArray();
   } else if (type == TFieldType::ftMemo || type == TFieldType::ftFmtMemo) {
-    const QString& s = value.typeId() == QMetaType::QString
-                           ? *static_cast<const QString*>(value.constData())
-                           : value.toString();
+    const QString& s = value.typeId() == QMetaType::QString ? *static_cast<const QString*>(value.constData())
+                                                            : value.toString();
     return utf8Exact(s);
   } else {
     b = value.toByteArray();

@@ -33,8 +33,7 @@ bool isNull(const std::uint8_t* p, TFieldType type, int size);
 // zero-fills the slot. Texts are cut to size characters. Fails with
 // EConvertError or EDatabaseError for a value the kind cannot take;
 // fieldName names the field in those messages. The slot is unchanged then.
-void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value,
-           const QString& fieldName);
+void write(std::uint8_t* p, TFieldType type, int size, const QVariant& value, const QString& fieldName);
 
 // Writes a value as the source data set stores it (TRawValue). Returns false
 // when the raw form is not the plain one for the kind (a text in a number

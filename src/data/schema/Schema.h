@@ -20,9 +20,9 @@ struct Column {
   bool required;
 };
 
-const std::vector<Column>& filesColumns();     // 34 columns of FILES
-const std::vector<Column>& mirrorsColumns();   // Continent, Country, URL, ProviderName
-const std::vector<Column>& fileCatColumns();   // FileCatID, FileCatName, Info
+const std::vector<Column>& filesColumns();    // 34 columns of FILES
+const std::vector<Column>& mirrorsColumns();  // Continent, Country, URL, ProviderName
+const std::vector<Column>& fileCatColumns();  // FileCatID, FileCatName, Info
 
 // The yes/no columns in the order NormaliseFlags walks them.
 const std::vector<const char*>& flagColumns();

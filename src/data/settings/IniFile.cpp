@@ -27,7 +27,8 @@ struct TFileText {
 // are not valid UTF-8.
 bool decodeUtf8(const QByteArray& bytes, QString* text) {
   // A second mark after the first one is text of the first line.
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+  QStringDecoder utf8(QStringDecoder::Utf8,
+                      QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
   *text = utf8(bytes);
   return !utf8.hasError();
 }
@@ -114,7 +115,8 @@ bool isReadOnly(const QString& fileName) {
   const QFileInfo info(fileName);
   if (!info.exists()) return false;
   // The mode bits themselves; WriteUser would be root's answer, always yes.
-  const QFileDevice::Permissions write = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+  const QFileDevice::Permissions write =
+      QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
   return (info.permissions() & write) == 0 || !info.isWritable();
 }
 

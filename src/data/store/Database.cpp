@@ -24,8 +24,10 @@ QStringList readAliasParams(const QString& programDir, const QString& alias) {
 }
 
 TDatabase::TDatabase(QString name, QString aliasName, QString databaseName, QString programDir)
-    : m_name(std::move(name)), m_aliasName(std::move(aliasName)),
-      m_databaseName(std::move(databaseName)), m_programDir(std::move(programDir)) {}
+    : m_name(std::move(name)),
+      m_aliasName(std::move(aliasName)),
+      m_databaseName(std::move(databaseName)),
+      m_programDir(std::move(programDir)) {}
 
 TDatabase::~TDatabase() = default;
 
@@ -35,7 +37,8 @@ QString aliasPathValue(const QStringList& params) {
   QString path;
   for (const QString& line : params) {
     const qsizetype eq = line.indexOf(QLatin1Char('='));
-    if (eq >= 0 && line.left(eq).compare(QLatin1String("PATH"), Qt::CaseInsensitive) == 0) path = line.mid(eq + 1);
+    if (eq >= 0 && line.left(eq).compare(QLatin1String("PATH"), Qt::CaseInsensitive) == 0)
+      path = line.mid(eq + 1);
   }
   return path;
 }
@@ -72,7 +75,8 @@ void TDatabase::detach(TDataSet* ds) {
 
 void TDatabase::dataSetClosed() {
   if (m_keepConnection) return;
-  const bool anyOpen = std::any_of(m_dataSets.begin(), m_dataSets.end(), [](TDataSet* d) { return d->active(); });
+  const bool anyOpen =
+      std::any_of(m_dataSets.begin(), m_dataSets.end(), [](TDataSet* d) { return d->active(); });
   if (!anyOpen) m_connected = false;
 }
 

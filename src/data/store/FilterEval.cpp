@@ -161,8 +161,7 @@ class Reader {
         const int ms = static_cast<int>(v - day * MsPerDay);
         return quoteText(d.toString(Qt::ISODate).toUtf8() + ' ' + timeText(std::min(ms, 86399999)));
       }
-      default:
-        badBlock();
+      default: badBlock();
     }
   }
 
@@ -242,17 +241,16 @@ class Reader {
     if (depth > MaxDepth) badBlock();
     const Node n = node(offset);
     switch (n.cls) {
-      case TNodeClass::ncField:
-        return quoteIdentifier(column(n).name);
-      case TNodeClass::ncConst:
-        return constant(n);
+      case TNodeClass::ncField: return quoteIdentifier(column(n).name);
+      case TNodeClass::ncConst: return constant(n);
       case TNodeClass::ncUnary: {
         const int child = n.operand(0, *this);
         const QByteArray x = expr(child, depth + 1);
         const bool text = isField(child) && isTextType(column(node(child)).type);
         switch (n.op) {
           case TCanOp::coNOT: return "(NOT " + x + ')';
-          case TCanOp::coIsNull: return text ? "(" + x + " IS NULL OR " + x + " = '')" : "(" + x + " IS NULL)";
+          case TCanOp::coIsNull:
+            return text ? "(" + x + " IS NULL OR " + x + " = '')" : "(" + x + " IS NULL)";
           case TCanOp::coNotNull:
             return text ? "(" + x + " IS NOT NULL AND " + x + " <> '')" : "(" + x + " IS NOT NULL)";
           default: badBlock();
@@ -281,8 +279,7 @@ class Reader {
         if (!rel) badBlock();
         return '(' + left + rel + right + (caseInsensitive ? " COLLATE VRKNOCASE)" : ")");
       }
-      case TNodeClass::ncList:
-        badBlock();
+      case TNodeClass::ncList: badBlock();
     }
     badBlock();
   }

@@ -41,8 +41,8 @@ void TQuery::open() {
     const int n = stmt.columnCount();
     for (int c = 0; c < n; ++c) {
       const char* decl = stmt.columnDeclType(c);
-      const TFieldDef def = schema::fieldDefFromDeclaredType(
-          QString::fromUtf8(stmt.columnName(c)), QString::fromUtf8(decl ? decl : "TEXT"), false);
+      const TFieldDef def = schema::fieldDefFromDeclaredType(QString::fromUtf8(stmt.columnName(c)),
+                                                             QString::fromUtf8(decl ? decl : "TEXT"), false);
       addField(std::make_unique<TField>(this, def.name, def.dataType, def.size, false));
     }
     while (stmt.step()) {

@@ -34,9 +34,9 @@ QDate readIsoDate(const char* t) {
 
 }  // namespace
 
-static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER && static_cast<int>(Type::Float) == SQLITE_FLOAT &&
-              static_cast<int>(Type::Text) == SQLITE_TEXT && static_cast<int>(Type::Blob) == SQLITE_BLOB &&
-              static_cast<int>(Type::Null) == SQLITE_NULL);
+static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER &&
+              static_cast<int>(Type::Float) == SQLITE_FLOAT && static_cast<int>(Type::Text) == SQLITE_TEXT &&
+              static_cast<int>(Type::Blob) == SQLITE_BLOB && static_cast<int>(Type::Null) == SQLITE_NULL);
 
 Error::Error(int code, const QString& what, const QString& detail)
     : EDatabaseError(msg::text(msg::SqliteFailed).arg(what, detail)), m_code(code), m_detail(detail) {}
@@ -171,7 +171,8 @@ void Statement::bindInt64(int index, qint64 value) { checkBind(sqlite3_bind_int6
 void Statement::bindDouble(int index, double value) { checkBind(sqlite3_bind_double(m_stmt, index, value)); }
 
 void Statement::bindText(int index, const QByteArray& text) {
-  checkBind(sqlite3_bind_text(m_stmt, index, text.constData(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
+  checkBind(
+      sqlite3_bind_text(m_stmt, index, text.constData(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
 }
 
 void Statement::columnOutOfRange() const {
@@ -209,15 +210,9 @@ Column Statement::read(int column, As as) const {
   }
   switch (as) {
     case As::Bool:
-    case As::Int:
-      c.integer = sqlite3_value_int(value);
-      break;
-    case As::Int64:
-      c.integer = sqlite3_value_int64(value);
-      break;
-    case As::Double:
-      c.real = sqlite3_value_double(value);
-      break;
+    case As::Int: c.integer = sqlite3_value_int(value); break;
+    case As::Int64: c.integer = sqlite3_value_int64(value); break;
+    case As::Double: c.real = sqlite3_value_double(value); break;
     case As::Text:
     case As::Date:
       c.data = reinterpret_cast<const char*>(sqlite3_value_text(value));
@@ -238,14 +233,10 @@ QVariant Statement::variant(int column, As as) const {
   const int type = sqlite3_value_type(value);
   if (type == SQLITE_NULL) return QVariant();
   switch (as) {
-    case As::Bool:
-      return QVariant(sqlite3_value_int(value) != 0);
-    case As::Int:
-      return QVariant(sqlite3_value_int(value));
-    case As::Int64:
-      return QVariant(static_cast<qlonglong>(sqlite3_value_int64(value)));
-    case As::Double:
-      return QVariant(sqlite3_value_double(value));
+    case As::Bool: return QVariant(sqlite3_value_int(value) != 0);
+    case As::Int: return QVariant(sqlite3_value_int(value));
+    case As::Int64: return QVariant(static_cast<qlonglong>(sqlite3_value_int64(value)));
+    case As::Double: return QVariant(sqlite3_value_double(value));
     case As::Stored:
       if (type == SQLITE_INTEGER) return QVariant(static_cast<qlonglong>(sqlite3_value_int64(value)));
       if (type == SQLITE_FLOAT) return QVariant(sqlite3_value_double(value));
@@ -259,8 +250,7 @@ QVariant Statement::variant(int column, As as) const {
       const QDate d = readIsoDate(reinterpret_cast<const char*>(sqlite3_value_text(value)));
       return d.isValid() ? QVariant(d) : QVariant();
     }
-    case As::Text:
-      break;
+    case As::Text: break;
   }
   const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(value));
   return QVariant(QString::fromUtf8(t, sqlite3_value_bytes(value)));

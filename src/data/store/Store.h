@@ -182,10 +182,10 @@ class TTable : public TDataSet {
   QByteArray m_sqlName;
   TFieldDefs m_defs;
   sql::Connection m_conn;
-  sql::Statement m_scan;      // rows with rowid > ?1 in rowid order
-  sql::Statement m_before;    // the last row with rowid < ?1
-  sql::Statement m_point;     // one row by rowid
-  bool m_scanLive = false;    // m_scan stands on the current row
+  sql::Statement m_scan;    // rows with rowid > ?1 in rowid order
+  sql::Statement m_before;  // the last row with rowid < ?1
+  sql::Statement m_point;   // one row by rowid
+  bool m_scanLive = false;  // m_scan stands on the current row
   bool m_hasRow = false;
   qint64 m_rowid = 0;
   mutable std::vector<QVariant> m_cache;

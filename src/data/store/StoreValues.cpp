@@ -12,8 +12,7 @@ namespace vrk {
 QVariant TTable::normalised(const TField& field, const QVariant& value) const {
   if (value.isNull() || !value.isValid()) return QVariant();
   switch (field.dataType()) {
-    case TFieldType::ftBoolean:
-      return QVariant(value.toBool());
+    case TFieldType::ftBoolean: return QVariant(value.toBool());
     case TFieldType::ftSmallint:
     case TFieldType::ftWord:
     case TFieldType::ftInteger:
@@ -23,8 +22,7 @@ QVariant TTable::normalised(const TField& field, const QVariant& value) const {
       if (!ok) throw EConvertError(msg::text(msg::InvalidInteger).arg(value.toString()));
       return QVariant(v);
     }
-    case TFieldType::ftDate:
-      return QVariant(value.toDate());
+    case TFieldType::ftDate: return QVariant(value.toDate());
     case TFieldType::ftString:
     case TFieldType::ftFixedChar:
     case TFieldType::ftWideString:
@@ -42,29 +40,17 @@ void TTable::bindValue(sql::Statement& stmt, int index, const TField& field, con
     return;
   }
   switch (field.dataType()) {
-    case TFieldType::ftBoolean:
-      stmt.bindInt(index, value.toBool() ? 1 : 0);
-      return;
+    case TFieldType::ftBoolean: stmt.bindInt(index, value.toBool() ? 1 : 0); return;
     case TFieldType::ftSmallint:
     case TFieldType::ftWord:
     case TFieldType::ftInteger:
-    case TFieldType::ftAutoInc:
-      stmt.bindInt(index, value.toInt());
-      return;
-    case TFieldType::ftLargeint:
-      stmt.bindInt64(index, value.toLongLong());
-      return;
+    case TFieldType::ftAutoInc: stmt.bindInt(index, value.toInt()); return;
+    case TFieldType::ftLargeint: stmt.bindInt64(index, value.toLongLong()); return;
     case TFieldType::ftFloat:
     case TFieldType::ftCurrency:
-    case TFieldType::ftBCD:
-      stmt.bindDouble(index, value.toDouble());
-      return;
-    case TFieldType::ftDate:
-      stmt.bindText(index, value.toDate().toString(Qt::ISODate).toLatin1());
-      return;
-    default:
-      stmt.bindText(index, value.toString().toUtf8());
-      return;
+    case TFieldType::ftBCD: stmt.bindDouble(index, value.toDouble()); return;
+    case TFieldType::ftDate: stmt.bindText(index, value.toDate().toString(Qt::ISODate).toLatin1()); return;
+    default: stmt.bindText(index, value.toString().toUtf8()); return;
   }
 }
 

@@ -41,7 +41,8 @@ void TTable::readDefinitions(sql::Connection& conn) {
     const char* name = info.columnText(1);
     const char* type = info.columnText(2);
     const bool notNull = info.columnInt(3) != 0;
-    defs.push_back(schema::fieldDefFromDeclaredType(QString::fromUtf8(name), QString::fromUtf8(type), notNull));
+    defs.push_back(
+        schema::fieldDefFromDeclaredType(QString::fromUtf8(name), QString::fromUtf8(type), notNull));
   }
   if (defs.empty()) throw EDatabaseError(msg::text(msg::TableNotFound).arg(filePath()));
   m_defs = std::move(defs);
@@ -143,7 +144,8 @@ void TTable::invalidateCursor() {
 void TTable::ensureStatements() {
   if (m_scan.isValid()) return;
   const QByteArray from = " FROM \"" + m_sqlName + "\"";
-  m_scan = sql::Statement(m_conn.handle(), "SELECT " + columnList() + from + whereClause("rowid > ?1") + " ORDER BY rowid");
+  m_scan = sql::Statement(m_conn.handle(),
+                          "SELECT " + columnList() + from + whereClause("rowid > ?1") + " ORDER BY rowid");
   m_before = sql::Statement(m_conn.handle(), "SELECT " + columnList() + from + whereClause("rowid < ?1") +
                                                  " ORDER BY rowid DESC LIMIT 1");
   m_point = sql::Statement(m_conn.handle(), "SELECT " + columnList() + from + " WHERE rowid = ?1");
@@ -445,9 +447,7 @@ bool TTable::rawFieldValue(const TField& field, TRawValue& raw) const {
   // One call into the statement for the column, as in readColumn.
   const sql::Column c = m_scan.read(field.index() + 1, sql::As::Stored);
   switch (c.type) {
-    case sql::Type::Null:
-      raw.kind = TRawValue::rvNull;
-      return true;
+    case sql::Type::Null: raw.kind = TRawValue::rvNull; return true;
     case sql::Type::Integer:
       raw.kind = TRawValue::rvInteger;
       raw.integer = c.integer;

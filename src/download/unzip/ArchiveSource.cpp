@@ -56,9 +56,7 @@ zip_int64_t TArchiveSource::callback(void* self, void* data, zip_uint64_t len, z
     }
     case ZIP_SOURCE_ERROR: return zip_error_to_data(&s->m_error, data, len);
     case ZIP_SOURCE_SUPPORTS: return ZIP_SOURCE_SUPPORTS_SEEKABLE;
-    default:
-      zip_error_set(&s->m_error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
+    default: zip_error_set(&s->m_error, ZIP_ER_OPNOTSUPP, 0); return -1;
   }
 }
 
