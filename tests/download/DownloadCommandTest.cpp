@@ -40,8 +40,8 @@ class DownloadCommandTest : public ::testing::Test {
         QFile::copy(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), prog.file("vrk")));
     QFile::setPermissions(prog.file("vrk"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     writeIni(
-        "[Options]\r\nMirror=http://"
-        "127.0.0.1:1\r\nUseProxy=0\r\nAskConnect=1\r\nUnzipFile=1\r\nDeleteUnzip=1\r\n");
+        "[Options]\r\nMirror=http://127.0.0.1:1\r\nUseProxy=0\r\n"
+        "AskConnect=1\r\nUnzipFile=1\r\nDeleteUnzip=1\r\n");
     ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
   }
 
