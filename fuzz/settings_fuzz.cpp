@@ -3,6 +3,8 @@
 // and read again: the values read back must equal the values written, and
 // every line that is not one of the nine keys must survive byte for byte,
 // the only addition allowed being the section line of a file that had none.
+// A leading byte-order mark belongs to the file, not to its first line: it
+// must stay in front, and a file that holds only the mark is an empty file.
 // Any exception aborts: a writable file in a writable directory must take
 // every key.
 #include "Exception.h"
@@ -36,10 +38,12 @@ const QString& workFile() {
   return path;
 }
 
-// The file's lines as bytes, without their line ends, the byte-order mark
-// part of the first line.
+const QByteArray kMark("\xEF\xBB\xBF");
+
+// The file's lines as bytes, without their line ends and without a leading
+// byte-order mark (a second mark is text of the first line).
 QList<QByteArray> byteLines(const QByteArray& bytes) {
-  QList<QByteArray> lines = bytes.split('\n');
+  QList<QByteArray> lines = (bytes.startsWith(kMark) ? bytes.mid(kMark.size()) : bytes).split('\n');
   for (QByteArray& l : lines)
     if (l.endsWith('\r')) l.chop(1);
   if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
@@ -50,21 +54,18 @@ QList<QByteArray> byteLines(const QByteArray& bytes) {
 // valid UTF-8, else one byte per character.
 bool isUtf8(const QByteArray& bytes) {
   QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  const QString text = utf8(bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes);
+  const QString text = utf8(bytes.startsWith(kMark) ? bytes.mid(kMark.size()) : bytes);
   return !utf8.hasError();
 }
 
-// A line's text as the file's encoding gives it (the first line without its
-// byte-order mark).
-QString lineText(const QByteArray& line, bool utf8, bool first) {
-  QByteArray b = line;
-  if (first && b.startsWith("\xEF\xBB\xBF")) b.remove(0, 3);
-  return utf8 ? QString::fromUtf8(b) : QString::fromLatin1(b);
+// A line's text as the file's encoding gives it.
+QString lineText(const QByteArray& line, bool utf8) {
+  return utf8 ? QString::fromUtf8(line) : QString::fromLatin1(line);
 }
 
 // True for a key=value line of one of the nine keys (in any section).
-bool isSettingLine(const QByteArray& line, bool utf8, bool first) {
-  const QString t = lineText(line, utf8, first).trimmed();
+bool isSettingLine(const QByteArray& line, bool utf8) {
+  const QString t = lineText(line, utf8).trimmed();
   if (t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#'))) return false;
   if (t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']'))) return false;
   const qsizetype eq = t.indexOf(QLatin1Char('='));
@@ -80,10 +81,10 @@ QList<QByteArray> foreignLines(const QByteArray& bytes, QStringList* texts) {
   const bool utf8 = isUtf8(bytes);
   QList<QByteArray> out;
   const QList<QByteArray> lines = byteLines(bytes);
-  for (qsizetype i = 0; i < lines.size(); ++i) {
-    if (isSettingLine(lines[i], utf8, i == 0)) continue;
-    out << lines[i];
-    *texts << lineText(lines[i], utf8, i == 0);
+  for (const QByteArray& line : lines) {
+    if (isSettingLine(line, utf8)) continue;
+    out << line;
+    *texts << lineText(line, utf8);
   }
   return out;
 }
@@ -118,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!f.open(QIODevice::ReadOnly)) fail("file gone");
   const QByteArray after = f.readAll();
   if (!sameSettings(read, again)) fail("values read back differ from those written", after);
+  if (before.startsWith(kMark) != after.startsWith(kMark)) fail("the byte-order mark moved", after);
 
   QStringList keptText, foreignText;
   QList<QByteArray> kept = foreignLines(after, &keptText);

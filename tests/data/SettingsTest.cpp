@@ -229,6 +229,16 @@ TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
     EXPECT_EQ(f.readAll(), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=h\r\nProxy=p\r\n"));
   }
 
+  // A file that holds only the mark is an empty file: the section follows
+  // the mark directly.
+  const QString onlyMark = dir.file(QStringLiteral("onlymark.ini"));
+  writeAll(onlyMark, "\xEF\xBB\xBF");
+  TIniFile ini7(onlyMark);
+  EXPECT_EQ(ini7.readString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("none")),
+            QStringLiteral("none"));
+  ini7.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
+  EXPECT_EQ(readBytes(onlyMark), QByteArray("\xEF\xBB\xBF[Options]\r\nProxy=p\r\n"));
+
   // A marked file with a byte that is no UTF-8 is read byte for byte; the
   // mark still is no part of the first line and stays in front.
   const QString broken = dir.file(QStringLiteral("broken.ini"));
