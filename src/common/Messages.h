@@ -312,5 +312,11 @@ inline const char* const ZipCannotWrite = "cannot write: ";
 // Text output and the password question.
 inline const char* const ZipExtracted = "extracted ";
 inline const char* const ZipPasswordPrompt = "Password: ";
+// Why an archive was not unpacked whole (UnzipArchive's outcome).
+inline const char* const UnzipNotZip = "not a Zip archive";
+inline const char* const UnzipDamaged = "the archive is damaged";
+inline const char* const UnzipEncrypted = "a member is encrypted";
+inline const char* const UnzipMemberFailed = "a member failed its check";
+inline const char* const UnzipNotWritten = "a member could not be written";
 
 }  // namespace vrk::msg
