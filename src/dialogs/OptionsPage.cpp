@@ -76,18 +76,15 @@ QCheckBox* TfrmOptions::box(const char* name, const char* caption, int left, int
 }
 
 bool TfrmOptions::event(QEvent* e) {
-  if (e->type() == QEvent::Show) {
+  // Showing the dialog loads it, whether or not the window system then makes
+  // it active. Coming back from the mirror dialog shows nothing, and a
+  // restore from the task bar is a show of the window system's own, so the
+  // user's edits stay.
+  if (e->type() == QEvent::Show && !e->spontaneous()) {
     centreOnScreen(*this);
-    m_loadPending = true;
-  }
-  const bool result = QDialog::event(e);
-  // The activation that follows showing the dialog loads it; coming back
-  // from the mirror dialog does not, so the user's edits stay.
-  if (e->type() == QEvent::WindowActivate && m_loadPending) {
-    m_loadPending = false;
     ErrorDisplay::guard([this] { FormActivate(); });
   }
-  return result;
+  return QDialog::event(e);
 }
 
 bool TfrmOptions::eventFilter(QObject* watched, QEvent* e) {

@@ -5,11 +5,12 @@
 // closed, then disconnects Http1. The mirror is not typed: a double click on
 // its line opens the mirror dialog.
 //
-// Two choices of this program: the controls are loaded when the dialog is
-// shown, not again when the mirror dialog opened from it closes, so edits
-// made before opening the mirror dialog survive; and "Ask before overwrite
-// Database" is ticked when the program asks, that is when OverwriteData is
-// off (the stored key keeps its meaning).
+// Choices of this program: the controls are loaded when the dialog is
+// shown (also where the window system never makes it active), not again
+// when the mirror dialog opened from it closes, so edits made before opening
+// the mirror dialog survive; and "Ask before overwrite Database" is ticked
+// when the program asks, that is when OverwriteData is off (the stored key
+// keeps its meaning).
 //
 // Created hidden at start-up; shown modally. UI thread only.
 #pragma once
@@ -77,7 +78,6 @@ class TfrmOptions final : public QDialog {
 
   TVRKData& m_data;
   TfrmMirror* m_mirrorDialog = nullptr;
-  bool m_loadPending = false;  // shown, not yet loaded
 };
 
 }  // namespace vrk
