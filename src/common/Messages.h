@@ -174,7 +174,10 @@ inline const char* const ZipKept = "Kept %1: %2";
 inline const char* const CatalogueNotUnpacked = "%1; the catalogue is not installed";
 
 // --- Settings file: EIniFileException of TIniFile --------------------------
+// and the refusal of a value with a line break (TIniFile, the options and
+// the mirror dialog); ValueLineBreak names the setting.
 inline const char* const IniNotWritable = "nach %1 kann nicht geschrieben werden";
+inline const char* const ValueLineBreak = "%1 cannot be stored: its value holds a line break";
 
 // --- Socket session: ESockError and EAbortError of TSocketSession, -----------
 // Exception of its timer (TThreadTimer).

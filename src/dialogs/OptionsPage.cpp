@@ -2,6 +2,7 @@
 
 #include "ErrorDisplay.h"
 #include "FormLook.h"
+#include "IniFile.h"
 #include "Mirrors.h"
 
 #include <QEvent>
@@ -130,8 +131,19 @@ void TfrmOptions::FormClose() {
   if (!m_data.TransferRunning()) m_data.Http1.Disconnect();
 }
 
+void TfrmOptions::CheckValues() const {
+  checkNoLineBreak(QStringLiteral("Mirror"), Label2->text());
+  checkNoLineBreak(QStringLiteral("Host"), Edit1->text());
+  checkNoLineBreak(QStringLiteral("Proxy"), Edit2->text());
+  checkNoLineBreak(QStringLiteral("Proxyport"), Edit3->text());
+}
+
 void TfrmOptions::done(int result) {
-  if (isVisible()) ErrorDisplay::guard([this] { FormClose(); });
+  if (isVisible()) {
+    // A refused value keeps the dialog open, for the user to mend.
+    if (!ErrorDisplay::guard([this] { CheckValues(); })) return;
+    ErrorDisplay::guard([this] { FormClose(); });
+  }
   QDialog::done(result);
 }
 

@@ -333,6 +333,39 @@ TEST_F(DialogsTest, ADoubleClickAnsweredNoChangesTheMirrorAndFetchesNothing) {
   EXPECT_TRUE(errors.messages().isEmpty());
 }
 
+// No setting can hold a line break: an options field or a mirror row with
+// one is refused with its error, and the dialog stays open.
+TEST_F(DialogsTest, ALineBreakIsRefusedWhereItEnters) {
+  catalogue.exec(QStringLiteral("MIRRORS.DB"),
+                 QStringLiteral("UPDATE MIRRORS SET URL='http://two.example'||char(13,10)||'UseProxy=0' "
+                                "WHERE Country='Japan'"));
+  bool optionsStayed = false, mirrorStayed = false;
+  execWith(*options, [&] {
+    options->Edit3->setText(QStringLiteral("3128\nHost=x"));
+    options->close();
+    optionsStayed = options->isVisible();
+    options->Edit3->setText(QStringLiteral("3129"));
+    QTimer::singleShot(0, [&] {
+      test::waitUntil([&] { return mirror->isVisible() && mirror->DBGrid1->model()->rowCount() == 2; });
+      selectMirror(1);
+      QTest::mouseClick(mirror->BitBtn1, Qt::LeftButton);
+      mirrorStayed = mirror->isVisible();
+      ErrorDisplay::guard([&] { mirror->DBGrid1DblClick(); });
+      mirror->close();
+    });
+    options->Label2DblClick();
+    options->close();
+  });
+  EXPECT_TRUE(optionsStayed);
+  EXPECT_TRUE(mirrorStayed);
+  const QString refused = QStringLiteral("%1 cannot be stored: its value holds a line break");
+  EXPECT_EQ(errors.messages(),
+            QStringList({refused.arg("Proxyport"), refused.arg("Mirror"), refused.arg("Mirror")}));
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_EQ(data->Mirror, QStringLiteral("http://start.example"));
+  EXPECT_EQ(data->Proxyport, QStringLiteral("3129"));
+}
+
 TEST_F(DialogsTest, PressingOkWithoutADoubleClickReturnsOk) {
   const int result = execWith(*mirror, [&] { QTest::mouseClick(mirror->BitBtn1, Qt::LeftButton); });
   EXPECT_EQ(result, QDialog::Accepted);
