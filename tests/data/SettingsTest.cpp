@@ -368,6 +368,12 @@ TEST(Settings, ALineBreakInAValueIsRefusedAndTheFileKept) {
     }
     EXPECT_EQ(readBytes(path), before);
   }
+  // Nor does a value read hold one: a CR alone ends its line too.
+  writeAll(path, "[Options]\rHost=h\rProxy=p\r\n");
+  EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
+            QStringLiteral("h"));
+  EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Proxy"), QString()),
+            QStringLiteral("p"));
 }
 
 // A file the user made read-only is kept as it is, even by root in a

@@ -56,10 +56,11 @@ QStringList readLines(const QString& fileName, bool* unreadable = nullptr, TFile
     text = QString::fromLatin1(bytes);
   }
   if (format) *format = fmt;
+  // A line ends with CR LF, LF or a CR alone: no value read holds a line
+  // break, which the writer would refuse.
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   QStringList lines = text.split(QLatin1Char('\n'));
-  for (QString& l : lines) {
-    if (l.endsWith(QLatin1Char('\r'))) l.chop(1);
-  }
   if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
   return lines;
 }

@@ -1,9 +1,10 @@
 // An initialisation file with the profile-file semantics of the platform the
 // program was first written for: sections and keys are compared without
-// case, blanks around names and values are trimmed, and every other section,
-// key and comment line is kept as it is. There is no cache: every read opens
-// the file and every write rewrites it at once, through a temporary file
-// that replaces it in one step (a write cut short leaves the old file).
+// case, blanks around names and values are trimmed, lines end with CR LF, LF
+// or a CR alone, and every other section, key and comment line is kept as it
+// is. There is no cache: every read opens the file and every write rewrites
+// it at once, through a temporary file that replaces it in one step (a write
+// cut short leaves the old file).
 //
 // UI thread only (no locking between processes).
 #pragma once
