@@ -40,12 +40,12 @@ const QString& workFile() {
 
 const QByteArray kMark("\xEF\xBB\xBF");
 
-// The file's lines as bytes, without their line ends and without a leading
-// byte-order mark (a second mark is text of the first line).
+// The file's lines as bytes, without their line ends (CR LF, LF or a CR
+// alone) and without a leading byte-order mark (a second mark is text of the
+// first line).
 QList<QByteArray> byteLines(const QByteArray& bytes) {
-  QList<QByteArray> lines = (bytes.startsWith(kMark) ? bytes.mid(kMark.size()) : bytes).split('\n');
-  for (QByteArray& l : lines)
-    if (l.endsWith('\r')) l.chop(1);
+  QByteArray text = bytes.startsWith(kMark) ? bytes.mid(kMark.size()) : bytes;
+  QList<QByteArray> lines = text.replace("\r\n", "\n").replace('\r', '\n').split('\n');
   if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
   return lines;
 }

@@ -26,7 +26,13 @@ TStatusBar::TStatusBar(std::initializer_list<int> panelWidths, QWidget* parent) 
 
 void TStatusBar::setPanelText(int index, const QString& text, bool paintNow) {
   QLabel* p = panel(index);
-  if (p->text() != text) p->setText(text);
+  if (p->text() != text) {
+    p->setText(text);
+    // A text wider than its panel (a kept download's reason) shows whole
+    // when the mouse rests on it.
+    const int room = p->contentsRect().width() - 2 * p->margin();
+    p->setToolTip(p->fontMetrics().horizontalAdvance(text) > room ? text : QString());
+  }
   // A long handler keeps the event loop away; show the text at once.
   if (paintNow) p->repaint();
 }

@@ -24,7 +24,8 @@ class TStatusBar final : public QStatusBar {
   // Sets a panel's text. By default it is painted at once, for handlers that
   // keep the event loop away for long; a display that changes while the event
   // loop runs (the progress of a transfer, many times a second) passes
-  // paintNow false and is painted with the next pass of the loop.
+  // paintNow false and is painted with the next pass of the loop. A text
+  // wider than its panel is also the panel's tool tip.
   void setPanelText(int index, const QString& text, bool paintNow = true);
 
  private:

@@ -332,11 +332,13 @@ void TForm1::DBGrid2DblClick() {
   const TDataSet& results = m_data.mtFiles;
   const QString path = results.fieldByName(QStringLiteral("VRKDir"))->asString() + QLatin1Char('/') +
                        results.fieldByName(QStringLiteral("FileName"))->asString();
-  m_data.FetchFromMirror(true, path);
+  const TFetchResult fetched = m_data.FetchFromMirror(true, path);
   m_data.Http1.Disconnect();
   Animate1->setActive(false);
   Animate1->setVisible(false);
-  StatusBar1->setPanelText(1, msg::text(msg::Ready));
+  // A file that was not unpacked whole is kept: the panel says which and why
+  // in place of msg::Ready.
+  StatusBar1->setPanelText(1, fetched.keptLine.isEmpty() ? msg::text(msg::Ready) : fetched.keptLine);
 }
 
 void TForm1::UnzipStarted() {

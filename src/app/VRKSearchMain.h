@@ -74,7 +74,9 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // The entry download: binds the three transfer relays to this window,
   // fetches VRKDir + "/" + FileName of the result table's current row (the
   // fields looked up by name now) into Download, disconnects Http1, stops
-  // and hides the animation and shows msg::Ready in panel 1.
+  // and hides the animation and shows msg::Ready in panel 1, or the line
+  // naming the downloaded file that was kept because it was not unpacked
+  // whole.
   void DBGrid2DblClick();
 
   // The unzip step of a fetch (the data module calls these).

@@ -165,9 +165,19 @@ inline const char* const QuestionEnd = " ?";
 inline const char* const PathNamesNoFile = "Cannot download '%1': the path names no file";
 inline const char* const DownloadFailed = "Download failed: ";
 inline const char* const TransferRunning = "A transfer is already running.";
+// A reply whose first line is no HTTP status line, after DownloadFailed.
+inline const char* const NoStatusLine = "no HTTP status line";
+// A fetched file that was not unpacked whole stays in Download: ZipKept of
+// the file and the outcome's text (UnzipNotZip, …). The catalogue refresh
+// refuses it with CatalogueNotUnpacked of that line.
+inline const char* const ZipKept = "Kept %1: %2";
+inline const char* const CatalogueNotUnpacked = "%1; the catalogue is not installed";
 
 // --- Settings file: EIniFileException of TIniFile --------------------------
+// and the refusal of a value with a line break (TIniFile, the options and
+// the mirror dialog); ValueLineBreak names the setting.
 inline const char* const IniNotWritable = "nach %1 kann nicht geschrieben werden";
+inline const char* const ValueLineBreak = "%1 cannot be stored: its value holds a line break";
 
 // --- Socket session: ESockError and EAbortError of TSocketSession, -----------
 // Exception of its timer (TThreadTimer).
@@ -312,5 +322,11 @@ inline const char* const ZipCannotWrite = "cannot write: ";
 // Text output and the password question.
 inline const char* const ZipExtracted = "extracted ";
 inline const char* const ZipPasswordPrompt = "Password: ";
+// Why an archive was not unpacked whole (UnzipArchive's outcome).
+inline const char* const UnzipNotZip = "not a Zip archive";
+inline const char* const UnzipDamaged = "the archive is damaged";
+inline const char* const UnzipEncrypted = "a member is encrypted";
+inline const char* const UnzipMemberFailed = "a member failed its check";
+inline const char* const UnzipNotWritten = "a member could not be written";
 
 }  // namespace vrk::msg

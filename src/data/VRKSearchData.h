@@ -36,6 +36,18 @@ class TUnzipDisplay {
   virtual void UnzipEnded() = 0;
 };
 
+// What a to-file fetch did with the file it fetched, for its caller's last
+// step. The file was unpacked but not whole: it stays in Download, and
+// keptLine says which file it is and why (msg::ZipKept). An entry that is no
+// Zip file at all is a finished download that was not unpacked (NotZip); a
+// Zip file that was not unpacked whole, or a file named ".zip" that is no Zip
+// file, is a failed unpacking (NotWhole).
+struct TFetchResult {
+  enum class TKept { Nothing, NotZip, NotWhole };
+  TKept kept = TKept::Nothing;
+  QString keptLine;
+};
+
 class TVRKData final : public TTransferRelay, public TSettings {
  public:
   // Whether the settings go back to VRK.ini when the module is destroyed
@@ -79,21 +91,25 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // holds a "/" before its last character ("resource/vrk_db.zip",
   // VRKDir + "/" + FileName). Asks whether to connect to Mirror + "ftp/" +
   // local name (mirrorQuestion) when AskConnect is on, GETs Mirror + "/ftp/"
-  // + path into "Download/" + local name (the text after the last "/"), then
-  // unpacks it into Download when UnzipFile is on and deletes it when
-  // DeleteUnzip is also on. In-memory form: asks whether to connect to
-  // Mirror and GETs path as a whole URL into Http1's body text.
+  // + path into "Download/" + local name (the text after the last "/") by
+  // way of a hidden temporary file (TDownloadFile), then unpacks it into
+  // Download when UnzipFile is on and deletes it when DeleteUnzip is also on
+  // and the archive was unpacked whole; otherwise the file stays and the
+  // result says why. In-memory form: asks whether to connect to Mirror and
+  // GETs path as a whole URL into Http1's body text.
   //
-  // Returns normally when the user declines. Raises for a path that names no
-  // file, a proxy port that is no number (with UseProxy on), a transfer
-  // error, an error reply (status 400 or above: the body file is removed and
-  // nothing is unpacked), a failed deletion, and a second fetch while one
-  // runs (msg::TransferRunning).
+  // Only a reply with an HTTP status line and a status from 200 to 299 is a
+  // download. Returns normally when the user declines. Raises for a path
+  // that names no file, a proxy port that is no number (with UseProxy on), a
+  // transfer error, any other reply (msg::DownloadFailed + its status line,
+  // or msg::NoStatusLine), a failed deletion, and a second fetch while one
+  // runs (msg::TransferRunning). Whatever it raises, Download holds no new
+  // file and an older file of the local name is as it was.
   //
   // Callers bind the relay slots first, then fetch, then disconnect Http1;
   // one that binds slots calls CheckNoTransferRunning() before binding, so a
   // refused fetch does not take the running one's display away.
-  void FetchFromMirror(bool toFile, const QString& path);
+  TFetchResult FetchFromMirror(bool toFile, const QString& path);
   bool TransferRunning() const { return m_transferRunning; }
   // Raises msg::TransferRunning while a fetch runs.
   void CheckNoTransferRunning() const;
@@ -109,6 +125,9 @@ class TVRKData final : public TTransferRelay, public TSettings {
   void Http1Success(QObject* Sender, int Cmd);
 
  private:
+  // Raises msg::DownloadFailed with the reason (replyFailure) and the URL
+  // unless Http1's last reply is a download.
+  void checkReply() const;
   void DataModule1Create();
   void DataModule1Destroy();
 

@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "ErrorDisplay.h"
 #include "FormLook.h"
+#include "IniFile.h"
 #include "Messages.h"
 #include "TransferProgress.h"
 
@@ -49,7 +50,7 @@ TfrmMirror::TfrmMirror(TVRKData& data, QWidget* parent)
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setGeometry(280, 272, 75, 25);
   BitBtn1->setDefault(true);
-  connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { ErrorDisplay::guard([this] { BitBtn1Click(); }); });
 
   StatusBar1 = new TStatusBar({150, 250, 50}, this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -66,15 +67,28 @@ bool TfrmMirror::event(QEvent* e) {
 
 void TfrmMirror::FormActivate() { m_data.tbMirrors.open(); }
 
+QString TfrmMirror::currentUrl() const {
+  const QString url = m_data.tbMirrors.fieldByName(QStringLiteral("URL"))->asString();
+  // It would become the Mirror setting, which no line break may enter.
+  checkNoLineBreak(QStringLiteral("Mirror"), url);
+  return url;
+}
+
+void TfrmMirror::BitBtn1Click() {
+  currentUrl();
+  accept();
+}
+
 void TfrmMirror::DBGrid1DblClick() {
   // A running download keeps its display and its connection.
   m_data.CheckNoTransferRunning();
+  const QString url = currentUrl();
   StatusBar1->setPanelText(0, msg::text(msg::Connecting));
   StatusBar1->setPanelText(1, QString());
   m_data.SetOnConnect(this, [this](QObject* s) { ShowConnected(s); });
   m_data.SetOnPacketRecvd(this, [this](QObject* s) { ShowProgress(s); });
   m_data.SetOnDisconnect(this, [this](QObject* s) { ShowDisconnected(s); });
-  m_data.Mirror = m_data.tbMirrors.fieldByName(QStringLiteral("URL"))->asString();
+  m_data.Mirror = url;
   try {
     m_data.FetchFromMirror(false, m_data.Mirror);
   } catch (...) {

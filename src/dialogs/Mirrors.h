@@ -29,10 +29,14 @@ class TfrmMirror final : public QDialog {
 
   // Opens the mirror table (nothing happens when it is open).
   void FormActivate();
+  // OK: closes the dialog with the result OK, unless the current row's URL
+  // holds a line break (msg::ValueLineBreak; the dialog stays open).
+  void BitBtn1Click();
   // msg::Connecting in panel 0, panel 1 cleared; the three transfer relays
   // bound to this dialog; Mirror := URL of the current mirror row; the
   // in-memory fetch of Mirror (with its question); Http1 disconnected. A
-  // failed try shows its error, and panel 0 then reads msg::Disconnected.
+  // failed try shows its error, and panel 0 then reads msg::Disconnected. A
+  // URL with a line break is refused before it becomes the Mirror setting.
   void DBGrid1DblClick();
 
   // The dialog's transfer handlers, on its own status bar.
@@ -50,6 +54,10 @@ class TfrmMirror final : public QDialog {
   bool event(QEvent* event) override;
 
  private:
+  // The URL of the current mirror row; raises msg::ValueLineBreak when it
+  // holds a line break.
+  QString currentUrl() const;
+
   TVRKData& m_data;
 };
 

@@ -2,6 +2,7 @@
 
 #include "ErrorDisplay.h"
 #include "FormLook.h"
+#include "IniFile.h"
 #include "Mirrors.h"
 
 #include <QEvent>
@@ -76,18 +77,15 @@ QCheckBox* TfrmOptions::box(const char* name, const char* caption, int left, int
 }
 
 bool TfrmOptions::event(QEvent* e) {
-  if (e->type() == QEvent::Show) {
+  // Showing the dialog loads it, whether or not the window system then makes
+  // it active. Coming back from the mirror dialog shows nothing, and a
+  // restore from the task bar is a show of the window system's own, so the
+  // user's edits stay.
+  if (e->type() == QEvent::Show && !e->spontaneous()) {
     centreOnScreen(*this);
-    m_loadPending = true;
-  }
-  const bool result = QDialog::event(e);
-  // The activation that follows showing the dialog loads it; coming back
-  // from the mirror dialog does not, so the user's edits stay.
-  if (e->type() == QEvent::WindowActivate && m_loadPending) {
-    m_loadPending = false;
     ErrorDisplay::guard([this] { FormActivate(); });
   }
-  return result;
+  return QDialog::event(e);
 }
 
 bool TfrmOptions::eventFilter(QObject* watched, QEvent* e) {
@@ -133,8 +131,19 @@ void TfrmOptions::FormClose() {
   if (!m_data.TransferRunning()) m_data.Http1.Disconnect();
 }
 
+void TfrmOptions::CheckValues() const {
+  checkNoLineBreak(QStringLiteral("Mirror"), Label2->text());
+  checkNoLineBreak(QStringLiteral("Host"), Edit1->text());
+  checkNoLineBreak(QStringLiteral("Proxy"), Edit2->text());
+  checkNoLineBreak(QStringLiteral("Proxyport"), Edit3->text());
+}
+
 void TfrmOptions::done(int result) {
-  if (isVisible()) ErrorDisplay::guard([this] { FormClose(); });
+  if (isVisible()) {
+    // A refused value keeps the dialog open, for the user to mend.
+    if (!ErrorDisplay::guard([this] { CheckValues(); })) return;
+    ErrorDisplay::guard([this] { FormClose(); });
+  }
   QDialog::done(result);
 }
 

@@ -5,11 +5,14 @@
 // closed, then disconnects Http1. The mirror is not typed: a double click on
 // its line opens the mirror dialog.
 //
-// Two choices of this program: the controls are loaded when the dialog is
-// shown, not again when the mirror dialog opened from it closes, so edits
-// made before opening the mirror dialog survive; and "Ask before overwrite
-// Database" is ticked when the program asks, that is when OverwriteData is
-// off (the stored key keeps its meaning).
+// Choices of this program: the controls are loaded when the dialog is
+// shown (also where the window system never makes it active), not again
+// when the mirror dialog opened from it closes, so edits made before opening
+// the mirror dialog survive; "Ask before overwrite Database" is ticked when
+// the program asks, that is when OverwriteData is off (the stored key keeps
+// its meaning); and a text with a line break is refused when the dialog
+// closes (the error is shown and the dialog stays open), since no setting
+// can hold one.
 //
 // Created hidden at start-up; shown modally. UI thread only.
 #pragma once
@@ -38,6 +41,9 @@ class TfrmOptions final : public QDialog {
 
   // Controls from the settings, then CheckBox1Click and CheckBox3Click.
   void FormActivate();
+  // Raises msg::ValueLineBreak of the first text control that holds a line
+  // break.
+  void CheckValues() const;
   // All nine settings from the controls as they stand (disabled ones too),
   // then Http1's disconnect — unless a download still runs, which the
   // disconnect would cut short.
@@ -77,7 +83,6 @@ class TfrmOptions final : public QDialog {
 
   TVRKData& m_data;
   TfrmMirror* m_mirrorDialog = nullptr;
-  bool m_loadPending = false;  // shown, not yet loaded
 };
 
 }  // namespace vrk

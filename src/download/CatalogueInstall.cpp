@@ -1,10 +1,10 @@
 #include "CatalogueInstall.h"
 
 #include "CatalogueCheck.h"
+#include "DownloadFile.h"
 #include "Exception.h"
 #include "MessageDlg.h"
 #include "Messages.h"
-#include "MirrorFetch.h"
 #include "Store.h"
 #include "Utils.h"
 #include "VRKSearchData.h"
@@ -16,11 +16,6 @@
 
 namespace vrk {
 namespace {
-
-// "Download/" + name, relative to the working directory.
-QString downloadPath(const QString& name) {
-  return QString::fromLatin1(kDownloadDir) + QLatin1Char('/') + name;
-}
 
 // Refuses the install when a file that would become a catalogue table is no
 // valid one, or when a table's rollback journal is among the files (SQLite
@@ -90,7 +85,10 @@ void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& ho
 }
 
 void GetDatabase(TVRKData& data, TInstallView& view, const TInstallHook& hook) {
-  data.FetchFromMirror(true, QString::fromLatin1(kCatalogueArchive));
+  const TFetchResult fetched = data.FetchFromMirror(true, QString::fromLatin1(kCatalogueArchive));
+  // Installing half a catalogue (or none) beside the old tables would mix them.
+  if (fetched.kept != TFetchResult::TKept::Nothing)
+    throw Exception(msg::text(msg::CatalogueNotUnpacked).arg(fetched.keptLine));
   data.Http1.Disconnect();
   InstallCatalogue(data, view, hook);
 }

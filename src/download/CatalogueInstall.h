@@ -6,8 +6,11 @@
 // Download (FetchFromMirror, which may ask before connecting and unpacks
 // it there), disconnects the HTTP component and installs. An error of the
 // fetch (no connection, an error reply, a cut transfer) ends it: nothing is
-// installed and nothing is reported as ready. A declined connect question
-// is no error: the install runs on what Download holds.
+// installed and nothing is reported as ready; so does a catalogue archive
+// that was not unpacked whole (msg::CatalogueNotUnpacked: not a Zip file, a
+// member that failed its check or could not be written), which stays in
+// Download. A declined connect question is no error: the install runs on
+// what Download holds.
 //
 // InstallCatalogue makes the install steps: it takes the database
 // directory from the alias's PATH, asks whether to overwrite the database

@@ -1,15 +1,12 @@
 #include "MirrorFetch.h"
 
+#include "DownloadFile.h"
 #include "MessageDlg.h"
 #include "Messages.h"
 #include "Unzip.h"
 #include "VRKSearchData.h"
 
 #include <QCoreApplication>
-#include <QFile>
-
-#include <unistd.h>
-#include <cerrno>
 
 namespace vrk {
 namespace {
@@ -59,6 +56,12 @@ QString replyStatusLine(const QString& header) {
   return line;
 }
 
+QString replyFailure(const QString& header, int status) {
+  const QString line = replyStatusLine(header);
+  if (!line.startsWith(QLatin1String("HTTP/"))) return msg::text(msg::NoStatusLine);
+  return status >= 200 && status <= 299 ? QString() : line;
+}
+
 QString downloadFailedText(const QString& statusLine, const QString& url) {
   return msg::text(msg::DownloadFailed) + statusLine + QStringLiteral(" (") + url + QLatin1Char(')');
 }
@@ -67,7 +70,7 @@ void TVRKData::CheckNoTransferRunning() const {
   if (m_transferRunning) throw Exception(msg::text(msg::TransferRunning));
 }
 
-void TVRKData::FetchFromMirror(bool toFile, const QString& path) {
+TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path) {
   // A second fetch would change Http1 under the one that waits.
   CheckNoTransferRunning();
   const QString localName = toFile ? mirrorLocalName(path) : QString();
@@ -83,33 +86,53 @@ void TVRKData::FetchFromMirror(bool toFile, const QString& path) {
   }
   Http1.SetInputFileMode(toFile);
   const QString question = mirrorQuestion(Mirror, toFile, localName);
-  if (AskConnect && MessageDlg::ask(question, TMsgDlgType::mtConfirmation) != mrYes) return;
+  if (AskConnect && MessageDlg::ask(question, TMsgDlgType::mtConfirmation) != mrYes) return {};
 
   if (!toFile) {
     Http1.Get(path);
-    // An error page is no answer of a working mirror.
-    if (Http1.StatusCode() >= 400)
-      throw Exception(downloadFailedText(replyStatusLine(Http1.Header()), Http1.Url()));
-    return;
+    checkReply();
+    return {};
   }
 
-  const QString localFile = QString::fromLatin1(kDownloadDir) + QLatin1Char('/') + localName;
-  Http1.SetBody(localFile);
-  Http1.Get(mirrorUrl(Mirror, path));
-  // The server's error page is not the file: remove it, unpack nothing.
-  if (Http1.StatusCode() >= 400) {
-    QFile::remove(localFile);
-    throw Exception(downloadFailedText(replyStatusLine(Http1.Header()), Http1.Url()));
+  // The body goes to a temporary file that takes the local name only once
+  // it is whole; however the fetch ends before that, the file goes with it.
+  TDownloadFile file(localName);
+  file.begin();
+  Http1.SetBody(file.partPath());
+  try {
+    Http1.Get(mirrorUrl(Mirror, path));
+  } catch (const EFCreateError&) {
+    // The user knows the file by its own name.
+    throw EFCreateError(msg::text(msg::FileCreateError).arg(file.path()));
   }
-  if (!UnzipFile) return;
+  // An error page or a reply that is no HTTP reply is not the file.
+  checkReply();
+  file.complete();
+  if (!UnzipFile) return {};
 
   if (m_unzipDisplay) m_unzipDisplay->UnzipStarted();
   // Once, so that the animation and the panel text are painted.
   QCoreApplication::processEvents();
-  UnzipArchive(localFile, QString::fromLatin1(kDownloadDir), *this);
+  const TUnzipResult unzipped = UnzipArchive(file.path(), QString::fromLatin1(kDownloadDir), *this);
   if (m_unzipDisplay) m_unzipDisplay->UnzipEnded();
-  if (DeleteUnzip && ::unlink(QFile::encodeName(localFile).constData()) != 0)
-    throw EInOutError::deleting(errno);
+  if (!unzipped.whole()) {
+    // Deleting it would lose what was not unpacked.
+    TFetchResult kept;
+    // An entry named as a Zip file that holds none was cut or mistaken on
+    // its way (a body without a length ends wherever the connection does).
+    const bool zipNamed = localName.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive);
+    kept.kept = unzipped.outcome == TUnzipOutcome::NotZip && !zipNamed ? TFetchResult::TKept::NotZip
+                                                                       : TFetchResult::TKept::NotWhole;
+    kept.keptLine = msg::text(msg::ZipKept).arg(file.path(), unzipped.outcomeText);
+    return kept;
+  }
+  if (DeleteUnzip) file.removeUnpacked();
+  return {};
+}
+
+void TVRKData::checkReply() const {
+  const QString failure = replyFailure(Http1.Header(), Http1.StatusCode());
+  if (!failure.isEmpty()) throw Exception(downloadFailedText(failure, Http1.Url()));
 }
 
 }  // namespace vrk

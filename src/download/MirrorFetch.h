@@ -1,5 +1,6 @@
 // The texts of a fetch from a mirror: the local name of a to-file path, the
-// question asked before connecting, the URL, and the error of a failed reply.
+// question asked before connecting, the URL, and the rule and error of a
+// reply that is no download.
 // TVRKData::FetchFromMirror (MirrorFetch.cpp) puts them to work; they are
 // pure so that every rule can be checked without a transfer.
 #pragma once
@@ -7,10 +8,6 @@
 #include <QString>
 
 namespace vrk {
-
-// The directory that receives fetched files, relative to the working
-// directory. The program never creates it.
-inline const char* const kDownloadDir = "Download";
 
 // The characters of a to-file path after its last "/". A path with no "/"
 // before its last character (no current row, an empty file name) names no
@@ -31,6 +28,12 @@ int proxyPortNumber(const QString& text);
 
 // The first line of a reply header without its line end.
 QString replyStatusLine(const QString& header);
+
+// Why a reply is no download, for msg::DownloadFailed: empty when its first
+// line is an HTTP status line ("HTTP/" …) and status is from 200 to 299;
+// otherwise that status line, or msg::NoStatusLine when the first line is
+// none (a bare body, junk).
+QString replyFailure(const QString& header, int status);
 
 // msg::DownloadFailed + status line + " (" + url + ")".
 QString downloadFailedText(const QString& statusLine, const QString& url);

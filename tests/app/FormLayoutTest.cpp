@@ -156,6 +156,13 @@ TEST_F(FormLayoutTest, ResultBandDetailPanelMemoAndStatusBar) {
   EXPECT_EQ(form->StatusBar1->panel(2)->width(), 50);
   EXPECT_EQ(form->StatusBar1->height(), 19);
   EXPECT_EQ(form->StatusBar1->geometry().bottom(), form->height() - 1);
+  // A text too wide for its panel is its tool tip too; one that fits is not.
+  const QString wide =
+      QStringLiteral("Kept Download/DockVCL1.zip: a member failed its check (readme.txt: CRC error)");
+  form->StatusBar1->setPanelText(1, wide);
+  EXPECT_EQ(form->StatusBar1->panel(1)->toolTip(), wide);
+  form->StatusBar1->setPanelText(1, QStringLiteral("Ready"));
+  EXPECT_EQ(form->StatusBar1->panel(1)->toolTip(), QString());
 
   // Growing the window grows the grid; the detail panel and memo keep size.
   form->resize(800, 700);

@@ -352,6 +352,30 @@ TEST(Settings, StoreStopsAtTheFailingKey) {
       << "the two keys before the failing one are written, none after it";
 }
 
+// A value with a line break would write more lines than its own: other keys.
+TEST(Settings, ALineBreakInAValueIsRefusedAndTheFileKept) {
+  test::TempDir dir;
+  const QString path = dir.file(QStringLiteral("VRK.ini"));
+  const QByteArray before = "[Options]\r\nMirror=http://old.example\r\n";
+  writeAll(path, before);
+  TIniFile ini(path);
+  for (const char* value : {"http://m.example\r\nUseProxy=0", "a\nb", "a\rb"}) {
+    try {
+      ini.writeString(QStringLiteral("Options"), QStringLiteral("Mirror"), QString::fromLatin1(value));
+      ADD_FAILURE() << "written: " << value;
+    } catch (const EIniFileException& e) {
+      EXPECT_EQ(e.message(), QStringLiteral("Mirror cannot be stored: its value holds a line break"));
+    }
+    EXPECT_EQ(readBytes(path), before);
+  }
+  // Nor does a value read hold one: a CR alone ends its line too.
+  writeAll(path, "[Options]\rHost=h\rProxy=p\r\n");
+  EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
+            QStringLiteral("h"));
+  EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Proxy"), QString()),
+            QStringLiteral("p"));
+}
+
 // A file the user made read-only is kept as it is, even by root in a
 // writable directory (where a new file could simply have replaced it).
 TEST(Settings, ReadOnlyFileIsRefusedAndKeptByteForByte) {

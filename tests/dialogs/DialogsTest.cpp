@@ -198,19 +198,27 @@ TEST_F(DialogsTest, MirrorLayout) {
 }
 
 TEST_F(DialogsTest, OpenAndCloseLeavesEverySettingAndDisconnects) {
-  for (int way = 0; way < 3; ++way) {
-    const TSettings before = settingsOf(*data);
+  // The last way: a window system that never makes the dialog active.
+  struct TNoActivation final : QObject {
+    bool eventFilter(QObject*, QEvent* e) override { return e->type() == QEvent::WindowActivate; }
+  } noActivation;
+  for (int way = 0; way < 4; ++way) {
     disconnects = 0;
     QString label;
     bool proxyEnabled = false;
+    if (way == 3) {
+      options->installEventFilter(&noActivation);
+      data->Mirror = QStringLiteral("http://changed.example");  // the label still shows the last opening's
+    }
+    const TSettings before = settingsOf(*data);
     execWith(*options, [&] {
       label = options->Label2->text();
       proxyEnabled = options->Edit2->isEnabled();
-      if (way == 0) options->close();  // the close box
+      if (way == 0 || way == 3) options->close();  // the close box
       if (way == 1) QTest::keyClick(options.get(), Qt::Key_Escape);
       if (way == 2) options->accept();
     });
-    EXPECT_EQ(label, QStringLiteral("http://start.example")) << way;
+    EXPECT_EQ(label, before.Mirror) << way;
     EXPECT_TRUE(proxyEnabled);
     EXPECT_TRUE(sameSettings(before, settingsOf(*data))) << way;
     EXPECT_EQ(disconnects, 1) << way;
@@ -323,6 +331,39 @@ TEST_F(DialogsTest, ADoubleClickAnsweredNoChangesTheMirrorAndFetchesNothing) {
   EXPECT_EQ(mirror->StatusBar1->panelText(0), QStringLiteral("Disconnected"));
   EXPECT_EQ(disconnects, 0);
   EXPECT_TRUE(errors.messages().isEmpty());
+}
+
+// No setting can hold a line break: an options field or a mirror row with
+// one is refused with its error, and the dialog stays open.
+TEST_F(DialogsTest, ALineBreakIsRefusedWhereItEnters) {
+  catalogue.exec(QStringLiteral("MIRRORS.DB"),
+                 QStringLiteral("UPDATE MIRRORS SET URL='http://two.example'||char(13,10)||'UseProxy=0' "
+                                "WHERE Country='Japan'"));
+  bool optionsStayed = false, mirrorStayed = false;
+  execWith(*options, [&] {
+    options->Edit3->setText(QStringLiteral("3128\nHost=x"));
+    options->close();
+    optionsStayed = options->isVisible();
+    options->Edit3->setText(QStringLiteral("3129"));
+    QTimer::singleShot(0, [&] {
+      test::waitUntil([&] { return mirror->isVisible() && mirror->DBGrid1->model()->rowCount() == 2; });
+      selectMirror(1);
+      QTest::mouseClick(mirror->BitBtn1, Qt::LeftButton);
+      mirrorStayed = mirror->isVisible();
+      ErrorDisplay::guard([&] { mirror->DBGrid1DblClick(); });
+      mirror->close();
+    });
+    options->Label2DblClick();
+    options->close();
+  });
+  EXPECT_TRUE(optionsStayed);
+  EXPECT_TRUE(mirrorStayed);
+  const QString refused = QStringLiteral("%1 cannot be stored: its value holds a line break");
+  EXPECT_EQ(errors.messages(),
+            QStringList({refused.arg("Proxyport"), refused.arg("Mirror"), refused.arg("Mirror")}));
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_EQ(data->Mirror, QStringLiteral("http://start.example"));
+  EXPECT_EQ(data->Proxyport, QStringLiteral("3129"));
 }
 
 TEST_F(DialogsTest, PressingOkWithoutADoubleClickReturnsOk) {

@@ -5,6 +5,7 @@
 #include "CoreApp.h"
 #include "DemoMirror.h"
 #include "QtPrinters.h"
+#include "ScriptedServer.h"
 #include "TempDir.h"
 
 #include <QDir>
@@ -72,7 +73,9 @@ class DownloadCommandTest : public ::testing::Test {
     return r;
   }
   QStringList downloaded() const {
-    return QDir(work.file("Download")).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    // Hidden ones too: no temporary file may stay behind.
+    return QDir(work.file("Download"))
+        .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
   }
 
   static std::unique_ptr<test::DemoMirror> s_mirror;
@@ -139,6 +142,33 @@ TEST_F(DownloadCommandTest, FailuresExitNonZeroWithTheMessage) {
   r = vrk({"--yes", "nofile"});
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(r.err.contains(QStringLiteral("the path names no file"))) << r.err.toStdString();
+  // What the mirror sent: only a whole HTTP reply is a download, and a Zip
+  // file not unpacked whole is a failure that keeps it; an entry that is no
+  // Zip file is kept and is none.
+  const struct {
+    const char* name;
+    QByteArray reply;
+    int code;
+    const char* line;  // on standard error
+    bool kept;
+  } replies[] = {
+      {"setup.exe", "HTTP/1.0 200 OK\r\n\r\nMZ no Zip", 0,
+       "Kept Download/setup.exe: not a Zip archive\nReady\n", true},
+      {"bad.zip", "HTTP/1.0 200 OK\r\n\r\nno Zip", 1,
+       "vrk download: Kept Download/bad.zip: not a Zip archive\n", true},
+      {"junk.zip", "JUNK\r\n\r\nPK", 1, "vrk download: Download failed: no HTTP status line (", false},
+  };
+  for (const auto& c : replies) {
+    test::ScriptedServer server;
+    server.connection().readRequest().send(c.reply).close();
+    server.start();
+    r = vrk({"--mirror", QStringLiteral("http://127.0.0.1:%1").arg(server.port()), "--no-proxy", "--yes",
+             QStringLiteral("d/") + QLatin1String(c.name)});
+    EXPECT_EQ(r.code, c.code) << c.name;
+    EXPECT_TRUE(r.err.contains(QLatin1String(c.line))) << r.err.toStdString();
+    EXPECT_EQ(downloaded(), c.kept ? QStringList{QLatin1String(c.name)} : QStringList()) << c.name;
+    QFile::remove(work.file(QStringLiteral("Download/") + QLatin1String(c.name)));
+  }
   // Usage errors.
   EXPECT_EQ(vrk({}).code, 2);
   EXPECT_EQ(vrk({"--proxy", "nohost", "x/y.zip"}).code, 2);

@@ -6,6 +6,7 @@
 #include "DemoMirror.h"
 #include "InstallFixture.h"
 #include "QtPrinters.h"
+#include "ScriptedServer.h"
 
 #include <QProcess>
 
@@ -142,11 +143,27 @@ TEST_F(GetDbCommandTest, AsksOnTheTerminalUnlessToldYes) {
 
 TEST_F(GetDbCommandTest, AFailedFetchEndsWithItsMessageAndInstallsNothing) {
   const test::Snapshot before = test::snapshot(prog.file("db"));
-  const CommandRun r = getdb({"--mirror", s_mirror->url() + QStringLiteral("/nowhere"), "--no-proxy"});
+  CommandRun r = getdb({"--mirror", s_mirror->url() + QStringLiteral("/nowhere"), "--no-proxy"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_FALSE(r.err.contains(QStringLiteral("Ready")));
   EXPECT_FALSE(r.err.trimmed().isEmpty());
   EXPECT_EQ(test::snapshot(prog.file("db")), before);
+  // A catalogue archive that is not unpacked whole installs nothing and is
+  // kept: one whose first member's data is damaged, and one that is no Zip.
+  QByteArray damaged = test::readFile(s_mirror->root() + QStringLiteral("/ftp/resource/vrk_db.zip"));
+  damaged[100] = static_cast<char>(damaged[100] ^ 0x55);
+  for (const QByteArray& archive : {damaged, QByteArray("no Zip at all")}) {
+    test::ScriptedServer server;
+    server.connection().readRequest().send("HTTP/1.0 200 OK\r\n\r\n" + archive).close();
+    server.start();
+    r = getdb({"--mirror", QStringLiteral("http://127.0.0.1:%1").arg(server.port()), "--no-proxy"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("vrk getdb: Kept Download/vrk_db.zip: ")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("; the catalogue is not installed\n"))) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains(QStringLiteral("Ready")));
+    EXPECT_EQ(test::snapshot(prog.file("db")), before);
+    EXPECT_EQ(test::readFile(work.file(QStringLiteral("Download/vrk_db.zip"))), archive);
+  }
 }
 
 TEST_F(GetDbCommandTest, UsageErrors) {

@@ -139,8 +139,9 @@ TEST_F(UnzipArchiveTest, MissingDamagedOrNonZipFilesRaiseNothing) {
   const struct {
     QString file;
     const char* error;
+    TUnzipOutcome outcome = TUnzipOutcome::NotZip;
   } cases[] = {
-      {zip("missing.zip"), "cannot open the archive: No such file or directory"},
+      {zip("missing.zip"), "cannot open the archive: No such file or directory", TUnzipOutcome::Damaged},
       {zip("text.zip"), "not a Zip file"},
       {zip("empty-file.zip"), "not a Zip file"},
       {zip("cut.zip"), "not a Zip file"},
@@ -152,6 +153,7 @@ TEST_F(UnzipArchiveTest, MissingDamagedOrNonZipFilesRaiseNothing) {
     EXPECT_FALSE(r.opened) << c.file.toStdString();
     EXPECT_FALSE(r.complete);
     EXPECT_EQ(r.error.toStdString(), c.error);
+    EXPECT_EQ(r.outcome, c.outcome);
   }
   EXPECT_TRUE(entriesOf(out()).isEmpty());
   EXPECT_TRUE(lines.isEmpty());
@@ -161,6 +163,7 @@ TEST_F(UnzipArchiveTest, EmptyArchiveAndMissingDirectory) {
   test::craftZip(QStringLiteral("empty"), zip("empty.zip"));
   TUnzipResult r = unzip(zip("empty.zip"));
   EXPECT_TRUE(r.complete);
+  EXPECT_TRUE(r.whole());
   EXPECT_EQ(r.extracted, 0);
   EXPECT_TRUE(lines.isEmpty());
 
@@ -169,6 +172,7 @@ TEST_F(UnzipArchiveTest, EmptyArchiveAndMissingDirectory) {
   EXPECT_TRUE(r.opened);
   EXPECT_FALSE(r.complete);
   EXPECT_EQ(r.error, QStringLiteral("cannot open the extraction directory: No such file or directory"));
+  EXPECT_EQ(r.outcome, TUnzipOutcome::NotWritten);
   EXPECT_FALSE(QFileInfo::exists(work.file("no-such-dir")));
 }
 

@@ -80,6 +80,8 @@ class UnzipSafetyTest : public ::testing::Test {
 TEST_F(UnzipSafetyTest, NamesNeverLeadOutOfTheDirectory) {
   const TUnzipResult r = unzipCase(QStringLiteral("names"));
   EXPECT_TRUE(r.complete) << r.error.toStdString();
+  // Names left out by the safety rules do not count against the archive.
+  EXPECT_TRUE(r.whole()) << r.outcomeText.toStdString();
   const QMap<QString, QByteArray> landed = {
       {"evil1.txt", "content 0\n"}, {"evil2.txt", "content 1\n"},        {"abs.txt", "content 2\n"},
       {"drive.txt", "content 3\n"}, {"cdrive.txt", "content 4\n"},       {"back.txt", "content 5\n"},
@@ -118,6 +120,7 @@ TEST_F(UnzipSafetyTest, LinkMembersAreNeverCreated) {
                   {"dir/abs-link", "symbolic link", false},
                   {"fifo", "not a regular file", false},
                   {"device", "not a regular file", false}});
+  EXPECT_TRUE(r.whole()) << r.outcomeText.toStdString();
   EXPECT_EQ(entriesOf(out()), (QStringList{"plain.txt", "target.txt"}));
   EXPECT_FALSE(QFileInfo(outFile("plain.txt")).isSymLink());
 }
@@ -183,6 +186,9 @@ TEST_F(UnzipSafetyTest, DamagedMembersLeaveNothingHalfWritten) {
     const TUnzipResult r = unzipCase(QString::fromLatin1(c.kase));
     EXPECT_TRUE(r.complete) << r.error.toStdString();
     expectSkips(r, c.skips);
+    EXPECT_EQ(r.outcome, TUnzipOutcome::MemberFailed);
+    EXPECT_TRUE(r.outcomeText.startsWith(QStringLiteral("a member failed its check (") + c.skips[0].name))
+        << r.outcomeText.toStdString();
     EXPECT_EQ(entriesOf(out()), c.after);  // no temporary file either
     if (*c.precious) {
       EXPECT_EQ(readFile(outFile(c.precious)), "precious\n");
@@ -214,6 +220,7 @@ TEST_F(UnzipSafetyTest, DamagedLayoutIsRefusedWhole) {
     EXPECT_FALSE(r.opened) << c.kase;
     EXPECT_FALSE(r.complete);
     EXPECT_EQ(r.error.toStdString(), c.error);
+    EXPECT_EQ(r.outcome, TUnzipOutcome::Damaged);
     EXPECT_EQ(r.extracted, 0);
   }
   EXPECT_TRUE(entriesOf(out()).isEmpty());
@@ -247,10 +254,10 @@ QString extractInChild(const QString& zipFile, const QString& dir, const std::fu
     if (prepare()) {
       TTransferRelay relay;
       const TUnzipResult r = UnzipArchive(zipFile, dir, relay);
-      summary = QStringLiteral("extracted=%1 complete=%2 error=%3\n")
+      summary = QStringLiteral("extracted=%1 complete=%2 error=%3\n%4\n")
                     .arg(r.extracted)
                     .arg(r.complete ? "true" : "false")
-                    .arg(r.error);
+                    .arg(r.error, r.outcomeText);
       for (const TUnzipSkipped& s : r.skipped) summary += s.name + " | " + s.reason + "\n";
       summary += entriesOf(dir).join(' ') + "\n" + QString::fromUtf8(readFile(dir + "/precious.bin"));
     }
@@ -294,6 +301,7 @@ TEST_F(UnzipWriteFailureTest, FullDiskStopsAndKeepsTheExistingFile) {
   if (summary.isEmpty()) GTEST_SKIP() << "no private tmpfs here (needs root and mount namespaces)";
   EXPECT_EQ(summary.toStdString(),
             "extracted=1 complete=false error=disk full\n"
+            "a member could not be written (precious.bin: disk full)\n"
             "precious.bin | disk full\n"
             "precious.bin small.txt\n"
             "precious\n");
@@ -308,6 +316,7 @@ TEST_F(UnzipWriteFailureTest, FileSizeLimitFailsThatMemberOnly) {
   });
   EXPECT_EQ(summary.toStdString(),
             "extracted=2 complete=true error=\n"
+            "a member could not be written (precious.bin: file too large for the file system)\n"
             "precious.bin | file too large for the file system\n"
             "after.txt precious.bin small.txt\n"
             "precious\n");
@@ -326,6 +335,7 @@ TEST_F(UnzipWriteFailureTest, UnwritableDirectoryStops) {
   ::chmod(QFile::encodeName(out()).constData(), 0755);  // so that the directory can be removed
   EXPECT_EQ(summary.toStdString(),
             "extracted=0 complete=false error=the extraction directory is not writable\n"
+            "a member could not be written (small.txt: the extraction directory is not writable)\n"
             "small.txt | the extraction directory is not writable\n"
             "precious.bin\n"
             "precious\n");

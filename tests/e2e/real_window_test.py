@@ -2,14 +2,19 @@
 """The real program as a user meets it: the built vrksearch binary, copied
 beside a VRK.ini and an aliases.ini of this test's own, on a demo catalogue,
 with a demo mirror (nginx) and a proxy (tinyproxy) on free 127.0.0.1 ports,
-under Xvfb, driven only from outside with xdotool (scenario.py). Afterwards
-VRK.ini must hold the nine keys. Every process it started is stopped, also
-when a step fails.
+under Xvfb, driven only from outside with xdotool (scenario.py), then once
+more on an entry whose Zip is damaged on the mirror, which must stay in
+Download with the reason in the status bar. Afterwards VRK.ini must hold the
+nine keys. Every process it started is stopped, also when a step fails.
 
   real_window_test.py BIN_DIR
+
+With VRK_E2E_SHOTS=DIR in the environment it writes a screenshot after each
+step into DIR.
 """
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -38,6 +43,35 @@ def missing_tools():
     except ImportError:
         missing.append("python3-pyatspi")
     return missing
+
+
+def kept_download(desktop, work, mirror):
+    """The first row's entry again, its mirror copy damaged in its first
+    member's data: the body arrives whole, the Zip does not unpack whole and
+    stays in Download, and the status bar says why."""
+    def step(ui, shot, seen):
+        unit = next(n[:-4] for n in seen["download"] if n.endswith(".pas"))
+        served = next(os.path.join(d, unit + ".zip") for d, _, files in os.walk(os.path.join(mirror, "ftp"))
+                      if unit + ".zip" in files)
+        with open(served, "rb") as f:
+            data = bytearray(f.read())
+        name_len, extra_len = struct.unpack_from("<HH", data, 26)
+        data[30 + name_len + extra_len + 2] ^= 0x55
+        with open(served, "wb") as f:
+            f.write(data)
+        scenario.double_click_first_row(desktop, ui)
+        want = "Kept Download/%s.zip: a member failed its check (readme.txt" % unit
+        vrkdrive.wait_for("the kept line", lambda: (ui.status_panels()[1:2] or [""])[0].startswith(want),
+                          timeout=30)
+        shot("4-kept")
+        download = os.path.join(work, "Download")
+        with open(os.path.join(download, unit + ".zip"), "rb") as f:
+            kept = f.read()
+        if kept != bytes(data) or any(n.startswith(".") for n in os.listdir(download)):
+            raise DriveError("Download holds %s; the kept Zip is%s the body"
+                             % (sorted(os.listdir(download)), "" if kept == bytes(data) else " not"))
+        seen["kept"] = ui.status_panels()[1]
+    return step
 
 
 def main():
@@ -76,7 +110,8 @@ def main():
         program = procs.start([os.path.join(prog, "vrksearch")], cwd=work, env=desktop.program_env(), stdout=log,
                               stderr=log)
         window = desktop.wait_window("Form1")
-        seen = scenario.run(desktop, vrkdrive.Ui(), window, program, work, db, overwrite_question=True)
+        seen = scenario.run(desktop, vrkdrive.Ui(), window, program, work, db, overwrite_question=True,
+                            shots=os.environ.get("VRK_E2E_SHOTS"), more=kept_download(desktop, work, mirror))
         if "readme.txt" not in seen["download"] or any(n.endswith(".zip") for n in seen["download"]):
             raise DriveError("unexpected Download content: %s" % seen["download"])
         if seen["rows_after"] != MIRROR_ROWS:
@@ -88,6 +123,7 @@ def main():
         missing = [k for k in KEYS if "\n%s=" % k not in "\n" + ini]
         if missing:
             raise DriveError("VRK.ini lacks %s:\n%s" % (missing, ini))
+        print("status bar after the damaged entry: %r" % seen["kept"])
         print("VRK.ini holds the nine keys; %.1f s in all" % (time.monotonic() - started))
         return 0
     except Exception as e:

@@ -20,8 +20,17 @@ def _panel(ui, i):
     return panels[i] if len(panels) > i else ""
 
 
-def run(desktop, ui, window, program, work_dir, db_dir, overwrite_question, shots=None, say=print):
-    """Runs the scenario on the started program; returns what it saw."""
+def double_click_first_row(desktop, ui):
+    row = wait_for("a result row", ui.first_grid_row)
+    desktop.click(*row)
+    desktop.click(*row, double=True)
+    box = desktop.wait_window("Bestätigung")
+    desktop.key(box, "Return")
+
+
+def run(desktop, ui, window, program, work_dir, db_dir, overwrite_question, shots=None, say=print, more=None):
+    """Runs the scenario on the started program; returns what it saw. more,
+    if given, is called with (ui, shot, seen) before the window is closed."""
     seen = {}
     download = os.path.join(work_dir, "Download")
 
@@ -47,11 +56,7 @@ def run(desktop, ui, window, program, work_dir, db_dir, overwrite_question, shot
     say("search (Delphi 5): status bar %r" % ui.status_panels()[:2])
     shot("1-search")
 
-    row = wait_for("a result row", ui.first_grid_row)
-    desktop.click(*row)
-    desktop.click(*row, double=True)
-    box = desktop.wait_window("Bestätigung")
-    desktop.key(box, "Return")
+    double_click_first_row(desktop, ui)
 
     def members():
         names = sorted(os.listdir(download))
@@ -85,6 +90,8 @@ def run(desktop, ui, window, program, work_dir, db_dir, overwrite_question, shot
     seen["search_after"] = _panel(ui, 1)
     say("search again (Delphi 5): status bar %r" % ui.status_panels()[:2])
     shot("3-getdb")
+    if more:
+        more(ui, shot, seen)
 
     desktop.key(window, "alt+F4")
     wait_for("the program to end", lambda: program.poll() is not None, timeout=20)

@@ -6,7 +6,10 @@
 // options override those settings for this run; nothing is written back.
 // The question, when AskConnect is on and --yes is not given, is asked on the
 // terminal. Status lines and progress go to standard error; a failure prints
-// the message the program would show and exits with 1.
+// the message the program would show and exits with 1. A Zip file that was
+// not unpacked whole is such a failure: it stays in Download, and the line
+// says why. An entry that is no Zip file at all stays there too, with that
+// line, and is no failure.
 #include "Command.h"
 
 #include "ErrorDisplay.h"
@@ -51,9 +54,16 @@ int download(const QStringList& args) {
   int code = 0;
   QTimer::singleShot(0, [&] {
     try {
-      data.FetchFromMirror(true, path);
+      const TFetchResult fetched = data.FetchFromMirror(true, path);
       data.Http1.Disconnect();
-      printErr(msg::text(msg::Ready));
+      if (fetched.kept == TFetchResult::TKept::NotWhole) {
+        // A Zip file that was not unpacked whole is a failed download.
+        printErr(QStringLiteral("vrk download: ") + fetched.keptLine);
+        code = 1;
+      } else {
+        if (!fetched.keptLine.isEmpty()) printErr(fetched.keptLine);
+        printErr(msg::text(msg::Ready));
+      }
     } catch (...) {
       printErr(QStringLiteral("vrk download: ") + currentExceptionMessage());
       code = 1;

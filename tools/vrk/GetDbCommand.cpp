@@ -8,7 +8,9 @@
 // settings for this run; nothing is written back. The questions (connect,
 // overwrite) are asked on the terminal unless --yes answers them. Status
 // lines and progress go to standard error; a failure prints the message the
-// program would show and exits with 1.
+// program would show and exits with 1. A catalogue archive that was not
+// unpacked whole is such a failure: nothing is installed, and the archive
+// stays in Download.
 #include "Command.h"
 
 #include "CatalogueInstall.h"

@@ -56,10 +56,11 @@ QStringList readLines(const QString& fileName, bool* unreadable = nullptr, TFile
     text = QString::fromLatin1(bytes);
   }
   if (format) *format = fmt;
+  // A line ends with CR LF, LF or a CR alone: no value read holds a line
+  // break, which the writer would refuse.
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   QStringList lines = text.split(QLatin1Char('\n'));
-  for (QString& l : lines) {
-    if (l.endsWith(QLatin1Char('\r'))) l.chop(1);
-  }
   if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
   return lines;
 }
@@ -122,6 +123,14 @@ bool isReadOnly(const QString& fileName) {
 
 }  // namespace
 
+bool holdsLineBreak(const QString& text) {
+  return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+}
+
+void checkNoLineBreak(const QString& name, const QString& value) {
+  if (holdsLineBreak(value)) throw EIniFileException(msg::text(msg::ValueLineBreak).arg(name));
+}
+
 QString TIniFile::readString(const QString& section, const QString& key, const QString& def) const {
   const QStringList lines = readLines(m_fileName);
   bool inSection = false;
@@ -161,6 +170,8 @@ bool TIniFile::sectionExists(const QString& section) const {
 }
 
 void TIniFile::writeString(const QString& section, const QString& key, const QString& value) {
+  // A line break anywhere would write more lines than the one key line.
+  checkNoLineBreak(key, section + key + value);
   const auto refused = [this] { return EIniFileException(msg::text(msg::IniNotWritable).arg(m_fileName)); };
   if (isReadOnly(m_fileName)) throw refused();
   TFileText format;

@@ -1,10 +1,14 @@
 #include "Unzip.h"
 
+#include "Messages.h"
 #include "TransferRelay.h"
 #include "UnzipLibrary.h"
 #include "UnzipStatus.h"
 
 #include <QFile>
+
+#include <algorithm>
+#include <initializer_list>
 
 namespace vrk {
 namespace {
@@ -55,6 +59,60 @@ class TCallScope final {
   TTransferRelay* m_outerRelay;
 };
 
+bool isOneOf(const QString& reason, std::initializer_list<const char*> texts) {
+  return std::any_of(texts.begin(), texts.end(), [&](const char* t) { return reason == QLatin1String(t); });
+}
+
+// Members the naming and safety rules leave out: they are meant to stay
+// unwritten, and the archive still counts as unpacked whole.
+bool leftOutByRule(const QString& reason) {
+  return isOneOf(reason, {msg::ZipSymbolicLink, msg::ZipNotRegularFile, msg::ZipUnsafeName});
+}
+
+bool encryptionReason(const QString& reason) {
+  return isOneOf(reason, {msg::ZipEncrypted, msg::ZipEncryptionNotSupported, msg::ZipWrongPassword});
+}
+
+// The reasons of a member file that could not be written (or of a directory
+// that takes none), as opposed to member data that failed a check.
+bool writeReason(const QString& reason) {
+  return isOneOf(reason, {msg::ZipCannotReplace, msg::ZipDiskFull, msg::ZipDirectoryNotWritable,
+                          msg::ZipFileTooLarge, msg::ZipNameTooLong, msg::ZipDirectoryInTheWay}) ||
+         reason.startsWith(QLatin1String(msg::ZipCannotWrite)) ||
+         reason.startsWith(QLatin1String(msg::ZipCannotOpenDirectory));
+}
+
+void setOutcome(TUnzipResult& r, TUnzipOutcome outcome, const char* reason, const QString& detail) {
+  r.outcome = outcome;
+  r.outcomeText = msg::text(reason);
+  if (!detail.isEmpty()) r.outcomeText += QStringLiteral(" (") + detail + QLatin1Char(')');
+}
+
+// The first thing that kept the archive from being unpacked whole.
+void judge(TUnzipResult& r) {
+  if (!r.opened) {
+    if (r.error == QLatin1String(msg::ZipNotAZipFile))
+      return setOutcome(r, TUnzipOutcome::NotZip, msg::UnzipNotZip, {});
+    QString detail = r.error;
+    if (detail.startsWith(QLatin1String(msg::ZipDamaged))) detail.remove(0, qstrlen(msg::ZipDamaged));
+    return setOutcome(r, TUnzipOutcome::Damaged, msg::UnzipDamaged, detail);
+  }
+  for (const TUnzipSkipped& s : r.skipped) {
+    if (leftOutByRule(s.reason)) continue;
+    const QString detail = s.name + QStringLiteral(": ") + s.reason;
+    if (encryptionReason(s.reason))
+      return setOutcome(r, TUnzipOutcome::Encrypted, msg::UnzipEncrypted, detail);
+    if (writeReason(s.reason)) return setOutcome(r, TUnzipOutcome::NotWritten, msg::UnzipNotWritten, detail);
+    return setOutcome(r, TUnzipOutcome::MemberFailed, msg::UnzipMemberFailed, detail);
+  }
+  if (!r.complete) {
+    if (writeReason(r.error)) return setOutcome(r, TUnzipOutcome::NotWritten, msg::UnzipNotWritten, r.error);
+    return setOutcome(r, TUnzipOutcome::Damaged, msg::UnzipDamaged, r.error);
+  }
+  r.outcome = TUnzipOutcome::Whole;
+  r.outcomeText.clear();
+}
+
 TUnzipResult resultOf(const unzip::TUnzipReport& report) {
   TUnzipResult result;
   result.opened = report.opened;
@@ -64,6 +122,7 @@ TUnzipResult resultOf(const unzip::TUnzipReport& report) {
   for (const unzip::TUnzipSkip& s : report.skipped)
     result.skipped.append(
         {MemberNameText(QByteArray::fromStdString(s.name)), QString::fromUtf8(s.reason), s.failed});
+  judge(result);
   return result;
 }
 

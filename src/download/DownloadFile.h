@@ -1,0 +1,73 @@
+// Where a fetched file lands, and how it gets there: the one place that names
+// the Download directory and owns the steps between a transfer and the file
+// under its final name.
+//
+// A body is written under a temporary name beside its final one,
+// ".<name>.part" in Download: hidden, so that the file list collector (and
+// with it the catalogue install) passes over it, and the same for every
+// fetch of that name, so that a later run finds a partial file again.
+// complete() gives it its final name "Download/<name>" in one step, and only
+// then: until the transfer completed and its reply was a download, an older
+// complete file of that name stays as it was. An object that ends without
+// complete() removes the temporary file, whatever ended the fetch (an error
+// reply, a cut or reset connection, a cancel, a redirect loop, any error of
+// a handler during the body).
+//
+// UI thread only; names are relative to the process's current directory.
+#pragma once
+
+#include <QString>
+
+#include <sys/types.h>
+
+namespace vrk {
+
+// The directory that receives fetched files, relative to the working
+// directory. The program never creates it.
+inline const char* const kDownloadDir = "Download";
+
+// "Download/" + name.
+QString downloadPath(const QString& name);
+
+// The temporary name of a body on its way to name: "." + name + ".part".
+QString partialName(const QString& name);
+
+class TDownloadFile final {
+ public:
+  // name: the local name of the fetch (a bare file name).
+  explicit TDownloadFile(const QString& name);
+  // Removes the temporary file unless complete() gave it its final name.
+  ~TDownloadFile();
+  TDownloadFile(const TDownloadFile&) = delete;
+  TDownloadFile& operator=(const TDownloadFile&) = delete;
+
+  // "Download/<name>" and "Download/.<name>.part".
+  const QString& path() const { return m_path; }
+  const QString& partPath() const { return m_partPath; }
+
+  // Clears the way for a new body: a temporary file (or a link in its
+  // place) that an earlier run left is removed, so that the transfer
+  // creates a fresh file of its own.
+  void begin();
+
+  // The body is whole: flushes it to disk and renames it over path(),
+  // replacing an older file of that name in one step. Raises
+  // EFCreateError (msg::FileCreateError of path()) when it cannot; the
+  // temporary file is then removed and path() left as it was.
+  void complete();
+
+  // Deletes path() after its archive was unpacked whole. A member of the
+  // archive that landed under the same name is what the name holds now; it
+  // stays. Raises EInOutError::deleting when the file cannot be deleted.
+  // Requires: complete() succeeded.
+  void removeUnpacked() const;
+
+ private:
+  QString m_path;
+  QString m_partPath;
+  bool m_completed = false;
+  dev_t m_device = 0;
+  ino_t m_inode = 0;
+};
+
+}  // namespace vrk
