@@ -93,7 +93,7 @@ void TVRKData::FetchFromMirror(bool toFile, const QString& path) {
     return;
   }
 
-  const QString localFile = QString::fromLatin1(kDownloadDir) + QLatin1Char('/') + localName;
+  const QString localFile = downloadDir() + QLatin1Char('/') + localName;
   Http1.SetBody(localFile);
   Http1.Get(mirrorUrl(Mirror, path));
   // The server's error page is not the file: remove it, unpack nothing.
@@ -106,7 +106,7 @@ void TVRKData::FetchFromMirror(bool toFile, const QString& path) {
   if (m_unzipDisplay) m_unzipDisplay->UnzipStarted();
   // Once, so that the animation and the panel text are painted.
   QCoreApplication::processEvents();
-  UnzipArchive(localFile, QString::fromLatin1(kDownloadDir), *this);
+  UnzipArchive(localFile, downloadDir(), *this);
   if (m_unzipDisplay) m_unzipDisplay->UnzipEnded();
   if (DeleteUnzip && ::unlink(QFile::encodeName(localFile).constData()) != 0)
     throw EInOutError::deleting(errno);

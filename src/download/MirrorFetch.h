@@ -8,10 +8,6 @@
 
 namespace vrk {
 
-// The directory that receives fetched files, relative to the working
-// directory. The program never creates it.
-inline const char* const kDownloadDir = "Download";
-
 // The characters of a to-file path after its last "/". A path with no "/"
 // before its last character (no current row, an empty file name) names no
 // file and raises; so do "." and "..", which name directories.
