@@ -20,10 +20,10 @@ def _panel(ui, i):
     return panels[i] if len(panels) > i else ""
 
 
-def run(desktop, ui, window, program, work_dir, db_dir, overwrite_question, shots=None, say=print):
-    """Runs the scenario on the started program; returns what it saw."""
+def run(desktop, ui, window, program, download, db_dir, overwrite_question, shots=None, say=print):
+    """Runs the scenario on the started program, whose downloads land in the
+    directory download; returns what it saw."""
     seen = {}
-    download = os.path.join(work_dir, "Download")
 
     def shot(name):
         if shots:
