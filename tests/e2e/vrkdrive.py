@@ -181,6 +181,10 @@ class Desktop:
         # pyatspi finds the buses through the environment of this process.
         for key in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"):
             os.environ[key] = self.env[key]
+        # Keys reach a window only through the manager's activation: wait
+        # until it has announced itself on the root window.
+        wait_for("the window manager", lambda: subprocess.run(
+            ["xdotool", "get_num_desktops"], env=self.env, capture_output=True).returncode == 0)
         time.sleep(0.5)
 
     def program_env(self):
