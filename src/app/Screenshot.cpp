@@ -1,7 +1,7 @@
 // vrksearch-shot: runs the program exactly as vrksearch does (same start-up,
-// same window, the catalogue of the program's directory), runs one search
-// through the window's controls, and writes what the screen shows of the
-// window to a PNG file. Used for reviews under Xvfb.
+// same window, same places), runs one search through the window's controls,
+// and writes what the screen shows of the window to a PNG file. Used for
+// reviews under Xvfb.
 //
 //   vrksearch-shot OUT.png
 #include "Application.h"
@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QProcessEnvironment>
 #include <QScreen>
 
 #include <cstdio>
@@ -33,7 +34,9 @@ int main(int argc, char** argv) {
   vrk::TApplication app(argc, argv);
   // Errors are printed rather than shown in a box nobody can close.
   bool saved = false;
-  const int rc = vrk::runProgram(QCoreApplication::applicationDirPath(), [&](vrk::TForm1& form) {
+  const vrk::TPlaces places =
+      vrk::programPlaces(QCoreApplication::applicationDirPath(), QProcessEnvironment::systemEnvironment());
+  const int rc = vrk::runProgram(places, [&](vrk::TForm1& form) {
     settle(300);
     form.cbDelphi5->setChecked(true);
     form.cbFreeWare->setChecked(true);

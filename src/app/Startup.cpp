@@ -13,10 +13,10 @@
 
 namespace vrk {
 
-int runProgram(const QString& programDir, const std::function<void(TForm1&)>& afterShow) {
+int runProgram(const TPlaces& places, const std::function<void(TForm1&)>& afterShow) {
   // The data module first: its creation handler reads VRK.ini and the alias.
   // Its own errors are shown and start-up goes on.
-  auto data = std::make_unique<TVRKData>(programDir);
+  auto data = std::make_unique<TVRKData>(places);
   int rc = 0;
   {
     // The main window, whose FormCreate fills the category list.

@@ -179,6 +179,12 @@ inline const char* const CatalogueNotUnpacked = "%1; the catalogue is not instal
 inline const char* const IniNotWritable = "nach %1 kann nicht geschrieben werden";
 inline const char* const ValueLineBreak = "%1 cannot be stored: its value holds a line break";
 
+// --- The user's places: Exception of the first start of an installed -------
+// program (prepareUserPlaces), shown by the error display; start-up goes on.
+inline const char* const PlaceNotMade = "Cannot make the folder %1";
+inline const char* const InstalledCatalogueMissing = "There is no catalogue at %1 to start from";
+inline const char* const CatalogueNotCopied = "Cannot copy %1 into %2";
+
 // --- Socket session: ESockError and EAbortError of TSocketSession, -----------
 // Exception of its timer (TThreadTimer).
 inline const char* const SocketsInitFailed = "Die Initialisierung der Windows-Sockets ist fehlgeschlagen";

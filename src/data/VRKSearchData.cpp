@@ -4,8 +4,6 @@
 #include "ErrorDisplay.h"
 #include "Schema.h"
 
-#include <QDir>
-
 namespace vrk {
 namespace {
 
@@ -14,15 +12,16 @@ using TPostBatch = TScopedPair<TTable, &TTable::beginBatch, &TTable::endBatch>;
 
 }  // namespace
 
-TVRKData::TVRKData(const QString& programDir, TStoreSettings store)
-    : VRKData(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"), programDir),
+TVRKData::TVRKData(const TPlaces& places, TStoreSettings store)
+    : VRKData(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"),
+              places.aliasDir),
       tbMirrors(QStringLiteral("tbMirrors"), &VRKData, QStringLiteral("MIRRORS.DB")),
       Http1(nullptr),
       tbFiles(QStringLiteral("tbFiles"), &VRKData, QStringLiteral("FILES.DB")),
       qrFileCat(QStringLiteral("qrFileCat"), &VRKData),
       mtFiles(QStringLiteral("mtFiles")),
       DataSource1(QStringLiteral("DataSource1"), &mtFiles),
-      m_programDir(programDir),
+      m_places(places),
       m_store(store) {
   qrFileCat.sql() << QStringLiteral("SELECT FILECATNAME,INFO,FILECATID") << QStringLiteral("FROM    FILESCAT")
                   << QStringLiteral("ORDER BY FILECATID");
@@ -52,7 +51,7 @@ TVRKData::~TVRKData() {
 }
 
 void TVRKData::DataModule1Create() {
-  m_settingsFile = std::make_unique<TIniFile>(QDir(m_programDir).filePath(QStringLiteral("VRK.ini")));
+  m_settingsFile = std::make_unique<TIniFile>(m_places.settingsFile);
   loadSettings(*m_settingsFile, *this);
   m_aliasParams.clear();
   m_aliasParams = VRKData.aliasParams();

@@ -3,6 +3,8 @@
 // the result table, the HTTP component Http1 with the relay of its events
 // (TTransferRelay), holds the nine settings (read from VRK.ini at creation,
 // written back at destruction) and the catalogue alias's parameter list.
+// Where VRK.ini, the alias registry and the download directory are, the
+// module is told at creation (TPlaces).
 //
 // Errors inside the creation and destruction handlers go to the application
 // error display; the remaining steps of that handler are skipped.
@@ -14,6 +16,7 @@
 #include "HttpClient.h"
 #include "IniFile.h"
 #include "MemTable.h"
+#include "Places.h"
 #include "Settings.h"
 #include "Store.h"
 #include "TransferRelay.h"
@@ -55,8 +58,12 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // no).
   enum class TStoreSettings { AtDestruction, Never };
 
-  // programDir: the directory of the program file (VRK.ini, aliases.ini).
-  explicit TVRKData(const QString& programDir, TStoreSettings store = TStoreSettings::AtDestruction);
+  // places: where VRK.ini, aliases.ini and the download directory are.
+  explicit TVRKData(const TPlaces& places, TStoreSettings store = TStoreSettings::AtDestruction);
+  // The portable places of programDir (VRK.ini and aliases.ini there,
+  // Download in the working directory).
+  explicit TVRKData(const QString& programDir, TStoreSettings store = TStoreSettings::AtDestruction)
+      : TVRKData(portablePlaces(programDir), store) {}
   ~TVRKData();
   TVRKData(const TVRKData&) = delete;
   TVRKData& operator=(const TVRKData&) = delete;
@@ -83,7 +90,9 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // not read yes. A row whose flags all read yes is not written.
   void NormaliseFlags();
 
-  const QString& programDir() const { return m_programDir; }
+  const TPlaces& places() const { return m_places; }
+  // The directory that receives fetched files.
+  const QString& downloadDir() const { return m_places.downloadDir; }
 
   // --- Fetching from a mirror (built in the download subsystem, MirrorFetch)
   //
@@ -91,12 +100,12 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // holds a "/" before its last character ("resource/vrk_db.zip",
   // VRKDir + "/" + FileName). Asks whether to connect to Mirror + "ftp/" +
   // local name (mirrorQuestion) when AskConnect is on, GETs Mirror + "/ftp/"
-  // + path into "Download/" + local name (the text after the last "/") by
-  // way of a hidden temporary file (TDownloadFile), then unpacks it into
-  // Download when UnzipFile is on and deletes it when DeleteUnzip is also on
-  // and the archive was unpacked whole; otherwise the file stays and the
-  // result says why. In-memory form: asks whether to connect to Mirror and
-  // GETs path as a whole URL into Http1's body text.
+  // + path into downloadDir() + "/" + local name (the text after the last
+  // "/") by way of a hidden temporary file (TDownloadFile), then unpacks it
+  // into downloadDir() when UnzipFile is on and deletes it when DeleteUnzip
+  // is also on and the archive was unpacked whole; otherwise the file stays
+  // and the result says why. In-memory form: asks whether to connect to
+  // Mirror and GETs path as a whole URL into Http1's body text.
   //
   // Only a reply with an HTTP status line and a status from 200 to 299 is a
   // download. Returns normally when the user declines. Raises for a path
@@ -131,7 +140,7 @@ class TVRKData final : public TTransferRelay, public TSettings {
   void DataModule1Create();
   void DataModule1Destroy();
 
-  QString m_programDir;
+  TPlaces m_places;
   TStoreSettings m_store;
   std::unique_ptr<TIniFile> m_settingsFile;
   QStringList m_aliasParams;

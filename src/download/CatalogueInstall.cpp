@@ -17,12 +17,17 @@
 namespace vrk {
 namespace {
 
+// The download directory + "/" + name.
+QString downloadPath(const TVRKData& data, const QString& name) {
+  return data.downloadDir() + QLatin1Char('/') + name;
+}
+
 // Refuses the install when a file that would become a catalogue table is no
 // valid one, or when a table's rollback journal is among the files (SQLite
 // would apply it to the new table).
-void checkTables(const QStringList& names) {
+void checkTables(const TVRKData& data, const QStringList& names) {
   for (const QString& name : names) {
-    const QString source = downloadPath(name);
+    const QString source = downloadPath(data, name);
     if (isCatalogueSideFile(name)) {
       throw EDatabaseError(msg::text(msg::InstallJournalRefused).arg(source));
     }
@@ -37,13 +42,13 @@ void checkTables(const QStringList& names) {
 
 // Steps 6.3 and 6.4: what Download holds, into the database directory, all
 // of it or nothing. Returns the names installed.
-QStringList copyDownload(const QString& directory, const TInstallHook& hook) {
-  CollectFiles(downloadPath(QString()), fkArchive, QStringLiteral("*.*"), false);
+QStringList copyDownload(const TVRKData& data, const QString& directory, const TInstallHook& hook) {
+  CollectFiles(downloadPath(data, QString()), fkArchive, QStringLiteral("*.*"), false);
   QStringList names;
   for (int i = 0; i < FoundFiles.count(); ++i) names << FoundFiles.names(i);
-  checkTables(names);
+  checkTables(data, names);
   TCatalogueSwap swap(directory, hook);
-  for (const QString& name : names) swap.stage(downloadPath(name), name);
+  for (const QString& name : names) swap.stage(downloadPath(data, name), name);
   swap.commit();
   return names;
 }
@@ -64,7 +69,7 @@ void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& ho
     view.ShowCopying();
     QStringList names;
     try {
-      names = copyDownload(databaseDirectory(data.programDir(), path), hook);
+      names = copyDownload(data, databaseDirectory(data.places().aliasDir, path), hook);
     } catch (...) {
       // The command ends here; the copy animation does not go on playing.
       view.HideCopying();
@@ -74,7 +79,7 @@ void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& ho
     if (data.DeleteUnzip) {
       // The list as collected before the copy.
       for (const QString& name : names) {
-        if (::unlink(QFile::encodeName(downloadPath(name)).constData()) != 0)
+        if (::unlink(QFile::encodeName(downloadPath(data, name)).constData()) != 0)
           throw EInOutError::deleting(errno);
       }
     }

@@ -2,6 +2,10 @@
 // Database" and `vrk getdb` both run once they have bound their transfer
 // handlers into the data module's relay slots.
 //
+// Download below stands for the data module's download directory
+// (downloadDir(): Download in the working directory in the portable layout,
+// the user's downloads folder when installed).
+//
 // GetDatabase fetches the catalogue's Zip file from the mirror into
 // Download (FetchFromMirror, which may ask before connecting and unpacks
 // it there), disconnects the HTTP component and installs. An error of the
@@ -15,7 +19,7 @@
 // InstallCatalogue makes the install steps: it takes the database
 // directory from the alias's PATH, asks whether to overwrite the database
 // at PATH (a warning box) unless OverwriteData is on, and on Yes closes the
-// catalogue, lists what Download holds (CollectFiles "Download/", archive
+// catalogue, lists what Download holds (CollectFiles Download + "/", archive
 // kind, "*.*") and puts it into the database directory all at once
 // (TCatalogueSwap), deleting it from Download afterwards when DeleteUnzip is
 // on. Then, in every case, it normalises the flags of the files table and
@@ -27,8 +31,8 @@
 // with a message and leaves the database directory as it was. Any failure
 // ends the command with its error: no normalisation, no msg::Ready.
 //
-// UI thread only; pumps no messages. Uses the process's current directory
-// (Download is relative to it).
+// UI thread only; pumps no messages. A relative download directory is read
+// against the process's current directory.
 #pragma once
 
 #include "CatalogueSwap.h"

@@ -13,14 +13,10 @@
 
 namespace vrk {
 
-QString downloadPath(const QString& name) {
-  return QString::fromLatin1(kDownloadDir) + QLatin1Char('/') + name;
-}
-
 QString partialName(const QString& name) { return QLatin1Char('.') + name + QStringLiteral(".part"); }
 
-TDownloadFile::TDownloadFile(const QString& name)
-    : m_path(downloadPath(name)), m_partPath(downloadPath(partialName(name))) {}
+TDownloadFile::TDownloadFile(const QString& dir, const QString& name)
+    : m_path(dir + QLatin1Char('/') + name), m_partPath(dir + QLatin1Char('/') + partialName(name)) {}
 
 TDownloadFile::~TDownloadFile() {
   if (!m_completed) ::unlink(QFile::encodeName(m_partPath).constData());

@@ -1,19 +1,18 @@
-// Where a fetched file lands, and how it gets there: the one place that names
-// the Download directory and owns the steps between a transfer and the file
-// under its final name.
+// How a fetched file gets to its name in the download directory: the one
+// owner of the steps between a transfer and the file under its final name.
 //
 // A body is written under a temporary name beside its final one,
-// ".<name>.part" in Download: hidden, so that the file list collector (and
+// ".<name>.part" in the download directory: hidden, so that the file list collector (and
 // with it the catalogue install) passes over it, and the same for every
 // fetch of that name, so that a later run finds a partial file again.
-// complete() gives it its final name "Download/<name>" in one step, and only
+// complete() gives it its final name "<dir>/<name>" in one step, and only
 // then: until the transfer completed and its reply was a download, an older
 // complete file of that name stays as it was. An object that ends without
 // complete() removes the temporary file, whatever ended the fetch (an error
 // reply, a cut or reset connection, a cancel, a redirect loop, any error of
 // a handler during the body).
 //
-// UI thread only; names are relative to the process's current directory.
+// UI thread only; a relative directory is taken from the working directory.
 #pragma once
 
 #include <QString>
@@ -22,26 +21,20 @@
 
 namespace vrk {
 
-// The directory that receives fetched files, relative to the working
-// directory. The program never creates it.
-inline const char* const kDownloadDir = "Download";
-
-// "Download/" + name.
-QString downloadPath(const QString& name);
-
 // The temporary name of a body on its way to name: "." + name + ".part".
 QString partialName(const QString& name);
 
 class TDownloadFile final {
  public:
-  // name: the local name of the fetch (a bare file name).
-  explicit TDownloadFile(const QString& name);
+  // dir: the download directory; name: the local name of the fetch (a bare
+  // file name).
+  TDownloadFile(const QString& dir, const QString& name);
   // Removes the temporary file unless complete() gave it its final name.
   ~TDownloadFile();
   TDownloadFile(const TDownloadFile&) = delete;
   TDownloadFile& operator=(const TDownloadFile&) = delete;
 
-  // "Download/<name>" and "Download/.<name>.part".
+  // dir + "/<name>" and dir + "/.<name>.part".
   const QString& path() const { return m_path; }
   const QString& partPath() const { return m_partPath; }
 

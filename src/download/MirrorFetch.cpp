@@ -96,7 +96,7 @@ TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path) {
 
   // The body goes to a temporary file that takes the local name only once
   // it is whole; however the fetch ends before that, the file goes with it.
-  TDownloadFile file(localName);
+  TDownloadFile file(downloadDir(), localName);
   file.begin();
   Http1.SetBody(file.partPath());
   try {
@@ -113,7 +113,7 @@ TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path) {
   if (m_unzipDisplay) m_unzipDisplay->UnzipStarted();
   // Once, so that the animation and the panel text are painted.
   QCoreApplication::processEvents();
-  const TUnzipResult unzipped = UnzipArchive(file.path(), QString::fromLatin1(kDownloadDir), *this);
+  const TUnzipResult unzipped = UnzipArchive(file.path(), downloadDir(), *this);
   if (m_unzipDisplay) m_unzipDisplay->UnzipEnded();
   if (!unzipped.whole()) {
     // Deleting it would lose what was not unpacked.

@@ -1,5 +1,7 @@
+#include "ErrorCapture.h"
 #include "Exception.h"
 #include "IniFile.h"
+#include "Places.h"
 #include "QtPrinters.h"
 #include "Settings.h"
 #include "TempDir.h"
@@ -555,4 +557,161 @@ TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
     last = n;
   }
   ::close(changes);
+}
+
+// --- Places: which layout, and the user's places of an installed program ------
+
+// A program folder prog in root (root/usr/bin), as the case says.
+struct LayoutCase {
+  const char* what;
+  mode_t dirMode;
+  mode_t iniMode;  // 0: no VRK.ini
+  bool aliases;    // aliases.ini beside the program
+  bool package;    // root/usr/share/vrksearch/db
+  bool asNobody;   // else as the folder's owner
+  TLayout expected;
+};
+
+TEST(Places, TheLayoutFollowsWhatTheUserMayWriteAndNeverPutsAPackageOnItsFolder) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  const LayoutCase cases[] = {
+      {"a writable VRK.ini in a read-only folder", 0755, 0666, true, false, true, TLayout::Portable},
+      {"a read-only VRK.ini in a read-only folder", 0755, 0644, true, false, true, TLayout::Installed},
+      {"a writable folder without VRK.ini", 0777, 0, false, false, true, TLayout::Portable},
+      {"a read-only folder", 0755, 0, true, false, true, TLayout::Installed},
+      {"a package's folder the user may write", 0777, 0, false, true, true, TLayout::Installed},
+      {"a package's folder for its owner (root)", 0755, 0, false, true, false, TLayout::Installed},
+      {"a portable folder that has a share/vrksearch beside it", 0777, 0, true, true, true,
+       TLayout::Portable},
+      {"a package's folder with a writable VRK.ini", 0755, 0666, false, true, true, TLayout::Portable},
+  };
+  for (const LayoutCase& c : cases) {
+    test::TempDir root;
+    const QString prog = root.file(QStringLiteral("usr/bin"));
+    ASSERT_TRUE(QDir().mkpath(prog));
+    ASSERT_TRUE(!c.package || QDir().mkpath(root.file(QStringLiteral("usr/share/vrksearch/db"))));
+    if (c.aliases) writeAll(prog + QStringLiteral("/aliases.ini"), "[Quorvane]\r\nPATH=demo/db\r\n");
+    if (c.iniMode) {
+      writeAll(prog + QStringLiteral("/VRK.ini"), "[Options]\r\n");
+      ASSERT_EQ(::chmod(QFile::encodeName(prog + QStringLiteral("/VRK.ini")).constData(), c.iniMode), 0);
+    }
+    for (const QString& d : {root.path(), root.file(QStringLiteral("usr"))})
+      ASSERT_EQ(::chmod(QFile::encodeName(d).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(prog).constData(), c.dirMode), 0);
+    const auto layout = [&] { return static_cast<int>(programLayout(prog)); };
+    EXPECT_EQ(c.asNobody ? runAsNobody(layout) : layout(), static_cast<int>(c.expected)) << c.what;
+  }
+}
+
+TEST(Places, TheUsersFoldersComeFromTheXdgVariablesOrTheirDefaults) {
+  test::TempDir home;
+  ASSERT_TRUE(QDir().mkpath(home.file(QStringLiteral(".config"))));
+  const QString h = home.path();
+  struct Case {
+    const char* what;
+    QStringList vars;     // NAME=value
+    QByteArray userDirs;  // ~/.config/user-dirs.dirs; empty: none
+    QString config, data, download;
+  };
+  const Case cases[] = {
+      {"HOME only", {}, {}, h + "/.config", h + "/.local/share", h + "/Downloads"},
+      {"every variable",
+       {"XDG_CONFIG_HOME=/c", "XDG_DATA_HOME=/d/", "XDG_DOWNLOAD_DIR=/dl"},
+       "XDG_DOWNLOAD_DIR=\"$HOME/Other\"\n",
+       "/c",
+       "/d",
+       "/dl"},
+      {"relative or empty values count as unset",
+       {"XDG_CONFIG_HOME=rel", "XDG_DATA_HOME=", "XDG_DOWNLOAD_DIR=x/y"},
+       {},
+       h + "/.config",
+       h + "/.local/share",
+       h + "/Downloads"},
+      {"the download folder of user-dirs.dirs",
+       {},
+       "# written by "
+       "xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOWNLOAD_DIR=\"$HOME/"
+       "Téléchargements\"\n",
+       h + "/.config",
+       h + "/.local/share",
+       h + "/Téléchargements"},
+      {"an absolute one there",
+       {},
+       "XDG_DOWNLOAD_DIR=\"/srv/dl\"\n",
+       h + "/.config",
+       h + "/.local/share",
+       "/srv/dl"},
+  };
+  for (const Case& c : cases) {
+    QFile::remove(home.file(QStringLiteral(".config/user-dirs.dirs")));
+    if (!c.userDirs.isEmpty()) writeAll(home.file(QStringLiteral(".config/user-dirs.dirs")), c.userDirs);
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("HOME"), h);
+    for (const QString& v : c.vars)
+      env.insert(v.section(QLatin1Char('='), 0, 0), v.section(QLatin1Char('='), 1));
+    const TUserDirs d = userDirs(env);
+    EXPECT_EQ(d.configHome, c.config) << c.what;
+    EXPECT_EQ(d.dataHome, c.data) << c.what;
+    EXPECT_EQ(d.downloadDir, c.download) << c.what;
+  }
+  const TPlaces p = userPlaces({QStringLiteral("/c"), QStringLiteral("/d"), QStringLiteral("/dl")});
+  EXPECT_EQ(p.settingsFile, QStringLiteral("/c/VRKSearch/VRK.ini"));
+  EXPECT_EQ(p.aliasDir, QStringLiteral("/c/VRKSearch"));
+  EXPECT_EQ(p.catalogueDir, QStringLiteral("/d/VRKSearch/db"));
+  EXPECT_EQ(p.downloadDir, QStringLiteral("/dl/VRKSearch"));
+}
+
+// An installed program's first start makes the user's places and copies the
+// catalogue; later starts keep what the user has; a first start that could
+// not copy leaves no half catalogue and the next one copies. Nothing is
+// written in the program's folder.
+TEST(Places, TheFirstStartMakesTheUsersPlacesAndLaterStartsKeepThem) {
+  test::TempDir root, home;
+  const QString prog = root.file(QStringLiteral("usr/bin"));
+  const QString installed = root.file(QStringLiteral("usr/share/vrksearch/db"));
+  ASSERT_TRUE(QDir().mkpath(prog) && QDir().mkpath(installed));
+  const QStringList tables = {QStringLiteral("FILES.DB"), QStringLiteral("FILESCAT.DB"),
+                              QStringLiteral("MIRRORS.DB")};
+  for (const QString& t : tables) {
+    writeAll(installed + QLatin1Char('/') + t, t.toLatin1() + " of the package");
+    ASSERT_EQ(::chmod(QFile::encodeName(installed + QLatin1Char('/') + t).constData(), 0444), 0);
+  }
+  EXPECT_EQ(installedCatalogue(prog), installed);
+  QProcessEnvironment env;
+  env.insert(QStringLiteral("HOME"), home.path());
+  const QString db = home.file(QStringLiteral(".local/share/VRKSearch/db"));
+  const QString aliases = home.file(QStringLiteral(".config/VRKSearch/aliases.ini"));
+
+  test::ErrorCapture errors;
+  // No catalogue to start from: shown, and nothing under the final name.
+  QFile::rename(installed + QStringLiteral("/FILES.DB"), root.file(QStringLiteral("away")));
+  TPlaces places = programPlaces(prog, env);
+  EXPECT_EQ(places.layout, TLayout::Installed);
+  EXPECT_EQ(errors.messages(),
+            QStringList{QStringLiteral("There is no catalogue at %1 to start from").arg(installed)});
+  EXPECT_FALSE(QFileInfo::exists(db));
+  QFile::rename(root.file(QStringLiteral("away")), installed + QStringLiteral("/FILES.DB"));
+
+  places = programPlaces(prog, env);
+  EXPECT_EQ(errors.messages().size(), 1) << errors.messages().join('\n').toStdString();
+  EXPECT_TRUE(QFileInfo(places.downloadDir).isDir());
+  EXPECT_TRUE(QFileInfo(places.settingsFile).dir().exists());
+  EXPECT_EQ(TIniFile(aliases).readString(QStringLiteral("Quorvane"), QStringLiteral("PATH"), QString()), db);
+  EXPECT_EQ(QDir(db).entryList(QDir::Files | QDir::Hidden), tables);
+  for (const QString& t : tables) {
+    EXPECT_EQ(readBytes(db + QLatin1Char('/') + t), t.toLatin1() + " of the package");
+    EXPECT_TRUE(QFileInfo(db + QLatin1Char('/') + t).permissions() & QFile::WriteOwner) << t.toStdString();
+  }
+  EXPECT_EQ(
+      QDir(db + QStringLiteral("/..")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+      QStringList{QStringLiteral("db")})
+      << "no staging folder left";
+
+  // The user's own catalogue and alias stay as they are.
+  writeAll(db + QStringLiteral("/FILES.DB"), "refreshed");
+  writeAll(aliases, "[Quorvane]\r\nPATH=/elsewhere\r\n");
+  programPlaces(prog, env);
+  EXPECT_EQ(readBytes(db + QStringLiteral("/FILES.DB")), QByteArray("refreshed"));
+  EXPECT_EQ(readBytes(aliases), QByteArray("[Quorvane]\r\nPATH=/elsewhere\r\n"));
+  EXPECT_EQ(QDir(prog).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }

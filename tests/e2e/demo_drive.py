@@ -26,8 +26,8 @@ def main():
         program = procs.start([os.path.join(prog, "vrksearch")], cwd=work, env=desktop.program_env(), stdout=log,
                               stderr=log)
         window = desktop.wait_window("Form1")
-        seen = scenario.run(desktop, vrkdrive.Ui(), window, program, work, db, overwrite_question=False,
-                            shots=shots, say=lambda line: print("  " + line))
+        seen = scenario.run(desktop, vrkdrive.Ui(), window, program, os.path.join(work, "Download"), db,
+                            overwrite_question=False, shots=shots, say=lambda line: print("  " + line))
         print("  window closed; the program ended with %d; settings written to %s"
               % (seen["exit"], os.path.join(prog, "VRK.ini")))
         for path in seen.get("screenshots", []):

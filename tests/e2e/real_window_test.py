@@ -110,8 +110,9 @@ def main():
         program = procs.start([os.path.join(prog, "vrksearch")], cwd=work, env=desktop.program_env(), stdout=log,
                               stderr=log)
         window = desktop.wait_window("Form1")
-        seen = scenario.run(desktop, vrkdrive.Ui(), window, program, work, db, overwrite_question=True,
-                            shots=os.environ.get("VRK_E2E_SHOTS"), more=kept_download(desktop, work, mirror))
+        seen = scenario.run(desktop, vrkdrive.Ui(), window, program, os.path.join(work, "Download"), db,
+                            overwrite_question=True, shots=os.environ.get("VRK_E2E_SHOTS"),
+                            more=kept_download(desktop, work, mirror))
         if "readme.txt" not in seen["download"] or any(n.endswith(".zip") for n in seen["download"]):
             raise DriveError("unexpected Download content: %s" % seen["download"])
         if seen["rows_after"] != MIRROR_ROWS:

@@ -28,11 +28,11 @@ def double_click_first_row(desktop, ui):
     desktop.key(box, "Return")
 
 
-def run(desktop, ui, window, program, work_dir, db_dir, overwrite_question, shots=None, say=print, more=None):
-    """Runs the scenario on the started program; returns what it saw. more,
-    if given, is called with (ui, shot, seen) before the window is closed."""
+def run(desktop, ui, window, program, download, db_dir, overwrite_question, shots=None, say=print, more=None):
+    """Runs the scenario on the started program, whose downloads land in the
+    directory download; returns what it saw. more, if given, is called with
+    (ui, shot, seen) before the window is closed."""
     seen = {}
-    download = os.path.join(work_dir, "Download")
 
     def shot(name):
         if shots:

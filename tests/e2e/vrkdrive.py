@@ -181,6 +181,10 @@ class Desktop:
         # pyatspi finds the buses through the environment of this process.
         for key in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"):
             os.environ[key] = self.env[key]
+        # Keys reach a window only through the manager's activation: wait
+        # until it has announced itself on the root window.
+        wait_for("the window manager", lambda: subprocess.run(
+            ["xdotool", "get_num_desktops"], env=self.env, capture_output=True).returncode == 0)
         time.sleep(0.5)
 
     def program_env(self):
@@ -249,6 +253,11 @@ class Ui:
             return
         try:
             found.append(acc)
+            # A grid's cells are reached through its table interface: walking
+            # them one by one costs a bus round trip each, seconds for a
+            # result of a thousand rows.
+            if acc.getRoleName() == "table":
+                return
             for i in range(acc.childCount):
                 self._walk(acc.getChildAtIndex(i), found, depth + 1)
         except Exception:

@@ -1,28 +1,114 @@
-// vrk: the command-line companion of VRKSearch. Each subcommand lives in a
-// file of its own and registers itself here with VRK_COMMAND, so adding one
-// touches no other file.
+// vrk: the command-line companion of VRKSearch. One table (main.cpp) names
+// every command with its summary, the synopsis of its options, its
+// arguments, the function that declares its options and the one that runs
+// it. Every command line is parsed by QCommandLineParser through that
+// table, so every command answers --help and --version, and a wrong command
+// line gives the same kind of message ("vrk NAME: what is wrong", then the
+// usage line) and exit status 2. Adding a command is one file with its two
+// functions, their declarations below and one line of the table.
 #pragma once
 
-#include <QStringList>
+#include "Places.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QTemporaryDir>
 
 #include <functional>
+#include <vector>
 
 namespace vrk::cli {
 
-// A subcommand gets its arguments (without the program and command names)
-// and returns the process exit code.
-using CommandFn = std::function<int(const QStringList& args)>;
+class TCommandLine;
 
-struct Registration {
-  Registration(const char* name, const char* usage, CommandFn fn);
+struct TArgument {
+  const char* name;
+  const char* description;
 };
 
-// The directory of the demo catalogue beside the vrk program.
+struct TCommand {
+  const char* name;
+  // One line for `vrk --help`, and the first line of `vrk NAME --help`.
+  const char* summary;
+  // The synopsis of the options: "[--yes] [--mirror URL]".
+  const char* options;
+  // The positional arguments, each required, in order.
+  std::vector<TArgument> arguments;
+  // Adds the command's options to the parser; null: none.
+  void (*declare)(QCommandLineParser& parser);
+  // Runs the command on its parsed command line; returns the exit status.
+  int (*run)(const TCommandLine& line);
+};
+
+// The parsed command line of one command.
+class TCommandLine final {
+ public:
+  TCommandLine(const TCommand& command, const QCommandLineParser& parser)
+      : m_command(command), m_parser(parser) {}
+
+  const TCommand& command() const { return m_command; }
+  bool isSet(const QString& option) const { return m_parser.isSet(option); }
+  QString value(const QString& option) const { return m_parser.value(option); }
+  QStringList values(const QString& option) const { return m_parser.values(option); }
+  // The positional argument at index (as many as the command has).
+  QString argument(int index) const { return m_parser.positionalArguments().value(index); }
+
+  // "vrk NAME: " + what, then the usage line, on standard error; returns 2.
+  int usageError(const QString& what) const;
+  // "vrk NAME: " + message on standard error; returns 1.
+  int failure(const QString& message) const;
+
+ private:
+  const TCommand& m_command;
+  const QCommandLineParser& m_parser;
+};
+
+// Runs job inside a Qt event loop (a transfer needs one) and returns its
+// exit status; an exception leaving job is a failure() with its message.
+int runInEventLoop(const TCommandLine& line, const std::function<int()>& job);
+
+// The places of the vrk program, decided on first use as the program
+// decides its own (and, installed, made then).
+const TPlaces& toolPlaces();
+
+// The database directory that the alias Quorvane of toolPlaces() names:
+// the catalogue the program uses. Raises when the alias is missing.
 QString defaultDatabaseDir();
 
-}  // namespace vrk::cli
+// A private alias registry naming dbDir, in a temporary directory that goes
+// when the object goes: a catalogue reached the way the program reaches it.
+class TTemporaryAlias final {
+ public:
+  explicit TTemporaryAlias(const QString& dbDir);
+  // False when the directory or its aliases.ini could not be made.
+  bool isValid() const { return m_valid; }
+  // The directory of the registry (a program directory for TVRKData).
+  QString dir() const { return m_dir.path(); }
 
-#define VRK_COMMAND_CAT2(a, b) a##b
-#define VRK_COMMAND_CAT(a, b) VRK_COMMAND_CAT2(a, b)
-#define VRK_COMMAND(name, usage, fn) \
-  static ::vrk::cli::Registration VRK_COMMAND_CAT(s_vrkCommand, __LINE__)(name, usage, fn)
+ private:
+  QTemporaryDir m_dir;
+  bool m_valid = false;
+};
+
+// Splits "HOST:PORT" at its last colon; false unless both parts are there.
+bool splitHostPort(const QString& value, QString& host, QString& port);
+
+// A line on standard error.
+void printErr(const QString& text);
+// A line on standard output.
+void printOut(const QString& text);
+
+// --- The commands (one file each) ---------------------------------------------
+void declareDownload(QCommandLineParser& parser);
+int runDownload(const TCommandLine& line);
+void declareFetch(QCommandLineParser& parser);
+int runFetch(const TCommandLine& line);
+void declareFilter(QCommandLineParser& parser);
+int runFilter(const TCommandLine& line);
+void declareGetDb(QCommandLineParser& parser);
+int runGetDb(const TCommandLine& line);
+void declareSearch(QCommandLineParser& parser);
+int runSearch(const TCommandLine& line);
+int runUnzip(const TCommandLine& line);
+
+}  // namespace vrk::cli

@@ -17,9 +17,6 @@
 namespace vrk::cli {
 namespace {
 
-constexpr char kUsage[] =
-    "fetch [--proxy HOST:PORT] [--host HOST] [-o FILE] [--timeout MS] [--stats] [--status-handler] URL";
-
 void err(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
 
 long peakRssKiB() {
@@ -28,46 +25,41 @@ long peakRssKiB() {
   return u.ru_maxrss;
 }
 
-int fetch(const QStringList& args) {
-  QString proxy, host, output, url;
+}  // namespace
+
+void declareFetch(QCommandLineParser& parser) {
+  parser.addOption(
+      {QStringLiteral("proxy"), QStringLiteral("Through this proxy."), QStringLiteral("HOST:PORT")});
+  parser.addOption(
+      {QStringLiteral("host"), QStringLiteral("The HTTP component's Host."), QStringLiteral("HOST")});
+  parser.addOption({QStringLiteral("o"), QStringLiteral("Writes the body to FILE."), QStringLiteral("FILE")});
+  parser.addOption({QStringLiteral("timeout"), QStringLiteral("The component's TimeOut (default 1000)."),
+                    QStringLiteral("MS")});
+  parser.addOption({QStringLiteral("stats"),
+                    QStringLiteral("Prints the time, the longest event-loop gap and the memory.")});
+  parser.addOption({QStringLiteral("status-handler"),
+                    QStringLiteral("Formats a status-bar text on every packet, as a window would.")});
+}
+
+int runFetch(const TCommandLine& line) {
+  QString proxy, proxyPortText;
   int proxyPort = 0;
+  if (line.isSet(QStringLiteral("proxy"))) {
+    bool ok = splitHostPort(line.value(QStringLiteral("proxy")), proxy, proxyPortText);
+    if (ok) proxyPort = proxyPortText.toInt(&ok);
+    if (!ok) return line.usageError(QStringLiteral("--proxy needs HOST:PORT"));
+  }
   int timeOut = 1000;
-  bool stats = false;
-  bool statusHandler = false;
-  for (int i = 0; i < args.size(); ++i) {
-    const QString& a = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (a == QLatin1String("--proxy") && hasValue) {
-      const QString& value = args[++i];
-      const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
-      bool ok = colon > 0;
-      if (ok) proxyPort = value.mid(colon + 1).toInt(&ok);
-      if (!ok) {
-        err(QStringLiteral("vrk fetch: --proxy needs HOST:PORT"));
-        return 2;
-      }
-      proxy = value.left(colon);
-    } else if (a == QLatin1String("--host") && hasValue) {
-      host = args[++i];
-    } else if (a == QLatin1String("-o") && hasValue) {
-      output = args[++i];
-    } else if (a == QLatin1String("--timeout") && hasValue) {
-      timeOut = args[++i].toInt();
-    } else if (a == QLatin1String("--stats")) {
-      stats = true;
-    } else if (a == QLatin1String("--status-handler")) {
-      statusHandler = true;
-    } else if (url.isNull() && !a.startsWith(QLatin1Char('-'))) {
-      url = a;
-    } else {
-      std::fprintf(stderr, "usage: vrk %s\n", kUsage);
-      return 2;
-    }
+  if (line.isSet(QStringLiteral("timeout"))) {
+    bool ok = false;
+    timeOut = line.value(QStringLiteral("timeout")).toInt(&ok);
+    if (!ok) return line.usageError(QStringLiteral("--timeout needs a whole number"));
   }
-  if (url.isNull()) {
-    std::fprintf(stderr, "usage: vrk %s\n", kUsage);
-    return 2;
-  }
+  const QString host = line.value(QStringLiteral("host"));
+  const QString output = line.value(QStringLiteral("o"));
+  const bool stats = line.isSet(QStringLiteral("stats"));
+  const bool statusHandler = line.isSet(QStringLiteral("status-handler"));
+  const QString url = line.argument(0);
 
   THttpClient http;
   http.SetTimeOut(timeOut);
@@ -107,9 +99,9 @@ int fetch(const QStringList& args) {
     sinceTick.restart();
   });
 
-  int code = 0;
   const long rssBefore = peakRssKiB();
-  QTimer::singleShot(0, [&] {
+  return runInEventLoop(line, [&] {
+    int code = 0;
     ticker.start(10);
     clock.start();
     try {
@@ -137,13 +129,8 @@ int fetch(const QStringList& args) {
               .arg(rssBefore));
     }
     if (statusHandler && statusText.isEmpty() && packets > 0) err(QStringLiteral("status handler never ran"));
-    QCoreApplication::exit(code);
+    return code;
   });
-  QCoreApplication::exec();
-  return code;
 }
 
-VRK_COMMAND("fetch", kUsage, fetch);
-
-}  // namespace
 }  // namespace vrk::cli

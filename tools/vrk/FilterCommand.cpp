@@ -1,77 +1,50 @@
 // vrk filter [--db DIR] [--sql] [--walk] TEXT
 //
-// Parses TEXT as a filter of the files table of the catalogue in DIR (the
-// demo catalogue by default) and prints the filter block as hex. On failure
-// it prints exactly the message the program would show and exits with 1.
-// --sql also prints the SQL condition the store evaluates; --walk sets the
-// filter on tbFiles, switches it on, walks the passing rows reading every
-// field, and prints their number.
+// Parses TEXT as a filter of the files table of the catalogue in DIR (by
+// default the one the program uses) and prints the filter block as hex. On
+// failure it prints exactly the message the program would show and exits
+// with 1. --sql also prints the SQL condition the store evaluates; --walk
+// sets the filter on tbFiles, switches it on, walks the passing rows
+// reading every field, and prints their number.
 #include "Command.h"
 
 #include "FilterEval.h"
 #include "Store.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
 #include <cstdio>
 
 namespace vrk::cli {
-namespace {
 
-int filterCommand(const QStringList& argsIn) {
-  QStringList args = argsIn;
-  QString dir = defaultDatabaseDir();
-  bool printSql = false;
-  bool walk = false;
-  QString text;
-  bool haveText = false;
-  while (!args.isEmpty()) {
-    const QString a = args.takeFirst();
-    if (a == QLatin1String("--db") && !args.isEmpty())
-      dir = args.takeFirst();
-    else if (a == QLatin1String("--sql"))
-      printSql = true;
-    else if (a == QLatin1String("--walk"))
-      walk = true;
-    else if (!haveText) {
-      text = a;
-      haveText = true;
-    } else {
-      std::fprintf(stderr, "usage: vrk filter [--db DIR] [--sql] [--walk] TEXT\n");
-      return 2;
-    }
-  }
-  if (!haveText) {
-    std::fprintf(stderr, "usage: vrk filter [--db DIR] [--sql] [--walk] TEXT\n");
-    return 2;
-  }
+void declareFilter(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("db"),
+                    QStringLiteral("The catalogue's directory (default: the program's)."),
+                    QStringLiteral("DIR")});
+  parser.addOption(
+      {QStringLiteral("sql"), QStringLiteral("Also prints the SQL condition the store evaluates.")});
+  parser.addOption(
+      {QStringLiteral("walk"), QStringLiteral("Walks the passing rows and prints their number.")});
+}
 
-  // The catalogue is reached the way the program reaches it: through the
-  // alias, here in a private alias registry that points at DIR.
-  QTemporaryDir programDir;
-  QFile aliases(QDir(programDir.path()).filePath(QStringLiteral("aliases.ini")));
-  if (!programDir.isValid() || !aliases.open(QIODevice::WriteOnly)) {
-    std::fprintf(stderr, "vrk filter: cannot create a temporary directory\n");
-    return 1;
-  }
-  aliases.write("[Quorvane]\nPATH=" + QDir(dir).absolutePath().toUtf8() + "\n");
-  aliases.close();
-
+int runFilter(const TCommandLine& line) {
+  const QString text = line.argument(0);
   try {
+    // The catalogue is reached the way the program reaches it: through the
+    // alias, here in a private alias registry that names DIR.
+    const TTemporaryAlias alias(line.isSet(QStringLiteral("db")) ? line.value(QStringLiteral("db"))
+                                                                 : defaultDatabaseDir());
+    if (!alias.isValid()) return line.failure(QStringLiteral("cannot create a temporary directory"));
     TDatabase database(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"),
-                       programDir.path());
+                       alias.dir());
     TTable tbFiles(QStringLiteral("tbFiles"), &database, QStringLiteral("FILES.DB"));
     tbFiles.open();
     const TExprParser parser(&tbFiles, text, tbFiles.FilterOptions());
     std::printf("%s\n", parser.filterData().toHex(' ').constData());
-    if (printSql) {
+    if (line.isSet(QStringLiteral("sql"))) {
       std::vector<TFilterColumn> columns;
       for (const TFieldDef& d : tbFiles.fieldDefs()) columns.push_back({d.name, d.dataType});
       std::printf("%s\n", filterBlockToSql(parser.filterData(), columns).constData());
     }
-    if (walk) {
+    if (line.isSet(QStringLiteral("walk"))) {
       tbFiles.setFilter(text);
       tbFiles.setFiltered(true);
       long rows = 0;
@@ -89,9 +62,5 @@ int filterCommand(const QStringList& argsIn) {
   }
   return 0;
 }
-
-}  // namespace
-
-VRK_COMMAND("filter", "filter [--db DIR] [--sql] [--walk] TEXT", filterCommand);
 
 }  // namespace vrk::cli

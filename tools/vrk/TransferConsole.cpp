@@ -1,6 +1,7 @@
 #include "TransferConsole.h"
 
 #include "Clock.h"
+#include "ErrorDisplay.h"
 #include "MessageDlg.h"
 #include "Messages.h"
 #include "TransferProgress.h"
@@ -10,39 +11,29 @@
 
 namespace vrk::cli {
 
-void printErr(const QString& text) {
-  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-  std::fflush(stderr);
+void declareTransferOptions(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("mirror"), QStringLiteral("The mirror's base URL, for this run."),
+                    QStringLiteral("URL")});
+  parser.addOption({QStringLiteral("proxy"), QStringLiteral("Through this proxy, for this run."),
+                    QStringLiteral("HOST:PORT")});
+  parser.addOption({QStringLiteral("no-proxy"), QStringLiteral("Without a proxy, for this run.")});
+  parser.addOption({QStringLiteral("yes"), QStringLiteral("Answers Yes to every question.")});
 }
 
-bool takeTransferOption(const QStringList& args, int& i, TransferOptions& options, QString& error) {
-  const QString& a = args[i];
-  const bool hasValue = i + 1 < args.size();
-  if (a == QLatin1String("--mirror")) {
-    if (!hasValue) {
-      error = QStringLiteral("--mirror needs a URL");
-      return true;
-    }
-    options.mirror = args[++i];
-  } else if (a == QLatin1String("--proxy")) {
-    const QString value = hasValue ? args[++i] : QString();
-    const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0 || colon == value.size() - 1) {
-      error = QStringLiteral("--proxy needs HOST:PORT");
-      return true;
-    }
-    options.proxyHost = value.left(colon);
-    options.proxyPort = value.mid(colon + 1);
-  } else if (a == QLatin1String("--no-proxy")) {
-    options.noProxy = true;
-  } else if (a == QLatin1String("--yes")) {
-    options.yes = true;
-  } else {
-    return false;
+QString readTransferOptions(const TCommandLine& line, TransferOptions& options) {
+  if (line.isSet(QStringLiteral("mirror"))) options.mirror = line.value(QStringLiteral("mirror"));
+  if (line.isSet(QStringLiteral("proxy"))) {
+    QString host, port;
+    if (!splitHostPort(line.value(QStringLiteral("proxy")), host, port))
+      return QStringLiteral("--proxy needs HOST:PORT");
+    options.proxyHost = host;
+    options.proxyPort = port;
   }
+  options.noProxy = line.isSet(QStringLiteral("no-proxy"));
+  options.yes = line.isSet(QStringLiteral("yes"));
   if (options.noProxy && options.proxyHost)
-    error = QStringLiteral("--proxy and --no-proxy exclude each other");
-  return true;
+    return QStringLiteral("--proxy and --no-proxy exclude each other");
+  return QString();
 }
 
 void applyTransferOptions(const TransferOptions& options, TVRKData& data) {
@@ -101,6 +92,20 @@ void ConsoleDisplay::progress(bool force) {
   m_lastPrint = now;
   m_lastText = *text;
   printErr(*text);
+}
+
+int runTransferCommand(const TCommandLine& line, const std::function<int(TVRKData& data)>& job) {
+  TransferOptions options;
+  const QString wrong = readTransferOptions(line, options);
+  if (!wrong.isEmpty()) return line.usageError(wrong);
+  // Errors of the data module's creation are shown as the program shows
+  // them and the command goes on (without an alias an install refuses).
+  ErrorDisplay::setSink([](const QString& message) { printErr(message); });
+  TVRKData data(toolPlaces(), TVRKData::TStoreSettings::Never);
+  applyTransferOptions(options, data);
+  installTerminalQuestions(options.yes);
+  ConsoleDisplay display(data);
+  return runInEventLoop(line, [&] { return job(data); });
 }
 
 }  // namespace vrk::cli

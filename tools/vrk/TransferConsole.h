@@ -4,6 +4,7 @@
 // status lines on standard error).
 #pragma once
 
+#include "Command.h"
 #include "VRKSearchData.h"
 
 #include <QObject>
@@ -22,10 +23,10 @@ struct TransferOptions {
   bool yes = false;  // answer Yes to every question
 };
 
-// Takes one transfer option at args[i] ("--mirror URL", "--proxy HOST:PORT",
-// "--no-proxy", "--yes"), advancing i past its value. Returns false when
-// args[i] is none of them; sets error when it is one but malformed.
-bool takeTransferOption(const QStringList& args, int& i, TransferOptions& options, QString& error);
+// Declares "--mirror URL", "--proxy HOST:PORT", "--no-proxy" and "--yes".
+void declareTransferOptions(QCommandLineParser& parser);
+// The options given; an empty text, or what is wrong with them.
+QString readTransferOptions(const TCommandLine& line, TransferOptions& options);
 
 // The settings as the options change them, for this run only.
 void applyTransferOptions(const TransferOptions& options, TVRKData& data);
@@ -58,7 +59,12 @@ class ConsoleDisplay final : public QObject, public TUnzipDisplay {
   QString m_lastText;
 };
 
-// A line on standard error.
-void printErr(const QString& text);
+// The frame of a transfer command: the transfer options read, the data
+// module on the program's places with the settings as the options change
+// them (never written back), questions on the terminal unless --yes, the
+// console display bound, and job run in the event loop. Returns the exit
+// status: job's own, 1 when job raises (its message on standard error), 2
+// for a wrong option.
+int runTransferCommand(const TCommandLine& line, const std::function<int(TVRKData& data)>& job);
 
 }  // namespace vrk::cli

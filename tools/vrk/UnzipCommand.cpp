@@ -12,44 +12,25 @@
 #include <cstdio>
 
 namespace vrk::cli {
-namespace {
 
-constexpr char kUsage[] = "unzip ZIP DIR";
-
-int unzipCommand(const QStringList& args) {
-  if (args.size() != 2) {
-    std::fprintf(stderr, "usage: vrk %s\n", kUsage);
-    return 2;
-  }
+int runUnzip(const TCommandLine& line) {
+  const QString zip = line.argument(0);
   TTransferRelay relay;
   QObject printer;
-  relay.SetOnStatus(&printer, [&relay](QObject*) {
-    const QByteArray line = relay.StatusText().toUtf8();
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    std::fputc('\n', stdout);
-  });
-  const TUnzipResult result = UnzipArchive(args[0], args[1], relay);
+  relay.SetOnStatus(&printer, [&relay](QObject*) { printOut(relay.StatusText()); });
+  const TUnzipResult result = UnzipArchive(zip, line.argument(1), relay);
   std::fflush(stdout);
 
   int failed = 0;
   for (const TUnzipSkipped& s : result.skipped) {
-    std::fprintf(stderr, "vrk unzip: %s: %s\n", s.name.toUtf8().constData(), s.reason.toUtf8().constData());
+    line.failure(s.name + QStringLiteral(": ") + s.reason);
     failed += s.failed ? 1 : 0;
   }
-  if (!result.complete) {
-    std::fprintf(stderr, "vrk unzip: %s: %s\n", args[0].toUtf8().constData(),
-                 result.error.toUtf8().constData());
-    return 1;
-  }
-  if (failed > 0) {
-    std::fprintf(stderr, "vrk unzip: %s: %d member%s failed\n", args[0].toUtf8().constData(), failed,
-                 failed == 1 ? "" : "s");
-    return 1;
-  }
+  if (!result.complete) return line.failure(zip + QStringLiteral(": ") + result.error);
+  if (failed > 0)
+    return line.failure(
+        QStringLiteral("%1: %2 member%3 failed").arg(zip).arg(failed).arg(failed == 1 ? "" : "s"));
   return 0;
 }
 
-VRK_COMMAND("unzip", kUsage, unzipCommand);
-
-}  // namespace
 }  // namespace vrk::cli

@@ -15,23 +15,23 @@ namespace vrk {
 
 // --- Alias registry and database ------------------------------------------------
 
-QStringList readAliasParams(const QString& programDir, const QString& alias) {
-  const TIniFile registry(QDir(programDir).filePath(QStringLiteral("aliases.ini")));
+QStringList readAliasParams(const QString& registryDir, const QString& alias) {
+  const TIniFile registry(QDir(registryDir).filePath(QStringLiteral("aliases.ini")));
   if (!registry.sectionExists(alias)) {
     throw EDatabaseError(msg::text(msg::AliasMissing));
   }
   return registry.readSectionValues(alias);
 }
 
-TDatabase::TDatabase(QString name, QString aliasName, QString databaseName, QString programDir)
+TDatabase::TDatabase(QString name, QString aliasName, QString databaseName, QString registryDir)
     : m_name(std::move(name)),
       m_aliasName(std::move(aliasName)),
       m_databaseName(std::move(databaseName)),
-      m_programDir(std::move(programDir)) {}
+      m_registryDir(std::move(registryDir)) {}
 
 TDatabase::~TDatabase() = default;
 
-QStringList TDatabase::aliasParams() const { return readAliasParams(m_programDir, m_aliasName); }
+QStringList TDatabase::aliasParams() const { return readAliasParams(m_registryDir, m_aliasName); }
 
 QString aliasPathValue(const QStringList& params) {
   QString path;
@@ -43,15 +43,15 @@ QString aliasPathValue(const QStringList& params) {
   return path;
 }
 
-QString databaseDirectory(const QString& programDir, const QString& pathValue) {
-  return QDir(programDir).absoluteFilePath(pathValue);
+QString databaseDirectory(const QString& registryDir, const QString& pathValue) {
+  return QDir(registryDir).absoluteFilePath(pathValue);
 }
 
 void TDatabase::open() {
   if (m_connected) return;
   const QString path = aliasPathValue(aliasParams());
   if (path.isEmpty()) throw EDatabaseError(msg::text(msg::AliasNoPath).arg(m_aliasName));
-  const QString directory = databaseDirectory(m_programDir, path);
+  const QString directory = databaseDirectory(m_registryDir, path);
   // An install that ended half-way is finished (or undone) before any table
   // of the directory is read.
   RecoverPendingInstall(directory);

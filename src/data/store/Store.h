@@ -27,8 +27,8 @@ namespace vrk {
 
 class TDatabase final {
  public:
-  // programDir: where the alias registry aliases.ini lives.
-  TDatabase(QString name, QString aliasName, QString databaseName, QString programDir);
+  // registryDir: where the alias registry aliases.ini lives.
+  TDatabase(QString name, QString aliasName, QString databaseName, QString registryDir);
   ~TDatabase();
   TDatabase(const TDatabase&) = delete;
   TDatabase& operator=(const TDatabase&) = delete;
@@ -65,7 +65,7 @@ class TDatabase final {
   QString m_name;
   QString m_aliasName;
   QString m_databaseName;
-  QString m_programDir;
+  QString m_registryDir;
   QString m_directory;
   bool m_keepConnection = false;
   bool m_connected = false;
@@ -73,14 +73,14 @@ class TDatabase final {
 };
 
 // Fails with the table layer's message for an alias that is missing.
-QStringList readAliasParams(const QString& programDir, const QString& alias);
+QStringList readAliasParams(const QString& registryDir, const QString& alias);
 
 // The value of the PATH parameter in an alias's name=value lines (the name
 // compared without case); empty when there is none.
 QString aliasPathValue(const QStringList& params);
 // The database directory a PATH value names: a relative value is taken
-// relative to the program's directory.
-QString databaseDirectory(const QString& programDir, const QString& pathValue);
+// relative to the directory of the alias registry.
+QString databaseDirectory(const QString& registryDir, const QString& pathValue);
 
 class TTable : public TDataSet {
  public:
