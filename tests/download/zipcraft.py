@@ -16,7 +16,6 @@ import base64
 import binascii
 import io
 import json
-import os
 import pathlib
 import re
 import struct
@@ -101,11 +100,6 @@ def patch(d, name, **values):
         fmt, at_central, at_local = FIELDS[field]
         struct.pack_into(fmt, d, central + at_central, value)
         struct.pack_into(fmt, d, local + at_local, value)
-
-
-def set_sizes(d, name, compressed=None, size=None):
-    values = {"compressed": compressed, "size": size}
-    patch(d, name, **{k: v for k, v in values.items() if v is not None})
 
 
 def rename(d, placeholder, name):
@@ -206,7 +200,7 @@ def case_truncated_member():
     d = archive([plain("cut.txt", text(100000), zipfile.ZIP_DEFLATED), plain("after.txt", b"after\n")])
     central, _ = entry_named(d, b"cut.txt")
     compressed = struct.unpack_from("<I", d, central + 20)[0]
-    set_sizes(d, b"cut.txt", compressed=compressed // 2)
+    patch(d, b"cut.txt", compressed=compressed // 2)
     return d
 
 
@@ -222,15 +216,15 @@ def case_size_lies():
         plain("stored.txt", b"stored data\n"),
         plain("after.txt", b"after\n"),
     ])
-    set_sizes(d, b"over.bin", size=1000)     # inflates past what it declares
-    set_sizes(d, b"under.txt", size=6000)    # ends before what it declares
-    set_sizes(d, b"stored.txt", size=6)      # stored, its two sizes disagree
+    patch(d, b"over.bin", size=1000)     # inflates past what it declares
+    patch(d, b"under.txt", size=6000)    # ends before what it declares
+    patch(d, b"stored.txt", size=6)      # stored, its two sizes disagree
     return d
 
 
 def case_ratio():
     d = archive([plain("bomb.bin", text(2000), zipfile.ZIP_DEFLATED), plain("after.txt", b"after\n")])
-    set_sizes(d, b"bomb.bin", size=300_000_000)
+    patch(d, b"bomb.bin", size=300_000_000)
     return d
 
 
@@ -252,7 +246,7 @@ def case_overlap():
 def case_overlap_tail():
     """The last member's data reaches into the central directory."""
     d = archive([plain("first.txt", b"first\n"), plain("last.txt", b"last data\n")])
-    set_sizes(d, b"last.txt", compressed=40, size=40)
+    patch(d, b"last.txt", compressed=40, size=40)
     return d
 
 
