@@ -3,7 +3,8 @@
 // the options the program passes (and, for odd-sized inputs, a password).
 // Whatever the image holds, nothing may appear beside that directory, and
 // only regular files may appear in it: no link, no subdirectory, no
-// temporary file left behind. Anything else aborts.
+// temporary file left behind, no control character in a name. Anything else
+// aborts.
 #include "MemberFile.h"
 #include "UnzipLibrary.h"
 #include "ZipDirectory.h"
@@ -57,8 +58,8 @@ struct TWorkDir {
 };
 
 int g_passwordAnswer = 1;
-// Bare names of the listed members (control characters as '?'): a member
-// may itself be called like a temporary file.
+// Bare names of the listed members: a member may itself be called like a
+// temporary file (".vrkunzip-" and 16 hexadecimal digits).
 std::set<std::string> g_listedBareNames;
 
 int passwordRequest(char* buffer, int size, const char*, const char*) {
@@ -70,8 +71,7 @@ void memberListing(uint32_t, uint32_t, uint32_t, uint32_t month, uint32_t day, u
                    uint32_t minute, char, const char* name, const char* method, uint32_t, char) {
   if (month > 15 || day > 31 || hour > 31 || minute > 63 || !name || !method)
     fail("listing out of range", name);
-  for (const char* p = name; *p; ++p)
-    if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) fail("control character in a listed name", name);
+  if (vrk::unzip::PrintableName(name) != name) fail("control character in a listed name", name);
   g_listedBareNames.insert(vrk::unzip::BareName(name));
 }
 
@@ -102,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     struct stat st;
     const std::string file = work.out + "/" + n;
     if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) fail("not a regular file", n);
-    if (n.rfind(".vrkunzip-", 0) == 0 && !g_listedBareNames.count(vrk::unzip::PrintableName(n)))
+    if (vrk::unzip::PrintableName(n) != n) fail("control character in a landing name", n);
+    if (n.size() == 26 && n.rfind(".vrkunzip-", 0) == 0 && !g_listedBareNames.count(n))
       fail("temporary file left", n);
     ::unlink(file.c_str());
   }

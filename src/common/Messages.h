@@ -273,6 +273,8 @@ inline const char* const ZipCannotReadArchive = "cannot read the archive";
 inline const char* const ZipCannotOpenDirectory = "cannot open the extraction directory: ";
 inline const char* const ZipCancelled = "cancelled";
 inline const char* const ZipSeveralDisks = "archives on several disks are not supported";
+inline const char* const ZipEncryptedDirectory =
+    "archives with an encrypted central directory are not supported";
 // The archive's layout is not sound; ZipDamaged is followed by libzip's text.
 inline const char* const ZipDamaged = "damaged archive: ";
 inline const char* const ZipReadsTwoWays = "damaged archive: the central directory reads two ways";

@@ -8,6 +8,8 @@
 #include "TransferRelay.h"
 #include "ZipTools.h"
 
+#include <QMap>
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -93,6 +95,53 @@ TEST_F(UnzipArchiveTest, ArchivesOfTheZipCommand) {
     EXPECT_EQ(readFile(outFile("c.bin")), binary);
     EXPECT_EQ(readFile(outFile("empty")), QByteArray(""));
     EXPECT_GE(lines.size(), 4);
+  }
+}
+
+// As other tools write them: names in Unicode Path fields and in code page
+// 437, MS-DOS directories, an AES member beside plain ones.
+TEST_F(UnzipArchiveTest, ArchivesAsOtherToolsWriteThem) {
+  const struct {
+    const char* kase;
+    const char* existing;  // a file of this name is there before and stays
+    QMap<QString, QByteArray> landed;
+    QStringList shown;  // the flags and names the status lines end with
+    QStringList skipped;
+  } cases[] = {
+      {"unicode-path",
+       "",
+       {{"Grüße.txt", "umlauts\n"}, {"stale.txt", "stale\n"}, {"plain.txt", "plain\n"}},
+       {"Grüße.txt", "stale.txt", "plain.txt"},
+       {}},
+      {"cp437-names", "", {{"café.txt", "cafe\n"}, {"ärger.txt", "utf-8\n"}}, {"café.txt", "ärger.txt"}, {}},
+      {"dos-directories",
+       "docs",
+       {{"docs", "precious\n"}, {"readme.txt", "readme\n"}},
+       {"docs", "docs/readme.txt", "bin"},
+       {}},
+      {"aes-neighbours",
+       "",
+       {{"before.txt", "before\n"}, {"after.txt", "after\n"}},
+       {"before.txt", "*secret.txt", "after.txt"},
+       {"secret.txt"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kase);
+    QDir(out()).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(out()));
+    lines.clear();
+    if (*c.existing) writeFile(outFile(c.existing), "precious\n");
+    test::craftZip(QString::fromLatin1(c.kase), zip("other.zip"));
+    const TUnzipResult r = unzip(zip("other.zip"));
+    EXPECT_TRUE(r.complete) << r.error.toStdString();
+    QStringList skipped, shown;
+    for (const TUnzipSkipped& s : r.skipped) skipped << s.name + (s.failed ? " failed" : "");
+    for (const QString& line : lines) shown << line.mid(40).trimmed();  // the flag and the name
+    EXPECT_EQ(skipped, c.skipped);
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_EQ(entriesOf(out()), QStringList(c.landed.keys()));
+    for (auto it = c.landed.begin(); it != c.landed.end(); ++it)
+      EXPECT_EQ(readFile(outFile(it.key())), it.value());
   }
 }
 

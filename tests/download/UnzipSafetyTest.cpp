@@ -83,9 +83,10 @@ TEST_F(UnzipSafetyTest, NamesNeverLeadOutOfTheDirectory) {
   // Names left out by the safety rules do not count against the archive.
   EXPECT_TRUE(r.whole()) << r.outcomeText.toStdString();
   const QMap<QString, QByteArray> landed = {
-      {"evil1.txt", "content 0\n"}, {"evil2.txt", "content 1\n"},        {"abs.txt", "content 2\n"},
-      {"drive.txt", "content 3\n"}, {"cdrive.txt", "content 4\n"},       {"back.txt", "content 5\n"},
-      {"up.txt", "content 6\n"},    {"ctl\x01\x7f.txt", "content 14\n"},
+      {"evil1.txt", "content 0\n"}, {"evil2.txt", "content 1\n"},  {"abs.txt", "content 2\n"},
+      {"drive.txt", "content 3\n"}, {"cdrive.txt", "content 4\n"}, {"back.txt", "content 5\n"},
+      {"up.txt", "content 6\n"},    {"ctl__.txt", "content 14\n"}, {"esc_[1m.txt", "content 15\n"},
+      {"x\\y.txt", "content 16\n"},
   };
   EXPECT_EQ(entriesOf(out()), QStringList(landed.keys()));
   for (auto it = landed.begin(); it != landed.end(); ++it) EXPECT_EQ(readFile(outFile(it.key())), it.value());
@@ -99,8 +100,9 @@ TEST_F(UnzipSafetyTest, NamesNeverLeadOutOfTheDirectory) {
   EXPECT_TRUE(strayEntries().isEmpty()) << strayEntries().join(' ').toStdString();
   EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/abs.txt")) &&
                readFile(QStringLiteral("/tmp/abs.txt")) == "content 2\n");
-  ASSERT_EQ(lines.size(), 15);
+  ASSERT_EQ(lines.size(), 17);
   EXPECT_TRUE(lines[14].endsWith(QStringLiteral("   ctl??.txt"))) << lines[14].toStdString();
+  EXPECT_TRUE(lines[15].endsWith(QStringLiteral("   esc?[1m.txt"))) << lines[15].toStdString();
   EXPECT_TRUE(lines[13].endsWith(QStringLiteral("   x?y.txt"))) << lines[13].toStdString();
 }
 
@@ -214,6 +216,7 @@ TEST_F(UnzipSafetyTest, DamagedLayoutIsRefusedWhole) {
   } cases[] = {
       {"overlap", "damaged archive: entries \"kernel.bin\" and \"copy00.bin\" overlap"},
       {"overlap-tail", "damaged archive: the data of \"last.txt\" runs into the central directory"},
+      {"encrypted-directory", "archives with an encrypted central directory are not supported"},
   };
   for (const auto& c : cases) {
     const TUnzipResult r = unzipCase(QString::fromLatin1(c.kase));

@@ -5,11 +5,23 @@ the hostile cases, byte-patched copies of what zipfile wrote.
     zipcraft.py CASE OUT.zip
 
 Every case writes one archive; `zipcraft.py list` prints the cases.
+
+    zipcraft.py corpus SRC OUT
+
+decodes every uuencoded archive under SRC into OUT and prints, as JSON, what
+zipfile reads of each member: its name, the name it lands under, whether it
+is a directory or encrypted, and its data (base64) where zipfile can read it.
 """
+import base64
+import binascii
 import io
+import json
+import pathlib
+import re
 import struct
 import sys
 import zipfile
+import zlib
 
 LOCAL = b"PK\x03\x04"
 CENTRAL = b"PK\x01\x02"
@@ -30,21 +42,23 @@ def text(n, seed=1):
 
 
 def archive(members):
-    """members: (name, data, method, date_time or None, external_attr or None)."""
+    """members: (name, data, method, date_time or None, external_attr or None,
+    extra field, host system)."""
     buf = io.BytesIO()
     with zipfile.ZipFile(buf, "w") as z:
-        for name, data, method, when, attr in members:
+        for name, data, method, when, attr, extra, host in members:
             info = zipfile.ZipInfo(name, date_time=when or WHEN)
             info.compress_type = method
+            info.extra = extra
             if attr is not None:
-                info.create_system = 3
+                info.create_system = host
                 info.external_attr = attr
             z.writestr(info, data)
     return bytearray(buf.getvalue())
 
 
-def plain(name, data, method=zipfile.ZIP_STORED, when=None, attr=None):
-    return (name, data, method, when, attr)
+def plain(name, data, method=zipfile.ZIP_STORED, when=None, attr=None, extra=b"", host=3):
+    return (name, data, method, when, attr, extra, host)
 
 
 def central_entries(d):
@@ -74,15 +88,18 @@ def data_offset(d, local):
     return local + 30 + n + e
 
 
-def set_sizes(d, name, compressed=None, size=None):
-    """Patches the sizes of a member in both its headers."""
+# Where a field lies in the central header and in the local header.
+FIELDS = {"flags": ("<H", 8, 6), "method": ("<H", 10, 8), "crc": ("<I", 16, 14),
+          "compressed": ("<I", 20, 18), "size": ("<I", 24, 22)}
+
+
+def patch(d, name, **values):
+    """Patches fields of a member in both its headers."""
     central, local = entry_named(d, name)
-    if compressed is not None:
-        struct.pack_into("<I", d, central + 20, compressed)
-        struct.pack_into("<I", d, local + 18, compressed)
-    if size is not None:
-        struct.pack_into("<I", d, central + 24, size)
-        struct.pack_into("<I", d, local + 22, size)
+    for field, value in values.items():
+        fmt, at_central, at_local = FIELDS[field]
+        struct.pack_into(fmt, d, central + at_central, value)
+        struct.pack_into(fmt, d, local + at_local, value)
 
 
 def rename(d, placeholder, name):
@@ -119,7 +136,9 @@ HOSTILE_NAMES = [
     (b"C:", b""),
     (b"C:..", b""),
     (b"x\x00y.txt", b""),
-    (b"ctl\x01\x7f.txt", b"ctl\x01\x7f.txt"),
+    (b"ctl\x01\x7f.txt", b"ctl__.txt"),
+    (b"esc\x1b[1m.txt", b"esc_[1m.txt"),
+    (b"sj/x\\y.txt", b"x\\y.txt"),
 ]
 
 
@@ -181,7 +200,7 @@ def case_truncated_member():
     d = archive([plain("cut.txt", text(100000), zipfile.ZIP_DEFLATED), plain("after.txt", b"after\n")])
     central, _ = entry_named(d, b"cut.txt")
     compressed = struct.unpack_from("<I", d, central + 20)[0]
-    set_sizes(d, b"cut.txt", compressed=compressed // 2)
+    patch(d, b"cut.txt", compressed=compressed // 2)
     return d
 
 
@@ -197,15 +216,15 @@ def case_size_lies():
         plain("stored.txt", b"stored data\n"),
         plain("after.txt", b"after\n"),
     ])
-    set_sizes(d, b"over.bin", size=1000)     # inflates past what it declares
-    set_sizes(d, b"under.txt", size=6000)    # ends before what it declares
-    set_sizes(d, b"stored.txt", size=6)      # stored, its two sizes disagree
+    patch(d, b"over.bin", size=1000)     # inflates past what it declares
+    patch(d, b"under.txt", size=6000)    # ends before what it declares
+    patch(d, b"stored.txt", size=6)      # stored, its two sizes disagree
     return d
 
 
 def case_ratio():
     d = archive([plain("bomb.bin", text(2000), zipfile.ZIP_DEFLATED), plain("after.txt", b"after\n")])
-    set_sizes(d, b"bomb.bin", size=300_000_000)
+    patch(d, b"bomb.bin", size=300_000_000)
     return d
 
 
@@ -227,8 +246,53 @@ def case_overlap():
 def case_overlap_tail():
     """The last member's data reaches into the central directory."""
     d = archive([plain("first.txt", b"first\n"), plain("last.txt", b"last data\n")])
-    set_sizes(d, b"last.txt", compressed=40, size=40)
+    patch(d, b"last.txt", compressed=40, size=40)
     return d
+
+
+def case_unicode_path():
+    """Info-ZIP Unicode Path fields: one made for its code-page name, one
+    left from an older name (its CRC is of another name)."""
+    def field(text, stored):
+        u = text.encode()
+        return struct.pack("<HHBI", 0x7075, 5 + len(u), 1, zlib.crc32(stored)) + u
+    d = archive([plain("Gr##e.txt", b"umlauts\n", extra=field("Grüße.txt", b"Gr\x81\xe1e.txt")),
+                 plain("stale.txt", b"stale\n", extra=field("renamed.txt", b"older.txt")),
+                 plain("plain.txt", b"plain\n")])
+    return rename(d, b"Gr##e.txt", b"Gr\x81\xe1e.txt")
+
+
+def case_cp437_names():
+    """Names without the UTF-8 flag: code page 437, or UTF-8 where they are valid UTF-8."""
+    d = archive([plain("caf#.txt", b"cafe\n"), plain("##rger.txt", b"utf-8\n")])
+    return rename(rename(d, b"caf#.txt", b"caf\x82.txt"), b"##rger.txt", b"\xc3\xa4rger.txt")
+
+
+def case_dos_directories():
+    """Directories as MS-DOS and Windows tools write them: attribute 0x10, no slash."""
+    return archive([plain("docs", b"", attr=0x10, host=0), plain("docs/readme.txt", b"readme\n", attr=0x20, host=0),
+                    plain("bin", b"", attr=0x10, host=11)])
+
+
+def case_aes_neighbours():
+    """A short WinZip AES-128 member in the AE-2 form (no CRC) between plain
+    ones: salt, password check, data, authentication code."""
+    aes = struct.pack("<HHH2sBH", 0x9901, 7, 2, b"AE", 1, 0)
+    d = archive([plain("before.txt", b"before\n"), plain("secret.txt", bytes(range(8 + 2 + 10 + 10)), extra=aes),
+                 plain("after.txt", b"after\n")])
+    patch(d, b"secret.txt", flags=1, method=99, crc=0, size=10)
+    return d
+
+
+def case_encrypted_directory():
+    """A Zip64 end record of version 2: the central directory is encrypted."""
+    d = archive([plain("a.txt", b"a\n")])
+    end = d.rfind(END)
+    count, size, offset = struct.unpack_from("<HII", d, end + 10)
+    record = struct.pack("<4sQHHIIQQQQ", b"PK\x06\x06", 44 + 28, 0x3F, 62, 0, 0, count, count, size, offset)
+    record += struct.pack("<HQQHHHHH", 8, size, size, 0x660E, 128, 1, 0, 0)  # AES-128, no hash
+    locator = struct.pack("<4sIQI", b"PK\x06\x07", 0, end, 1)
+    return d[:end] + record + locator + d[end:]
 
 
 def case_empty():
@@ -242,7 +306,40 @@ def case_not_zip():
 CASES = {name[5:].replace("_", "-"): fn for name, fn in globals().items() if name.startswith("case_")}
 
 
+def read(z, info):
+    try:
+        return base64.b64encode(z.read(info)).decode()
+    except Exception:
+        return None
+
+
+def corpus(src, out):
+    report = []
+    for uu in sorted(pathlib.Path(src).rglob("*.uu")):
+        lines = uu.read_bytes().splitlines()
+        first = next(i for i, line in enumerate(lines) if line.startswith(b"begin "))
+        data = b"".join(binascii.a2b_uu(line) for line in lines[first + 1:lines.index(b"end")])
+        (pathlib.Path(out) / uu.stem).write_bytes(data)
+        try:
+            z = zipfile.ZipFile(io.BytesIO(data))
+        except Exception:
+            z = None
+        members = []
+        for info in z.infolist() if z else []:
+            n = info.filename
+            bare = n[(n.rfind("/") if "/" in n else n.rfind("\\")) + 1:]
+            dos_directory = info.external_attr & 0x10 and info.create_system in (0, 6, 10, 11, 14)
+            members.append({"name": n, "bare": re.sub("[\x00-\x1f\x7f-\x9f]", "_", bare),
+                            "directory": bool(info.is_dir() or dos_directory),
+                            "encrypted": bool(info.flag_bits & 1), "data": read(z, info)})
+        report.append({"archive": uu.stem, "members": members})
+    json.dump(report, sys.stdout)
+
+
 def main():
+    if sys.argv[1] == "corpus":
+        corpus(sys.argv[2], sys.argv[3])
+        return
     if sys.argv[1:] == ["list"]:
         print("\n".join(sorted(CASES)))
         return

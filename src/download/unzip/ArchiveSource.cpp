@@ -13,8 +13,8 @@ constexpr size_t kBuffer = 256 * 1024;
 
 }  // namespace
 
-TArchiveSource::TArchiveSource(int fd, uint64_t size)
-    : m_fd(fd), m_size(size), m_buffer(std::make_unique<uint8_t[]>(kBuffer)) {
+TArchiveSource::TArchiveSource(int fd, uint64_t start, uint64_t size)
+    : m_fd(fd), m_start(start), m_size(size), m_buffer(std::make_unique<uint8_t[]>(kBuffer)) {
   zip_error_init(&m_error);
 }
 
@@ -75,7 +75,7 @@ zip_int64_t TArchiveSource::read(void* data, zip_uint64_t len) {
     }
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kBuffer, m_size - m_pos));
     ssize_t got;
-    do got = ::pread(m_fd, m_buffer.get(), want, static_cast<off_t>(m_pos));
+    do got = ::pread(m_fd, m_buffer.get(), want, static_cast<off_t>(m_start + m_pos));
     while (got < 0 && errno == EINTR);
     if (got <= 0) {
       m_bufferLen = 0;

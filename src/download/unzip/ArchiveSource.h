@@ -1,8 +1,9 @@
 // libzip's view of the archive file: a read-only zip source over an open
 // descriptor that reads with pread through one buffer, so that inflating a
 // member costs a read per buffer, not per few kilobytes, and a seek costs
-// nothing. The descriptor stays the caller's; the source object must outlive
-// the zip_t opened on it.
+// nothing. It may show a part of the file, from start on, as the whole (an
+// archive behind a prefix). The descriptor stays the caller's; the source
+// object must outlive the zip_t opened on it.
 //
 // One thread.
 #pragma once
@@ -16,7 +17,8 @@ namespace vrk::unzip {
 
 class TArchiveSource final {
  public:
-  TArchiveSource(int fd, uint64_t size);
+  // The size bytes of the file from start on.
+  TArchiveSource(int fd, uint64_t start, uint64_t size);
   ~TArchiveSource();
   TArchiveSource(const TArchiveSource&) = delete;
   TArchiveSource& operator=(const TArchiveSource&) = delete;
@@ -30,6 +32,7 @@ class TArchiveSource final {
   zip_int64_t read(void* data, zip_uint64_t len);
 
   int m_fd;
+  uint64_t m_start;
   uint64_t m_size;
   uint64_t m_pos = 0;
   zip_error_t m_error;

@@ -1,6 +1,7 @@
 #include "MemberFile.h"
 
 #include "Messages.h"
+#include "ZipDirectory.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,10 +40,10 @@ std::string BareName(const std::string& memberName) {
   std::string name = memberName;
   if (name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':')
     name.erase(0, 2);
-  const size_t cut = name.find_last_of("/\\");
+  const size_t cut = name.find('/') != std::string::npos ? name.rfind('/') : name.rfind('\\');
   if (cut != std::string::npos) name.erase(0, cut + 1);
   if (name.empty() || name == "." || name == ".." || name.find('\0') != std::string::npos) return {};
-  return name;
+  return ReplaceControls(name, '_');
 }
 
 TWriteFailure DescribeWriteError(int error, bool replacing) {

@@ -16,10 +16,14 @@
 
 namespace vrk::unzip {
 
-// The name a member lands under: the last component of the member name
-// split at '/' and '\', after a leading drive prefix ("C:") is dropped.
-// Empty when the member must not be written: the bare name is empty, "."
-// or "..", or holds a NUL byte.
+// The name a member lands under: the last component of the member's name as
+// text, after a leading drive prefix ("C:") is dropped, with every control
+// character replaced by '_'. The name is split at '/', and at '\' as well
+// when it holds no '/': a tool that writes backslashes for separators writes
+// no slashes, while in a name with slashes a backslash belongs to its
+// component (the second byte of a Shift-JIS character, read in code page
+// 437, is one). Empty when the member must not be written: the bare name is
+// empty, "." or "..", or holds a NUL byte.
 std::string BareName(const std::string& memberName);
 
 // An errno of writing a member, as the reason shown for that member, and

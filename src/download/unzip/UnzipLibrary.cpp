@@ -27,7 +27,6 @@ constexpr uint64_t kBombSize = 100ull * 1000 * 1000;
 constexpr uint64_t kBombRatio = 1000;
 // Member data moves in blocks of this size, whatever the member's size.
 constexpr size_t kBlock = 256 * 1024;
-constexpr uint16_t kAesMethod = 99;
 
 uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
 
@@ -65,17 +64,31 @@ time_t memberTime(uint16_t date, uint16_t time) {
 
 enum class TKind { File, Directory, Link, Special };
 
-// What an entry is: a name ending in a separator is a directory; archives
-// written on Unix carry the file type in the high half of the attributes.
+// Hosts whose tools keep MS-DOS attributes in the low byte of the external
+// attributes: FAT, HPFS, NTFS, VFAT, and 11, which Windows tools write too.
+bool dosAttributes(unsigned host) { return host == 0 || host == 6 || host == 10 || host == 11 || host == 14; }
+
+constexpr uint32_t kDosDirectory = 0x10;
+
+// What an entry is: a name ending in a separator is a directory (a
+// backslash only in a name without '/', where it is one: see BareName);
+// archives written on Unix carry the file type in the high half of the
+// attributes, those written on MS-DOS and Windows the directory attribute
+// in the low byte, with or without a separator at the end of the name.
 TKind kindOf(const TZipEntry& e) {
-  if (!e.name.empty() && (e.name.back() == '/' || e.name.back() == '\\')) return TKind::Directory;
+  const std::string& name = e.text;
+  if (!name.empty() && (name.back() == '/' || (name.back() == '\\' && name.find('/') == std::string::npos)))
+    return TKind::Directory;
   const unsigned host = e.madeBy >> 8;
-  if (host == 3 || host == 19) {  // Unix, OS X
-    const uint32_t type = (e.externalAttributes >> 16) & S_IFMT;
+  const bool unixHost = host == 3 || host == 19;  // Unix, OS X
+  const uint32_t type = (e.externalAttributes >> 16) & S_IFMT;
+  if (unixHost) {
     if (type == S_IFLNK) return TKind::Link;
     if (type == S_IFDIR) return TKind::Directory;
     if (type != 0 && type != S_IFREG) return TKind::Special;
   }
+  if ((e.externalAttributes & kDosDirectory) != 0 && (dosAttributes(host) || (unixHost && type == 0)))
+    return TKind::Directory;
   return TKind::File;
 }
 
@@ -181,7 +194,10 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
   m_commentLength = directory.commentLength;
 
   // libzip reads the very file that was checked, through the same descriptor.
-  TArchiveSource source(fd.get(), static_cast<uint64_t>(st.st_size));
+  // An archive behind a prefix is shown to libzip from its own first byte,
+  // where its offsets count from.
+  TArchiveSource source(fd.get(), directory.archiveStart,
+                        static_cast<uint64_t>(st.st_size) - directory.archiveStart);
   int zipError = 0;
   zip_t* opened = source.open(zipError);
   if (!opened) {
@@ -202,7 +218,7 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
 
   for (size_t i = 0; i < directory.entries.size(); ++i) {
     const TZipEntry& e = directory.entries[i];
-    const std::string printable = PrintableName(e.name);
+    const std::string printable = PrintableName(e.text);
     if (!selected(printable)) continue;
     list(e, printable);
     if (m_callbacks.service && m_callbacks.service(printable.c_str(), e.size) != 0) {
@@ -256,8 +272,11 @@ bool TExtraction::selected(const std::string& name) const {
   return true;
 }
 
-// libzip and our reading must see the same entries, or the layout that was
-// checked is not the one that would be extracted.
+// libzip and our reading must see the same entries in the same order, with
+// the same sizes, CRCs, methods and encryption, or the layout that was
+// checked is not the one that would be extracted. Names are not compared:
+// which name an entry lands under is this reading's to say (libzip takes a
+// Unicode Path field as the raw name, too).
 bool TExtraction::sameDirectory(zip_t* archive, const TZipDirectory& directory) const {
   if (zip_get_num_entries(archive, 0) != static_cast<zip_int64_t>(directory.entries.size())) return false;
   for (size_t i = 0; i < directory.entries.size(); ++i) {
@@ -267,12 +286,14 @@ bool TExtraction::sameDirectory(zip_t* archive, const TZipDirectory& directory) 
     if (zip_stat_index(archive, i, ZIP_FL_ENC_RAW, &st) != 0) return false;
     if (!(st.valid & ZIP_STAT_SIZE) || st.size != e.size) return false;
     if (!(st.valid & ZIP_STAT_COMP_SIZE) || st.comp_size != e.compressedSize) return false;
-    if (!(st.valid & ZIP_STAT_CRC) || st.crc != e.crc) return false;
-    // libzip shows a NUL byte inside a name as a blank.
-    std::string ours = e.name;
-    std::replace(ours.begin(), ours.end(), '\0', ' ');
-    const char* name = zip_get_name(archive, i, ZIP_FL_ENC_RAW);
-    if (!name || ours != name) return false;
+    // An AES member may leave its CRC out (stored as 0): the AE-2 form,
+    // whose data carries its own check.
+    if ((st.valid & ZIP_STAT_CRC) ? st.crc != e.crc : !(e.method == kZipAesMethod && e.crc == 0))
+      return false;
+    const uint16_t method = e.method == kZipAesMethod ? e.aesMethod.value_or(e.method) : e.method;
+    if ((st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method != method) return false;
+    if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && (st.encryption_method != ZIP_EM_NONE) != e.encrypted())
+      return false;
   }
   return true;
 }
@@ -301,7 +322,7 @@ bool TExtraction::member(zip_t* archive, zip_uint64_t index, const TZipEntry& e,
     case TKind::Special: return skip(printable, msg::ZipNotRegularFile, false);
     case TKind::File: break;
   }
-  const std::string bare = BareName(e.name);
+  const std::string bare = BareName(e.text);
   if (bare.empty()) return skip(printable, msg::ZipUnsafeName, false);
   std::string password;
   if (e.encrypted()) {
@@ -309,7 +330,7 @@ bool TExtraction::member(zip_t* archive, zip_uint64_t index, const TZipEntry& e,
     if (!askPassword(printable, password)) return skip(printable, msg::ZipEncrypted, false);
   }
   // AES-encrypted members name their real method inside; libzip judges those.
-  if (e.method != kAesMethod && !zip_compression_method_supported(e.method, 0))
+  if (e.method != kZipAesMethod && !zip_compression_method_supported(e.method, 0))
     return skip(printable, msg::ZipCompressionNotSupported, false);
   if (e.method == 0 && !e.encrypted() && e.compressedSize != e.size)
     return skip(printable, msg::ZipSizesDisagree, true);

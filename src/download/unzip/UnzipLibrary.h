@@ -10,7 +10,9 @@
 // only after its data and CRC checked out); member data is streamed in
 // blocks; members that inflate past their declared size, members over
 // 100 MB that claim a ratio over 1000:1, and archives whose entries overlap
-// are refused.
+// are refused. A member lands under the last part of its name as text, with
+// control characters replaced (see BareName); an entry that is a directory
+// (by its name or its attributes) creates nothing.
 //
 // Synchronous; the callbacks run on the calling thread during the call. A
 // callback may throw: the extraction then ends, cleaning up its temporary
@@ -63,8 +65,10 @@ struct TUnzipCallbacks {
   // 5 One listed member, before it is extracted: uncompressed size,
   // compressed size, compression factor in whole percent, month, day,
   // two-digit year, hour, minute, the flag character ('*' encrypted, else a
-  // blank), the member name as stored (control characters as '?'), the
-  // compression method's name, the CRC-32, the encryption flag character.
+  // blank), the member name as UTF-8 text (its Unicode Path field where
+  // that belongs to it, else the stored name in UTF-8 or code page 437;
+  // control characters as '?'), the compression method's name, the CRC-32,
+  // the encryption flag character.
   void (*memberListing)(uint32_t size, uint32_t compressedSize, uint32_t factor, uint32_t month, uint32_t day,
                         uint32_t year, uint32_t hour, uint32_t minute, char flag, const char* name,
                         const char* method, uint32_t crc, char encryptionFlag);
@@ -100,7 +104,7 @@ uint32_t CompressionFactor(uint64_t size, uint64_t compressedSize);
 
 // What one extraction did, member by member, for C++ callers.
 struct TUnzipSkip {
-  std::string name;     // as stored, control characters as '?'
+  std::string name;     // as listed: UTF-8 text, control characters as '?'
   std::string reason;   // short English reason
   bool failed = false;  // failed a check or could not be written (not merely skipped by rule)
 };
