@@ -219,7 +219,7 @@ QString JoinRequestLines(const QStringList& lines) {
 
 int ParseStatusLine(const QString& statusLine) {
   const QString line = stripLineEnd(statusLine);
-  if (!line.startsWith(QLatin1String("HTTP/"))) throw ESockError(msg::text(msg::NoHttpStatusLine));
+  if (!line.startsWith(QLatin1String("HTTP/"))) throw EStatusLineError(msg::text(msg::NoHttpStatusLine));
   const bool valid = line.size() >= 12 && isDigit(line[5]) && line[6] == QLatin1Char('.') &&
                      isDigit(line[7]) && line[8] == QLatin1Char(' ') && isDigit(line[9]) &&
                      isDigit(line[10]) && isDigit(line[11]) &&
@@ -228,7 +228,7 @@ int ParseStatusLine(const QString& statusLine) {
   if (status < 100 || status > 599) {
     constexpr int kShown = 200;
     const QString shown = line.size() > kShown ? line.left(kShown) + QStringLiteral("...") : line;
-    throw ESockError(msg::text(msg::InvalidStatusLine).arg(shown));
+    throw EStatusLineError(msg::text(msg::InvalidStatusLine).arg(shown));
   }
   return status;
 }

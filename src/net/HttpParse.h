@@ -72,8 +72,9 @@ QString JoinRequestLines(const QStringList& lines);
 
 // The status of a reply's status line: "HTTP/" digit "." digit, a blank,
 // three digits from 100 to 599, then a blank and the reason or the line end.
-// Raises ESockError msg::NoHttpStatusLine for a line that does not begin
-// with "HTTP/", msg::InvalidStatusLine naming the line for any other fault.
+// Raises EStatusLineError msg::NoHttpStatusLine for a line that does not
+// begin with "HTTP/", msg::InvalidStatusLine naming the line for any other
+// fault.
 int ParseStatusLine(const QString& statusLine);
 
 enum class THeaderKind { Other, SetCookie, Location };

@@ -180,7 +180,7 @@ TEST(ParseStatusLine, ValidAndInvalidLines) {
   auto errorOf = [](const QString& line) {
     try {
       ParseStatusLine(line);
-    } catch (const ESockError& e) {
+    } catch (const EStatusLineError& e) {
       return e.message();
     }
     return QStringLiteral("<accepted>");
