@@ -3,12 +3,17 @@
 // lines are taken with the session's line rule and handed to the client's
 // header reader, with the client's bounds or, picked by the second byte,
 // small ones so that the bound paths are reached within a short input. Then
-// the redirection the client would follow is split and its request built.
+// the redirection the client would follow is resolved and split and its
+// request built, and the bytes after the header are decoded as a chunked
+// body, in the same pieces and whole.
 //
 // Checked: lines are whole and within the bound, exactly the lines of a
-// plain split of the input; the count bound holds; the cookie and location
-// cuts hold; a split URL is sound; the request sent carries exactly its own
-// lines (nothing from the reply can add a line or cut the request short).
+// plain split of the input; only a status line is refused; the count bound
+// holds; the cookie and location values hold; a split URL is sound; the
+// request sent carries exactly its own lines (nothing from the reply can add
+// a line or cut the request short); the chunk decoder gives the same body
+// and end whatever the pieces, and never more than it took.
+#include "ChunkDecoder.h"
 #include "HttpClient.h"
 #include "HttpParse.h"
 #include "LineScan.h"
@@ -36,28 +41,29 @@ QByteArray asSent(const QString& text) {
   return bytes;
 }
 
-// A value is its line without the line end, cut to its bound: no LF in it,
-// and a CR at its end only where the cut fell just after a CR inside the line.
-void checkValue(const QString& value, const char* what) {
-  check(value.size() <= vrk::kMaxHeaderValueLength, what, value);
-  check(!value.contains(QLatin1Char('\n')), what, value);
-  check(!value.endsWith(QLatin1Char('\r')) || value.size() == vrk::kMaxHeaderValueLength, what, value);
+// A value is its line without the line end and without the blanks around
+// it; a cookie is cut to its bound, which may fall after a blank.
+void checkValue(const QString& value, int bound, const char* what) {
+  check(value.size() <= bound && !value.contains(QLatin1Char('\n')), what, value);
+  check(!value.startsWith(QLatin1Char(' ')), what, value);
+  check(!value.endsWith(QLatin1Char(' ')) || value.size() == vrk::kMaxHeaderValueLength, what, value);
 }
 
 void checkRequest(const vrk::TReplyHeaderReader& reader, bool proxy) {
-  QString url = reader.Location();
-  if (url.isNull()) return;
-  if (!url.contains(QLatin1Char('/'))) url = QStringLiteral("http://h/") + url;
+  if (reader.Location().isNull()) return;
   vrk::TUrlParts parts;
   try {
-    parts = vrk::SplitUrl(url, QStringLiteral("h"), 0);
+    parts = vrk::SplitUrl(vrk::ResolveLocation(QStringLiteral("http://h/d/f"), reader.Location()),
+                          QStringLiteral("h"), 0);
   } catch (const vrk::ESockError&) {
     return;
   } catch (const vrk::EConvertError&) {
     return;
   }
-  check(parts.Port >= 1 && parts.Port <= 65535, "port out of range", url);
-  check(parts.Path.startsWith(QLatin1Char('/')) && parts.Path.size() <= vrk::kMaxPathLength, "bad path", url);
+  check(parts.Port >= 1 && parts.Port <= 65535, "port out of range", reader.Location());
+  check(parts.Path.startsWith(QLatin1Char('/')), "bad path", parts.Path);
+  for (const QChar c : parts.Url + parts.Path)
+    check(c > QLatin1Char(' ') && c < QChar(0x7F), "raw byte in the URL", parts.Url);
   vrk::THeaderInfo info;
   info.Cookie = reader.Cookie();
   const QStringList lines = vrk::BuildGetRequest(parts, proxy ? QStringLiteral("proxy") : QString(), info);
@@ -66,6 +72,30 @@ void checkRequest(const vrk::TReplyHeaderReader& reader, bool proxy) {
   check(sent.count("\r\n") == lines.size() && sent.count('\r') == lines.size() &&
             sent.count('\n') == lines.size(),
         "request lines not as built", QString::fromLatin1(sent));
+}
+
+// The bytes after the header as a chunked body: fed in pieces, and whole.
+void checkChunks(const QByteArray& body, quint32 lcg, uint8_t pieces) {
+  vrk::TChunkDecoder inPieces;
+  QByteArray out;
+  qsizetype taken = 0;
+  for (qsizetype at = 0; at < body.size() && !inPieces.Complete() && !inPieces.Failed();) {
+    lcg = lcg * 1103515245u + 12345u;
+    const qsizetype piece =
+        qMin(body.size() - at, pieces == 0 ? body.size() : 1 + (lcg >> 16) % (4u * pieces));
+    const qsizetype n = inPieces.Decode(body.constData() + at, piece, out);
+    check(n >= 0 && n <= piece && (n == piece || inPieces.Complete() || inPieces.Failed()), "bad take");
+    taken += n;
+    at += piece;
+  }
+  check(!(inPieces.Complete() && inPieces.Failed()), "complete and failed");
+  check(out.size() <= taken, "more decoded than taken");
+  vrk::TChunkDecoder whole;
+  QByteArray wholeOut;
+  const qsizetype wholeTaken = whole.Decode(body.constData(), body.size(), wholeOut);
+  check(wholeOut == out && whole.Complete() == inPieces.Complete() && whole.Failed() == inPieces.Failed(),
+        "the pieces decode otherwise than the whole");
+  check(!whole.Complete() || wholeTaken == taken, "the end is found at another byte");
 }
 
 }  // namespace
@@ -120,16 +150,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     buffer.remove(0, scan.Length);
     scanFrom = 0;
     ++taken;
-    reader.Take(QString::fromLatin1(bytes));
-    check(reader.Status() >= -32768 && reader.Status() <= 32767, "status out of range");
+    const bool status = reader.AwaitingStatus();
+    try {
+      reader.Take(QString::fromLatin1(bytes));
+    } catch (const vrk::ESockError&) {
+      check(status, "a header line was refused", QString::fromLatin1(bytes));
+      return 0;
+    }
+    check(reader.Status() >= 100 && reader.Status() <= 599, "status out of range");
     if (reader.Complete()) break;
   }
   check(reader.LinesTaken() <= maxLines + 1, "more lines than the bound and the closing line");
   check(reader.Lines().size() <= maxLines + 1, "more header lines kept than the bound and the refused one");
   check(reader.Lines().size() <= reader.LinesTaken(), "lines kept that were not taken");
-  checkValue(reader.Cookie(), "bad cookie value");
-  if (!reader.Location().isNull()) checkValue(reader.Location(), "bad location value");
-  check(vrk::ParseContentLength(reader.Lines()) >= -1, "bad content length");
+  checkValue(reader.Cookie(), vrk::kMaxHeaderValueLength, "bad cookie value");
+  if (!reader.Location().isNull()) checkValue(reader.Location(), maxLine, "bad location value");
+  try {
+    check(vrk::ParseContentLength(reader.Lines()) >= -1, "bad content length");
+    vrk::ReplyBodyRule(reader.Status(), reader.Lines());
+  } catch (const vrk::ESockError&) {
+  }
   checkRequest(reader, pieces & 1);
+  if (reader.Complete()) checkChunks(buffer + input.mid(arrived), lcg, pieces);
   return 0;
 }

@@ -241,6 +241,21 @@ inline const char* const TooManyRedirects = "Zu viele Umleitungen (%1)";
 inline const char* const TooManyHeaderLines = "Mehr als %1 Kopfzeilen in der Antwort";
 inline const char* const ClosedBeforeDataEnd =
     "Verbindung vor dem Ende der Daten geschlossen (%1 von %2 Bytes)";
+// What a reply or a URL may not be: the first line of a reply that is no
+// status line at all, a status line or a framing field that is not valid
+// (the offending text follows), a chunked body that breaks off or does not
+// parse, a URL or a Location that does not parse or names a scheme the
+// client does not speak, and a request that does not fit the send area.
+inline const char* const NoHttpStatusLine = "no HTTP status line";
+inline const char* const InvalidStatusLine = "invalid HTTP status line: %1";
+inline const char* const InvalidContentLength = "invalid Content-Length in the reply: %1";
+inline const char* const UnsupportedTransferCoding = "unsupported Transfer-Encoding in the reply: %1";
+inline const char* const InvalidChunk = "invalid chunked body (at byte %1)";
+inline const char* const ChunkedBodyCut = "connection closed before the end of the chunked body";
+inline const char* const InvalidUrl = "invalid URL: %1";
+inline const char* const InvalidLocation = "invalid Location in the reply: %1";
+inline const char* const UnsupportedScheme = "unsupported URL scheme: %1";
+inline const char* const RequestTooLong = "request longer than %1 bytes";
 
 // --- Status bars: the transfer indicators and the results -----------------
 // The main window's and the mirror dialog's panels and vrk's console

@@ -1,10 +1,25 @@
 #include "HttpClient.h"
 
+#include "ChunkDecoder.h"
 #include "Messages.h"
 
 #include <QFile>
 
 namespace vrk {
+namespace {
+
+// A reply with this status that carries a Location leads to another pass.
+// 304 (not modified), 305 (use proxy) and 306 (unused) redirect nowhere.
+bool isRedirect(int status) {
+  return status >= 300 && status <= 399 && status != 304 && status != 305 && status != 306;
+}
+
+QString origin(const TUrlParts& parts) {
+  return parts.Scheme + QStringLiteral("://") + parts.Host.toLower() + QLatin1Char(':') +
+         QString::number(parts.Port);
+}
+
+}  // namespace
 
 THttpClient::THttpClient(QObject* owner) : TSocketSession(owner) {}
 
@@ -15,10 +30,31 @@ void THttpClient::Abort() { Cancel(); }
 void THttpClient::Get(const QString& url) {
   m_cmd = cmdGET;
   m_url = url;
-  for (int pass = 1;; ++pass) {
-    if (!RunPass()) return;
-    if (pass >= kMaxPasses) throw ESockError(msg::text(msg::TooManyRedirects).arg(kMaxPasses));
+  m_bodyFileWritten = false;
+  m_credentialsOrigin.clear();
+  // Credentials a URL carries hold for this GET only.
+  const QString callerUserId = m_headerInfo.UserId;
+  const QString callerPassword = m_headerInfo.Password;
+  m_urlCredentials = false;
+  auto restoreCredentials = [&] {
+    if (!m_urlCredentials) return;
+    m_headerInfo.UserId = callerUserId;
+    m_headerInfo.Password = callerPassword;
+  };
+  try {
+    for (int pass = 1; RunPass(); ++pass) {
+      if (pass >= kMaxPasses) throw ESockError(msg::text(msg::TooManyRedirects).arg(kMaxPasses));
+    }
+  } catch (const EAbortError&) {
+    restoreCredentials();
+    throw;
+  } catch (const Exception&) {
+    // What an earlier pass wrote (the body of a redirection) is no download.
+    if (m_inputFileMode && m_bodyFileWritten) QFile::remove(m_body);
+    restoreCredentials();
+    throw;
   }
+  restoreCredentials();
 }
 
 bool THttpClient::RunPass() {
@@ -27,21 +63,39 @@ bool THttpClient::RunPass() {
   SetHost(parts.Host);
   SetPort(parts.Port);
   m_path = parts.Path;
-  m_requestLines = BuildGetRequest(parts, Proxy(), m_headerInfo);
+  // Credentials go only where they were given for: the URL that carried
+  // them, or the first URL of the GET for those set by the caller.
+  if (!parts.UserId.isEmpty() || !parts.Password.isEmpty()) {
+    m_headerInfo.UserId = parts.UserId;
+    m_headerInfo.Password = parts.Password;
+    m_credentialsOrigin = origin(parts);
+    m_urlCredentials = true;
+  } else if (m_credentialsOrigin.isEmpty()) {
+    m_credentialsOrigin = origin(parts);
+  }
+  THeaderInfo info = m_headerInfo;
+  if (origin(parts) != m_credentialsOrigin) {
+    info.UserId.clear();
+    info.Password.clear();
+  }
+  m_requestLines = BuildGetRequest(parts, Proxy(), info);
+  const QString request = JoinRequestLines(m_requestLines);
+  if (request.size() > kSendTextArea) throw ESockError(msg::text(msg::RequestTooLong).arg(kSendTextArea));
   if (OnAboutToSend) OnAboutToSend(this);
 
   Connect();
+  QString location;
   try {
-    Write(JoinRequestLines(m_requestLines));
+    Write(request);
     QStringList headerLines;
-    ReadReplyHeader(headerLines);
-    ReadBody(ParseContentLength(headerLines));
+    ReadReplyHeader(headerLines, location);
     const int status = ReplyCode();
-    if (status < 299) {
+    ReadBody(ReplyBodyRule(status, headerLines));
+    if (status >= 200 && status <= 299) {
       if (OnSuccess) OnSuccess(this, m_cmd);
       StatusMessage(2, msg::StatusTransactionDone);
     }
-    if (status > 399 && OnFailure) OnFailure(this, m_cmd);
+    if (status >= 400 && OnFailure) OnFailure(this, m_cmd);
   } catch (...) {
     try {
       Disconnect();
@@ -53,21 +107,20 @@ bool THttpClient::RunPass() {
   Disconnect();
 
   const int status = ReplyCode();
-  if (status >= 300 && status <= 398) {
-    if (!m_receivedCookie.isEmpty()) m_headerInfo.Cookie = m_receivedCookie;
-    if (OnRedirect) {
-      bool handled = false;
-      OnRedirect(this, handled);
-      if (handled) return false;
-    }
-    if (!m_url.contains(QLatin1Char('/')))
-      m_url = QStringLiteral("http://") + Host() + QLatin1Char('/') + m_url;
-  }
   if (status == 401 && OnAuthenticationNeeded) OnAuthenticationNeeded(this);
-  return status >= 299 && status <= 399;
+  // A redirection without a target is the final reply.
+  if (!isRedirect(status) || location.isEmpty()) return false;
+  if (!m_receivedCookie.isEmpty()) m_headerInfo.Cookie = m_receivedCookie;
+  m_url = ResolveLocation(m_url, location);
+  if (OnRedirect) {
+    bool handled = false;
+    OnRedirect(this, handled);
+    if (handled) return false;
+  }
+  return true;
 }
 
-void THttpClient::ReadReplyHeader(QStringList& headerLines) {
+void THttpClient::ReadReplyHeader(QStringList& headerLines, QString& location) {
   m_receivedCookie.clear();
   QFile file(m_header);
   if (m_outputFileMode) {
@@ -76,63 +129,73 @@ void THttpClient::ReadReplyHeader(QStringList& headerLines) {
   } else {
     m_header.clear();
   }
-  auto store = [&](const QString& line) {
-    if (m_outputFileMode) {
-      file.write(line.toLatin1());
-    } else {
-      m_header += line;
-    }
-  };
 
+  // The reply's header as received; an interim reply before it is dropped.
+  QString block;
   TReplyHeaderReader reader(kMaxHeaderLines);
-  const QString statusLine = ReadLn(kMaxReplyLine);
-  reader.Take(statusLine);
-  SetReplyCode(static_cast<std::int16_t>(reader.Status()));
-  store(statusLine);
-  while (!reader.Complete()) {
-    reader.CheckLineCount();
+  do {
+    if (reader.LinesTaken() > 0 || !reader.AwaitingStatus()) reader.CheckLineCount();
     const QString line = ReadLn(kMaxReplyLine);
-    switch (reader.Take(line)) {
-      case THeaderKind::SetCookie: m_receivedCookie = reader.Cookie(); break;
-      case THeaderKind::Location: m_url = reader.Location(); break;
-      case THeaderKind::Other: break;
-    }
-    store(line);
-  }
+    reader.Take(line);
+    block += line;
+    if (reader.AwaitingStatus()) block.clear();
+  } while (!reader.Complete());
+  SetReplyCode(static_cast<std::int16_t>(reader.Status()));
+  m_receivedCookie = reader.Cookie();
+  location = reader.Location();
   headerLines = reader.Lines();
-  if (m_outputFileMode) file.close();
+  if (m_outputFileMode) {
+    file.write(block.toLatin1());
+    file.close();
+  } else {
+    m_header = block;
+  }
 }
 
-// Without an announced length the body ends when the peer closes. With one,
-// it ends once that many bytes are in (so a proxy that keeps the connection
-// open cannot hold the transfer), and a close before then is a cut transfer.
-void THttpClient::ReadBody(qint64 contentLength) {
+// The body ends as the reply's framing says. With an announced length (or
+// none at all) it ends once that much is in, so a proxy that keeps the
+// connection open cannot hold the transfer; a close before then is a cut
+// transfer. A chunked body is decoded and ends at its last chunk.
+void THttpClient::ReadBody(const TBodyRule& rule) {
+  const qint64 length = rule.Framing == TBodyFraming::None     ? 0
+                        : rule.Framing == TBodyFraming::Length ? rule.Length
+                                                               : -1;
+  TChunkDecoder chunks;
+  TBodyDecoder* decoder = rule.Framing == TBodyFraming::Chunked ? &chunks : nullptr;
+  // The chunked body's own faults, once the capture has ended.
+  auto checkChunks = [&] {
+    if (chunks.Failed()) throw ESockError(msg::text(msg::InvalidChunk).arg(chunks.Offset()));
+    if (!chunks.Complete()) throw ESockError(msg::text(msg::ChunkedBodyCut));
+  };
   if (m_inputFileMode) {
     qint64 captured = 0;
     try {
-      captured = CaptureFile(m_body, contentLength);
+      m_bodyFileWritten = true;
+      captured = CaptureFile(m_body, length, decoder);
+      if (decoder) checkChunks();
     } catch (const EAbortError&) {
       throw;
     } catch (const ESockError&) {
-      QFile::remove(m_body);  // a stalled or unwritable body is no download
+      QFile::remove(m_body);  // a stalled, cut or unwritable body is no download
       throw;
     }
-    if (contentLength >= 0 && captured < contentLength) {
+    if (length >= 0 && captured < length) {
       QFile::remove(m_body);
-      throw ESockError(msg::text(msg::ClosedBeforeDataEnd).arg(captured).arg(contentLength));
+      throw ESockError(msg::text(msg::ClosedBeforeDataEnd).arg(captured).arg(length));
     }
   } else {
     QString text;
     try {
-      CaptureString(text, contentLength);
+      CaptureString(text, length, decoder);
     } catch (...) {
       m_body = text;
       throw;
     }
-    if (contentLength >= 0) text.truncate(contentLength);
+    if (length >= 0) text.truncate(length);
     m_body = text;
+    if (decoder) checkChunks();
   }
-  if (contentLength >= 0) WaitForPeerClose(kCloseGraceMs);
+  if (rule.Framing != TBodyFraming::UntilClose) WaitForPeerClose(kCloseGraceMs);
 }
 
 }  // namespace vrk

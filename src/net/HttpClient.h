@@ -5,7 +5,16 @@
 // (OutputFileMode), the body into the text Body or the file it names
 // (InputFileMode). Texts hold each byte as one Latin-1 character. An HTTP
 // error status is no error of the GET: it is reported only through OnFailure
-// (and the absence of OnSuccess). Socket, file and protocol failures raise.
+// (and the absence of OnSuccess). Socket, file and protocol failures raise:
+// a reply without a valid status line, a body framing that is not valid
+// (Content-Length, a chunked body that is cut or does not parse, another
+// transfer coding), a Location that does not parse. Interim replies (1xx)
+// are passed over; 204 and 304 replies have no body. A 3xx reply with a
+// Location (not 304, 305 or 306) leads to another pass on that Location,
+// resolved against the current URL; without one it is the final reply.
+// User information in a URL goes into HeaderInfo's UserId and Password for
+// that GET, and is sent only to the host and port it came with. After an
+// error, a body file that the GET wrote is removed (a cancel leaves it).
 //
 // UI thread only; one GET at a time. The GET returns when the transfer is
 // over; the session's events are raised on the caller's thread meanwhile.
@@ -26,11 +35,13 @@ class THttpClient : public TSocketSession {
  public:
   // Passes of one GET (the first request and its redirections).
   static constexpr int kMaxPasses = 20;
-  // Longest reply line (its line end included), and most header lines after
-  // the status line (the empty line that ends the header not counted).
+  // Longest reply line (its line end included), and most lines after the
+  // first status line, those of interim replies included (the empty line
+  // that ends the header not counted).
   static constexpr int kMaxReplyLine = 64 * 1024;
   static constexpr int kMaxHeaderLines = 1000;
-  // After a body of announced length: how long to let the peer close first.
+  // After a body whose end the reply framed (a length, the last chunk, no
+  // body): how long to let the peer close first.
   static constexpr int kCloseGraceMs = 200;
 
   explicit THttpClient(QObject* owner = nullptr);
@@ -68,8 +79,10 @@ class THttpClient : public TSocketSession {
  private:
   // One pass; returns true when another pass is to run.
   bool RunPass();
-  void ReadReplyHeader(QStringList& headerLines);
-  void ReadBody(qint64 contentLength);
+  // Reads the reply's header (interim replies passed over); returns its
+  // header lines and its Location value (null when it has none).
+  void ReadReplyHeader(QStringList& headerLines, QString& location);
+  void ReadBody(const TBodyRule& rule);
 
   QString m_body = QStringLiteral("Default.htm");
   QString m_header = QStringLiteral("Head.txt");
@@ -82,6 +95,9 @@ class THttpClient : public TSocketSession {
   QString m_path;
   QStringList m_requestLines;
   QString m_receivedCookie;
+  bool m_bodyFileWritten = false;  // a pass of this GET has written the body file
+  QString m_credentialsOrigin;     // where the credentials may be sent
+  bool m_urlCredentials = false;   // this GET's credentials came with a URL
 };
 
 }  // namespace vrk

@@ -3,77 +3,162 @@
 #include "Messages.h"
 #include "SockError.h"
 
+#include <QUrl>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
 namespace vrk {
 namespace {
-
-// Index of the n-th (1-based) occurrence of c in s, or -1.
-qsizetype nthIndexOf(const QString& s, QChar c, int n) {
-  qsizetype at = -1;
-  for (int i = 0; i < n; ++i) {
-    at = s.indexOf(c, at + 1);
-    if (at < 0) return -1;
-  }
-  return at;
-}
 
 QString stripLineEnd(QString s) {
   while (s.endsWith(QLatin1Char('\n')) || s.endsWith(QLatin1Char('\r'))) s.chop(1);
   return s;
 }
 
+bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// The schemes the client takes, with the port each one implies.
+struct TScheme {
+  const char* name;
+  int port;
+};
+constexpr TScheme kSchemes[] = {{"http", 80}, {"ftp", 21}, {"gopher", 70}};
+
+// True when text begins with a scheme and "://".
+bool hasScheme(const QByteArray& text) {
+  qsizetype i = 0;
+  if (text.isEmpty() || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
+  while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '+' ||
+                             text[i] == '-' || text[i] == '.'))
+    ++i;
+  return text.mid(i, 3) == "://";
+}
+
+// The port text of a URL's authority (after "//"), or null when it names
+// none: what follows the host's last ":", the user information and an
+// IPv6 literal passed over.
+QByteArray portText(const QByteArray& url) {
+  const qsizetype slashes = url.indexOf("//");
+  if (slashes < 0) return {};
+  qsizetype end = slashes + 2;
+  while (end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#') ++end;
+  QByteArray authority = url.mid(slashes + 2, end - slashes - 2);
+  authority = authority.mid(authority.lastIndexOf('@') + 1);
+  const qsizetype close = authority.startsWith('[') ? authority.indexOf(']') : -1;
+  const qsizetype colon = authority.indexOf(':', close + 1);
+  if (colon < 0) return {};
+  return authority.mid(colon + 1);
+}
+
+// The port a port text names, or EConvertError naming the text.
+int checkedPort(const QByteArray& text) {
+  bool ok = !text.isEmpty() && text.size() <= 5;
+  for (const char c : text) ok = ok && c >= '0' && c <= '9';
+  const int value = ok ? text.toInt() : 0;
+  if (value < 1 || value > 65535)
+    throw EConvertError(msg::text(msg::InvalidInteger).arg(QString::fromLatin1(text)));
+  return value;
+}
+
+QUrl strictUrl(const QByteArray& encoded) { return QUrl::fromEncoded(encoded, QUrl::StrictMode); }
+
+// True when a header line's field name, the text before its first ":", is
+// name (compared without regard to case).
+bool isField(const QString& line, QLatin1StringView name) {
+  const qsizetype colon = line.indexOf(QLatin1Char(':'));
+  return colon > 0 && QStringView(line).left(colon).compare(name, Qt::CaseInsensitive) == 0;
+}
+
 }  // namespace
+
+QByteArray EncodeUrlBytes(const QByteArray& bytes) {
+  static constexpr char kKept[] = "-._~:/?#[]@!$&'()*+,;=";
+  QByteArray out;
+  out.reserve(bytes.size());
+  for (qsizetype i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    const auto u = static_cast<unsigned char>(c);
+    const bool kept =
+        (u < 0x80 && std::isalnum(u)) || (c != '\0' && std::strchr(kKept, c)) ||
+        (c == '%' && i + 2 < bytes.size() && isHexDigit(bytes[i + 1]) && isHexDigit(bytes[i + 2]));
+    if (kept) {
+      out += c;
+    } else {
+      out += '%';
+      out += "0123456789ABCDEF"[u >> 4];
+      out += "0123456789ABCDEF"[u & 15];
+    }
+  }
+  return out;
+}
 
 TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
   if (url.isEmpty()) throw ESockError(msg::text(msg::EmptyUrl));
-  TUrlParts parts;
-  parts.Url = url;
-  parts.Host = host;
-  parts.Port = port == 0 ? 80 : port;
-
-  const bool hasDoubleSlash = url.contains(QStringLiteral("//"));
-  if (hasDoubleSlash) {
-    const qsizetype third = nthIndexOf(url, QLatin1Char('/'), 3);
-    if (third >= 0) parts.Path = url.mid(third);
-  } else if (const qsizetype first = url.indexOf(QLatin1Char('/')); first >= 0) {
-    parts.Path = url.mid(first);
-  }
-  parts.Path.truncate(kMaxPathLength);
-
-  if (const qsizetype colon = url.indexOf(QLatin1Char(':')); colon >= 0) {
-    const QString scheme = url.left(colon).toLower();
-    if (scheme == QLatin1String("gopher")) {
-      parts.Port = 70;
-    } else if (scheme == QLatin1String("ftp")) {
-      parts.Port = 21;
+  QByteArray text = EncodeUrlBytes(url.toUtf8());
+  const int callerPort = port == 0 ? 80 : port;
+  bool keepsCallerPort = false;
+  QUrl parsed;
+  if (text.startsWith('/')) {
+    if (host.isEmpty() && !text.startsWith("//")) {
+      // No host to name: the path alone, for the caller's Host and Port.
+      parsed = strictUrl(text);
+      keepsCallerPort = true;
     } else {
-      parts.Port = 80;
+      QUrl base;
+      base.setScheme(QStringLiteral("http"));
+      base.setHost(host);
+      base.setPort(callerPort == 80 ? -1 : callerPort);
+      base.setPath(QStringLiteral("/"));
+      const QUrl reference = strictUrl(text);
+      if (!reference.isValid()) throw ESockError(msg::text(msg::InvalidUrl).arg(url));
+      parsed = base.resolved(reference);
+      keepsCallerPort = !text.startsWith("//");
     }
+  } else {
+    if (!hasScheme(text)) {
+      text.prepend("http://");
+      keepsCallerPort = true;
+    }
+    if (const QByteArray number = portText(text); !number.isNull()) {
+      checkedPort(number);
+      keepsCallerPort = false;
+    }
+    parsed = strictUrl(text);
   }
+  if (!parsed.isValid()) throw ESockError(msg::text(msg::InvalidUrl).arg(url));
+  // The URL names the port it goes to, also through a proxy.
+  if (keepsCallerPort && !parsed.host().isEmpty() && callerPort != 80) parsed.setPort(callerPort);
 
-  QString hostPart;
-  if (hasDoubleSlash) {
-    const qsizetype second = nthIndexOf(url, QLatin1Char('/'), 2);
-    const qsizetype third = url.indexOf(QLatin1Char('/'), second + 1);
-    hostPart = third >= 0 ? url.mid(second + 1, third - second - 1) : url.mid(second + 1);
-  } else if (!url.startsWith(QLatin1Char('/'))) {
-    hostPart = url.left(url.indexOf(QLatin1Char('/')));  // whole URL when there is no "/"
+  TUrlParts parts;
+  parts.Scheme = parsed.scheme();
+  parts.Port = callerPort;
+  if (!parts.Scheme.isEmpty()) {
+    const auto known = std::find_if(std::begin(kSchemes), std::end(kSchemes),
+                                    [&](const TScheme& s) { return parts.Scheme == QLatin1String(s.name); });
+    if (known == std::end(kSchemes)) throw ESockError(msg::text(msg::UnsupportedScheme).arg(parts.Scheme));
+    if (!keepsCallerPort) parts.Port = known->port;
   }
-
-  if (const qsizetype colon = hostPart.indexOf(QLatin1Char(':')); colon >= 0) {
-    const QString number = hostPart.mid(colon + 1);
-    bool ok = false;
-    const int value = number.toInt(&ok, 10);
-    if (!ok || value < 1 || value > 65535) throw EConvertError(msg::text(msg::InvalidInteger).arg(number));
-    parts.Port = value;
-    hostPart.truncate(colon);
-  }
-  if (!hostPart.isEmpty()) parts.Host = hostPart;
-
-  if (parts.Path.isEmpty()) {
-    parts.Path = QStringLiteral("/");
-    parts.Url += QLatin1Char('/');
-  }
+  if (parsed.port() > 0) parts.Port = parsed.port();
+  parts.Host = parsed.host(QUrl::FullyEncoded);
+  if (parts.Host.isEmpty()) parts.Host = host;
+  parts.UserId = parsed.userName(QUrl::FullyDecoded);
+  parts.Password = parsed.password(QUrl::FullyDecoded);
+  if (parsed.path().isEmpty()) parsed.setPath(QStringLiteral("/"));
+  parts.Path = parsed.path(QUrl::FullyEncoded);
+  if (parsed.hasQuery()) parts.Path += QLatin1Char('?') + parsed.query(QUrl::FullyEncoded);
+  parts.Url = QString::fromLatin1(parsed.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFragment).toEncoded());
   return parts;
+}
+
+QString ResolveLocation(const QString& current, const QString& location) {
+  const QUrl reference = strictUrl(EncodeUrlBytes(location.toLatin1()));
+  if (!reference.isValid()) throw ESockError(msg::text(msg::InvalidLocation).arg(location));
+  const QUrl base = strictUrl(EncodeUrlBytes(current.toUtf8()));
+  return QString::fromLatin1(base.resolved(reference).adjusted(QUrl::RemoveFragment).toEncoded());
 }
 
 void SetLineByName(QStringList& lines, const QString& name, const QString& line) {
@@ -132,74 +217,109 @@ QString JoinRequestLines(const QStringList& lines) {
   return text;
 }
 
-int ParseReplyStatus(const QString& statusLine) {
+int ParseStatusLine(const QString& statusLine) {
   const QString line = stripLineEnd(statusLine);
-  const qsizetype first = line.indexOf(QLatin1Char(' '));
-  if (first < 0) return 0;
-  const qsizetype second = line.indexOf(QLatin1Char(' '), first + 1);
-  const QString number = second >= 0 ? line.mid(first + 1, second - first - 1) : line.mid(first + 1);
-  bool ok = false;
-  const int value = number.toInt(&ok, 10);
-  if (!ok || value < -32768 || value > 32767) return 0;
-  return value;
+  if (!line.startsWith(QLatin1String("HTTP/"))) throw EStatusLineError(msg::text(msg::NoHttpStatusLine));
+  const bool valid = line.size() >= 12 && isDigit(line[5]) && line[6] == QLatin1Char('.') &&
+                     isDigit(line[7]) && line[8] == QLatin1Char(' ') && isDigit(line[9]) &&
+                     isDigit(line[10]) && isDigit(line[11]) &&
+                     (line.size() == 12 || line[12] == QLatin1Char(' '));
+  const int status = valid ? line.mid(9, 3).toInt() : 0;
+  if (status < 100 || status > 599) {
+    constexpr int kShown = 200;
+    const QString shown = line.size() > kShown ? line.left(kShown) + QStringLiteral("...") : line;
+    throw EStatusLineError(msg::text(msg::InvalidStatusLine).arg(shown));
+  }
+  return status;
 }
 
 THeaderKind ClassifyHeaderLine(const QString& line) {
-  const qsizetype space = line.indexOf(QLatin1Char(' '));
-  const QString word = (space >= 0 ? line.left(space) : line).toUpper();
-  if (word == QLatin1String("SET-COOKIE:")) return THeaderKind::SetCookie;
-  if (word == QLatin1String("LOCATION:")) return THeaderKind::Location;
+  if (isField(line, QLatin1StringView("Set-Cookie"))) return THeaderKind::SetCookie;
+  if (isField(line, QLatin1StringView("Location"))) return THeaderKind::Location;
   return THeaderKind::Other;
 }
 
-QString HeaderLineValue(const QString& line, int from) {
-  return stripLineEnd(line.mid(from)).left(kMaxHeaderValueLength);
+QString HeaderFieldValue(const QString& line) {
+  QStringView value = QStringView(line).mid(line.indexOf(QLatin1Char(':')) + 1);
+  while (value.endsWith(QLatin1Char('\n')) || value.endsWith(QLatin1Char('\r'))) value.chop(1);
+  auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+  while (!value.isEmpty() && blank(value.front())) value = value.mid(1);
+  while (!value.isEmpty() && blank(value.back())) value.chop(1);
+  return value.toString();
 }
 
 bool IsHeaderEnd(const QString& line) { return line == QLatin1String("\n") || line == QLatin1String("\r\n"); }
 
 void TReplyHeaderReader::CheckLineCount() const {
-  // Before the header is complete every line taken after the status line is
-  // a header line.
+  // Before the header is complete every line taken after the first status
+  // line counts.
   if (m_taken > m_maxLines) throw ESockError(msg::text(msg::TooManyHeaderLines).arg(m_maxLines));
 }
 
 THeaderKind TReplyHeaderReader::Take(const QString& line) {
-  if (!m_statusTaken) {
-    m_statusTaken = true;
-    m_status = ParseReplyStatus(line);
+  if (m_firstTaken) ++m_taken;
+  m_firstTaken = true;
+  if (m_awaitingStatus) {
+    m_status = ParseStatusLine(line);
+    m_awaitingStatus = false;
     return THeaderKind::Other;
   }
-  ++m_taken;
   const THeaderKind kind = ClassifyHeaderLine(line);
   switch (kind) {
-    case THeaderKind::SetCookie: m_cookie = HeaderLineValue(line, 12); break;
-    case THeaderKind::Location: m_location = HeaderLineValue(line, 10); break;
+    case THeaderKind::SetCookie: m_cookie = HeaderFieldValue(line).left(kMaxHeaderValueLength); break;
+    case THeaderKind::Location: m_location = HeaderFieldValue(line); break;
     case THeaderKind::Other: break;
   }
-  if (IsHeaderEnd(line)) {
-    m_complete = true;
-  } else {
+  if (!IsHeaderEnd(line)) {
     m_lines << line;
+  } else if (m_status < 200) {
+    // An interim reply: nothing of it belongs to the reply that follows.
+    m_awaitingStatus = true;
+    m_cookie.clear();
+    m_location = QString();
+    m_lines.clear();
+  } else {
+    m_complete = true;
   }
   return kind;
 }
 
 qint64 ParseContentLength(const QStringList& headerLines) {
   qint64 length = -1;
-  for (const QString& raw : headerLines) {
-    const qsizetype colon = raw.indexOf(QLatin1Char(':'));
-    if (colon < 0 || raw.left(colon).compare(QLatin1String("Content-Length"), Qt::CaseInsensitive) != 0)
-      continue;
-    const QString value = stripLineEnd(raw.mid(colon + 1)).trimmed();
-    if (value.isEmpty() || value.size() > 18) return -1;
-    for (QChar c : value)
-      if (c < QLatin1Char('0') || c > QLatin1Char('9')) return -1;
-    const qint64 n = value.toLongLong();
-    if (length >= 0 && n != length) return -1;
-    length = n;
+  for (const QString& line : headerLines) {
+    if (!isField(line, QLatin1StringView("Content-Length"))) continue;
+    const QString value = HeaderFieldValue(line);
+    for (const QString& item : value.split(QLatin1Char(','))) {
+      const QString number = item.trimmed();
+      bool plain = !number.isEmpty() && number.size() <= 18;
+      for (const QChar c : number) plain = plain && isDigit(c);
+      const qint64 n = plain ? number.toLongLong() : -1;
+      if (n < 0 || (length >= 0 && n != length))
+        throw ESockError(msg::text(msg::InvalidContentLength).arg(value.left(kMaxHeaderValueLength)));
+      length = n;
+    }
   }
   return length;
+}
+
+TBodyRule ReplyBodyRule(int status, const QStringList& headerLines) {
+  if (status == 204 || status == 304) return {TBodyFraming::None, 0};
+  QStringList codings;
+  for (const QString& line : headerLines) {
+    if (!isField(line, QLatin1StringView("Transfer-Encoding"))) continue;
+    for (const QString& item : HeaderFieldValue(line).split(QLatin1Char(','))) {
+      if (!item.trimmed().isEmpty()) codings << item.trimmed();
+    }
+  }
+  if (!codings.isEmpty()) {
+    if (codings.size() == 1 && codings[0].compare(QLatin1String("chunked"), Qt::CaseInsensitive) == 0)
+      return {TBodyFraming::Chunked, -1};
+    throw ESockError(msg::text(msg::UnsupportedTransferCoding)
+                         .arg(codings.join(QStringLiteral(", ")).left(kMaxHeaderValueLength)));
+  }
+  const qint64 length = ParseContentLength(headerLines);
+  if (length >= 0) return {TBodyFraming::Length, length};
+  return {};
 }
 
 }  // namespace vrk

@@ -20,21 +20,42 @@ struct THeaderInfo {
   QString Password;
 };
 
-// The outcome of splitting a URL against the component's Host and Port.
-struct TUrlParts {
-  QString Url;   // the URL, with "/" appended when it had no path
-  QString Host;  // the host part, or the caller's Host when the URL has none
-  int Port = 0;
-  QString Path;  // at most 256 characters
-};
-
-constexpr int kMaxPathLength = 256;
+// A Set-Cookie value is kept to at most this many characters.
 constexpr int kMaxHeaderValueLength = 256;
 
-// Splits url. Raises ESockError msg::EmptyUrl for an empty URL and
-// EConvertError msg::InvalidInteger for a port that is not a decimal number
-// from 1 to 65535.
+// A URL split for one request, against the component's Host and Port.
+struct TUrlParts {
+  // The URL as requested: absolute, percent-encoded, without user
+  // information and fragment, with "/" for an empty path. A path given
+  // without a host and without the component's Host stays a path.
+  QString Url;
+  QString Scheme;  // lower case: "http", "ftp", "gopher"
+  QString Host;    // the URL's host, or the caller's Host when it has none
+  int Port = 0;
+  // The request target of a direct request: the encoded path and query.
+  QString Path;
+  // The URL's user information, decoded; empty when it has none.
+  QString UserId;
+  QString Password;
+};
+
+// Splits url: parsed strictly as a URL, after bytes that a URL may not carry
+// (blanks, controls, non-ASCII as UTF-8) are percent-encoded. A URL that
+// begins with "/" is taken relative to http://Host:Port/ (Port 0 meaning
+// 80); one without a scheme as http:// + url, keeping the caller's Port
+// unless it names its own. Raises ESockError msg::EmptyUrl, msg::InvalidUrl
+// or msg::UnsupportedScheme, and EConvertError msg::InvalidInteger for a
+// port that is not a decimal number from 1 to 65535.
 TUrlParts SplitUrl(const QString& url, const QString& host, int port);
+
+// The URL a Location value (one byte per Latin-1 character) leads to from
+// the current URL, by the reference resolution of RFC 3986, without its
+// fragment. Raises ESockError msg::InvalidLocation when it does not parse.
+QString ResolveLocation(const QString& current, const QString& location);
+
+// The bytes of a URL with every byte that a URL may not carry as %XX (a "%"
+// that begins no %XX included); the others are kept as they are.
+QByteArray EncodeUrlBytes(const QByteArray& bytes);
 
 // Replaces the line whose name (the text before its first ":", compared
 // without regard to case) is name, or appends it.
@@ -49,63 +70,71 @@ QStringList BuildGetRequest(const TUrlParts& parts, const QString& proxy, const 
 // at a zero byte.
 QString JoinRequestLines(const QStringList& lines);
 
-// The status of a reply's first line: the text between its first and second
-// space (or its end), as a decimal number; 0 when that is not a number in the
-// 16-bit range.
-int ParseReplyStatus(const QString& statusLine);
+// The status of a reply's status line: "HTTP/" digit "." digit, a blank,
+// three digits from 100 to 599, then a blank and the reason or the line end.
+// Raises EStatusLineError msg::NoHttpStatusLine for a line that does not
+// begin with "HTTP/", msg::InvalidStatusLine naming the line for any other
+// fault.
+int ParseStatusLine(const QString& statusLine);
 
 enum class THeaderKind { Other, SetCookie, Location };
 
-// Classifies a reply header line by its text before the first space, in
-// upper case ("SET-COOKIE:", "LOCATION:").
+// Classifies a reply header line by its field name, the text before its
+// first ":", compared without regard to case ("Set-Cookie", "Location").
 THeaderKind ClassifyHeaderLine(const QString& line);
 
-// The header value taken from a line: its text from the given 0-based index,
-// without the line end, at most 256 characters.
-QString HeaderLineValue(const QString& line, int from);
+// The value of a header line: its text after the first ":", without the
+// line end and without blanks and tabs around it.
+QString HeaderFieldValue(const QString& line);
 
 // True for the empty line that ends a reply header ("\n" or "\r\n").
 bool IsHeaderEnd(const QString& line);
 
 // The reply header as the client reads it: the status line first, then the
-// header lines up to the empty line that ends them. The client hands over
-// every line it reads (its line end included); the reader keeps what the GET
-// needs: the status, the cookie and location values, the header lines.
+// header lines up to the empty line that ends them. An interim reply (status
+// 1xx) is passed over whole, status line and header lines, and the status
+// line after it is read as the reply's. The client hands over every line it
+// reads (its line end included); the reader keeps what the GET needs: the
+// status, the cookie and location values, the header lines of the reply.
 class TReplyHeaderReader final {
  public:
-  // maxLines: the most header lines that may follow the status line; the
-  // empty line that ends the header is not one of them.
+  // maxLines: the most lines that may follow the first status line (those
+  // of interim replies included); the empty line that ends the header is not
+  // one of them.
   explicit TReplyHeaderReader(int maxLines) : m_maxLines(maxLines) {}
 
-  // Raises ESockError msg::TooManyHeaderLines when more than maxLines
-  // header lines have followed the status line. Called before each
-  // further line is read: after maxLines header lines one more line is read,
-  // which may only be the closing empty line, and the line beyond that is
-  // never waited for.
+  // Raises ESockError msg::TooManyHeaderLines when more than maxLines lines
+  // have followed the first status line. Called before each further line is
+  // read: after maxLines lines one more line is read, which may only be the
+  // closing empty line, and the line beyond that is never waited for.
   void CheckLineCount() const;
-  // Takes the next line and returns its kind (the status line is always
-  // Other). Requires: !Complete().
+  // Takes the next line and returns its kind (a status line is always
+  // Other). A status line that is not valid raises as ParseStatusLine does.
+  // Requires: !Complete().
   THeaderKind Take(const QString& line);
 
-  // The empty line that ends the header has been taken.
+  // The empty line that ends the reply's header has been taken.
   bool Complete() const { return m_complete; }
-  // The status of the status line (see ParseReplyStatus); 0 before it.
+  // The next line taken is a status line: the first, or the one after an
+  // interim reply.
+  bool AwaitingStatus() const { return m_awaitingStatus; }
+  // The status of the last status line; 0 before the first.
   int Status() const { return m_status; }
-  // The value of the last Set-Cookie line, from its 13th character, cut to
-  // 256 characters; empty when none came.
+  // The value of the reply's last Set-Cookie line, cut to 256 characters;
+  // empty when none came.
   const QString& Cookie() const { return m_cookie; }
-  // The value of the last Location line, from its 11th character, cut to 256
-  // characters; null when none came.
+  // The value of the reply's last Location line; null when none came.
   const QString& Location() const { return m_location; }
-  // The lines after the status line, without the closing empty line.
+  // The reply's lines after its status line, without the closing empty line.
   const QStringList& Lines() const { return m_lines; }
-  // How many lines followed the status line so far (the closing empty line
-  // included once it came).
+  // How many lines followed the first status line so far (the closing empty
+  // line included once it came).
   int LinesTaken() const { return m_taken; }
 
  private:
   int m_maxLines;
-  bool m_statusTaken = false;
+  bool m_awaitingStatus = true;
+  bool m_firstTaken = false;
   bool m_complete = false;
   int m_status = 0;
   int m_taken = 0;
@@ -114,9 +143,30 @@ class TReplyHeaderReader final {
   QStringList m_lines;
 };
 
+// How the body of a reply ends.
+enum class TBodyFraming {
+  None,        // there is none (204, 304)
+  Length,      // after the announced Content-Length
+  Chunked,     // after the last chunk of the chunked coding
+  UntilClose,  // when the peer closes the connection
+};
+
+struct TBodyRule {
+  TBodyFraming Framing = TBodyFraming::UntilClose;
+  qint64 Length = -1;  // for Length
+};
+
 // The body length a reply header announces: the value of its Content-Length
-// lines when it is one plain non-negative decimal number (several lines must
-// agree); -1 when there is none or it is not valid.
+// lines, each one decimal number or a list of equal ones; -1 when there is
+// none. Raises ESockError msg::InvalidContentLength for a value that is no
+// such number or lines that disagree.
 qint64 ParseContentLength(const QStringList& headerLines);
+
+// How the body of the final reply with this status and these header lines
+// ends. A Transfer-Encoding is taken when it is exactly "chunked" (the
+// Content-Length is then no part of the framing); any other coding raises
+// ESockError msg::UnsupportedTransferCoding. Content-Length as in
+// ParseContentLength.
+TBodyRule ReplyBodyRule(int status, const QStringList& headerLines);
 
 }  // namespace vrk

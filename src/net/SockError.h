@@ -22,6 +22,14 @@ class EAbortError : public ESockError {
   using ESockError::ESockError;
 };
 
+// A reply whose first line (or the line after an interim reply) is no
+// status line or not a valid one; the caller may report it as a failed
+// reply rather than as a failed transfer.
+class EStatusLineError : public ESockError {
+ public:
+  using ESockError::ESockError;
+};
+
 // A file that a transfer writes could not be created.
 class EFCreateError : public Exception {
  public:

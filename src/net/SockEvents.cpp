@@ -146,8 +146,14 @@ void TSocketSession::AppendReceived(const char* data, qint64 n) {
   m_lastReceive.restart();
   if (n <= 0) return;
   if (m_recvFile) {
-    m_fileStage.append(data, n);
-    m_captured += n;
+    if (m_fileDecoder) {
+      const qsizetype before = m_fileStage.size();
+      m_fileDecoder->Decode(data, n, m_fileStage);
+      m_captured += m_fileStage.size() - before;
+    } else {
+      m_fileStage.append(data, n);
+      m_captured += n;
+    }
     if (m_fileStage.size() >= kFileStageSize) FlushFileStage();
   } else {
     m_recvBuffer.append(data, n);

@@ -49,6 +49,20 @@ using TOnStatus = std::function<void(QObject* Sender, const QString& Status)>;
 using THostLookup = std::function<void(const QString& name, QObject* context,
                                        std::function<void(int error, quint32 address)> done)>;
 
+// Turns the bytes of a body as they arrive into the body's own bytes (a
+// transfer coding such as the chunked one). The session hands it every
+// captured block in order; it appends what it decodes to out and returns how
+// many of the bytes it took, fewer than n only once the body is complete.
+class TBodyDecoder {
+ public:
+  virtual ~TBodyDecoder() = default;
+  virtual qsizetype Decode(const char* data, qsizetype n, QByteArray& out) = 0;
+  // The body's end has been decoded; later bytes are no part of it.
+  virtual bool Complete() const = 0;
+  // The bytes do not follow the coding; nothing more is decoded.
+  virtual bool Failed() const = 0;
+};
+
 class TSocketSession : public QObject {
  public:
   // Longest silence while a reply is awaited before ReadLn and the captures
@@ -58,6 +72,8 @@ class TSocketSession : public QObject {
   static constexpr int kBlockSize = 16383;
   // Captured bytes are written to the file in pieces of about this size.
   static constexpr qsizetype kFileStageSize = 256 * 1024;
+  // Write sends at most this many characters of a text.
+  static constexpr int kSendTextArea = 16384;
 
   explicit TSocketSession(QObject* owner = nullptr);
   ~TSocketSession() override;
@@ -133,13 +149,16 @@ class TSocketSession : public QObject {
   // Writes what is buffered and everything received until the connection
   // ends into the file (created anew). With expected >= 0 the capture also
   // ends once that many bytes are in the file, and the file is cut there.
-  // Returns the number of bytes in the file. A connection the peer reset
-  // before the capture was complete raises ESockError with the error's text.
-  qint64 CaptureFile(const QString& path, qint64 expected = -1);
+  // With a decoder, the bytes go through it, and the capture also ends when
+  // it is complete or has failed (the caller looks at which). Returns the
+  // number of bytes in the file. A connection the peer reset before the
+  // capture was complete raises ESockError with the error's text.
+  qint64 CaptureFile(const QString& path, qint64 expected = -1, TBodyDecoder* decoder = nullptr);
   // Collects received bytes (Latin-1) into text: until the connection ends
-  // (length -1) or until text holds at least length bytes. A reset before
-  // then raises ESockError as for CaptureFile.
-  void CaptureString(QString& text, qint64 length = -1);
+  // (length -1) or until text holds at least length bytes; with a decoder
+  // as for CaptureFile. A reset before then raises ESockError as for
+  // CaptureFile.
+  void CaptureString(QString& text, qint64 length = -1, TBodyDecoder* decoder = nullptr);
   // Handles events until the peer has closed the connection or ms have
   // passed. Returns true when the connection is closed.
   bool WaitForPeerClose(int ms);
@@ -234,9 +253,10 @@ class TSocketSession : public QObject {
   int m_socket = -1;
   bool m_connecting = false;
   QByteArray m_recvBuffer;
-  QFile* m_recvFile = nullptr;  // the receive buffer while capturing to a file
-  qint64 m_captured = 0;        // bytes captured into the file (staged ones included)
-  QByteArray m_fileStage;       // captured bytes not yet written to the file
+  QFile* m_recvFile = nullptr;            // the receive buffer while capturing to a file
+  TBodyDecoder* m_fileDecoder = nullptr;  // what the captured bytes go through, if anything
+  qint64 m_captured = 0;                  // bytes captured into the file (staged ones included)
+  QByteArray m_fileStage;                 // captured bytes not yet written to the file
   bool m_fileWriteFailed = false;
   QFile* m_sendFile = nullptr;  // the send buffer while sending a file
   bool m_isConnected = false;

@@ -14,8 +14,9 @@
 namespace vrk {
 namespace {
 
-// The send text area of Write holds at most this many characters.
-constexpr int kSendTextArea = 16384;
+bool decoderDone(const TBodyDecoder* decoder) {
+  return decoder && (decoder->Complete() || decoder->Failed());
+}
 
 }  // namespace
 
@@ -166,7 +167,7 @@ QString TSocketSession::Transaction(const QString& command) {
   return m_replyText;
 }
 
-qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
+qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDecoder* decoder) {
   QByteArray kept;
   kept.swap(m_recvBuffer);
   m_lfScanFrom = 0;
@@ -178,6 +179,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
     FlushFileStage();
     file.close();
     m_recvFile = nullptr;
+    m_fileDecoder = nullptr;
     if (!kept.isEmpty()) {  // the file could not be created: keep what was buffered
       kept.append(m_recvBuffer);
       m_recvBuffer.swap(kept);
@@ -190,6 +192,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
     throw EFCreateError(msg::text(msg::FileCreateError).arg(path));
   }
   m_recvFile = &file;
+  m_fileDecoder = decoder;
   m_captured = 0;
   m_fileWriteFailed = false;
   m_fileStage.reserve(kFileStageSize + kBlockSize);
@@ -201,7 +204,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
   try {
     WaitUntil([&] {
       if (!m_isConnected || m_cancelRequested) return true;
-      if (expected >= 0 && m_captured >= expected) return true;
+      if ((expected >= 0 && m_captured >= expected) || decoderDone(decoder)) return true;
       return stalled = ReceiveStalled();
     });
   } catch (...) {
@@ -210,6 +213,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
   }
   FlushFileStage();
   m_recvFile = nullptr;  // later bytes go to the receive buffer again
+  m_fileDecoder = nullptr;
   qint64 captured = m_captured;
   bool writeFailed = m_fileWriteFailed || !file.flush() || file.error() != QFileDevice::NoError;
   if (expected >= 0 && captured > expected) {
@@ -223,12 +227,13 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
   }
   if (writeFailed) throw ESockError(msg::text(msg::FileWriteError).arg(path));
   // A reset is no end of the data, unless all that was announced is in.
-  if (m_closeError != 0 && (expected < 0 || captured < expected)) throw ESockError(ErrorText(m_closeError));
+  const bool whole = (expected >= 0 && captured >= expected) || (decoder && decoder->Complete());
+  if (m_closeError != 0 && !whole) throw ESockError(ErrorText(m_closeError));
   if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
   return captured;
 }
 
-void TSocketSession::CaptureString(QString& text, qint64 length) {
+void TSocketSession::CaptureString(QString& text, qint64 length, TBodyDecoder* decoder) {
   QByteArray bytes;
   text.clear();
   m_counting = true;
@@ -238,10 +243,14 @@ void TSocketSession::CaptureString(QString& text, qint64 length) {
   bool dropped = false;
   bool stalled = false;
   try {
-    while (!m_cancelRequested &&
+    while (!m_cancelRequested && !decoderDone(decoder) &&
            (length < 0 ? (m_isConnected || !m_recvBuffer.isEmpty()) : bytes.size() < length)) {
       if (!m_recvBuffer.isEmpty()) {
-        bytes.append(m_recvBuffer);
+        if (decoder) {
+          decoder->Decode(m_recvBuffer.constData(), m_recvBuffer.size(), bytes);
+        } else {
+          bytes.append(m_recvBuffer);
+        }
         m_recvBuffer.clear();
         m_lfScanFrom = 0;
         continue;
@@ -269,7 +278,8 @@ void TSocketSession::CaptureString(QString& text, qint64 length) {
     m_cancelRequested = false;
     throw EAbortError(msg::text(msg::CaptureCancelled));
   }
-  if (m_closeError != 0 && (length < 0 || bytes.size() < length)) throw ESockError(ErrorText(m_closeError));
+  const bool whole = (length >= 0 && bytes.size() >= length) || (decoder && decoder->Complete());
+  if (m_closeError != 0 && !whole) throw ESockError(ErrorText(m_closeError));
   if (dropped) throw ESockError(msg::text(msg::ReceiveInterrupted));
   if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
 }

@@ -6,6 +6,7 @@
 #include "CoreApp.h"
 #include "LocalPeers.h"
 #include "QtPrinters.h"
+#include "ScriptedServer.h"
 #include "TempDir.h"
 
 #include <QCryptographicHash>
@@ -197,6 +198,34 @@ TEST_F(RealPeerTest, ThroughSquidAKeptConnectionEndsAtTheAnnouncedLength) {
     // the disconnect at the end of the pass.
     EXPECT_EQ(events, (QStringList{"connect", "success", "disconnect"}));
   }
+}
+
+// A redirection chain through tinyproxy to a scripted origin: relative
+// Locations resolved against the URL of each hop, every hop asked of the
+// proxy with its whole URL, and the origin asked for the same resources.
+TEST_F(RealPeerTest, RedirectChainThroughTinyproxy) {
+  VRK_REQUIRE_PEER(test::TinyProxy::program(), "tinyproxy");
+  useProxy();
+  test::ScriptedServer origin;
+  const QString base = QStringLiteral("http://127.0.0.1:%1").arg(origin.port());
+  auto moved = [](const QByteArray& location) {
+    return "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\nContent-Length: 0\r\n\r\n";
+  };
+  origin.connection().readRequest().send(moved("../b/x y.txt?q=1")).close();
+  origin.connection().readRequest().send(moved("z.zip")).close();
+  origin.connection().readRequest().send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nfinal").close();
+  origin.start();
+  QStringList sent;
+  http.OnAboutToSend = [&](QObject*) { sent << http.RequestLines().value(0); };
+  http.Get(base + QStringLiteral("/a/start"));
+  ASSERT_TRUE(origin.waitFinished(5000));
+  const QStringList paths = {"/a/start", "/b/x%20y.txt?q=1", "/b/z.zip"};
+  for (int i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(sent.value(i), QStringLiteral("GET ") + base + paths[i] + QStringLiteral(" HTTP/1.0"));
+    EXPECT_TRUE(origin.received(i).startsWith("GET " + paths[i].toLatin1() + " HTTP/1."))
+        << origin.received(i).toStdString();
+  }
+  EXPECT_EQ(http.Body(), QStringLiteral("final"));
 }
 
 TEST_F(RealPeerTest, ProxiedNotFound) {
