@@ -165,8 +165,6 @@ inline const char* const QuestionEnd = " ?";
 inline const char* const PathNamesNoFile = "Cannot download '%1': the path names no file";
 inline const char* const DownloadFailed = "Download failed: ";
 inline const char* const TransferRunning = "A transfer is already running.";
-// A reply whose first line is no HTTP status line, after DownloadFailed.
-inline const char* const NoStatusLine = "no HTTP status line";
 // A fetched file that was not unpacked whole stays in Download: ZipKept of
 // the file and the outcome's text (UnzipNotZip, …). The catalogue refresh
 // refuses it with CatalogueNotUnpacked of that line.

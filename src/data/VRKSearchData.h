@@ -111,7 +111,7 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // download. Returns normally when the user declines. Raises for a path
   // that names no file, a proxy port that is no number (with UseProxy on), a
   // transfer error, any other reply (msg::DownloadFailed + its status line,
-  // or msg::NoStatusLine), a failed deletion, and a second fetch while one
+  // or msg::NoHttpStatusLine), a failed deletion, and a second fetch while one
   // runs (msg::TransferRunning). Whatever it raises, Download holds no new
   // file and an older file of the local name is as it was.
   //
@@ -137,6 +137,9 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // Raises msg::DownloadFailed with the reason (replyFailure) and the URL
   // unless Http1's last reply is a download.
   void checkReply() const;
+  // Http1.Get(url), a reply with no valid status line raised as
+  // msg::DownloadFailed like any other reply that is no download.
+  void getReply(const QString& url);
   void DataModule1Create();
   void DataModule1Destroy();
 

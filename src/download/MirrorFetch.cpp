@@ -3,6 +3,7 @@
 #include "DownloadFile.h"
 #include "MessageDlg.h"
 #include "Messages.h"
+#include "SockError.h"
 #include "Unzip.h"
 #include "VRKSearchData.h"
 
@@ -58,7 +59,7 @@ QString replyStatusLine(const QString& header) {
 
 QString replyFailure(const QString& header, int status) {
   const QString line = replyStatusLine(header);
-  if (!line.startsWith(QLatin1String("HTTP/"))) return msg::text(msg::NoStatusLine);
+  if (!line.startsWith(QLatin1String("HTTP/"))) return msg::text(msg::NoHttpStatusLine);
   return status >= 200 && status <= 299 ? QString() : line;
 }
 
@@ -89,7 +90,7 @@ TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path) {
   if (AskConnect && MessageDlg::ask(question, TMsgDlgType::mtConfirmation) != mrYes) return {};
 
   if (!toFile) {
-    Http1.Get(path);
+    getReply(path);
     checkReply();
     return {};
   }
@@ -100,7 +101,7 @@ TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path) {
   file.begin();
   Http1.SetBody(file.partPath());
   try {
-    Http1.Get(mirrorUrl(Mirror, path));
+    getReply(mirrorUrl(Mirror, path));
   } catch (const EFCreateError&) {
     // The user knows the file by its own name.
     throw EFCreateError(msg::text(msg::FileCreateError).arg(file.path()));
@@ -128,6 +129,16 @@ TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path) {
   }
   if (DeleteUnzip) file.removeUnpacked();
   return {};
+}
+
+void TVRKData::getReply(const QString& url) {
+  try {
+    Http1.Get(url);
+  } catch (const EStatusLineError& e) {
+    // What came back is no HTTP reply: a failed reply, not a failed
+    // connection.
+    throw Exception(downloadFailedText(e.message(), Http1.Url()));
+  }
 }
 
 void TVRKData::checkReply() const {

@@ -31,7 +31,7 @@ QString replyStatusLine(const QString& header);
 
 // Why a reply is no download, for msg::DownloadFailed: empty when its first
 // line is an HTTP status line ("HTTP/" …) and status is from 200 to 299;
-// otherwise that status line, or msg::NoStatusLine when the first line is
+// otherwise that status line, or msg::NoHttpStatusLine when the first line is
 // none (a bare body, junk).
 QString replyFailure(const QString& header, int status);
 
