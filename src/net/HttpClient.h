@@ -26,10 +26,9 @@ class THttpClient : public TSocketSession {
  public:
   // Passes of one GET (the first request and its redirections).
   static constexpr int kMaxPasses = 20;
-  // Longest reply line (its line end included), and most header lines after
-  // the status line (the empty line that ends the header not counted).
-  static constexpr int kMaxReplyLine = 64 * 1024;
-  static constexpr int kMaxHeaderLines = 1000;
+  // Longest reply line and most header lines (HttpParse.h).
+  static constexpr int kMaxReplyLine = kMaxReplyLineLength;
+  static constexpr int kMaxHeaderLines = kMaxReplyHeaderLines;
   // After a body of announced length: how long to let the peer close first.
   static constexpr int kCloseGraceMs = 200;
 

@@ -30,6 +30,11 @@ struct TUrlParts {
 
 constexpr int kMaxPathLength = 256;
 constexpr int kMaxHeaderValueLength = 256;
+// Longest reply line (its line end included), and most header lines after
+// the status line (the empty line that ends the header not counted), that
+// the client and the session's tunnel set-up read from a peer.
+constexpr int kMaxReplyLineLength = 64 * 1024;
+constexpr int kMaxReplyHeaderLines = 1000;
 
 // Splits url. Raises ESockError msg::EmptyUrl for an empty URL and
 // EConvertError msg::InvalidInteger for a port that is not a decimal number

@@ -223,7 +223,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected) {
   }
   if (writeFailed) throw ESockError(msg::text(msg::FileWriteError).arg(path));
   // A reset is no end of the data, unless all that was announced is in.
-  if (m_closeError != 0 && (expected < 0 || captured < expected)) throw ESockError(ErrorText(m_closeError));
+  if (CloseFailed() && (expected < 0 || captured < expected)) throw ESockError(CloseFailure());
   if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
   return captured;
 }
@@ -269,7 +269,7 @@ void TSocketSession::CaptureString(QString& text, qint64 length) {
     m_cancelRequested = false;
     throw EAbortError(msg::text(msg::CaptureCancelled));
   }
-  if (m_closeError != 0 && (length < 0 || bytes.size() < length)) throw ESockError(ErrorText(m_closeError));
+  if (CloseFailed() && (length < 0 || bytes.size() < length)) throw ESockError(CloseFailure());
   if (dropped) throw ESockError(msg::text(msg::ReceiveInterrupted));
   if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
 }

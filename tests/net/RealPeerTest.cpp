@@ -1,17 +1,22 @@
 // The GET against real peers started on 127.0.0.1: nginx serving a
-// temporary directory, and tinyproxy or squid in front of it. Also the vrk fetch
-// companion, run as a process against the same peers.
+// temporary directory over HTTP and over HTTPS (with a CA of the test's own,
+// handed to OpenSSL through SSL_CERT_FILE), and tinyproxy or squid in front
+// of it. Also the vrk fetch companion, run as a process against the same
+// peers.
 #include "HttpClient.h"
 
 #include "CoreApp.h"
 #include "LocalPeers.h"
 #include "QtPrinters.h"
+#include "ScriptedServer.h"
 #include "TempDir.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -35,16 +40,42 @@ class RealPeerTest : public ::testing::Test {
     s_nginx = std::make_unique<test::NginxServer>();
     QString error;
     if (!s_nginx->start(s_www->path(), s_startError)) s_nginx.reset();
+    startTls(error);
+    s_startError += error;
     if (!test::TinyProxy::program().isEmpty()) {
       s_proxy = std::make_unique<test::TinyProxy>();
+      if (s_tls) s_proxy->allowConnect(s_tls->port());
       if (!s_proxy->start(error)) {
         s_startError += error;
         s_proxy.reset();
       }
     }
   }
+  // The HTTPS server: the default certificate names 127.0.0.1 and localhost;
+  // a client asking for one of the .test names gets a certificate with a
+  // fault: from a CA nobody trusts, expired, not yet valid, for another name.
+  static void startTls(QString& error) {
+    s_certs = std::make_unique<test::TestCertificates>();
+    test::TestCertificates& c = *s_certs;
+    const QString now = QStringLiteral("IP:127.0.0.1,DNS:localhost");
+    if (!c.makeCa("ca", error) || !c.makeCa("stranger", error) || !c.makeServer("ca", "good", now, error) ||
+        !c.makeServer("stranger", "untrusted", "DNS:untrusted.test", error) ||
+        !c.makeServer("ca", "expired", "DNS:expired.test", error, "20200101000000Z", "20210101000000Z") ||
+        !c.makeServer("ca", "future", "DNS:future.test", error, "20400101000000Z", "20410101000000Z") ||
+        !c.makeServer("ca", "other", "DNS:other.test", error))
+      return;
+    qputenv("SSL_CERT_FILE", c.pem("ca").toLocal8Bit());
+    s_tls = std::make_unique<test::NginxServer>();
+    s_tls->useTls(c.pem("good"), c.key("good"));
+    for (const char* name : {"untrusted", "expired", "future"})
+      s_tls->addTlsName(QLatin1String(name) + QStringLiteral(".test"), c.pem(name), c.key(name));
+    s_tls->addTlsName("mismatch.test", c.pem("other"), c.key("other"));
+    if (!s_tls->start(s_www->path(), error)) s_tls.reset();
+  }
   static void TearDownTestSuite() {
     s_proxy.reset();
+    s_tls.reset();
+    s_certs.reset();
     s_nginx.reset();
     s_www.reset();
   }
@@ -67,6 +98,16 @@ class RealPeerTest : public ::testing::Test {
     http.OnDisconnect = [this](QObject*) { events << "disconnect"; };
     http.OnSuccess = [this](QObject*, int) { events << "success"; };
     http.OnFailure = [this](QObject*, int) { events << "failure"; };
+    http.OnConnectionFailed = [this](QObject*) { events << "failed"; };
+  }
+
+  static QString errorOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const Exception& e) {
+      return e.message();
+    }
+    return QString();
   }
 
   void useProxy() {
@@ -89,6 +130,8 @@ class RealPeerTest : public ::testing::Test {
   static inline std::unique_ptr<test::TempDir> s_www;
   static inline std::unique_ptr<test::NginxServer> s_nginx;
   static inline std::unique_ptr<test::TinyProxy> s_proxy;
+  static inline std::unique_ptr<test::TestCertificates> s_certs;
+  static inline std::unique_ptr<test::NginxServer> s_tls;
   static inline QString s_startError;
 
   THttpClient http;
@@ -205,6 +248,67 @@ TEST_F(RealPeerTest, ProxiedNotFound) {
   http.Get(url("missing.txt"));
   EXPECT_EQ(http.StatusCode(), 404);
   EXPECT_TRUE(events.contains("failure"));
+}
+
+// The session's secure connect against nginx over TLS (every name resolves
+// to 127.0.0.1 through the look-up seam; nginx picks the certificate by the
+// name the client sends), against plain nginx, against a server that never
+// answers the handshake, and through tinyproxy's tunnel. A failure has its
+// own message, raises OnConnectionFailed and no connect or disconnect
+// event, and leaves the session ready for the next row.
+TEST_F(RealPeerTest, SecureConnectOutcomes) {
+  ASSERT_TRUE(s_tls) << s_startError.toStdString();
+  VRK_REQUIRE_PEER(test::TinyProxy::program(), "tinyproxy");
+  ASSERT_TRUE(s_proxy) << s_startError.toStdString();
+  test::ScriptedServer silent;
+  silent.connection().sleep(1500).close();
+  silent.start();
+  const THostLookup previous = TSocketSession::SetHostLookup([](const QString&, QObject* context, auto done) {
+    QTimer::singleShot(0, context, [done] { done(0, 0x7F000001); });
+  });
+  const quint16 tls = s_tls->port();
+  const quint16 plain = s_nginx->port();
+  const QString refused = QStringLiteral("127.0.0.1:%1: HTTP/1.0 403 Access violation").arg(plain);
+  const struct {
+    const char* host;
+    quint16 port;
+    bool viaProxy;
+    QString error;
+  } rows[] = {
+      {"127.0.0.1", tls, false, {}},
+      {"untrusted.test", tls, false,
+       "Das Zertifikat von untrusted.test ist nicht vertrauenswürdig (unable to get local issuer "
+       "certificate)"},
+      {"localhost", tls, false, {}},
+      {"expired.test", tls, false, "Das Zertifikat von expired.test ist abgelaufen"},
+      {"future.test", tls, false, "Das Zertifikat von future.test ist noch nicht gültig"},
+      {"mismatch.test", tls, false,
+       "Das Zertifikat von mismatch.test ist nicht für diesen Namen ausgestellt"},
+      {"127.0.0.1", plain, false, "TLS-Handshake mit 127.0.0.1 fehlgeschlagen (wrong version number)"},
+      {"127.0.0.1", silent.port(), false, "Zeitüberschreitung beim TLS-Handshake mit 127.0.0.1"},
+      {"localhost", tls, true, {}},
+      {"127.0.0.1", plain, true, "Der Proxy 127.0.0.1 verweigert den Tunnel zu " + refused},
+  };
+  http.SetSecure(true);
+  http.SetReceiveTimeOut(500);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.host) + (row.viaProxy ? " through the proxy" : "") + " port " +
+                 std::to_string(row.port));
+    events.clear();
+    http.SetHost(QLatin1String(row.host));
+    http.SetPort(row.port);
+    http.SetProxy(row.viaProxy ? QStringLiteral("127.0.0.1") : QString());
+    http.SetProxyPort(row.viaProxy ? s_proxy->port() : 0);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(errorOf([&] { http.Connect(); }), row.error);
+    EXPECT_LT(t.elapsed(), 2500);
+    EXPECT_EQ(http.IsConnected(), row.error.isEmpty());
+    EXPECT_EQ(events, QStringList{row.error.isEmpty() ? "connect" : "failed"});
+    EXPECT_EQ(http.SecureProtocol().startsWith(QStringLiteral("TLSv1.")), row.error.isEmpty());
+    http.Disconnect();
+  }
+  TSocketSession::SetHostLookup(previous);
 }
 
 TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
