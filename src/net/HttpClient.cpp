@@ -15,6 +15,7 @@ void THttpClient::Abort() { Cancel(); }
 void THttpClient::Get(const QString& url) {
   m_cmd = cmdGET;
   m_url = url;
+  m_wasSecure = false;
   for (int pass = 1;; ++pass) {
     if (!RunPass()) return;
     if (pass >= kMaxPasses) throw ESockError(msg::text(msg::TooManyRedirects).arg(kMaxPasses));
@@ -22,12 +23,21 @@ void THttpClient::Get(const QString& url) {
 }
 
 bool THttpClient::RunPass() {
-  const TUrlParts parts = SplitUrl(m_url, Host(), Port());
+  const TUrlParts parts = SplitUrl(m_url, Host(), Port(), Secure());
+  // A redirection never moves an https transfer to plain text; what the
+  // refused reply left in the body file is no download.
+  if (m_wasSecure && !parts.Secure) {
+    if (m_inputFileMode) QFile::remove(m_body);
+    throw ESockError(msg::text(msg::HttpsDowngrade).arg(parts.Url));
+  }
+  m_wasSecure = parts.Secure;
   m_url = parts.Url;
   SetHost(parts.Host);
   SetPort(parts.Port);
+  SetSecure(parts.Secure);
   m_path = parts.Path;
-  m_requestLines = BuildGetRequest(parts, Proxy(), m_headerInfo);
+  // Through a proxy's tunnel the request is the one the server itself gets.
+  m_requestLines = BuildGetRequest(parts, parts.Secure ? QString() : Proxy(), m_headerInfo);
   if (OnAboutToSend) OnAboutToSend(this);
 
   Connect();
@@ -61,7 +71,8 @@ bool THttpClient::RunPass() {
       if (handled) return false;
     }
     if (!m_url.contains(QLatin1Char('/')))
-      m_url = QStringLiteral("http://") + Host() + QLatin1Char('/') + m_url;
+      m_url = (Secure() ? QStringLiteral("https://") : QStringLiteral("http://")) + Host() +
+              QLatin1Char('/') + m_url;
   }
   if (status == 401 && OnAuthenticationNeeded) OnAuthenticationNeeded(this);
   return status >= 299 && status <= 399;

@@ -3,7 +3,9 @@
 //
 // The reply header goes into the text Header or the file it names
 // (OutputFileMode), the body into the text Body or the file it names
-// (InputFileMode). Texts hold each byte as one Latin-1 character. An HTTP
+// (InputFileMode). An https URL is fetched over TLS (through the proxy's
+// tunnel when one is set); a redirection from https to plain http is
+// refused. Texts hold each byte as one Latin-1 character. An HTTP
 // error status is no error of the GET: it is reported only through OnFailure
 // (and the absence of OnSuccess). Socket, file and protocol failures raise.
 //
@@ -81,6 +83,7 @@ class THttpClient : public TSocketSession {
   QString m_path;
   QStringList m_requestLines;
   QString m_receivedCookie;
+  bool m_wasSecure = false;  // the GET's last pass was https
 };
 
 }  // namespace vrk

@@ -23,12 +23,13 @@ QString stripLineEnd(QString s) {
 
 }  // namespace
 
-TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
+TUrlParts SplitUrl(const QString& url, const QString& host, int port, bool secure) {
   if (url.isEmpty()) throw ESockError(msg::text(msg::EmptyUrl));
   TUrlParts parts;
   parts.Url = url;
   parts.Host = host;
-  parts.Port = port == 0 ? 80 : port;
+  parts.Secure = secure;
+  parts.Port = port != 0 ? port : secure ? 443 : 80;
 
   const bool hasDoubleSlash = url.contains(QStringLiteral("//"));
   if (hasDoubleSlash) {
@@ -41,7 +42,10 @@ TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
 
   if (const qsizetype colon = url.indexOf(QLatin1Char(':')); colon >= 0) {
     const QString scheme = url.left(colon).toLower();
-    if (scheme == QLatin1String("gopher")) {
+    parts.Secure = scheme == QLatin1String("https");
+    if (parts.Secure) {
+      parts.Port = 443;
+    } else if (scheme == QLatin1String("gopher")) {
       parts.Port = 70;
     } else if (scheme == QLatin1String("ftp")) {
       parts.Port = 21;

@@ -25,7 +25,8 @@ struct TUrlParts {
   QString Url;   // the URL, with "/" appended when it had no path
   QString Host;  // the host part, or the caller's Host when the URL has none
   int Port = 0;
-  QString Path;  // at most 256 characters
+  QString Path;         // at most 256 characters
+  bool Secure = false;  // https: TLS to Host:Port
 };
 
 constexpr int kMaxPathLength = 256;
@@ -36,10 +37,12 @@ constexpr int kMaxHeaderValueLength = 256;
 constexpr int kMaxReplyLineLength = 64 * 1024;
 constexpr int kMaxReplyHeaderLines = 1000;
 
-// Splits url. Raises ESockError msg::EmptyUrl for an empty URL and
-// EConvertError msg::InvalidInteger for a port that is not a decimal number
-// from 1 to 65535.
-TUrlParts SplitUrl(const QString& url, const QString& host, int port);
+// Splits url. A scheme sets the port and whether the connection is secure
+// ("https": 443, secure; any other: plain); a URL without one keeps the
+// caller's port and secure, a port 0 becoming 443 or 80. Raises ESockError
+// msg::EmptyUrl for an empty URL and EConvertError msg::InvalidInteger for
+// a port that is not a decimal number from 1 to 65535.
+TUrlParts SplitUrl(const QString& url, const QString& host, int port, bool secure = false);
 
 // Replaces the line whose name (the text before its first ":", compared
 // without regard to case) is name, or appends it.

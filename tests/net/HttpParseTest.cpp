@@ -21,6 +21,8 @@ struct SplitCase {
   const char* wantHost;
   int wantPort;
   const char* wantPath;
+  bool secure = false;  // the caller's
+  bool wantSecure = false;
 };
 
 TEST(SplitUrl, Examples) {
@@ -41,9 +43,18 @@ TEST(SplitUrl, Examples) {
       {"h2/a/b", "old", 8081, "h2/a/b", "h2", 8081, "/a/b"},
       {"x.zip", "old", 0, "x.zip/", "x.zip", 80, "/"},
       {"h:81", "", 0, "h:81/", "h", 81, "/"},
+      // https is secure on 443 unless the URL names a port; another scheme
+      // is plain, a URL without one keeps what the caller had
+      {"https://h/x", "", 8081, "https://h/x", "h", 443, "/x", false, true},
+      {"HTTPS://h:8443", "", 0, "HTTPS://h:8443/", "h", 8443, "/", false, true},
+      {"http://h/x", "", 443, "http://h/x", "h", 80, "/x", true, false},
+      {"/x", "m", 8443, "/x", "m", 8443, "/x", true, true},
+      {"/x", "m", 0, "/x", "m", 443, "/x", true, true},
+      {"httpss://h/x", "", 0, "httpss://h/x", "h", 80, "/x", true, false},
   };
   for (const SplitCase& c : cases) {
-    const TUrlParts p = SplitUrl(QString::fromUtf8(c.url), QString::fromUtf8(c.host), c.port);
+    const TUrlParts p = SplitUrl(QString::fromUtf8(c.url), QString::fromUtf8(c.host), c.port, c.secure);
+    EXPECT_EQ(p.Secure, c.wantSecure) << c.url;
     EXPECT_EQ(p.Url, QString::fromUtf8(c.wantUrl)) << c.url;
     EXPECT_EQ(p.Host, QString::fromUtf8(c.wantHost)) << c.url;
     EXPECT_EQ(p.Port, c.wantPort) << c.url;

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -93,6 +94,7 @@ class RealPeerTest : public ::testing::Test {
   void SetUp() override {
     VRK_REQUIRE_PEER(test::NginxServer::program(), "nginx");
     ASSERT_TRUE(s_nginx) << s_startError.toStdString();
+    ASSERT_TRUE(s_tls) << s_startError.toStdString();
     http.SetTimeOut(1000);
     http.OnConnect = [this](QObject*) { events << "connect"; };
     http.OnDisconnect = [this](QObject*) { events << "disconnect"; };
@@ -123,8 +125,12 @@ class RealPeerTest : public ::testing::Test {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
   }
 
-  QString url(const char* name) const {
-    return QStringLiteral("http://127.0.0.1:%1/%2").arg(s_nginx->port()).arg(QLatin1String(name));
+  // The served file name over HTTP, or over HTTPS from the TLS server.
+  static QString url(const QString& name, bool secure = false) {
+    return QStringLiteral("%1://127.0.0.1:%2/%3")
+        .arg(secure ? "https" : "http")
+        .arg(secure ? s_tls->port() : s_nginx->port())
+        .arg(name);
   }
 
   static inline std::unique_ptr<test::TempDir> s_www;
@@ -140,33 +146,42 @@ class RealPeerTest : public ::testing::Test {
 };
 
 TEST_F(RealPeerTest, SmallFileDirectWithTheFiveStepEventOrder) {
-  http.Get(url("small.txt"));
-  EXPECT_EQ(http.StatusCode(), 200);
-  EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
-  EXPECT_TRUE(http.Header().startsWith(QStringLiteral("HTTP/1.1 200 OK\r\n")));
-  EXPECT_EQ(events, (QStringList{"connect", "disconnect", "success", "disconnect"}));
+  for (const bool secure : {false, true}) {
+    SCOPED_TRACE(secure ? "https" : "http");
+    events.clear();
+    http.Get(url("small.txt", secure));
+    EXPECT_EQ(http.StatusCode(), 200);
+    EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
+    EXPECT_TRUE(http.Header().startsWith(QStringLiteral("HTTP/1.1 200 OK\r\n")));
+    EXPECT_EQ(events, (QStringList{"connect", "disconnect", "success", "disconnect"}));
+    EXPECT_EQ(http.SecureProtocol().isEmpty(), !secure);
+  }
 }
 
 TEST_F(RealPeerTest, LargeFileDirectIntoFile) {
-  http.SetInputFileMode(true);
-  http.SetBody(out.file("big.bin"));
-  qint64 packets = 0;
-  qint64 lastCount = 0;
-  bool growing = true;
-  http.OnPacketRecvd = [&](QObject*) {
-    ++packets;
-    growing = growing && http.ReceivedBytes() > lastCount;
-    lastCount = http.ReceivedBytes();
-  };
-  http.Get(url("big.bin"));
-  QFile f(out.file("big.bin"));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.size(), servedFile("big.bin").size());
-  EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
-  EXPECT_GT(packets, 10);
-  EXPECT_TRUE(growing);
-  EXPECT_LE(http.ReceivedBytes(), f.size());
-  EXPECT_EQ(events.count("disconnect"), 2);
+  for (const bool secure : {false, true}) {
+    SCOPED_TRACE(secure ? "https" : "http");
+    events.clear();
+    http.SetInputFileMode(true);
+    http.SetBody(out.file("big.bin"));
+    qint64 packets = 0;
+    qint64 lastCount = 0;
+    bool growing = true;
+    http.OnPacketRecvd = [&](QObject*) {
+      ++packets;
+      growing = growing && http.ReceivedBytes() > lastCount;
+      lastCount = http.ReceivedBytes();
+    };
+    http.Get(url("big.bin", secure));
+    QFile f(out.file("big.bin"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.size(), servedFile("big.bin").size());
+    EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
+    EXPECT_GT(packets, 10);
+    EXPECT_TRUE(growing);
+    EXPECT_LE(http.ReceivedBytes(), f.size());
+    EXPECT_EQ(events.count("disconnect"), 2);
+  }
 }
 
 TEST_F(RealPeerTest, NotFoundKeepsTheErrorPage) {
@@ -184,33 +199,68 @@ TEST_F(RealPeerTest, NotFoundKeepsTheErrorPage) {
 }
 
 TEST_F(RealPeerTest, EmptyFileGivesEmptyBody) {
-  for (const bool fileMode : {false, true}) {
-    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
-    http.SetInputFileMode(fileMode);
-    http.SetBody(fileMode ? out.file("empty.txt") : QStringLiteral("stale"));
-    http.Get(url("empty.txt"));
-    EXPECT_EQ(http.StatusCode(), 200);
-    EXPECT_EQ(body(fileMode, "empty.txt"), QByteArray());
-    if (fileMode) {
-      EXPECT_TRUE(QFile::exists(out.file("empty.txt")));
+  for (const bool fileMode : {false, true})
+    for (const bool secure : {false, true}) {
+      SCOPED_TRACE(std::string(fileMode ? "file mode" : "text mode") + (secure ? ", https" : ", http"));
+      http.SetInputFileMode(fileMode);
+      http.SetBody(fileMode ? out.file("empty.txt") : QStringLiteral("stale"));
+      http.Get(url("empty.txt", secure));
+      EXPECT_EQ(http.StatusCode(), 200);
+      EXPECT_EQ(body(fileMode, "empty.txt"), QByteArray());
+      if (fileMode) {
+        EXPECT_TRUE(QFile::exists(out.file("empty.txt")));
+      }
     }
-  }
 }
 
 TEST_F(RealPeerTest, ThroughTinyproxySmallAndLarge) {
   VRK_REQUIRE_PEER(test::TinyProxy::program(), "tinyproxy");
   useProxy();
-  http.Get(url("small.txt"));
-  EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
-  EXPECT_TRUE(http.Header().contains(QStringLiteral("tinyproxy")));
+  // https goes through the proxy's tunnel, where it cannot add its header.
+  for (const bool secure : {false, true}) {
+    SCOPED_TRACE(secure ? "https" : "http");
+    events.clear();
+    http.SetInputFileMode(false);
+    http.Get(url("small.txt", secure));
+    EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
+    EXPECT_EQ(http.Header().contains(QStringLiteral("tinyproxy")), !secure);
 
-  http.SetInputFileMode(true);
-  http.SetBody(out.file("big.bin"));
-  http.Get(url("big.bin"));
-  QFile f(out.file("big.bin"));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
-  EXPECT_EQ(events.count("success"), 2);
+    http.SetInputFileMode(true);
+    http.SetBody(out.file("big.bin"));
+    http.Get(url("big.bin", secure));
+    QFile f(out.file("big.bin"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
+    EXPECT_EQ(events.count("success"), 2);
+  }
+}
+
+// nginx's /redirect?to=URL answers 302 to URL: from http to https the GET
+// follows; from https to http it refuses, and the refused reply's body is
+// no download. A server that speaks no TLS leaves no file either.
+TEST_F(RealPeerTest, RedirectsLeadToHttpsButNeverBack) {
+  for (const bool fileMode : {false, true}) {
+    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
+    const QString file = out.file("r.txt");
+    http.SetInputFileMode(fileMode);
+    http.SetBody(fileMode ? file : QString());
+    http.Get(url("redirect?to=" + url("small.txt", true)));
+    EXPECT_EQ(http.StatusCode(), 200);
+    EXPECT_EQ(body(fileMode, "r.txt"), QByteArray("small file\n"));
+    EXPECT_TRUE(http.Secure());
+
+    QFile::remove(file);
+    http.SetBody(fileMode ? file : QString());
+    EXPECT_EQ(errorOf([&] { http.Get(url("redirect?to=" + url("small.txt"), true)); }),
+              "Umleitung von HTTPS auf unverschlüsseltes HTTP abgelehnt: " + url("small.txt"));
+    EXPECT_FALSE(QFile::exists(file));
+
+    const QString plainPortAsHttps =
+        url("small.txt").replace(QStringLiteral("http:"), QStringLiteral("https:"));
+    EXPECT_EQ(errorOf([&] { http.Get(plainPortAsHttps); }),
+              "TLS-Handshake mit 127.0.0.1 fehlgeschlagen (wrong version number)");
+    EXPECT_FALSE(QFile::exists(file));
+  }
 }
 
 // squid answers an HTTP/1.0 request that asks for a kept connection with
@@ -257,7 +307,6 @@ TEST_F(RealPeerTest, ProxiedNotFound) {
 // own message, raises OnConnectionFailed and no connect or disconnect
 // event, and leaves the session ready for the next row.
 TEST_F(RealPeerTest, SecureConnectOutcomes) {
-  ASSERT_TRUE(s_tls) << s_startError.toStdString();
   VRK_REQUIRE_PEER(test::TinyProxy::program(), "tinyproxy");
   ASSERT_TRUE(s_proxy) << s_startError.toStdString();
   test::ScriptedServer silent;
@@ -333,6 +382,16 @@ TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   ASSERT_TRUE(p.waitForFinished(30000));
   EXPECT_EQ(p.exitCode(), 0);
   EXPECT_EQ(p.readAllStandardOutput(), QByteArray("small file\n"));
+
+  // SSL_CERT_FILE, which names the test's CA, is passed on to the process.
+  p.start(vrk, {"fetch", "--verbose", url("small.txt", true)});
+  ASSERT_TRUE(p.waitForFinished(30000));
+  EXPECT_EQ(p.exitCode(), 0);
+  EXPECT_EQ(p.readAllStandardOutput(), QByteArray("small file\n"));
+  const QString verbose = QString::fromLocal8Bit(p.readAllStandardError());
+  EXPECT_TRUE(
+      verbose.contains(QRegularExpression(QStringLiteral("\nprotocol TLSv1\\.[23], cipher [A-Z0-9_-]+\n"))))
+      << verbose.toStdString();
 
   p.start(vrk, {"fetch", url("absent.txt")});
   ASSERT_TRUE(p.waitForFinished(30000));

@@ -1,7 +1,8 @@
 // vrk fetch: one GET through the HTTP component with a Qt event loop
 // running. The body goes to a file (-o) or to standard output; the status
-// and the transfer events go to standard error. Used by the real-peer tests
-// and the download benchmark.
+// and the transfer events go to standard error; with --verbose also the
+// protocol and cipher of each connection. Used by the real-peer tests and
+// the download benchmark.
 #include "Command.h"
 
 #include "HttpClient.h"
@@ -18,7 +19,9 @@ namespace vrk::cli {
 namespace {
 
 constexpr char kUsage[] =
-    "fetch [--proxy HOST:PORT] [--host HOST] [-o FILE] [--timeout MS] [--stats] [--status-handler] URL";
+    "fetch [--proxy HOST:PORT] [--host HOST] [-o FILE] [--timeout MS] [--stats] [--status-handler] "
+    "[--verbose] "
+    "URL";
 
 void err(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
 
@@ -34,6 +37,7 @@ int fetch(const QStringList& args) {
   int timeOut = 1000;
   bool stats = false;
   bool statusHandler = false;
+  bool verbose = false;
   for (int i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
     const bool hasValue = i + 1 < args.size();
@@ -57,6 +61,8 @@ int fetch(const QStringList& args) {
       stats = true;
     } else if (a == QLatin1String("--status-handler")) {
       statusHandler = true;
+    } else if (a == QLatin1String("--verbose")) {
+      verbose = true;
     } else if (url.isNull() && !a.startsWith(QLatin1Char('-'))) {
       url = a;
     } else {
@@ -80,7 +86,15 @@ int fetch(const QStringList& args) {
   qint64 packets = 0;
   QElapsedTimer clock;
   QString statusText;  // what a status bar would show
-  http.OnConnect = [](QObject*) { err(QStringLiteral("connect")); };
+  http.OnConnect = [&](QObject*) {
+    err(QStringLiteral("connect"));
+    if (!verbose) return;
+    if (http.SecureProtocol().isEmpty()) {
+      err(QStringLiteral("protocol plain TCP, no TLS"));
+    } else {
+      err(QStringLiteral("protocol %1, cipher %2").arg(http.SecureProtocol(), http.SecureCipher()));
+    }
+  };
   http.OnDisconnect = [](QObject*) { err(QStringLiteral("disconnect")); };
   http.OnPacketRecvd = [&](QObject*) {
     ++packets;
