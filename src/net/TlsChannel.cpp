@@ -221,32 +221,26 @@ TIo TTlsChannel::Broken() const {
   return io;
 }
 
-TIo TTlsChannel::Read(char* data, qint64 n) {
+// One SSL_read_ex or SSL_write_ex: op moves the bytes and reports how many.
+template <typename Op>
+TIo TTlsChannel::Move(Op op) {
   if (m_broken) return Broken();
   ERR_clear_error();
   m_lastErrno = 0;
-  size_t got = 0;
-  const int r = SSL_read_ex(m_ssl, data, static_cast<size_t>(n), &got);
-  if (r == 1) {
-    TIo io;
-    io.Bytes = static_cast<qint64>(got);
-    return io;
-  }
-  return Failed(SSL_get_error(m_ssl, r));
+  size_t moved = 0;
+  const int r = op(&moved);
+  if (r != 1) return Failed(SSL_get_error(m_ssl, r));
+  TIo io;
+  io.Bytes = static_cast<qint64>(moved);
+  return io;
+}
+
+TIo TTlsChannel::Read(char* data, qint64 n) {
+  return Move([&](size_t* got) { return SSL_read_ex(m_ssl, data, static_cast<size_t>(n), got); });
 }
 
 TIo TTlsChannel::Write(const char* data, qint64 n) {
-  if (m_broken) return Broken();
-  ERR_clear_error();
-  m_lastErrno = 0;
-  size_t sent = 0;
-  const int r = SSL_write_ex(m_ssl, data, static_cast<size_t>(n), &sent);
-  if (r == 1) {
-    TIo io;
-    io.Bytes = static_cast<qint64>(sent);
-    return io;
-  }
-  return Failed(SSL_get_error(m_ssl, r));
+  return Move([&](size_t* sent) { return SSL_write_ex(m_ssl, data, static_cast<size_t>(n), sent); });
 }
 
 qint64 TTlsChannel::Pending() const { return m_broken ? 0 : SSL_pending(m_ssl); }

@@ -56,6 +56,8 @@ class TTlsChannel final : public TSockChannel {
   QString Reason(int e) const;
   TIo Failed(int e);
   TIo Broken() const;
+  template <typename Op>
+  TIo Move(Op op);
 
   ssl_st* m_ssl = nullptr;
   QString m_host;
