@@ -60,15 +60,28 @@ cleanup_work() {
 # ratio A B: A / B with three decimals.
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "inf"; else printf "%.2f", a / b }'; }
 
-# start_nginx ROOT DIR: serves ROOT with nginx on a free 127.0.0.1 port, its
-# configuration and logs in DIR; sets nginx_port and nginx_pid (the caller
-# kills nginx_pid when done) and returns once the server answers.
+# start_nginx ROOT DIR [https]: serves ROOT with nginx on a free 127.0.0.1
+# port, its configuration and logs in DIR; sets nginx_port and nginx_pid (the
+# caller kills nginx_pid when done) and returns once the server answers.
+# With https it also serves ROOT over TLS on nginx_tls_port, with a
+# certificate from a CA of its own (scripts/certs) whose file it sets as
+# nginx_ca and exports as SSL_CERT_FILE, so that vrk trusts it.
 start_nginx() {
-  local root=$1 dir=$2 nginx_bin user_line=
+  local root=$1 dir=$2 nginx_bin user_line= tls_server=
+  free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
   nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
-  nginx_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  nginx_port=$(free_port)
   mkdir -p "$dir/logs" "$dir/tmp"
   [ "$(id -u)" -eq 0 ] && user_line="user root;"
+  if [ "${3:-}" = https ]; then
+    nginx_tls_port=$(free_port)
+    "$BENCH_ROOT/scripts/certs" ca "$dir/tls" bench-ca
+    "$BENCH_ROOT/scripts/certs" server "$dir/tls" bench-ca server IP:127.0.0.1,DNS:localhost
+    nginx_ca=$dir/tls/bench-ca.pem
+    export SSL_CERT_FILE=$nginx_ca
+    tls_server="server { listen 127.0.0.1:$nginx_tls_port ssl; ssl_certificate $dir/tls/server.pem;
+    ssl_certificate_key $dir/tls/server.key; root $root; }"
+  fi
   cat > "$dir/nginx.conf" <<CONF
 daemon off;
 master_process off;
@@ -85,6 +98,7 @@ http {
   scgi_temp_path $dir/tmp/scgi;
   sendfile on;
   server { listen 127.0.0.1:$nginx_port; root $root; }
+  $tls_server
 }
 CONF
   "$nginx_bin" -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log" &

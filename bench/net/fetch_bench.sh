@@ -3,7 +3,8 @@
 # 127.0.0.1 into a file, through `vrk fetch` (plain, and with a status-bar
 # like handler on every packet), and through the data module's Http1 with the
 # main window's indicators bound (bench_window_fetch, offscreen), side by side
-# with `curl -o` in the same run.
+# with `curl -o` in the same run; and the same file over HTTPS (TLS from
+# nginx, a CA of the run's own), `vrk fetch` against `curl -o`.
 # Prints throughput, the ratio to curl, the longest gap between two ticks of
 # a 10 ms timer during the download, and the peak memory.
 #
@@ -23,35 +24,40 @@ make_work
 
 mkdir -p "$work/www"
 head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
-start_nginx "$work/www" "$work/nginx"
+start_nginx "$work/www" "$work/nginx" https
 port=$nginx_port
 
 url="http://127.0.0.1:$port/big.bin"
+secure_url="https://127.0.0.1:$nginx_tls_port/big.bin"
 bytes=$((size_mib * 1024 * 1024))
 now_ns() { date +%s%N; }
 mbps() { python3 -c "print(f'{$bytes / ($1 / 1e9) / 1e6:.1f}')"; }
 
 window=$BIN/bench_window_fetch
 declare -A best
+# run_curl URL [curl options…]
 run_curl() {
-  local t0 t1
+  local t0 t1 u=$1
+  shift
   rm -f "$work/out.bin"
   t0=$(now_ns)
   if [ -x /usr/bin/time ]; then
-    /usr/bin/time -f '%M' -o "$work/curl.mem" curl -s -o "$work/out.bin" "$url"
+    /usr/bin/time -f '%M' -o "$work/curl.mem" curl -s "$@" -o "$work/out.bin" "$u"
   else
     echo "-" > "$work/curl.mem"
-    curl -s -o "$work/out.bin" "$url"
+    curl -s "$@" -o "$work/out.bin" "$u"
   fi
   t1=$(now_ns)
   [ "$(stat -c %s "$work/out.bin")" -eq "$bytes" ] || { echo "curl: short file" >&2; exit 1; }
   echo "$((t1 - t0)) $(cat "$work/curl.mem")"
 }
+# run_vrk URL [vrk fetch options…]
 run_vrk() {
-  local t0 t1 line
+  local t0 t1 line u=$1
+  shift
   rm -f "$work/out.bin"
   t0=$(now_ns)
-  "$vrk" fetch --stats "$@" -o "$work/out.bin" "$url" 2> "$work/vrk.err"
+  "$vrk" fetch --stats "$@" -o "$work/out.bin" "$u" 2> "$work/vrk.err"
   t1=$(now_ns)
   cmp -s "$work/out.bin" "$work/www/big.bin" || { echo "vrk: file differs" >&2; cat "$work/vrk.err" >&2; exit 1; }
   line=$(grep '^stats:' "$work/vrk.err")
@@ -70,16 +76,27 @@ run_window() {
   echo "$((t1 - t0)) $(sed -E 's/.*max_tick_gap_ms=([0-9.]+).*peak_rss_kib=([0-9]+).*/\1 \2/' <<<"$line")"
 }
 
+# What each side negotiates over TLS, from a small file.
+head -c 1024 /dev/urandom > "$work/www/small.bin"
+small_url="https://127.0.0.1:$nginx_tls_port/small.bin"
+"$vrk" fetch --verbose -o "$work/small.out" "$small_url" 2> "$work/vrk.tls" || { cat "$work/vrk.tls" >&2; exit 1; }
+curl_tls=$(curl -sv --cacert "$nginx_ca" -o /dev/null "$small_url" 2>&1 | sed -n 's/.*SSL connection using //p' | head -n 1)
+
 echo "file: ${size_mib} MiB from nginx on 127.0.0.1, $runs runs each, best wall time (process start included)"
-curl_best=; vrk_best=; vrkh_best=; win_best=
-curl_mem=0; vrk_gap=0; vrkh_gap=0; vrk_mem=0; vrkh_mem=0; win_gap=0; win_mem=0
+curl_best=; vrk_best=; vrkh_best=; win_best=; curls_best=; vrks_best=
+curl_mem=0; vrk_gap=0; vrkh_gap=0; vrk_mem=0; vrkh_mem=0; win_gap=0; win_mem=0; curls_mem=0; vrks_gap=0; vrks_mem=0
 for i in $(seq "$runs"); do
-  read -r t m < <(run_curl)
+  read -r t m < <(run_curl "$url")
   [ -z "$curl_best" ] || [ "$t" -lt "$curl_best" ] && curl_best=$t; curl_mem=$m
-  read -r t g m < <(run_vrk)
+  read -r t g m < <(run_vrk "$url")
   [ -z "$vrk_best" ] || [ "$t" -lt "$vrk_best" ] && vrk_best=$t
   vrk_gap=$(python3 -c "print(max($vrk_gap, $g))"); vrk_mem=$m
-  read -r t g m < <(run_vrk --status-handler)
+  read -r t m < <(run_curl "$secure_url" --cacert "$nginx_ca")
+  [ -z "$curls_best" ] || [ "$t" -lt "$curls_best" ] && curls_best=$t; curls_mem=$m
+  read -r t g m < <(run_vrk "$secure_url")
+  [ -z "$vrks_best" ] || [ "$t" -lt "$vrks_best" ] && vrks_best=$t
+  vrks_gap=$(python3 -c "print(max($vrks_gap, $g))"); vrks_mem=$m
+  read -r t g m < <(run_vrk "$url" --status-handler)
   [ -z "$vrkh_best" ] || [ "$t" -lt "$vrkh_best" ] && vrkh_best=$t
   vrkh_gap=$(python3 -c "print(max($vrkh_gap, $g))"); vrkh_mem=$m
   if [ -x "$window" ]; then
@@ -97,4 +114,8 @@ printf '%-28s %10s %8s %14s %14s\n' "vrk fetch --status-handler" "$(mbps "$vrkh_
   "$(python3 -c "print(f'{$curl_best / $vrkh_best:.2f}')")" "$vrkh_gap" "$vrkh_mem"
 [ -n "$win_best" ] && printf '%-28s %10s %8s %14s %14s\n' "Http1 + window indicators" "$(mbps "$win_best")" \
   "$(python3 -c "print(f'{$curl_best / $win_best:.2f}')")" "$win_gap" "$win_mem"
+printf '%-28s %10s %8s %14s %14s\n' "curl -o, HTTPS" "$(mbps "$curls_best")" "1.00" "-" "$curls_mem"
+printf '%-28s %10s %8s %14s %14s\n' "vrk fetch, HTTPS" "$(mbps "$vrks_best")" \
+  "$(python3 -c "print(f'{$curls_best / $vrks_best:.2f}')")" "$vrks_gap" "$vrks_mem"
+echo "HTTPS: vrk $(grep -o 'protocol .*' "$work/vrk.tls" | head -n 1); curl ${curl_tls:-?}; ratio against curl over HTTPS"
 echo "max gap: longest interval between two ticks of a 10 ms timer during the download (worst run)"

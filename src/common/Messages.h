@@ -204,6 +204,20 @@ inline const char* const CaptureCancelled = "Socket-Capture abgebrochen";
 inline const char* const ReceiveInterrupted = "Verbindung beim Empfang unterbrochen";
 inline const char* const NoTimer = "Kein Zeitgeber";
 
+// --- Secure connections: ESockError of the session's TLS layer and of its --
+// tunnel through a proxy (TTlsChannel, TSocketSession). "%1" is the host
+// the session was asked for; "%2" the reason OpenSSL or the socket gives.
+// ProxyTunnelRefused names the proxy, the host and port, and the proxy's
+// status line.
+inline const char* const TlsNotTrusted = "Das Zertifikat von %1 ist nicht vertrauenswürdig (%2)";
+inline const char* const TlsNameMismatch = "Das Zertifikat von %1 ist nicht für diesen Namen ausgestellt";
+inline const char* const TlsExpired = "Das Zertifikat von %1 ist abgelaufen";
+inline const char* const TlsNotYetValid = "Das Zertifikat von %1 ist noch nicht gültig";
+inline const char* const TlsHandshakeFailed = "TLS-Handshake mit %1 fehlgeschlagen (%2)";
+inline const char* const TlsHandshakeTimedOut = "Zeitüberschreitung beim TLS-Handshake mit %1";
+inline const char* const TlsBroken = "TLS-Fehler in der Verbindung mit %1 (%2)";
+inline const char* const ProxyTunnelRefused = "Der Proxy %1 verweigert den Tunnel zu %2: %3";
+
 // --- Socket session status texts: StatusMessage to OnStatus ------------------
 // (TSocketSession, THttpClient), each reported only up to the session's
 // ReportLevel; the program's HTTP component keeps ReportLevel 0.
@@ -236,6 +250,8 @@ inline const char* const StatusTransactionDone = "Transaktion erfolgreich";
 // URL and reply header reading.
 inline const char* const EmptyUrl = "Leere URL";
 inline const char* const TooManyRedirects = "Zu viele Umleitungen (%1)";
+// A redirection from an https URL to a plain http one (%1: where it led).
+inline const char* const HttpsDowngrade = "Umleitung von HTTPS auf unverschlüsseltes HTTP abgelehnt: %1";
 inline const char* const TooManyHeaderLines = "Mehr als %1 Kopfzeilen in der Antwort";
 inline const char* const ClosedBeforeDataEnd =
     "Verbindung vor dem Ende der Daten geschlossen (%1 von %2 Bytes)";

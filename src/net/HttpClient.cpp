@@ -31,6 +31,7 @@ void THttpClient::Get(const QString& url) {
   m_cmd = cmdGET;
   m_url = url;
   m_bodyFileWritten = false;
+  m_wasSecure = false;
   m_credentialsOrigin.clear();
   // Credentials a URL carries hold for this GET only.
   const QString callerUserId = m_headerInfo.UserId;
@@ -58,10 +59,15 @@ void THttpClient::Get(const QString& url) {
 }
 
 bool THttpClient::RunPass() {
-  const TUrlParts parts = SplitUrl(m_url, Host(), Port());
+  const TUrlParts parts = SplitUrl(m_url, Host(), Port(), Secure());
+  // A redirection never moves an https transfer to plain text (Get removes
+  // what an earlier pass left in the body file).
+  if (m_wasSecure && !parts.Secure) throw ESockError(msg::text(msg::HttpsDowngrade).arg(parts.Url));
+  m_wasSecure = parts.Secure;
   m_url = parts.Url;
   SetHost(parts.Host);
   SetPort(parts.Port);
+  SetSecure(parts.Secure);
   m_path = parts.Path;
   // Credentials go only where they were given for: the URL that carried
   // them, or the first URL of the GET for those set by the caller.
@@ -78,7 +84,8 @@ bool THttpClient::RunPass() {
     info.UserId.clear();
     info.Password.clear();
   }
-  m_requestLines = BuildGetRequest(parts, Proxy(), info);
+  // Through a proxy's tunnel the request is the one the server itself gets.
+  m_requestLines = BuildGetRequest(parts, parts.Secure ? QString() : Proxy(), info);
   const QString request = JoinRequestLines(m_requestLines);
   if (request.size() > kSendTextArea) throw ESockError(msg::text(msg::RequestTooLong).arg(kSendTextArea));
   if (OnAboutToSend) OnAboutToSend(this);

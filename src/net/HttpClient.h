@@ -3,7 +3,9 @@
 //
 // The reply header goes into the text Header or the file it names
 // (OutputFileMode), the body into the text Body or the file it names
-// (InputFileMode). Texts hold each byte as one Latin-1 character. An HTTP
+// (InputFileMode). An https URL is fetched over TLS (through the proxy's
+// tunnel when one is set); a redirection from https to plain http is
+// refused. Texts hold each byte as one Latin-1 character. An HTTP
 // error status is no error of the GET: it is reported only through OnFailure
 // (and the absence of OnSuccess). Socket, file and protocol failures raise:
 // a reply without a valid status line, a body framing that is not valid
@@ -36,10 +38,9 @@ class THttpClient : public TSocketSession {
   // Passes of one GET (the first request and its redirections).
   static constexpr int kMaxPasses = 20;
   // Longest reply line (its line end included), and most lines after the
-  // first status line, those of interim replies included (the empty line
-  // that ends the header not counted).
-  static constexpr int kMaxReplyLine = 64 * 1024;
-  static constexpr int kMaxHeaderLines = 1000;
+  // first status line, those of interim replies included (HttpParse.h).
+  static constexpr int kMaxReplyLine = kMaxReplyLineLength;
+  static constexpr int kMaxHeaderLines = kMaxReplyHeaderLines;
   // After a body whose end the reply framed (a length, the last chunk, no
   // body): how long to let the peer close first.
   static constexpr int kCloseGraceMs = 200;
@@ -98,6 +99,7 @@ class THttpClient : public TSocketSession {
   bool m_bodyFileWritten = false;  // a pass of this GET has written the body file
   QString m_credentialsOrigin;     // where the credentials may be sent
   bool m_urlCredentials = false;   // this GET's credentials came with a URL
+  bool m_wasSecure = false;        // the GET's last pass was https
 };
 
 }  // namespace vrk

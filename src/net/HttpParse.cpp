@@ -26,7 +26,7 @@ struct TScheme {
   const char* name;
   int port;
 };
-constexpr TScheme kSchemes[] = {{"http", 80}, {"ftp", 21}, {"gopher", 70}};
+constexpr TScheme kSchemes[] = {{"http", 80}, {"https", 443}, {"ftp", 21}, {"gopher", 70}};
 
 // True when text begins with a scheme and "://".
 bool hasScheme(const QByteArray& text) {
@@ -96,10 +96,11 @@ QByteArray EncodeUrlBytes(const QByteArray& bytes) {
   return out;
 }
 
-TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
+TUrlParts SplitUrl(const QString& url, const QString& host, int port, bool secure) {
   if (url.isEmpty()) throw ESockError(msg::text(msg::EmptyUrl));
   QByteArray text = EncodeUrlBytes(url.toUtf8());
-  const int callerPort = port == 0 ? 80 : port;
+  const int defaultPort = secure ? 443 : 80;
+  const int callerPort = port == 0 ? defaultPort : port;
   bool keepsCallerPort = false;
   QUrl parsed;
   if (text.startsWith('/')) {
@@ -109,9 +110,9 @@ TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
       keepsCallerPort = true;
     } else {
       QUrl base;
-      base.setScheme(QStringLiteral("http"));
+      base.setScheme(secure ? QStringLiteral("https") : QStringLiteral("http"));
       base.setHost(host);
-      base.setPort(callerPort == 80 ? -1 : callerPort);
+      base.setPort(callerPort == defaultPort ? -1 : callerPort);
       base.setPath(QStringLiteral("/"));
       const QUrl reference = strictUrl(text);
       if (!reference.isValid()) throw ESockError(msg::text(msg::InvalidUrl).arg(url));
@@ -120,7 +121,7 @@ TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
     }
   } else {
     if (!hasScheme(text)) {
-      text.prepend("http://");
+      text.prepend(secure ? "https://" : "http://");
       keepsCallerPort = true;
     }
     if (const QByteArray number = portText(text); !number.isNull()) {
@@ -131,7 +132,7 @@ TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
   }
   if (!parsed.isValid()) throw ESockError(msg::text(msg::InvalidUrl).arg(url));
   // The URL names the port it goes to, also through a proxy.
-  if (keepsCallerPort && !parsed.host().isEmpty() && callerPort != 80) parsed.setPort(callerPort);
+  if (keepsCallerPort && !parsed.host().isEmpty() && callerPort != defaultPort) parsed.setPort(callerPort);
 
   TUrlParts parts;
   parts.Scheme = parsed.scheme();
@@ -143,6 +144,8 @@ TUrlParts SplitUrl(const QString& url, const QString& host, int port) {
     if (!keepsCallerPort) parts.Port = known->port;
   }
   if (parsed.port() > 0) parts.Port = parsed.port();
+  // A path alone goes the way the caller's connection does.
+  parts.Secure = parts.Scheme.isEmpty() ? secure : parts.Scheme == QLatin1String("https");
   parts.Host = parsed.host(QUrl::FullyEncoded);
   if (parts.Host.isEmpty()) parts.Host = host;
   parts.UserId = parsed.userName(QUrl::FullyDecoded);

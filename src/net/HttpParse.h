@@ -22,6 +22,11 @@ struct THeaderInfo {
 
 // A Set-Cookie value is kept to at most this many characters.
 constexpr int kMaxHeaderValueLength = 256;
+// Longest reply line (its line end included), and most header lines after
+// the status line (the empty line that ends the header not counted), that
+// the client and the session's tunnel set-up read from a peer.
+constexpr int kMaxReplyLineLength = 64 * 1024;
+constexpr int kMaxReplyHeaderLines = 1000;
 
 // A URL split for one request, against the component's Host and Port.
 struct TUrlParts {
@@ -29,7 +34,7 @@ struct TUrlParts {
   // information and fragment, with "/" for an empty path. A path given
   // without a host and without the component's Host stays a path.
   QString Url;
-  QString Scheme;  // lower case: "http", "ftp", "gopher"
+  QString Scheme;  // lower case: "http", "https", "ftp", "gopher"
   QString Host;    // the URL's host, or the caller's Host when it has none
   int Port = 0;
   // The request target of a direct request: the encoded path and query.
@@ -37,16 +42,19 @@ struct TUrlParts {
   // The URL's user information, decoded; empty when it has none.
   QString UserId;
   QString Password;
+  bool Secure = false;  // https: TLS to Host:Port
 };
 
 // Splits url: parsed strictly as a URL, after bytes that a URL may not carry
 // (blanks, controls, non-ASCII as UTF-8) are percent-encoded. A URL that
-// begins with "/" is taken relative to http://Host:Port/ (Port 0 meaning
-// 80); one without a scheme as http:// + url, keeping the caller's Port
-// unless it names its own. Raises ESockError msg::EmptyUrl, msg::InvalidUrl
+// begins with "/" is taken relative to http://Host:Port/ (https:// when
+// secure; Port 0 meaning 80 or 443); one without a scheme as http:// + url
+// (https:// when secure), keeping the caller's Port unless it names its
+// own. The scheme https is secure, on port 443 unless the URL names
+// another. Raises ESockError msg::EmptyUrl, msg::InvalidUrl
 // or msg::UnsupportedScheme, and EConvertError msg::InvalidInteger for a
 // port that is not a decimal number from 1 to 65535.
-TUrlParts SplitUrl(const QString& url, const QString& host, int port);
+TUrlParts SplitUrl(const QString& url, const QString& host, int port, bool secure = false);
 
 // The URL a Location value (one byte per Latin-1 character) leads to from
 // the current URL, by the reference resolution of RFC 3986, without its

@@ -1,7 +1,8 @@
 // The session's socket event pump: readiness of the socket and the wake-ups
 // the session posts to itself become receive, send, connect and close
-// events; the receive and send handlers move one block between the socket
-// and the session's buffers (or the capture and send files).
+// events; the receive and send handlers move one block between the
+// session's channel and its buffers (or the capture and send files). While
+// the TLS handshake runs, readiness drives the handshake instead.
 #include "SockSession.h"
 
 #include "Messages.h"
@@ -50,6 +51,11 @@ void TSocketSession::Dispatch(const std::function<void()>& handler) {
 void TSocketSession::OnReadReady() {
   Dispatch([this] {
     if (m_socket < 0) return;
+    if (m_handshaking) {
+      m_lastReceive.restart();
+      StepHandshake();
+      return;
+    }
     pollfd p{m_socket, static_cast<short>(POLLIN | POLLRDHUP), 0};
     if (::poll(&p, 1, 0) <= 0) return;
     if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) {
@@ -67,7 +73,13 @@ void TSocketSession::OnWriteReady() {
     if (m_connecting) {
       m_connecting = false;
       HandleSocketEvent(SocketEvent::Connect, winsockError(pendingSocketError(m_socket)));
+    } else if (m_handshaking) {
+      StepHandshake();
     } else {
+      if (m_readWaitsForWrite) {
+        m_readWaitsForWrite = false;
+        ReadToStream();
+      }
       HandleSocketEvent(SocketEvent::Write, 0);
     }
   });
@@ -83,7 +95,8 @@ void TSocketSession::HandleSocketEvent(SocketEvent kind, int error) {
       if (m_eventOk) {
         m_isConnected = true;
         m_readNotifier->setEnabled(true);
-        if (OnConnect) OnConnect(this);
+        // A secure connection is announced once its handshake is done.
+        if (OnConnect && !m_secure) OnConnect(this);
       } else {
         m_lastError = error;
       }
@@ -95,12 +108,12 @@ void TSocketSession::HandleSocketEvent(SocketEvent kind, int error) {
       // What is still queued is taken without counting or announcing it.
       char block[kBlockSize + 1];
       while (!m_cancelRequested && m_socket >= 0) {
-        const ssize_t n = ::recv(m_socket, block, kBlockSize, 0);
-        const int e = errno;
-        if (n < 0 && e != EAGAIN && e != EWOULDBLOCK && e != EINTR && m_closeError == 0)
-          m_closeError = winsockError(e);
-        if (n <= 0) break;
-        AppendReceived(block, n);
+        const TIo io = m_channel->Read(block, kBlockSize);
+        if (io.State != TIoState::Done) {
+          if (io.State == TIoState::Failed) NoteFailure(io);
+          break;
+        }
+        AppendReceived(block, io.Bytes);
       }
       m_isConnected = false;
       RequestCloseSocket();
@@ -162,39 +175,70 @@ void TSocketSession::AppendReceived(const char* data, qint64 n) {
 
 // --- Receive and send handlers -------------------------------------------------
 
+void TSocketSession::NoteFailure(const TIo& io) {
+  if (io.Error != 0) m_lastError = io.Error;
+  if (io.State != TIoState::Failed) return;
+  // A failed receive took the pending error of a reset from the socket; the
+  // close notification that follows no longer carries it.
+  if (!io.Message.isEmpty()) {
+    if (m_closeMessage.isEmpty()) m_closeMessage = io.Message;
+  } else if (m_closeError == 0) {
+    m_closeError = io.Error;
+  }
+}
+
 void TSocketSession::ReadToStream() {
   if (m_cancelRequested) StopNotifications();
   if (m_busy || m_socket < 0) return;
+  // The peer's orderly end, or a broken secure layer, closes the connection
+  // as the close notification would.
+  if (ReadBlock()) HandleSocketEvent(SocketEvent::Close, 0);
+}
+
+bool TSocketSession::ReadBlock() {
   m_busy = true;
   FlagGuard busy{m_busy};  // an exception from OnPacketRecvd must not leave it set
   StatusMessage(8, msg::StatusReadToStream);
   char block[kBlockSize + 1];
-  const ssize_t n = ::recv(m_socket, block, kBlockSize, 0);
-  if (n < 0) {
-    const int e = errno;
-    m_lastError = winsockError(e);
-    // The receive took the pending error of a reset from the socket; the
-    // close notification that follows no longer carries it.
-    if (e != EAGAIN && e != EWOULDBLOCK && e != EINTR) m_closeError = m_lastError;
-    return;
+  const TIo io = m_channel->Read(block, kBlockSize);
+  if (m_writeWaitsForRead) {
+    m_writeWaitsForRead = false;
+    PostSendWakeUp();
   }
-  if (n == 0) return;  // the peer's close; its own notification follows
-  AppendReceived(block, n);
-  if (n == kBlockSize) PostReceiveWakeUp();
+  switch (io.State) {
+    case TIoState::Done: break;
+    case TIoState::Ended: return true;
+    case TIoState::WantWrite:
+      m_readWaitsForWrite = true;
+      m_writeNotifier->setEnabled(true);
+      NoteFailure(io);
+      return false;
+    case TIoState::WantRead: NoteFailure(io); return false;
+    case TIoState::Failed: NoteFailure(io); return !io.Message.isEmpty();
+  }
+  AppendReceived(block, io.Bytes);
+  // A full block, or bytes the secure layer holds back, are read next
+  // without waiting for the socket.
+  if (io.Bytes == kBlockSize || m_channel->Pending() > 0) PostReceiveWakeUp();
   if (m_counting) {
-    m_receivedBytes += n;
+    m_receivedBytes += io.Bytes;
     if (OnPacketRecvd) OnPacketRecvd(this);
   }
+  return false;
 }
 
 void TSocketSession::WriteFromStream() {
   if (m_busy) return;
+  if (WriteBlock()) HandleSocketEvent(SocketEvent::Close, 0);
+}
+
+bool TSocketSession::WriteBlock() {
   m_busy = true;
   FlagGuard busy{m_busy};
   StatusMessage(8, msg::StatusWriteFromStream);
   const bool pending =
       m_fileMode ? (m_sendFile && m_sentBytes < m_sendFile->size()) : !m_sendBuffer.isEmpty();
-  if (!pending || m_cancelRequested || m_socket < 0) return;
+  if (!pending || m_cancelRequested || m_socket < 0) return false;
 
   QByteArray fileBlock;
   const char* data;
@@ -208,14 +252,18 @@ void TSocketSession::WriteFromStream() {
     data = m_sendBuffer.constData();
     length = qMin<qint64>(m_sendBuffer.size(), kBlockSize);
   }
-  if (length <= 0) return;
-  const ssize_t n = ::send(m_socket, data, static_cast<size_t>(length), MSG_NOSIGNAL);
-  if (n < 0) {
+  if (length <= 0) return false;
+  const TIo io = m_channel->Write(data, length);
+  if (io.State != TIoState::Done) {
     // The buffer stays as it is; the next write event retries.
-    m_lastError = winsockError(errno);
-    if (errno == EAGAIN || errno == EWOULDBLOCK) m_writeNotifier->setEnabled(true);
-    return;
+    if (io.Error != 0) m_lastError = io.Error;
+    if (io.State == TIoState::WantWrite) m_writeNotifier->setEnabled(true);
+    if (io.State == TIoState::WantRead) m_writeWaitsForRead = true;
+    if (io.Message.isEmpty()) return false;
+    NoteFailure(io);
+    return true;
   }
+  const qint64 n = io.Bytes;
   const qint64 rest = (m_fileMode ? m_sendFile->size() - m_sentBytes : m_sendBuffer.size()) - n;
   if (rest > 0) {
     if (!m_fileMode) {
@@ -231,6 +279,7 @@ void TSocketSession::WriteFromStream() {
   }
   m_sentBytes += n;
   if (m_counting && OnPacketSent) OnPacketSent(this);
+  return false;
 }
 
 }  // namespace vrk

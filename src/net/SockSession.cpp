@@ -5,7 +5,9 @@
 // SockTransfer.cpp.
 #include "SockSession.h"
 
+#include "HttpParse.h"
 #include "Messages.h"
+#include "TlsChannel.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -76,6 +78,8 @@ void TSocketSession::CreateSocket(bool first) {
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   }
   m_socket = fd;
+  m_channel = std::make_unique<TPlainChannel>(fd);
+  m_tls = nullptr;
   m_connecting = false;
   // Notifications are switched on by Connect: an unconnected socket would
   // report itself readable all the time.
@@ -159,6 +163,11 @@ void TSocketSession::Connect() {
   if (m_isConnected) throw ESockError(msg::text(msg::AlreadyConnected));
   if (m_socket < 0) CreateSocket(false);
   m_closeError = 0;
+  m_closeMessage.clear();
+  m_secureProtocol.clear();
+  m_secureCipher.clear();
+  m_writeWaitsForRead = false;
+  m_readWaitsForWrite = false;
   // What an earlier connection left unread does not belong to this one.
   m_recvBuffer.clear();
   m_lfScanFrom = 0;
@@ -189,17 +198,6 @@ void TSocketSession::Connect() {
   remote.sin_port = htons(static_cast<quint16>(m_proxy.isEmpty() ? m_port : m_proxyPort));
   remote.sin_addr.s_addr = htonl(m_remoteAddress);
 
-  // A failed attempt leaves the socket half-connected; the next Connect needs
-  // a fresh one.
-  auto replaceSocket = [this] {
-    m_readNotifier->setEnabled(false);
-    m_writeNotifier->setEnabled(false);
-    m_connecting = false;
-    if (m_socket >= 0) ::close(m_socket);
-    m_socket = -1;
-    CreateSocket(false);
-  };
-
   m_lookupDone = false;
   m_eventOk = true;
   m_connecting = true;
@@ -211,7 +209,7 @@ void TSocketSession::Connect() {
     try {
       CheckSocketError(10035, text);
     } catch (...) {
-      replaceSocket();
+      ReplaceSocket();
       throw;
     }
   }
@@ -225,11 +223,24 @@ void TSocketSession::Connect() {
   }
   StopTimer();
 
-  if (!m_timedOut && !m_cancelRequested && m_eventOk) return;
+  if (!m_timedOut && !m_cancelRequested && m_eventOk) {
+    if (!m_secure) return;
+    try {
+      EstablishSecure();
+    } catch (...) {
+      ReplaceSocket();
+      if (OnConnectionFailed) OnConnectionFailed(this);
+      throw;
+    }
+    Dispatch([this] {
+      if (OnConnect) OnConnect(this);
+    });
+    return;
+  }
   if (m_isConnected) {
     RequestCloseSocket();
   } else {
-    replaceSocket();
+    ReplaceSocket();
   }
   if (OnConnectionFailed) OnConnectionFailed(this);
   if (m_timedOut) throw ESockError(msg::text(msg::ConnectTimedOut));
@@ -237,7 +248,85 @@ void TSocketSession::Connect() {
   throw ESockError(msg::text(msg::ConnectFailed));
 }
 
+// --- The secure connection ------------------------------------------------------
+
+void TSocketSession::EstablishSecure() {
+  m_settingUp = true;
+  struct Leave {
+    TSocketSession* s;
+    ~Leave() {
+      s->m_settingUp = false;
+      s->m_handshaking = false;
+    }
+  } leave{this};
+  if (!m_proxy.isEmpty()) OpenTunnel();
+
+  // Whatever followed the proxy's answer already belongs to the TLS stream.
+  QByteArray early;
+  early.swap(m_recvBuffer);
+  m_lfScanFrom = 0;
+  auto tls = std::make_unique<TTlsChannel>(m_socket, m_host, early);
+  m_tls = tls.get();
+  m_channel = std::move(tls);
+  m_handshaking = true;
+  m_handshakeFailure.clear();
+  m_lastReceive.restart();
+  StepHandshake();
+  WaitUntil([this] { return !m_handshaking || m_cancelRequested || !m_isConnected || ReceiveStalled(); });
+  if (m_handshaking) {
+    if (m_cancelRequested) throw ESockError(msg::text(msg::ConnectCancelled));
+    if (!m_isConnected)
+      throw ESockError(msg::text(msg::TlsHandshakeFailed).arg(m_host, QStringLiteral("connection closed")));
+    throw ESockError(msg::text(msg::TlsHandshakeTimedOut).arg(m_host));
+  }
+  if (!m_handshakeFailure.isEmpty()) throw ESockError(m_handshakeFailure);
+  m_secureProtocol = m_tls->Protocol();
+  m_secureCipher = m_tls->Cipher();
+}
+
+// Asks the proxy for a tunnel to Host:Port and reads its answer: a status
+// from 200 to 299 opens it, anything else is its refusal.
+void TSocketSession::OpenTunnel() {
+  const QString target = m_host + QLatin1Char(':') + QString::number(m_port);
+  Write(JoinRequestLines({QStringLiteral("CONNECT ") + target + QStringLiteral(" HTTP/1.0"), QString()}));
+  TReplyHeaderReader reader(kMaxReplyHeaderLines);
+  const QString statusLine = ReadLn(kMaxReplyLineLength);
+  reader.Take(statusLine);
+  while (!reader.Complete()) {
+    reader.CheckLineCount();
+    reader.Take(ReadLn(kMaxReplyLineLength));
+  }
+  if (reader.Status() < 200 || reader.Status() > 299)
+    throw ESockError(msg::text(msg::ProxyTunnelRefused).arg(m_proxy, target, statusLine.trimmed()));
+}
+
+void TSocketSession::StepHandshake() {
+  switch (m_tls->Handshake()) {
+    case TTlsChannel::THandshake::Done: m_handshaking = false; break;
+    case TTlsChannel::THandshake::WantRead: break;  // the read notifier is on
+    case TTlsChannel::THandshake::WantWrite: m_writeNotifier->setEnabled(true); break;
+    case TTlsChannel::THandshake::Failed:
+      m_handshakeFailure = m_tls->Failure();
+      m_handshaking = false;
+      break;
+  }
+}
+
 // --- Closing -----------------------------------------------------------------
+
+void TSocketSession::ReplaceSocket() {
+  m_readNotifier->setEnabled(false);
+  m_writeNotifier->setEnabled(false);
+  m_connecting = false;
+  m_isConnected = false;
+  if (m_socket >= 0) ::close(m_socket);
+  m_socket = -1;
+  CreateSocket(false);
+}
+
+QString TSocketSession::CloseFailure() {
+  return m_closeMessage.isEmpty() ? ErrorText(m_closeError) : m_closeMessage;
+}
 
 void TSocketSession::RequestCloseSocket() {
   StatusMessage(4, msg::StatusCloseSocket);
@@ -248,6 +337,9 @@ void TSocketSession::RequestCloseSocket() {
   m_connecting = false;
   const int fd = m_socket;
   m_socket = -1;
+  if (m_tls) m_tls->Shutdown();
+  m_tls = nullptr;
+  m_channel.reset();
   if (::close(fd) != 0) {
     m_lastError = winsockError(errno);
     QString text;
@@ -257,7 +349,8 @@ void TSocketSession::RequestCloseSocket() {
   // Bytes queued for the old connection must not go out on the next one.
   m_sendBuffer.clear();
   if (!m_destroying) {
-    if (OnDisconnect) OnDisconnect(this);
+    // A connection whose tunnel or handshake failed was never announced.
+    if (OnDisconnect && !m_settingUp) OnDisconnect(this);
     CreateSocket(false);
   }
 }

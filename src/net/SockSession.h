@@ -14,9 +14,16 @@
 // Exceptions thrown while a socket notification is handled (including those
 // of the program's own event handlers) are discarded.
 //
+// With Secure on, Connect also sets up TLS to Host:Port (through a CONNECT
+// tunnel when a proxy is set), and every byte afterwards moves inside it;
+// the waits, the bounds, the events and the counters are those of a plain
+// connection, counting the bytes inside TLS. The socket is reached through
+// one channel (SockChannel.h), plain or TLS.
+//
 // UI thread only. One connection at a time; Connect refuses while connected.
 #pragma once
 
+#include "SockChannel.h"
 #include "SockError.h"
 #include "ThreadTimer.h"
 
@@ -28,12 +35,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class QFile;
 class QSocketNotifier;
 class QTimer;
 
 namespace vrk {
+
+class TTlsChannel;
 
 using TNotifyEvent = std::function<void(QObject* Sender)>;
 using THandlerEvent = std::function<void(QObject* Sender, bool& Handled)>;
@@ -98,8 +108,12 @@ class TSocketSession : public QObject {
   void SetTimeOut(int ms) { m_timeOut = ms; }
   int ReportLevel() const { return m_reportLevel; }
   void SetReportLevel(int level) { m_reportLevel = level; }
-  // Longest silence while ReadLn or a capture waits for data; 0 means none.
+  // Longest silence while ReadLn or a capture waits for data, and while the
+  // TLS handshake or a proxy's answer to the tunnel is awaited; 0 means none.
   void SetReceiveTimeOut(int ms) { m_receiveTimeOut = ms; }
+  // TLS to Host:Port, verified, for the connections Connect makes from now.
+  bool Secure() const { return m_secure; }
+  void SetSecure(bool on) { m_secure = on; }
 
   // --- State
   bool IsConnected() const { return m_isConnected; }
@@ -124,9 +138,15 @@ class TSocketSession : public QObject {
   quint32 RemoteAddress() const { return m_remoteAddress; }
   // Read wake-ups the session has posted to itself after a full block.
   int ReceiveWakeUps() const { return m_receiveWakeUps; }
+  // The protocol ("TLSv1.3") and cipher of the last secure connection, kept
+  // after it closed; empty after a plain one.
+  const QString& SecureProtocol() const { return m_secureProtocol; }
+  const QString& SecureCipher() const { return m_secureCipher; }
 
   // --- Operations
-  // Resolves and connects. Raises ESockError.
+  // Resolves and connects, with Secure on also through the proxy's tunnel
+  // and the TLS handshake; OnConnect follows once all of it stands. Raises
+  // ESockError.
   virtual void Connect();
   // Closes the socket (raising OnDisconnect) and makes a fresh one.
   virtual void Disconnect();
@@ -192,6 +212,14 @@ class TSocketSession : public QObject {
   void InitSockets();
   void CreateSocket(bool first);
   LookupResult ResolveHost();
+  // The tunnel and the TLS handshake on the connected socket; raises
+  // ESockError when they fail. Requires: IsConnected, Secure.
+  void EstablishSecure();
+  void OpenTunnel();
+  void StepHandshake();
+  // Closes a socket whose connection never came up, without OnDisconnect,
+  // and makes a fresh one.
+  void ReplaceSocket();
   void RequestCloseSocket();
   void StartTimer();
   void StopTimer();
@@ -204,10 +232,21 @@ class TSocketSession : public QObject {
   void OnWriteReady();
   void ReadToStream();
   void WriteFromStream();
+  // One block each way; true when the secure layer broke, so that the
+  // connection is to be closed.
+  bool ReadBlock();
+  bool WriteBlock();
   void PostSendWakeUp();
   void PostReceiveWakeUp();
   void StopNotifications();
   void AppendReceived(const char* data, qint64 n);
+  // Notes how a read or a write of the channel failed; a broken secure
+  // layer also ends the connection.
+  void NoteFailure(const TIo& io);
+  // The peer ended the connection with an error (a reset, a broken TLS
+  // stream), and the text of it.
+  bool CloseFailed() const { return m_closeError != 0 || !m_closeMessage.isEmpty(); }
+  QString CloseFailure();
   void FlushFileStage();
 
   // Runs wait passes until done() holds. With atLeastOnce, one pass runs even
@@ -233,6 +272,7 @@ class TSocketSession : public QObject {
   bool m_destroying = false;
   int m_lastError = 0;
   int m_closeError = 0;
+  QString m_closeMessage;  // a broken secure layer's message, when that ended it
   QString m_status;
   TThreadTimer* m_timer = nullptr;
   QByteArray m_sendBuffer;
@@ -251,6 +291,16 @@ class TSocketSession : public QObject {
   bool m_sendDone = false;
   bool m_fileMode = false;
   int m_socket = -1;
+  std::unique_ptr<TSockChannel> m_channel;  // over m_socket
+  TTlsChannel* m_tls = nullptr;             // m_channel when it is secure
+  bool m_secure = false;
+  bool m_handshaking = false;
+  QString m_handshakeFailure;
+  QString m_secureProtocol;
+  QString m_secureCipher;
+  bool m_writeWaitsForRead = false;  // the secure layer must read before it can write on
+  bool m_readWaitsForWrite = false;  // and the other way round
+  bool m_settingUp = false;          // inside the tunnel and handshake of Connect
   bool m_connecting = false;
   QByteArray m_recvBuffer;
   QFile* m_recvFile = nullptr;            // the receive buffer while capturing to a file

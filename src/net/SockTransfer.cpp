@@ -228,7 +228,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDe
   if (writeFailed) throw ESockError(msg::text(msg::FileWriteError).arg(path));
   // A reset is no end of the data, unless all that was announced is in.
   const bool whole = (expected >= 0 && captured >= expected) || (decoder && decoder->Complete());
-  if (m_closeError != 0 && !whole) throw ESockError(ErrorText(m_closeError));
+  if (CloseFailed() && !whole) throw ESockError(CloseFailure());
   if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
   return captured;
 }
@@ -279,7 +279,7 @@ void TSocketSession::CaptureString(QString& text, qint64 length, TBodyDecoder* d
     throw EAbortError(msg::text(msg::CaptureCancelled));
   }
   const bool whole = (length >= 0 && bytes.size() >= length) || (decoder && decoder->Complete());
-  if (m_closeError != 0 && !whole) throw ESockError(ErrorText(m_closeError));
+  if (CloseFailed() && !whole) throw ESockError(CloseFailure());
   if (dropped) throw ESockError(msg::text(msg::ReceiveInterrupted));
   if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
 }

@@ -22,6 +22,8 @@ struct SplitCase {
   const char* wantHost;
   int wantPort;
   const char* wantPath;
+  bool secure = false;  // the caller's
+  bool wantSecure = false;
 };
 
 TEST(SplitUrl, Examples) {
@@ -51,9 +53,18 @@ TEST(SplitUrl, Examples) {
       {"http://h/a b/\xc3\xa4%2f%zz?x=\"1\"", "", 0, "http://h/a%20b/%C3%A4%2F%25zz?x=%221%22", "h", 80,
        "/a%20b/%C3%A4%2F%25zz?x=%221%22"},
       {"http://h/a\r\nX: 1", "", 0, "http://h/a%0D%0AX:%201", "h", 80, "/a%0D%0AX:%201"},
+      // https is secure on 443 unless the URL names a port; another scheme
+      // is plain, a URL without one goes the way the caller's connection does
+      {"https://h/x", "", 8081, "https://h/x", "h", 443, "/x", false, true},
+      {"HTTPS://h:8443", "", 0, "https://h:8443/", "h", 8443, "/", false, true},
+      {"http://h/x", "", 443, "http://h/x", "h", 80, "/x", true, false},
+      {"/x", "m", 8443, "https://m:8443/x", "m", 8443, "/x", true, true},
+      {"/x", "m", 0, "https://m/x", "m", 443, "/x", true, true},
+      {"h2/a", "", 0, "https://h2/a", "h2", 443, "/a", true, true},
   };
   for (const SplitCase& c : cases) {
-    const TUrlParts p = SplitUrl(QString::fromUtf8(c.url), QString::fromUtf8(c.host), c.port);
+    const TUrlParts p = SplitUrl(QString::fromUtf8(c.url), QString::fromUtf8(c.host), c.port, c.secure);
+    EXPECT_EQ(p.Secure, c.wantSecure) << c.url;
     EXPECT_EQ(p.Url, QString::fromUtf8(c.wantUrl)) << c.url;
     EXPECT_EQ(p.Host, QString::fromUtf8(c.wantHost)) << c.url;
     EXPECT_EQ(p.Port, c.wantPort) << c.url;
@@ -78,6 +89,7 @@ TEST(SplitUrl, Failures) {
       {"h:8o/x", "'8o' ist kein gültiger Integerwert"},
       {"http://ho st/x", "invalid URL: http://ho st/x"},
       {"file:///etc/passwd", "unsupported URL scheme: file"},
+      {"httpss://h/x", "unsupported URL scheme: httpss"},
   };
   for (const auto& [url, message] : bad) {
     try {

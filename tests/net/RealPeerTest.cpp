@@ -1,6 +1,8 @@
 // The GET against real peers started on 127.0.0.1: nginx serving a
-// temporary directory, and tinyproxy or squid in front of it. Also the vrk fetch
-// companion, run as a process against the same peers.
+// temporary directory over HTTP and over HTTPS (with a CA of the test's own,
+// handed to OpenSSL through SSL_CERT_FILE), and tinyproxy or squid in front
+// of it. Also the vrk fetch companion, run as a process against the same
+// peers.
 #include "HttpClient.h"
 
 #include "CoreApp.h"
@@ -10,9 +12,12 @@
 #include "TempDir.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -36,16 +41,42 @@ class RealPeerTest : public ::testing::Test {
     s_nginx = std::make_unique<test::NginxServer>();
     QString error;
     if (!s_nginx->start(s_www->path(), s_startError)) s_nginx.reset();
+    startTls(error);
+    s_startError += error;
     if (!test::TinyProxy::program().isEmpty()) {
       s_proxy = std::make_unique<test::TinyProxy>();
+      if (s_tls) s_proxy->allowConnect(s_tls->port());
       if (!s_proxy->start(error)) {
         s_startError += error;
         s_proxy.reset();
       }
     }
   }
+  // The HTTPS server: the default certificate names 127.0.0.1 and localhost;
+  // a client asking for one of the .test names gets a certificate with a
+  // fault: from a CA nobody trusts, expired, not yet valid, for another name.
+  static void startTls(QString& error) {
+    s_certs = std::make_unique<test::TestCertificates>();
+    test::TestCertificates& c = *s_certs;
+    const QString now = QStringLiteral("IP:127.0.0.1,DNS:localhost");
+    if (!c.makeCa("ca", error) || !c.makeCa("stranger", error) || !c.makeServer("ca", "good", now, error) ||
+        !c.makeServer("stranger", "untrusted", "DNS:untrusted.test", error) ||
+        !c.makeServer("ca", "expired", "DNS:expired.test", error, "20200101000000Z", "20210101000000Z") ||
+        !c.makeServer("ca", "future", "DNS:future.test", error, "20400101000000Z", "20410101000000Z") ||
+        !c.makeServer("ca", "other", "DNS:other.test", error))
+      return;
+    qputenv("SSL_CERT_FILE", c.pem("ca").toLocal8Bit());
+    s_tls = std::make_unique<test::NginxServer>();
+    s_tls->useTls(c.pem("good"), c.key("good"));
+    for (const char* name : {"untrusted", "expired", "future"})
+      s_tls->addTlsName(QLatin1String(name) + QStringLiteral(".test"), c.pem(name), c.key(name));
+    s_tls->addTlsName("mismatch.test", c.pem("other"), c.key("other"));
+    if (!s_tls->start(s_www->path(), error)) s_tls.reset();
+  }
   static void TearDownTestSuite() {
     s_proxy.reset();
+    s_tls.reset();
+    s_certs.reset();
     s_nginx.reset();
     s_www.reset();
   }
@@ -63,11 +94,22 @@ class RealPeerTest : public ::testing::Test {
   void SetUp() override {
     VRK_REQUIRE_PEER(test::NginxServer::program(), "nginx");
     ASSERT_TRUE(s_nginx) << s_startError.toStdString();
+    ASSERT_TRUE(s_tls) << s_startError.toStdString();
     http.SetTimeOut(1000);
     http.OnConnect = [this](QObject*) { events << "connect"; };
     http.OnDisconnect = [this](QObject*) { events << "disconnect"; };
     http.OnSuccess = [this](QObject*, int) { events << "success"; };
     http.OnFailure = [this](QObject*, int) { events << "failure"; };
+    http.OnConnectionFailed = [this](QObject*) { events << "failed"; };
+  }
+
+  static QString errorOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const Exception& e) {
+      return e.message();
+    }
+    return QString();
   }
 
   void useProxy() {
@@ -83,13 +125,19 @@ class RealPeerTest : public ::testing::Test {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
   }
 
-  QString url(const char* name) const {
-    return QStringLiteral("http://127.0.0.1:%1/%2").arg(s_nginx->port()).arg(QLatin1String(name));
+  // The served file name over HTTP, or over HTTPS from the TLS server.
+  static QString url(const QString& name, bool secure = false) {
+    return QStringLiteral("%1://127.0.0.1:%2/%3")
+        .arg(secure ? "https" : "http")
+        .arg(secure ? s_tls->port() : s_nginx->port())
+        .arg(name);
   }
 
   static inline std::unique_ptr<test::TempDir> s_www;
   static inline std::unique_ptr<test::NginxServer> s_nginx;
   static inline std::unique_ptr<test::TinyProxy> s_proxy;
+  static inline std::unique_ptr<test::TestCertificates> s_certs;
+  static inline std::unique_ptr<test::NginxServer> s_tls;
   static inline QString s_startError;
 
   THttpClient http;
@@ -98,33 +146,42 @@ class RealPeerTest : public ::testing::Test {
 };
 
 TEST_F(RealPeerTest, SmallFileDirectWithTheFiveStepEventOrder) {
-  http.Get(url("small.txt"));
-  EXPECT_EQ(http.StatusCode(), 200);
-  EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
-  EXPECT_TRUE(http.Header().startsWith(QStringLiteral("HTTP/1.1 200 OK\r\n")));
-  EXPECT_EQ(events, (QStringList{"connect", "disconnect", "success", "disconnect"}));
+  for (const bool secure : {false, true}) {
+    SCOPED_TRACE(secure ? "https" : "http");
+    events.clear();
+    http.Get(url("small.txt", secure));
+    EXPECT_EQ(http.StatusCode(), 200);
+    EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
+    EXPECT_TRUE(http.Header().startsWith(QStringLiteral("HTTP/1.1 200 OK\r\n")));
+    EXPECT_EQ(events, (QStringList{"connect", "disconnect", "success", "disconnect"}));
+    EXPECT_EQ(http.SecureProtocol().isEmpty(), !secure);
+  }
 }
 
 TEST_F(RealPeerTest, LargeFileDirectIntoFile) {
-  http.SetInputFileMode(true);
-  http.SetBody(out.file("big.bin"));
-  qint64 packets = 0;
-  qint64 lastCount = 0;
-  bool growing = true;
-  http.OnPacketRecvd = [&](QObject*) {
-    ++packets;
-    growing = growing && http.ReceivedBytes() > lastCount;
-    lastCount = http.ReceivedBytes();
-  };
-  http.Get(url("big.bin"));
-  QFile f(out.file("big.bin"));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.size(), servedFile("big.bin").size());
-  EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
-  EXPECT_GT(packets, 10);
-  EXPECT_TRUE(growing);
-  EXPECT_LE(http.ReceivedBytes(), f.size());
-  EXPECT_EQ(events.count("disconnect"), 2);
+  for (const bool secure : {false, true}) {
+    SCOPED_TRACE(secure ? "https" : "http");
+    events.clear();
+    http.SetInputFileMode(true);
+    http.SetBody(out.file("big.bin"));
+    qint64 packets = 0;
+    qint64 lastCount = 0;
+    bool growing = true;
+    http.OnPacketRecvd = [&](QObject*) {
+      ++packets;
+      growing = growing && http.ReceivedBytes() > lastCount;
+      lastCount = http.ReceivedBytes();
+    };
+    http.Get(url("big.bin", secure));
+    QFile f(out.file("big.bin"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.size(), servedFile("big.bin").size());
+    EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
+    EXPECT_GT(packets, 10);
+    EXPECT_TRUE(growing);
+    EXPECT_LE(http.ReceivedBytes(), f.size());
+    EXPECT_EQ(events.count("disconnect"), 2);
+  }
 }
 
 TEST_F(RealPeerTest, NotFoundKeepsTheErrorPage) {
@@ -142,33 +199,68 @@ TEST_F(RealPeerTest, NotFoundKeepsTheErrorPage) {
 }
 
 TEST_F(RealPeerTest, EmptyFileGivesEmptyBody) {
-  for (const bool fileMode : {false, true}) {
-    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
-    http.SetInputFileMode(fileMode);
-    http.SetBody(fileMode ? out.file("empty.txt") : QStringLiteral("stale"));
-    http.Get(url("empty.txt"));
-    EXPECT_EQ(http.StatusCode(), 200);
-    EXPECT_EQ(body(fileMode, "empty.txt"), QByteArray());
-    if (fileMode) {
-      EXPECT_TRUE(QFile::exists(out.file("empty.txt")));
+  for (const bool fileMode : {false, true})
+    for (const bool secure : {false, true}) {
+      SCOPED_TRACE(std::string(fileMode ? "file mode" : "text mode") + (secure ? ", https" : ", http"));
+      http.SetInputFileMode(fileMode);
+      http.SetBody(fileMode ? out.file("empty.txt") : QStringLiteral("stale"));
+      http.Get(url("empty.txt", secure));
+      EXPECT_EQ(http.StatusCode(), 200);
+      EXPECT_EQ(body(fileMode, "empty.txt"), QByteArray());
+      if (fileMode) {
+        EXPECT_TRUE(QFile::exists(out.file("empty.txt")));
+      }
     }
-  }
 }
 
 TEST_F(RealPeerTest, ThroughTinyproxySmallAndLarge) {
   VRK_REQUIRE_PEER(test::TinyProxy::program(), "tinyproxy");
   useProxy();
-  http.Get(url("small.txt"));
-  EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
-  EXPECT_TRUE(http.Header().contains(QStringLiteral("tinyproxy")));
+  // https goes through the proxy's tunnel, where it cannot add its header.
+  for (const bool secure : {false, true}) {
+    SCOPED_TRACE(secure ? "https" : "http");
+    events.clear();
+    http.SetInputFileMode(false);
+    http.Get(url("small.txt", secure));
+    EXPECT_EQ(http.Body(), QStringLiteral("small file\n"));
+    EXPECT_EQ(http.Header().contains(QStringLiteral("tinyproxy")), !secure);
 
-  http.SetInputFileMode(true);
-  http.SetBody(out.file("big.bin"));
-  http.Get(url("big.bin"));
-  QFile f(out.file("big.bin"));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
-  EXPECT_EQ(events.count("success"), 2);
+    http.SetInputFileMode(true);
+    http.SetBody(out.file("big.bin"));
+    http.Get(url("big.bin", secure));
+    QFile f(out.file("big.bin"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
+    EXPECT_EQ(events.count("success"), 2);
+  }
+}
+
+// nginx's /redirect?to=URL answers 302 to URL: from http to https the GET
+// follows; from https to http it refuses, and the refused reply's body is
+// no download. A server that speaks no TLS leaves no file either.
+TEST_F(RealPeerTest, RedirectsLeadToHttpsButNeverBack) {
+  for (const bool fileMode : {false, true}) {
+    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
+    const QString file = out.file("r.txt");
+    http.SetInputFileMode(fileMode);
+    http.SetBody(fileMode ? file : QString());
+    http.Get(url("redirect?to=" + url("small.txt", true)));
+    EXPECT_EQ(http.StatusCode(), 200);
+    EXPECT_EQ(body(fileMode, "r.txt"), QByteArray("small file\n"));
+    EXPECT_TRUE(http.Secure());
+
+    QFile::remove(file);
+    http.SetBody(fileMode ? file : QString());
+    EXPECT_EQ(errorOf([&] { http.Get(url("redirect?to=" + url("small.txt"), true)); }),
+              "Umleitung von HTTPS auf unverschlüsseltes HTTP abgelehnt: " + url("small.txt"));
+    EXPECT_FALSE(QFile::exists(file));
+
+    const QString plainPortAsHttps =
+        url("small.txt").replace(QStringLiteral("http:"), QStringLiteral("https:"));
+    EXPECT_EQ(errorOf([&] { http.Get(plainPortAsHttps); }),
+              "TLS-Handshake mit 127.0.0.1 fehlgeschlagen (wrong version number)");
+    EXPECT_FALSE(QFile::exists(file));
+  }
 }
 
 // squid answers an HTTP/1.0 request that asks for a kept connection with
@@ -236,6 +328,66 @@ TEST_F(RealPeerTest, ProxiedNotFound) {
   EXPECT_TRUE(events.contains("failure"));
 }
 
+// The session's secure connect against nginx over TLS (every name resolves
+// to 127.0.0.1 through the look-up seam; nginx picks the certificate by the
+// name the client sends), against plain nginx, against a server that never
+// answers the handshake, and through tinyproxy's tunnel. A failure has its
+// own message, raises OnConnectionFailed and no connect or disconnect
+// event, and leaves the session ready for the next row.
+TEST_F(RealPeerTest, SecureConnectOutcomes) {
+  VRK_REQUIRE_PEER(test::TinyProxy::program(), "tinyproxy");
+  ASSERT_TRUE(s_proxy) << s_startError.toStdString();
+  test::ScriptedServer silent;
+  silent.connection().sleep(1500).close();
+  silent.start();
+  const THostLookup previous = TSocketSession::SetHostLookup([](const QString&, QObject* context, auto done) {
+    QTimer::singleShot(0, context, [done] { done(0, 0x7F000001); });
+  });
+  const quint16 tls = s_tls->port();
+  const quint16 plain = s_nginx->port();
+  const QString refused = QStringLiteral("127.0.0.1:%1: HTTP/1.0 403 Access violation").arg(plain);
+  const struct {
+    const char* host;
+    quint16 port;
+    bool viaProxy;
+    QString error;
+  } rows[] = {
+      {"127.0.0.1", tls, false, {}},
+      {"untrusted.test", tls, false,
+       "Das Zertifikat von untrusted.test ist nicht vertrauenswürdig (unable to get local issuer "
+       "certificate)"},
+      {"localhost", tls, false, {}},
+      {"expired.test", tls, false, "Das Zertifikat von expired.test ist abgelaufen"},
+      {"future.test", tls, false, "Das Zertifikat von future.test ist noch nicht gültig"},
+      {"mismatch.test", tls, false,
+       "Das Zertifikat von mismatch.test ist nicht für diesen Namen ausgestellt"},
+      {"127.0.0.1", plain, false, "TLS-Handshake mit 127.0.0.1 fehlgeschlagen (wrong version number)"},
+      {"127.0.0.1", silent.port(), false, "Zeitüberschreitung beim TLS-Handshake mit 127.0.0.1"},
+      {"localhost", tls, true, {}},
+      {"127.0.0.1", plain, true, "Der Proxy 127.0.0.1 verweigert den Tunnel zu " + refused},
+  };
+  http.SetSecure(true);
+  http.SetReceiveTimeOut(500);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.host) + (row.viaProxy ? " through the proxy" : "") + " port " +
+                 std::to_string(row.port));
+    events.clear();
+    http.SetHost(QLatin1String(row.host));
+    http.SetPort(row.port);
+    http.SetProxy(row.viaProxy ? QStringLiteral("127.0.0.1") : QString());
+    http.SetProxyPort(row.viaProxy ? s_proxy->port() : 0);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(errorOf([&] { http.Connect(); }), row.error);
+    EXPECT_LT(t.elapsed(), 2500);
+    EXPECT_EQ(http.IsConnected(), row.error.isEmpty());
+    EXPECT_EQ(events, QStringList{row.error.isEmpty() ? "connect" : "failed"});
+    EXPECT_EQ(http.SecureProtocol().startsWith(QStringLiteral("TLSv1.")), row.error.isEmpty());
+    http.Disconnect();
+  }
+  TSocketSession::SetHostLookup(previous);
+}
+
 TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   const QString vrk = qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk");
   VRK_REQUIRE_PEER(QFile::exists(vrk) ? vrk : QString(), "the vrk program");
@@ -258,6 +410,16 @@ TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   ASSERT_TRUE(p.waitForFinished(30000));
   EXPECT_EQ(p.exitCode(), 0);
   EXPECT_EQ(p.readAllStandardOutput(), QByteArray("small file\n"));
+
+  // SSL_CERT_FILE, which names the test's CA, is passed on to the process.
+  p.start(vrk, {"fetch", "--verbose", url("small.txt", true)});
+  ASSERT_TRUE(p.waitForFinished(30000));
+  EXPECT_EQ(p.exitCode(), 0);
+  EXPECT_EQ(p.readAllStandardOutput(), QByteArray("small file\n"));
+  const QString verbose = QString::fromLocal8Bit(p.readAllStandardError());
+  EXPECT_TRUE(
+      verbose.contains(QRegularExpression(QStringLiteral("\nprotocol TLSv1\\.[23], cipher [A-Z0-9_-]+\n"))))
+      << verbose.toStdString();
 
   p.start(vrk, {"fetch", url("absent.txt")});
   ASSERT_TRUE(p.waitForFinished(30000));

@@ -184,10 +184,33 @@ bool LocalPeer::launch(const QString& program, const std::function<QStringList(Q
 
 QString NginxServer::program() { return findProgram(QStringLiteral("nginx")); }
 
+void NginxServer::useTls(const QString& cert, const QString& key) { m_tls.prepend({QString(), cert, key}); }
+
+void NginxServer::addTlsName(const QString& name, const QString& cert, const QString& key) {
+  m_tls << TlsName{name, cert, key};
+}
+
 bool NginxServer::start(const QString& root, QString& error) {
   const QString d = m_dir.path();
   for (const char* sub : {"logs", "tmp"}) QDir(d).mkpath(QLatin1String(sub));
   m_logFile = d + QStringLiteral("/logs/error.log");
+  // One server block per certificate (the first is the default one), or
+  // one plain block.
+  auto servers = [&](const QString& root) {
+    QString text;
+    const QList<TlsName> blocks = m_tls.isEmpty() ? QList<TlsName>{TlsName{}} : m_tls;
+    for (const TlsName& b : blocks) {
+      text += QStringLiteral("  server {\n    listen 127.0.0.1:%1%2;\n")
+                  .arg(m_port)
+                  .arg(m_tls.isEmpty() ? QString() : QStringLiteral(" ssl"));
+      if (!b.name.isEmpty()) text += QStringLiteral("    server_name %1;\n").arg(b.name);
+      if (!m_tls.isEmpty())
+        text += QStringLiteral("    ssl_certificate %1;\n    ssl_certificate_key %2;\n").arg(b.cert, b.key);
+      text +=
+          QStringLiteral("    root %1;\n    location = /redirect { return 302 $arg_to; }\n  }\n").arg(root);
+    }
+    return text;
+  };
   return launch(
       program(),
       [&](QString& err) -> QStringList {
@@ -207,14 +230,10 @@ bool NginxServer::start(const QString& root, QString& error) {
                                  "  uwsgi_temp_path %2/tmp/uwsgi;\n"
                                  "  scgi_temp_path %2/tmp/scgi;\n"
                                  "  sendfile on;\n"
-                                 "  server {\n"
-                                 "    listen 127.0.0.1:%3;\n"
-                                 "    root %4;\n"
-                                 "  }\n"
+                                 "%3"
                                  "}\n")
                                  .arg(::geteuid() == 0 ? QStringLiteral("user root;\n") : QString(), d)
-                                 .arg(m_port)
-                                 .arg(root);
+                                 .arg(servers(root));
         if (!writeFile(d + QStringLiteral("/nginx.conf"), conf))
           err = QStringLiteral("cannot write nginx.conf");
         return {"-p", d, "-c", d + "/nginx.conf", "-e", m_logFile};
@@ -241,6 +260,7 @@ bool TinyProxy::start(QString& error) {
                            "PidFile \"%3/tinyproxy.pid\"\n")
                            .arg(m_port)
                            .arg(m_logFile, d);
+        for (const quint16 port : m_connectPorts) conf += QStringLiteral("ConnectPort %1\n").arg(port);
         if (::geteuid() == 0) conf += QStringLiteral("User root\nGroup root\n");
         if (!writeFile(d + QStringLiteral("/tinyproxy.conf"), conf))
           err = QStringLiteral("cannot write tinyproxy.conf");
@@ -283,6 +303,27 @@ bool SquidProxy::start(QString& error) {
         return {"-N", "-f", d + "/squid.conf"};
       },
       error);
+}
+
+bool TestCertificates::run(const QStringList& args, QString& error) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::MergedChannels);
+  p.start(qEnvironmentVariable("VRK_SOURCE_DIR") + QStringLiteral("/scripts/certs"), args);
+  if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) return true;
+  error =
+      QStringLiteral("scripts/certs %1 failed: %2").arg(args.join(' '), QString::fromLocal8Bit(p.readAll()));
+  return false;
+}
+
+bool TestCertificates::makeCa(const QString& name, QString& error) {
+  return run({"ca", m_dir.path(), name}, error);
+}
+
+bool TestCertificates::makeServer(const QString& ca, const QString& name, const QString& altNames,
+                                  QString& error, const QString& from, const QString& until) {
+  QStringList args{"server", m_dir.path(), ca, name, altNames};
+  if (!from.isEmpty()) args << from << until;
+  return run(args, error);
 }
 
 }  // namespace vrk::test

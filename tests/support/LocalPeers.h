@@ -1,8 +1,9 @@
 // Test support: real HTTP peers on 127.0.0.1, started by a test in a
 // temporary directory and stopped when the object goes away.
 //
-// NginxServer serves a directory; TinyProxy and SquidProxy are forward HTTP
-// proxies. Each runs in the foreground as a child process on a free port,
+// NginxServer serves a directory, over HTTP or HTTPS; TinyProxy and
+// SquidProxy are forward HTTP proxies; TestCertificates makes the CA and
+// the server certificates of an HTTPS peer. Each runs in the foreground as a child process on a free port,
 // and counts as started once it is seen listening there itself. program()
 // is empty when the server is not installed (see VRK_REQUIRE_PEER); start()
 // reports why a start failed.
@@ -65,17 +66,51 @@ class LocalPeer {
   mutable QByteArray m_output;  // what the program printed so far
 };
 
+// Besides the files, every server answers /redirect?to=URL with a 302 to
+// URL.
 class NginxServer final : public LocalPeer {
  public:
   static QString program();  // empty when nginx is not installed
+  // Before start(): HTTPS with this certificate and key instead of HTTP.
+  void useTls(const QString& cert, const QString& key);
+  // Before start(): a client that asks for name (SNI) gets this certificate.
+  void addTlsName(const QString& name, const QString& cert, const QString& key);
   // Serves root (a directory) on a free port.
   bool start(const QString& root, QString& error);
+
+ private:
+  struct TlsName {
+    QString name, cert, key;
+  };
+  QList<TlsName> m_tls;  // the first one (no name) is the default
 };
 
 class TinyProxy final : public LocalPeer {
  public:
   static QString program();
+  // Before start(): the ports a CONNECT may reach (without any: all).
+  void allowConnect(quint16 port) { m_connectPorts << port; }
   bool start(QString& error);
+
+ private:
+  QList<quint16> m_connectPorts;
+};
+
+// Certificates made with scripts/certs (openssl) in a temporary directory:
+// a CA, and server certificates it signs. Each is name.pem with name.key.
+class TestCertificates final {
+ public:
+  bool makeCa(const QString& name, QString& error);
+  // altNames as openssl writes them (IP:127.0.0.1,DNS:localhost); from and
+  // until as YYYYMMDDHHMMSSZ, empty for a certificate valid now.
+  bool makeServer(const QString& ca, const QString& name, const QString& altNames, QString& error,
+                  const QString& from = {}, const QString& until = {});
+  QString pem(const QString& name) const { return m_dir.file(name + QStringLiteral(".pem")); }
+  QString key(const QString& name) const { return m_dir.file(name + QStringLiteral(".key")); }
+
+ private:
+  bool run(const QStringList& args, QString& error);
+  TempDir m_dir;
 };
 
 // squid as a forward proxy without a disk cache. Unlike tinyproxy it keeps

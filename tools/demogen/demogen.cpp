@@ -81,6 +81,9 @@ struct Mirror {
 
 const Mirror kMirrors[] = {
     {"Europe", "Germany", "http://localhost:8081", "Demo mirror (local)"},
+    // The same tree over HTTPS, with the demo's own CA (scripts/demo hands it
+    // to the program through SSL_CERT_FILE).
+    {"Europe", "Germany", "https://localhost:8443", "Demo mirror over HTTPS (local)"},
     // Mirrors fail as real ones do: a server that is down (nothing listens on
     // the port, the connection is refused), and names that do not resolve
     // (the .example names below).

@@ -1,7 +1,8 @@
 // vrk fetch: one GET through the HTTP component with a Qt event loop
 // running. The body goes to a file (-o) or to standard output; the status
-// and the transfer events go to standard error. Used by the real-peer tests
-// and the download benchmark.
+// and the transfer events go to standard error; with --verbose also the
+// protocol and cipher of each connection. Used by the real-peer tests and
+// the download benchmark.
 #include "Command.h"
 
 #include "HttpClient.h"
@@ -39,6 +40,8 @@ void declareFetch(QCommandLineParser& parser) {
                     QStringLiteral("Prints the time, the longest event-loop gap and the memory.")});
   parser.addOption({QStringLiteral("status-handler"),
                     QStringLiteral("Formats a status-bar text on every packet, as a window would.")});
+  parser.addOption(
+      {QStringLiteral("verbose"), QStringLiteral("Names each connection's protocol and cipher.")});
 }
 
 int runFetch(const TCommandLine& line) {
@@ -59,6 +62,7 @@ int runFetch(const TCommandLine& line) {
   const QString output = line.value(QStringLiteral("o"));
   const bool stats = line.isSet(QStringLiteral("stats"));
   const bool statusHandler = line.isSet(QStringLiteral("status-handler"));
+  const bool verbose = line.isSet(QStringLiteral("verbose"));
   const QString url = line.argument(0);
 
   THttpClient http;
@@ -72,7 +76,15 @@ int runFetch(const TCommandLine& line) {
   qint64 packets = 0;
   QElapsedTimer clock;
   QString statusText;  // what a status bar would show
-  http.OnConnect = [](QObject*) { err(QStringLiteral("connect")); };
+  http.OnConnect = [&](QObject*) {
+    err(QStringLiteral("connect"));
+    if (!verbose) return;
+    if (http.SecureProtocol().isEmpty()) {
+      err(QStringLiteral("protocol plain TCP, no TLS"));
+    } else {
+      err(QStringLiteral("protocol %1, cipher %2").arg(http.SecureProtocol(), http.SecureCipher()));
+    }
+  };
   http.OnDisconnect = [](QObject*) { err(QStringLiteral("disconnect")); };
   http.OnPacketRecvd = [&](QObject*) {
     ++packets;
