@@ -5,9 +5,9 @@
 // only regular files may appear in it: no link, no subdirectory, no
 // temporary file left behind, no control character in a name. Anything else
 // aborts.
-#include "MemberFile.h"
-#include "UnzipLibrary.h"
-#include "ZipDirectory.h"
+#include "unzip/MemberFile.h"
+#include "unzip/UnzipLibrary.h"
+#include "unzip/ZipDirectory.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,8 +1,9 @@
 // Errors of the class library's file streams that a copy between two files
 // raises: the source cannot be opened (msg::FileOpenError with the file's
 // path), a read fails (msg::StreamReadError) or a write fails
-// (msg::StreamWriteError). A destination that cannot be created is the
-// EFCreateError of the transfer layer (SockError.h).
+// (msg::StreamWriteError); and a file that a copy or a transfer writes
+// that cannot be created (EFCreateError, with the message its raiser
+// gives).
 #pragma once
 
 #include "Exception.h"
@@ -22,6 +23,11 @@ class EReadError : public Exception {
 class EWriteError : public Exception {
  public:
   EWriteError() : Exception(msg::text(msg::StreamWriteError)) {}
+};
+
+class EFCreateError : public Exception {
+ public:
+  using Exception::Exception;
 };
 
 }  // namespace vrk

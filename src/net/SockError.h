@@ -7,6 +7,7 @@
 #pragma once
 
 #include "Exception.h"
+#include "StreamError.h"  // EFCreateError, which a transfer raises too
 
 namespace vrk {
 
@@ -28,12 +29,6 @@ class EAbortError : public ESockError {
 class EStatusLineError : public ESockError {
  public:
   using ESockError::ESockError;
-};
-
-// A file that a transfer writes could not be created.
-class EFCreateError : public Exception {
- public:
-  using Exception::Exception;
 };
 
 // Socket error number for a POSIX errno value; numbers without a counterpart

@@ -2,7 +2,7 @@
 // by the zip command and by python's zipfile) lands under its bare name in
 // the directory, existing files are overwritten, encrypted members are left
 // out, and each listed member's line reaches the relay's StatusText.
-#include "Unzip.h"
+#include "unzip/Unzip.h"
 
 #include "TempDir.h"
 #include "TransferRelay.h"

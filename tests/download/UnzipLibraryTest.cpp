@@ -1,7 +1,7 @@
 // The extraction library through its one entry: the callbacks it calls and
 // when, what it passes them, the options it honours or refuses, the
 // include and exclude lists, the result fields and the compression factor.
-#include "UnzipLibrary.h"
+#include "unzip/UnzipLibrary.h"
 
 #include "TempDir.h"
 #include "ZipTools.h"

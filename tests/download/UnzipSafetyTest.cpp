@@ -3,7 +3,7 @@
 // sizes, bombs, overlapping entries; a full disk, a size limit and an
 // unwritable directory. Nothing is ever written outside the directory, no
 // link is created or followed, and a member lands whole or not at all.
-#include "Unzip.h"
+#include "unzip/Unzip.h"
 
 #include "TempDir.h"
 #include "TransferRelay.h"

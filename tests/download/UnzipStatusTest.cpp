@@ -1,6 +1,6 @@
 // The status line of a listed member, byte for byte, and the reading of a
 // stored member name as text.
-#include "UnzipStatus.h"
+#include "unzip/UnzipStatus.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "Command.h"
 
 #include "TransferRelay.h"
-#include "Unzip.h"
+#include "unzip/Unzip.h"
 
 #include <cstdio>
 
