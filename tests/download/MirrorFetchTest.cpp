@@ -11,6 +11,7 @@
 #include "CoreApp.h"
 #include "DemoMirror.h"
 #include "ErrorCapture.h"
+#include "LocalPeers.h"
 #include "MessageDlg.h"
 #include "QtPrinters.h"
 #include "ScriptedServer.h"
@@ -428,7 +429,8 @@ TEST_F(MirrorFetchTest, WhatDownloadHoldsAfterEachBadReplyOrArchive) {
 }
 
 // Every mirror at once, directly and through tinyproxy: the demo nginx and
-// a page it does not have, a slow server, one with a large page, one that
+// a page it does not have, the same tree over HTTPS and over HTTPS with a
+// certificate nobody trusts, a slow server, one with a large page, one that
 // answers without HTTP, one refusing, a name that does not resolve, two
 // that never answer, one whose connect never completes and a URL that would
 // split the request. The whole test ends with its slowest bound (one after
@@ -449,6 +451,19 @@ TEST_F(MirrorFetchTest, EveryMirrorIsTriedAtOnceWithinItsBound) {
   const test::RefusingPort refusing;
   const test::StalledListener stalled;
   ASSERT_TRUE(stalled.isValid());
+  test::TestCertificates certs;
+  test::NginxServer trusted, stranger;
+  QString error;
+  ASSERT_TRUE(certs.makeCa("ca", error) && certs.makeCa("stranger", error) &&
+              certs.makeServer("ca", "good", "IP:127.0.0.1", error) &&
+              certs.makeServer("stranger", "bad", "IP:127.0.0.1", error))
+      << error.toStdString();
+  qputenv("SSL_CERT_FILE", certs.pem("ca").toLocal8Bit());
+  trusted.useTls(certs.pem("good"), certs.key("good"));
+  stranger.useTls(certs.pem("bad"), certs.key("bad"));
+  ASSERT_TRUE(trusted.start(s_mirror->root(), error) && stranger.start(s_mirror->root(), error))
+      << error.toStdString();
+  const auto secure = [](quint16 port) { return QStringLiteral("https://127.0.0.1:%1").arg(port); };
   const auto local = [](quint16 port) { return QStringLiteral("http://127.0.0.1:%1").arg(port); };
   const struct {
     QString url;
@@ -459,6 +474,8 @@ TEST_F(MirrorFetchTest, EveryMirrorIsTriedAtOnceWithinItsBound) {
       {s_mirror->url(), K::Usable, "HTTP/1.1 200", K::Usable},
       {local(slow.port()), K::Usable, "HTTP/1.0 200", K::Usable},
       {local(large.port()), K::Usable, "HTTP/1.0 200", K::Usable},
+      {secure(trusted.port()), K::Usable, "HTTP/1.1 200", K::Usable},
+      {secure(stranger.port()), K::Dead, "Das Zertifikat von 127.0.0.1 ist nicht vertrauenswürdig", K::Dead},
       {s_mirror->url() + QStringLiteral("/nothing-here"), K::Answered, "HTTP/1.1 404", K::Answered},
       {local(junk.port()), K::Answered, "no HTTP status line", K::Answered},
       {local(refusing.port()), K::Dead, "Verbindung fehlgeschlagen", K::Answered},
