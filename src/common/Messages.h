@@ -171,6 +171,21 @@ inline const char* const TransferRunning = "A transfer is already running.";
 inline const char* const ZipKept = "Kept %1: %2";
 inline const char* const CatalogueNotUnpacked = "%1; the catalogue is not installed";
 
+// --- Mirror test: every mirror tried at once (TMirrorProbe, the mirror -----
+// dialog's "Test all" and "Select fastest", vrk mirrors). A cell of the
+// dialog's test column is ProbeAnswer of the status line and the time to the
+// whole answer, or the client's error text; its tool tip adds ProbeTimes.
+inline const char* const ProbeRunning = "A test of the mirrors is already running.";
+inline const char* const ProbeUrlLineBreak = "the URL holds a line break";
+inline const char* const ProbeNoThread = "no thread could be started for the test";
+inline const char* const ProbeNoneWorks = "No tested mirror has answered with success (2xx).";
+inline const char* const ProbeTesting = "Testing %1 mirrors";
+inline const char* const ProbeTested = "%1 of %2 mirrors work";
+inline const char* const ProbeDone = "Tested %1 mirrors";
+inline const char* const ProbePending = "testing …";
+inline const char* const ProbeAnswer = "%1, %2 ms";
+inline const char* const ProbeTimes = "first byte after %1 ms, whole answer after %2 ms";
+
 // --- Settings file: EIniFileException of TIniFile --------------------------
 // and the refusal of a value with a line break (TIniFile, the options and
 // the mirror dialog); ValueLineBreak names the setting.

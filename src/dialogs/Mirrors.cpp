@@ -10,6 +10,8 @@
 #include <QEvent>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace vrk {
 namespace {
 
@@ -22,6 +24,9 @@ constexpr GridColumn kColumns[] = {{"Continent", 122}, {"Country", 94}, {"Provid
 constexpr int kWidth = 644;
 constexpr int kHeight = 349;
 constexpr int kStatusHeight = 19;
+// The test column, and the provider column's place it takes.
+constexpr int kTestColumnWidth = 190;
+constexpr int kProviderColumn = 2;
 
 }  // namespace
 
@@ -38,12 +43,8 @@ TfrmMirror::TfrmMirror(TVRKData& data, QWidget* parent)
   QStringList columns;
   for (const GridColumn& c : kColumns) columns << QString::fromLatin1(c.field);
   DBGrid1->setDataSource(&DataSource1, columns);
-  auto widths = [this] {
-    for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i)
-      if (i < DBGrid1->model()->columnCount()) DBGrid1->setColumnWidth(i, kColumns[i].width);
-  };
-  connect(DBGrid1->dataModel(), &QAbstractItemModel::modelReset, this, widths);
-  widths();
+  connect(DBGrid1->dataModel(), &QAbstractItemModel::modelReset, this, [this] { setColumnWidths(); });
+  setColumnWidths();
   connect(DBGrid1, &TDBGrid::dblClick, this, [this] { ErrorDisplay::guard([this] { DBGrid1DblClick(); }); });
 
   BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
@@ -51,6 +52,21 @@ TfrmMirror::TfrmMirror(TVRKData& data, QWidget* parent)
   BitBtn1->setGeometry(280, 272, 75, 25);
   BitBtn1->setDefault(true);
   connect(BitBtn1, &QPushButton::clicked, this, [this] { ErrorDisplay::guard([this] { BitBtn1Click(); }); });
+
+  btnTestAll = new QPushButton(QStringLiteral("Test all"), this);
+  btnTestAll->setObjectName(QStringLiteral("btnTestAll"));
+  btnTestAll->setGeometry(8, 272, 75, 25);
+  btnTestAll->setAutoDefault(false);
+  connect(btnTestAll, &QPushButton::clicked, this,
+          [this] { ErrorDisplay::guard([this] { btnTestAllClick(); }); });
+  btnSelectFastest = new QPushButton(QStringLiteral("Select fastest"), this);
+  btnSelectFastest->setObjectName(QStringLiteral("btnSelectFastest"));
+  btnSelectFastest->setGeometry(88, 272, 90, 25);
+  btnSelectFastest->setAutoDefault(false);
+  connect(btnSelectFastest, &QPushButton::clicked, this,
+          [this] { ErrorDisplay::guard([this] { btnSelectFastestClick(); }); });
+  m_probe.onResult = [this](const TProbeResult& r) { testResult(r); };
+  m_probe.onFinished = [this] { testFinished(); };
 
   StatusBar1 = new TStatusBar({150, 250, 50}, this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -98,6 +114,83 @@ void TfrmMirror::DBGrid1DblClick() {
     throw;
   }
   m_data.Http1.Disconnect();
+}
+
+void TfrmMirror::setColumnWidths() {
+  const bool testShown = DBGrid1->dataModel()->extraColumn() >= 0;
+  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
+    const int width = kColumns[i].width - (testShown && i == kProviderColumn ? kTestColumnWidth : 0);
+    if (i < DBGrid1->model()->columnCount()) DBGrid1->setColumnWidth(i, width);
+  }
+  if (testShown) DBGrid1->setColumnWidth(DBGrid1->dataModel()->extraColumn(), kTestColumnWidth);
+}
+
+QStringList TfrmMirror::mirrorUrls() const {
+  QStringList urls;
+  const TTable& table = m_data.tbMirrors;
+  const TField* url = table.fieldByName(QStringLiteral("URL"));
+  for (int row = 0; row < table.recordCount(); ++row) urls << table.rowFieldValue(row, *url).toString();
+  urls.removeDuplicates();
+  return urls;
+}
+
+QVariant TfrmMirror::testCell(int row, int role) const {
+  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return QVariant();
+  const TTable& table = m_data.tbMirrors;
+  const TField* field = table.findField(QStringLiteral("URL"));
+  if (!field || row >= table.recordCount()) return QVariant();
+  const QString url = table.rowFieldValue(row, *field).toString();
+  if (m_testing.contains(url)) return msg::text(msg::ProbePending);
+  const auto it = m_tested.constFind(url);
+  if (it == m_tested.cend()) return QVariant();
+  if (role == Qt::ToolTipRole && it->kind != TProbeResult::TKind::Dead)
+    return it->outcome + QLatin1Char('\n') + msg::text(msg::ProbeTimes).arg(it->firstByteMs).arg(it->wholeMs);
+  return probeCellText(*it);
+}
+
+void TfrmMirror::btnTestAllClick() {
+  if (m_probe.running()) throw Exception(msg::text(msg::ProbeRunning));
+  m_data.tbMirrors.open();
+  const TProbeConnection connection = probeConnection(m_data, m_data.Http1.TimeOut(), ProbeBound);
+  const QStringList urls = mirrorUrls();
+  m_probe.start(urls, connection);
+  m_testing = QSet<QString>(urls.cbegin(), urls.cend());
+  m_tested.clear();
+  TDataSetModel* model = DBGrid1->dataModel();
+  if (model->extraColumn() < 0)
+    model->setExtraColumn(QStringLiteral("Test"), [this](int row, int role) { return testCell(row, role); });
+  model->extraColumnChanged();
+  btnTestAll->setEnabled(false);
+  StatusBar1->setPanelText(0, msg::text(msg::ProbeTesting).arg(urls.size()));
+  StatusBar1->setPanelText(1, QString());
+}
+
+void TfrmMirror::testResult(const TProbeResult& result) {
+  m_testing.remove(result.url);
+  m_tested.insert(result.url, result);
+  DBGrid1->dataModel()->extraColumnChanged();
+  const auto works = std::count_if(m_tested.cbegin(), m_tested.cend(), [](const TProbeResult& r) {
+    return r.kind == TProbeResult::TKind::Usable;
+  });
+  StatusBar1->setPanelText(1, msg::text(msg::ProbeTested).arg(works).arg(m_tested.size() + m_testing.size()));
+}
+
+void TfrmMirror::testFinished() {
+  btnTestAll->setEnabled(true);
+  StatusBar1->setPanelText(0, msg::text(msg::ProbeDone).arg(m_tested.size()));
+}
+
+void TfrmMirror::btnSelectFastestClick() {
+  const TProbeResult* best = fastestUsable(m_probe.results());
+  TTable& table = m_data.tbMirrors;
+  const TField* url = best && table.active() ? table.findField(QStringLiteral("URL")) : nullptr;
+  for (int row = 0; url && row < table.recordCount(); ++row) {
+    if (table.rowFieldValue(row, *url).toString() == best->url) {
+      table.setRecNo(row + 1);
+      return;
+    }
+  }
+  throw Exception(msg::text(msg::ProbeNoneWorks));
 }
 
 void TfrmMirror::ShowConnected(QObject*) {

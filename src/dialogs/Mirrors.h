@@ -5,15 +5,28 @@
 // the mirror with an in-memory fetch of its URL, the dialog's own status bar
 // showing the connection state and the progress. No animation.
 //
-// Created hidden at start-up; each opening is modal. UI thread only.
+// "Test all" tries every mirror of the table at once (TMirrorProbe) without
+// asking first, whatever AskConnect says: the button is the user's word to
+// connect. The grid stays usable meanwhile; a second test is refused while
+// one runs. The outcome and time of each mirror appear in a column of their
+// own, added to the grid by the first test (the provider column narrows to
+// make room); "Select fastest" makes the fastest mirror that answered with
+// success the current row. Neither changes the Mirror setting.
+//
+// Created hidden at start-up; each opening is modal. UI thread only: the
+// test's probes run on threads of their own and their results come back to
+// the UI thread.
 #pragma once
 
 #include "DBControls.h"
+#include "MirrorProbe.h"
 #include "StatusBar.h"
 #include "VRKSearchData.h"
 
 #include <QDialog>
+#include <QHash>
 #include <QPushButton>
+#include <QSet>
 
 #include <cstdint>
 
@@ -39,6 +52,19 @@ class TfrmMirror final : public QDialog {
   // URL with a line break is refused before it becomes the Mirror setting.
   void DBGrid1DblClick();
 
+  // Tries every mirror of the table at once: the test column shows
+  // msg::ProbePending for each, then its outcome as it comes in; panel 0
+  // msg::ProbeTesting and then msg::ProbeDone, panel 1 msg::ProbeTested.
+  // Raises msg::ProbeRunning while a test runs, and for a proxy port that is
+  // no number (with UseProxy on) as a download does.
+  void btnTestAllClick();
+  // Makes the fastest mirror that answered with success the current row;
+  // raises msg::ProbeNoneWorks when no tested mirror did.
+  void btnSelectFastestClick();
+  bool testRunning() const { return m_probe.running(); }
+  // The whole bound of each mirror's probe (ms).
+  int ProbeBound = kDefaultProbeBound;
+
   // The dialog's transfer handlers, on its own status bar.
   void ShowConnected(QObject* Sender);
   void ShowProgress(QObject* Sender);
@@ -48,6 +74,8 @@ class TfrmMirror final : public QDialog {
   TDataSource DataSource1;
   TDBGrid* DBGrid1;
   QPushButton* BitBtn1;
+  QPushButton* btnTestAll;
+  QPushButton* btnSelectFastest;
   TStatusBar* StatusBar1;
 
  protected:
@@ -57,8 +85,20 @@ class TfrmMirror final : public QDialog {
   // The URL of the current mirror row; raises msg::ValueLineBreak when it
   // holds a line break.
   QString currentUrl() const;
+  // The URL of each mirror row, each once, in the table's order.
+  QStringList mirrorUrls() const;
+  // The test column's cell of a row.
+  QVariant testCell(int row, int role) const;
+  void testResult(const TProbeResult& result);
+  void testFinished();
+  // The designed widths, the provider column narrowed by the test column's
+  // while the grid shows it.
+  void setColumnWidths();
 
   TVRKData& m_data;
+  TMirrorProbe m_probe;
+  QSet<QString> m_testing;                // URLs whose probe runs
+  QHash<QString, TProbeResult> m_tested;  // the last test's results by URL
 };
 
 }  // namespace vrk

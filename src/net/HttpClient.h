@@ -18,8 +18,9 @@
 // that GET, and is sent only to the host and port it came with. After an
 // error, a body file that the GET wrote is removed (a cancel leaves it).
 //
-// UI thread only; one GET at a time. The GET returns when the transfer is
-// over; the session's events are raised on the caller's thread meanwhile.
+// Used only on the thread that made it (see TSocketSession); one GET at a
+// time. The GET returns when the transfer is over; the session's events are
+// raised on the caller's thread meanwhile.
 #pragma once
 
 #include "HttpParse.h"

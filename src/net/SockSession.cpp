@@ -17,12 +17,14 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <atomic>
 #include <cerrno>
 
 namespace vrk {
 namespace {
 
-int s_sessionCount = 0;
+// Sessions live on several threads at once (one per mirror test).
+std::atomic<int> s_sessionCount{0};
 
 // Each wait pass blocks at most this long when no event is pending.
 constexpr int kPassMs = 2;

@@ -20,7 +20,12 @@
 // connection, counting the bytes inside TLS. The socket is reached through
 // one channel (SockChannel.h), plain or TLS.
 //
-// UI thread only. One connection at a time; Connect refuses while connected.
+// One thread: a session is used only on the thread that made it (the UI
+// thread; a mirror test's worker thread), whose events its waits handle.
+// Sessions of different threads share nothing but the name look-up, which
+// SetHostLookup may change only while no session looks a name up, and the
+// process's one TLS client context, which OpenSSL lets threads share. One
+// connection at a time; Connect refuses while connected.
 #pragma once
 
 #include "SockChannel.h"

@@ -1,11 +1,11 @@
-// TThreadTimer: the socket session's time-out timer. A plain timer on the
-// user-interface thread (not a thread of its own, whatever the name says).
+// TThreadTimer: the socket session's time-out timer. A plain timer on its
+// session's thread (not a thread of its own, whatever the name says).
 //
 // Every change of Enabled, Interval or OnTimer stops the timer and starts it
 // again when Interval is not 0, Enabled is on and OnTimer is set. Each tick
 // calls OnTimer; an exception from it goes to the application error display.
 //
-// UI thread only.
+// Its session's thread only (see TSocketSession).
 #pragma once
 
 #include <QObject>

@@ -172,6 +172,10 @@ TEST_F(DialogsTest, MirrorLayout) {
   EXPECT_EQ(mirror->BitBtn1->text(), QStringLiteral("OK"));
   EXPECT_FALSE(mirror->BitBtn1->icon().isNull());
   EXPECT_TRUE(mirror->BitBtn1->isDefault());
+  EXPECT_EQ(mirror->btnTestAll->text(), QStringLiteral("Test all"));
+  EXPECT_EQ(mirror->btnSelectFastest->text(), QStringLiteral("Select fastest"));
+  EXPECT_FALSE(mirror->btnTestAll->geometry().intersects(mirror->BitBtn1->geometry()));
+  EXPECT_FALSE(mirror->btnSelectFastest->geometry().intersects(mirror->btnTestAll->geometry()));
   EXPECT_EQ(mirror->StatusBar1->height(), 19);
   EXPECT_EQ(mirror->StatusBar1->y() + 19, 349);
   ASSERT_EQ(mirror->StatusBar1->panelCount(), 3);
@@ -439,6 +443,59 @@ TEST_F(DialogsTest, TryingARealMirrorShowsTheDialogsOwnProgress) {
   form.bindRelays(false);
   EXPECT_EQ(data->OnConnect().owner(), &form);
   EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join('\n').toStdString();
+}
+
+// "Test all" with a slow mirror, a fast one and a refusing one: the grid
+// stays usable and a second start is refused while it runs, no question is
+// asked and Mirror stays; "Select fastest" then picks the fast one.
+TEST_F(DialogsTest, TestAllShowsHowEachMirrorAnswersAndSelectFastestPicksOne) {
+  test::ScriptedServer slow, fast;
+  slow.connection().readRequest().sleep(700).send("HTTP/1.0 200 OK\r\n\r\nslow").close();
+  fast.connection().readRequest().send("HTTP/1.0 200 OK\r\n\r\nfast").close();
+  slow.start();
+  fast.start();
+  const test::RefusingPort refusing;
+  const auto local = [](quint16 port) { return QStringLiteral("http://127.0.0.1:%1").arg(port); };
+  const auto setUrl = [&](const char* country, const QString& url) {
+    catalogue.exec(QStringLiteral("MIRRORS.DB"),
+                   QStringLiteral("UPDATE MIRRORS SET URL='%1' WHERE Country='%2'").arg(url, country));
+  };
+  setUrl("Germany", local(slow.port()));
+  setUrl("Japan", local(fast.port()));
+  catalogue.addMirror(QStringLiteral("Europe"), QStringLiteral("France"), local(refusing.port()),
+                      QStringLiteral("Third Provider"));
+  data->UseProxy = false;
+  const QAbstractItemModel* m = mirror->DBGrid1->model();
+  QStringList during;  // test column, status panels
+  execWith(*mirror, [&] {
+    test::waitUntil([&] { return m->rowCount() == 3; });
+    ErrorDisplay::guard([&] { mirror->btnSelectFastestClick(); });  // nothing tested yet
+    QTest::mouseClick(mirror->btnTestAll, Qt::LeftButton);
+    ASSERT_EQ(m->columnCount(), 4);
+    EXPECT_EQ(m->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Test"));
+    ErrorDisplay::guard([&] { mirror->btnTestAllClick(); });
+    test::waitUntil([&] { return m->index(1, 3).data().toString().startsWith(QStringLiteral("HTTP/")); });
+    selectMirror(2);
+    during << m->index(0, 3).data().toString() << mirror->StatusBar1->panelText(0)
+           << QString::number(data->tbMirrors.recNo());
+    test::waitUntil([&] { return !mirror->testRunning(); });
+    ErrorDisplay::guard([&] { mirror->btnSelectFastestClick(); });
+    mirror->close();
+  });
+  EXPECT_EQ(during, QStringList({QStringLiteral("testing …"), QStringLiteral("Testing 3 mirrors"), "3"}));
+  EXPECT_EQ(errors.messages(),
+            QStringList({QStringLiteral("No tested mirror has answered with success (2xx)."),
+                         QStringLiteral("A test of the mirrors is already running.")}));
+  EXPECT_TRUE(m->index(0, 3).data().toString().startsWith(QStringLiteral("HTTP/1.0 200 OK, ")));
+  EXPECT_TRUE(m->index(1, 3).data().toString().startsWith(QStringLiteral("HTTP/1.0 200 OK, ")));
+  EXPECT_EQ(m->index(2, 3).data().toString(), QStringLiteral("Verbindung fehlgeschlagen"));
+  EXPECT_TRUE(m->index(0, 3).data(Qt::ToolTipRole).toString().contains(QStringLiteral("first byte after ")));
+  EXPECT_EQ(mirror->StatusBar1->panelText(0), QStringLiteral("Tested 3 mirrors"));
+  EXPECT_EQ(mirror->StatusBar1->panelText(1), QStringLiteral("2 of 3 mirrors work"));
+  EXPECT_EQ(mirror->DBGrid1->columnWidth(2) + mirror->DBGrid1->columnWidth(3), 377);
+  EXPECT_EQ(data->tbMirrors.recNo(), 2);
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_EQ(data->Mirror, QStringLiteral("http://start.example"));
 }
 
 TEST_F(DialogsTest, AnErrorReplyFromAMirrorIsAFailedTry) {

@@ -1,7 +1,9 @@
 // vrk download, run as a process: a copy of the program beside a VRK.ini of
 // the test's own, against a real demo mirror and proxy; the question on the
 // terminal, the status lines on standard error, the settings file untouched,
-// and a failure's message and exit status.
+// and a failure's message and exit status. vrk mirrors the same way: the
+// mirror table listed, and every mirror tried at once.
+#include "CatalogueFixture.h"
 #include "CoreApp.h"
 #include "DemoMirror.h"
 #include "QtPrinters.h"
@@ -55,10 +57,11 @@ class DownloadCommandTest : public ::testing::Test {
     QFile f(prog.file("VRK.ini"));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
-  CommandRun vrk(const QStringList& args, const QByteArray& input = QByteArray()) {
+  CommandRun vrk(const QStringList& args, const QByteArray& input = QByteArray(),
+                 const QString& command = QStringLiteral("download")) {
     QProcess p;
     p.setWorkingDirectory(work.path());
-    p.start(prog.file("vrk"), QStringList{QStringLiteral("download")} + args);
+    p.start(prog.file("vrk"), QStringList{command} + args);
     p.write(input);
     p.closeWriteChannel();
     CommandRun r;
@@ -173,6 +176,72 @@ TEST_F(DownloadCommandTest, FailuresExitNonZeroWithTheMessage) {
   EXPECT_EQ(vrk({}).code, 2);
   EXPECT_EQ(vrk({"--proxy", "nohost", "x/y.zip"}).code, 2);
   EXPECT_EQ(vrk({"--proxy", "h:1", "--no-proxy", "x/y.zip"}).code, 2);
+}
+
+// The demo nginx (listed twice), a slow server, a refusing port and one that
+// never answers, tried with a bound of 1 s; then through a proxy
+// that refuses, and the command line's faults.
+TEST_F(DownloadCommandTest, MirrorsListsTheTableAndTriesEveryMirrorAtOnce) {
+  test::ScriptedServer slow, silent;
+  slow.connection().readRequest().sleep(300).send("HTTP/1.0 200 OK\r\n\r\nslow").close();
+  silent.connection().readRequest().waitForClientClose();
+  slow.start();
+  silent.start();
+  const test::RefusingPort refusing;
+  const auto local = [](quint16 port) { return QStringLiteral("http://127.0.0.1:%1").arg(port); };
+  test::CatalogueFixture catalogue;
+  const QStringList urls{s_mirror->url(), local(slow.port()), local(refusing.port()), local(silent.port()),
+                         s_mirror->url()};
+  for (int i = 0; i < urls.size(); ++i)
+    catalogue.addMirror(QStringLiteral("Europe"), QStringLiteral("DE"), urls[i],
+                        QStringLiteral("P%1").arg(i));
+  QFile aliases(prog.file("aliases.ini"));
+  ASSERT_TRUE(aliases.open(QIODevice::WriteOnly));
+  aliases.write("[Quorvane]\r\nPATH=" + catalogue.dbDir().toUtf8() + "\r\n");
+  aliases.close();
+  const auto mirrors = [&](const QStringList& args) {
+    return vrk(args, QByteArray(), QStringLiteral("mirrors"));
+  };
+
+  CommandRun r = mirrors({});
+  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  QString listed;
+  for (int i = 0; i < urls.size(); ++i) listed += urls[i] + QStringLiteral("\tP%1\n").arg(i);
+  EXPECT_EQ(r.out, listed);
+
+  r = mirrors({"--probe", "--timeout", "1"});
+  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 4) << r.out.toStdString();  // each URL once, with its first row's name
+  // Fastest first, the dead last: the row of each line and how it starts.
+  const struct {
+    int row;
+    const char* outcome;
+  } expected[] = {{0, "HTTP/1.1 200"},
+                  {1, "HTTP/1.0 200"},
+                  {2, "Verbindung fehlgeschlagen"},
+                  {3, "Zeitüberschreitung beim Empfang"}};
+  for (int i = 0; i < lines.size(); ++i) {
+    const QStringList f = lines[i].split(QLatin1Char('\t'));
+    ASSERT_EQ(f.size(), 5) << lines[i].toStdString();
+    EXPECT_EQ(f[0] + f[1], urls[expected[i].row] + QStringLiteral("P%1").arg(expected[i].row));
+    EXPECT_TRUE(f[2].startsWith(QString::fromUtf8(expected[i].outcome))) << f[2].toStdString();
+    EXPECT_EQ(f[3] == QLatin1String("-"), i >= 2) << lines[i].toStdString();
+    EXPECT_LE(f[3].toInt(), f[4].toInt());
+  }
+  EXPECT_GE(lines[1].section(QLatin1Char('\t'), 3, 3).toInt(), 250);
+  EXPECT_LE(lines[3].section(QLatin1Char('\t'), 4, 4).toInt(), 1500);
+
+  // The proxy applies: one that refuses leaves every mirror dead.
+  r = mirrors({"--probe", "--timeout", "1", "--proxy", QStringLiteral("127.0.0.1:%1").arg(refusing.port())});
+  EXPECT_EQ(r.code, 1);
+  lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  EXPECT_EQ(lines.size(), 4);
+  for (const QString& line : lines) EXPECT_TRUE(line.contains(QStringLiteral("\tVerbindung fehlgeschlagen")));
+
+  for (const QStringList& wrong : {QStringList{"--timeout", "1"}, QStringList{"--probe", "--timeout", "0"},
+                                   QStringList{"--probe", "--timeout", "x"}, QStringList{"extra"}})
+    EXPECT_EQ(mirrors(wrong).code, 2) << wrong.join(' ').toStdString();
 }
 
 }  // namespace

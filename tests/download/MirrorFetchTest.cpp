@@ -4,12 +4,14 @@
 // answers, and the mended faults: an error reply or a cut transfer is not a
 // download, a second fetch is refused, a missing Download is no download.
 #include "MirrorFetch.h"
+#include "MirrorProbe.h"
 
 #include "Beep.h"
 #include "CatalogueFixture.h"
 #include "CoreApp.h"
 #include "DemoMirror.h"
 #include "ErrorCapture.h"
+#include "LocalPeers.h"
 #include "MessageDlg.h"
 #include "QtPrinters.h"
 #include "ScriptedServer.h"
@@ -17,6 +19,7 @@
 #include "ZipTools.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -423,6 +426,113 @@ TEST_F(MirrorFetchTest, WhatDownloadHoldsAfterEachBadReplyOrArchive) {
       EXPECT_EQ(readLocal(name), test::readFile(zips.file("src/self.zip")));
     }
   }
+}
+
+// Every mirror at once, directly and through tinyproxy: the demo nginx and
+// a page it does not have, the same tree over HTTPS and over HTTPS with a
+// certificate nobody trusts, a slow server, one with a large page, one that
+// answers without HTTP, one refusing, a name that does not resolve, two
+// that never answer, one whose connect never completes and a URL that would
+// split the request. The whole test ends with its slowest bound (one after
+// the other would take the bounds' sum) and writes nothing.
+TEST_F(MirrorFetchTest, EveryMirrorIsTriedAtOnceWithinItsBound) {
+  using K = TProbeResult::TKind;
+  constexpr int kBound = 1500;
+  const QByteArray ok = "HTTP/1.0 200 OK\r\n\r\n";
+  test::ScriptedServer slow, large, junk, silent1, silent2;
+  for (int run = 0; run < 2; ++run) {
+    slow.connection().readRequest().sleep(400).send(ok + "slow").close();
+    large.connection().readRequest().send(ok + QByteArray(1 << 20, 'x')).waitForClientClose();
+    junk.connection().readRequest().send("SSH-2.0-OpenSSH_9.2\r\n").close();
+    silent1.connection().readRequest().waitForClientClose();
+    silent2.connection().readRequest().waitForClientClose();
+  }
+  for (test::ScriptedServer* s : {&slow, &large, &junk, &silent1, &silent2}) s->start();
+  const test::RefusingPort refusing;
+  const test::StalledListener stalled;
+  ASSERT_TRUE(stalled.isValid());
+  test::TestCertificates certs;
+  test::NginxServer trusted, stranger;
+  QString error;
+  ASSERT_TRUE(certs.makeCa("ca", error) && certs.makeCa("stranger", error) &&
+              certs.makeServer("ca", "good", "IP:127.0.0.1", error) &&
+              certs.makeServer("stranger", "bad", "IP:127.0.0.1", error))
+      << error.toStdString();
+  qputenv("SSL_CERT_FILE", certs.pem("ca").toLocal8Bit());
+  trusted.useTls(certs.pem("good"), certs.key("good"));
+  stranger.useTls(certs.pem("bad"), certs.key("bad"));
+  ASSERT_TRUE(trusted.start(s_mirror->root(), error) && stranger.start(s_mirror->root(), error))
+      << error.toStdString();
+  const auto secure = [](quint16 port) { return QStringLiteral("https://127.0.0.1:%1").arg(port); };
+  const auto local = [](quint16 port) { return QStringLiteral("http://127.0.0.1:%1").arg(port); };
+  const struct {
+    QString url;
+    K direct;
+    const char* directOutcome;  // how the outcome starts
+    K proxied;                  // tinyproxy answers for what it cannot reach
+  } mirrors[] = {
+      {s_mirror->url(), K::Usable, "HTTP/1.1 200", K::Usable},
+      {local(slow.port()), K::Usable, "HTTP/1.0 200", K::Usable},
+      {local(large.port()), K::Usable, "HTTP/1.0 200", K::Usable},
+      {secure(trusted.port()), K::Usable, "HTTP/1.1 200", K::Usable},
+      {secure(stranger.port()), K::Dead, "Das Zertifikat von 127.0.0.1 ist nicht vertrauenswürdig", K::Dead},
+      {s_mirror->url() + QStringLiteral("/nothing-here"), K::Answered, "HTTP/1.1 404", K::Answered},
+      {local(junk.port()), K::Answered, "no HTTP status line", K::Answered},
+      {local(refusing.port()), K::Dead, "Verbindung fehlgeschlagen", K::Answered},
+      {QStringLiteral("http://no-such-mirror.invalid"), K::Dead, "Null Externe Adresse", K::Answered},
+      {local(silent1.port()), K::Dead, "Zeitüberschreitung beim Empfang", K::Dead},
+      {local(silent2.port()), K::Dead, "Zeitüberschreitung beim Empfang", K::Dead},
+      {local(stalled.port()), K::Dead, "Zeitüberschreitung bei Verbindung", K::Dead},
+      {QStringLiteral("http://127.0.0.1:1/\r\nX-Injected: 1"), K::Dead, "the URL holds a line break",
+       K::Dead},
+  };
+  QStringList urls;
+  for (const auto& m : mirrors) urls << m.url;
+  for (const bool proxied : {false, true}) {
+    SCOPED_TRACE(proxied ? "through tinyproxy" : "direct");
+    data->UseProxy = proxied;
+    QElapsedTimer wall;
+    wall.start();
+    const std::vector<TProbeResult> results = probeMirrors(urls, probeConnection(*data, 1000, kBound));
+    const qint64 wallMs = wall.elapsed();
+    EXPECT_GE(wallMs, kBound - 50);
+    EXPECT_LT(wallMs, 2 * kBound);
+    ASSERT_EQ(results.size(), std::size(mirrors));
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const TProbeResult& r = results[i];
+      const auto& m = mirrors[r.index];
+      const std::string where = m.url.toStdString() + ": " + r.outcome.toStdString();
+      EXPECT_EQ(r.kind, proxied ? m.proxied : m.direct) << where;
+      if (!proxied) {
+        EXPECT_TRUE(r.outcome.startsWith(QString::fromUtf8(m.directOutcome))) << where;
+      }
+      if (r.kind != K::Dead) {
+        EXPECT_TRUE(r.firstByteMs >= 0 && r.firstByteMs <= r.wholeMs) << where;
+      }
+      EXPECT_LE(r.wholeMs, kBound + 500) << where;
+      // Usable first, fastest first; other answers; the dead in list order.
+      if (i > 0) {
+        const TProbeResult& p = results[i - 1];
+        EXPECT_LE(p.kind, r.kind) << where;
+        if (p.kind == r.kind) {
+          EXPECT_TRUE(r.kind == K::Dead ? p.index < r.index : p.wholeMs <= r.wholeMs) << where;
+        }
+      }
+    }
+    const auto byIndex = [&](int index) {
+      return *std::find_if(results.begin(), results.end(), [&](auto& r) { return r.index == index; });
+    };
+    EXPECT_GE(byIndex(1).firstByteMs, 350);
+    EXPECT_EQ(fastestUsable(results), &results[0]);
+    // The large page is cut after its first blocks, long before its end.
+    EXPECT_GT(byIndex(2).bodyBytes, 0);
+    EXPECT_LE(byIndex(2).bodyBytes, kProbeBodyBytes + 3 * TSocketSession::kBlockSize);
+  }
+  EXPECT_EQ(test::entriesOf(QStringLiteral("Download")), QStringList());
+  // A proxy port that is no number is refused as for a download.
+  data->Proxyport = QStringLiteral("80a");
+  EXPECT_EQ(errorOf([&] { probeConnection(*data, 1000, kBound); }),
+            QStringLiteral("'80a' ist kein gültiger Integerwert"));
 }
 
 TEST_F(MirrorFetchTest, AMissingDownloadDirectoryIsNotCreated) {

@@ -107,6 +107,8 @@ void declareFilter(QCommandLineParser& parser);
 int runFilter(const TCommandLine& line);
 void declareGetDb(QCommandLineParser& parser);
 int runGetDb(const TCommandLine& line);
+void declareMirrors(QCommandLineParser& parser);
+int runMirrors(const TCommandLine& line);
 void declareSearch(QCommandLineParser& parser);
 int runSearch(const TCommandLine& line);
 int runUnzip(const TCommandLine& line);

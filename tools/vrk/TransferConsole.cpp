@@ -11,17 +11,20 @@
 
 namespace vrk::cli {
 
-void declareTransferOptions(QCommandLineParser& parser) {
-  parser.addOption({QStringLiteral("mirror"), QStringLiteral("The mirror's base URL, for this run."),
-                    QStringLiteral("URL")});
+void declareProxyOptions(QCommandLineParser& parser) {
   parser.addOption({QStringLiteral("proxy"), QStringLiteral("Through this proxy, for this run."),
                     QStringLiteral("HOST:PORT")});
   parser.addOption({QStringLiteral("no-proxy"), QStringLiteral("Without a proxy, for this run.")});
+}
+
+void declareTransferOptions(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("mirror"), QStringLiteral("The mirror's base URL, for this run."),
+                    QStringLiteral("URL")});
+  declareProxyOptions(parser);
   parser.addOption({QStringLiteral("yes"), QStringLiteral("Answers Yes to every question.")});
 }
 
-QString readTransferOptions(const TCommandLine& line, TransferOptions& options) {
-  if (line.isSet(QStringLiteral("mirror"))) options.mirror = line.value(QStringLiteral("mirror"));
+QString readProxyOptions(const TCommandLine& line, TransferOptions& options) {
   if (line.isSet(QStringLiteral("proxy"))) {
     QString host, port;
     if (!splitHostPort(line.value(QStringLiteral("proxy")), host, port))
@@ -30,10 +33,15 @@ QString readTransferOptions(const TCommandLine& line, TransferOptions& options) 
     options.proxyPort = port;
   }
   options.noProxy = line.isSet(QStringLiteral("no-proxy"));
-  options.yes = line.isSet(QStringLiteral("yes"));
   if (options.noProxy && options.proxyHost)
     return QStringLiteral("--proxy and --no-proxy exclude each other");
   return QString();
+}
+
+QString readTransferOptions(const TCommandLine& line, TransferOptions& options) {
+  if (line.isSet(QStringLiteral("mirror"))) options.mirror = line.value(QStringLiteral("mirror"));
+  options.yes = line.isSet(QStringLiteral("yes"));
+  return readProxyOptions(line, options);
 }
 
 void applyTransferOptions(const TransferOptions& options, TVRKData& data) {

@@ -27,6 +27,9 @@ struct TransferOptions {
 void declareTransferOptions(QCommandLineParser& parser);
 // The options given; an empty text, or what is wrong with them.
 QString readTransferOptions(const TCommandLine& line, TransferOptions& options);
+// The same for "--proxy HOST:PORT" and "--no-proxy" alone.
+void declareProxyOptions(QCommandLineParser& parser);
+QString readProxyOptions(const TCommandLine& line, TransferOptions& options);
 
 // The settings as the options change them, for this run only.
 void applyTransferOptions(const TransferOptions& options, TVRKData& data);

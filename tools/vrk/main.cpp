@@ -42,6 +42,13 @@ const std::vector<TCommand>& commands() {
        {},
        declareGetDb,
        runGetDb},
+      {"mirrors",
+       "Lists the catalogue's mirrors; with --probe tries them all at once and tells how each answered, "
+       "fastest first, as \"Test all\" of the mirror dialog does.",
+       "[--probe] [--timeout S] [--proxy HOST:PORT | --no-proxy]",
+       {},
+       declareMirrors,
+       runMirrors},
       {"search",
        "Runs the program's search on the catalogue and prints the filter text, the file name of each result "
        "row "
@@ -62,9 +69,8 @@ const std::vector<TCommand>& commands() {
 }
 
 const char kDescription[] =
-    "The command-line companion of VRKSearch: the program's search, entry download, catalogue refresh and "
-    "Zip "
-    "extraction without a window, on the program's settings and catalogue.";
+    "The command-line companion of VRKSearch: the program's search, entry download, catalogue refresh, "
+    "mirror test and Zip extraction without a window, on the program's settings and catalogue.";
 
 // text in lines of at most 79 characters, each after indent blanks (the
 // first after first instead).

@@ -97,7 +97,26 @@ void TDataSetModel::setCurrentRow(int row) {
 int TDataSetModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
 
 int TDataSetModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
+  if (parent.isValid()) return 0;
+  return static_cast<int>(m_columns.size()) + (extraColumn() >= 0 ? 1 : 0);
+}
+
+void TDataSetModel::setExtraColumn(const QString& title, TExtraCell cell) {
+  beginResetModel();
+  m_extraTitle = title;
+  m_extraCell = title.isEmpty() ? TExtraCell() : std::move(cell);
+  endResetModel();
+  emit currentRowMoved(currentRow());
+}
+
+int TDataSetModel::extraColumn() const {
+  // Without fields (a closed data set) there is no row to give a cell to.
+  return m_extraCell && !m_columns.isEmpty() ? static_cast<int>(m_columns.size()) : -1;
+}
+
+void TDataSetModel::extraColumnChanged() {
+  const int c = extraColumn();
+  if (c >= 0 && m_rows > 0) emit dataChanged(index(0, c), index(m_rows - 1, c));
 }
 
 namespace {
@@ -125,7 +144,10 @@ QString TDataSetModel::displayText(const TField& field, const QVariant& value) {
 }
 
 QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return QVariant();
+  if (!index.isValid()) return QVariant();
+  if (index.column() == extraColumn())
+    return index.row() < m_rows ? m_extraCell(index.row(), role) : QVariant();
+  if (role != Qt::DisplayRole && role != Qt::EditRole) return QVariant();
   TDataSet* ds = m_source->dataSet();
   TField* f = columnField(index.column());
   if (!ds || !f || index.row() >= ds->recordCount()) return QVariant();
@@ -137,6 +159,7 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
 QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (role != Qt::DisplayRole) return QVariant();
   if (orientation == Qt::Vertical) return section + 1;
+  if (section == extraColumn()) return m_extraTitle;
   if (section < 0 || section >= m_columns.size()) return QVariant();
   return m_columns[section];
 }
@@ -149,7 +172,7 @@ Qt::ItemFlags TDataSetModel::flags(const QModelIndex& index) const {
 }
 
 bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-  if (role != Qt::EditRole || !index.isValid()) return false;
+  if (role != Qt::EditRole || !index.isValid() || index.column() >= m_columns.size()) return false;
   TDataSet* ds = m_source->dataSet();
   if (!ds || !ds->active()) return false;
   const QString name = index.column() < m_columns.size() ? m_columns[index.column()] : QString();

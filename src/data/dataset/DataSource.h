@@ -9,7 +9,8 @@
 // TDataSetModel is the grid's table model over a data source: one row per
 // stored row, one column per field (or per named column). Edits made through
 // the model change the row in the data set and post it; nothing else is
-// written.
+// written. A view may add one column after the fields that no field backs,
+// its texts given by the view (the mirror dialog's test outcomes).
 //
 // Qt Core only. UI thread only.
 #pragma once
@@ -19,6 +20,8 @@
 #include <QAbstractTableModel>
 #include <QObject>
 #include <QStringList>
+
+#include <functional>
 
 namespace vrk {
 
@@ -85,6 +88,15 @@ class TDataSetModel final : public QAbstractTableModel {
   // is false.
   bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
+  // A column after the fields, headed title, whose cell of row `row` for a
+  // role is cell(row, role); it is never editable. An empty title removes it.
+  using TExtraCell = std::function<QVariant(int row, int role)>;
+  void setExtraColumn(const QString& title, TExtraCell cell);
+  // The column's index while there is one (and the data set is open), else -1.
+  int extraColumn() const;
+  // The extra column's cells have changed: the views draw them again.
+  void extraColumnChanged();
+
   // The text a cell shows for a value: yes/no as the true and false words,
   // dates in the system's short format, null as the empty text.
   static QString displayText(const TField& field, const QVariant& value);
@@ -102,6 +114,8 @@ class TDataSetModel final : public QAbstractTableModel {
   QStringList m_wanted;
   QStringList m_columns;  // the names shown now
   int m_rows = 0;
+  QString m_extraTitle;
+  TExtraCell m_extraCell;
 };
 
 }  // namespace vrk
