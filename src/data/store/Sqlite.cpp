@@ -11,11 +11,7 @@
 #include <cstdlib>
 
 namespace vrk::sql {
-namespace {
 
-// A stored date text as the ISO parser reads it. The store writes dates as
-// YYYY-MM-DD; those are read here digit by digit (a walk reads two a row),
-// anything else goes to the parser.
 QDate readIsoDate(const char* t) {
   if (!t) return QDate();
   // Each test fails on the terminating zero, so nothing past it is read.
@@ -31,8 +27,6 @@ QDate readIsoDate(const char* t) {
   // The parser knows no year 0.
   return year > 0 ? QDate(year, number(5, 2), number(8, 2)) : QDate();
 }
-
-}  // namespace
 
 static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER &&
               static_cast<int>(Type::Float) == SQLITE_FLOAT && static_cast<int>(Type::Text) == SQLITE_TEXT &&

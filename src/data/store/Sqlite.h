@@ -9,6 +9,7 @@
 #include "Exception.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <QVariant>
 
@@ -32,6 +33,11 @@ class Error final : public EDatabaseError {
   int m_code;
   QString m_detail;
 };
+
+// A stored date text as the ISO parser reads it (an invalid date when it is
+// none; nullptr too). The store writes dates as YYYY-MM-DD; those are read
+// digit by digit (a walk reads two a row), anything else goes to the parser.
+QDate readIsoDate(const char* text);
 
 // Raises Error when rc is not a success code of SQLite. The text is the
 // connection's last message, or SQLite's text for rc without a connection.
