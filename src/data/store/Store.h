@@ -21,6 +21,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 namespace vrk {
@@ -153,6 +154,18 @@ class TTable : public TDataSet {
   // Moves the store cursor before its first row.
   void moveToBeginning();
 
+  // A test of one field's text that, while set, a row must pass besides the
+  // filters to be seen, made inside the table's scan: a row that fails it
+  // costs no reading of its other columns. The test gets the field's text
+  // in UTF-8 (an empty field: no bytes). Setting or clearing it moves
+  // nothing; the next move sees the rows that pass. The test must not
+  // raise. Requires: the table is open; field is one of its fields.
+  using TTextTest = std::function<bool(const char* utf8, qsizetype size)>;
+  void setTextTest(const TField* field, TTextTest test);
+  void clearTextTest();
+  // Called from the scan with a row's text of the field.
+  bool passesTextTest(const char* utf8, qsizetype size) const { return m_textTest(utf8, size); }
+
  protected:
   // The place where a row-acceptance test plugs in: an SQL condition over
   // the table's columns that a row must meet to be seen by any reader. The
@@ -201,6 +214,7 @@ class TTable : public TDataSet {
   void applyFilter(const QString& text, TFilterOptions options);
   void activateFilters();
   void openFilters();
+  void registerTextTest();
   struct StoreFilter {
     TFilterHandle handle = 0;
     QByteArray block;
@@ -208,6 +222,8 @@ class TTable : public TDataSet {
     bool active = false;
   };
   std::vector<StoreFilter> m_storeFilters;
+  TTextTest m_textTest;
+  QByteArray m_textTestColumn;
   TFilterHandle m_nextFilterHandle = 1;
   TFilterHandle m_exprFilter = 0;
   QString m_filterText;

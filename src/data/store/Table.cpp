@@ -66,6 +66,7 @@ void TTable::open() {
     m_conn = sql::Connection(filePath());
     // The filters' collation and function, before the first statement.
     registerFilterSql(m_conn.handle());
+    registerTextTest();
     readDefinitions(m_conn);
   } catch (...) {
     m_conn.close();
@@ -107,6 +108,7 @@ void TTable::close() {
   invalidateCursor();
   // The filter handles go with the cursor; text and switch stay.
   m_storeFilters.clear();
+  m_textTest = nullptr;
   m_exprFilter = 0;
   m_conn.close();
   m_hasRow = false;
