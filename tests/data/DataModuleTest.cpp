@@ -99,7 +99,16 @@ TEST(DataModule, NormaliseFlagsStoresNoForEmptyFlagsKeepsYesAndSkipsAllYesRows) 
   test::Row mixed = filesRow(QStringLiteral("mixed.zip"), 1);
   mixed[QStringLiteral("D50")] = true;
   mixed[QStringLiteral("Free")] = false;  // stored no: assigned no again
-  fx.addFiles({mixed, allYes(QStringLiteral("yes.zip")), filesRow(QStringLiteral("empty.zip"), 2)});
+  fx.addFiles({mixed, allYes(QStringLiteral("yes.zip")), filesRow(QStringLiteral("empty.zip"), 2),
+               allYes(QStringLiteral("odd.zip")), allYes(QStringLiteral("blank.zip"))});
+  // Stored values the store never writes: what reads yes (the low 32 bits
+  // of the number are not 0) stays, the rest becomes no. An all-yes row
+  // without its required description is not written, so it fails nothing.
+  fx.exec(QStringLiteral("FILES.DB"),
+          QStringLiteral("UPDATE FILES SET D10=2, D20='x', D30=0.5, D40=4294967296, D50=1.5, K10=NULL "
+                         "WHERE FileName='odd.zip'"));
+  fx.exec(QStringLiteral("FILES.DB"),
+          QStringLiteral("UPDATE FILES SET Description='' WHERE FileName='blank.zip'"));
   logUpdates(fx);
 
   test::ErrorCapture errors;
@@ -116,8 +125,15 @@ TEST(DataModule, NormaliseFlagsStoresNoForEmptyFlagsKeepsYesAndSkipsAllYesRows) 
   EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
                       QStringLiteral("SELECT D10 FROM FILES WHERE FileName='empty.zip'")),
             QVariant(0));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
+                      QStringLiteral("SELECT quote(D10)||quote(D20)||quote(D30)||quote(D40)||quote(D50)||"
+                                     "quote(K10)||quote(D60) FROM FILES WHERE FileName='odd.zip'")),
+            QVariant(QStringLiteral("2000") + QStringLiteral("1.5") + QStringLiteral("01")));
   EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT group_concat(name) FROM written")),
-            QVariant(QStringLiteral("mixed.zip,empty.zip")));
+            QVariant(QStringLiteral("mixed.zip,empty.zip,odd.zip")));
+  // The table ends where the walk ends: on its last row, at end of table.
+  EXPECT_TRUE(data.tbFiles.eof());
+  EXPECT_EQ(data.tbFiles.fieldByName(QStringLiteral("FileName"))->asString(), QStringLiteral("blank.zip"));
 }
 
 TEST(DataModule, NormaliseFlagsOnAnEmptyTableInsertsNothing) {
@@ -130,21 +146,40 @@ TEST(DataModule, NormaliseFlagsOnAnEmptyTableInsertsNothing) {
 }
 
 TEST(DataModule, NormaliseFlagsErrorEndsTheWalkAndReachesTheCaller) {
-  CatalogueFixture fx;
-  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 2),
-               filesRow(QStringLiteral("c.zip"), 3)});
-  fx.exec(QStringLiteral("FILES.DB"),
-          QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON FILES WHEN old.FileCatID=2 BEGIN SELECT "
-                         "RAISE(ABORT, 'refused'); END"));
-  test::ErrorCapture errors;
-  {
-    TVRKData data(fx.programDir());
-    EXPECT_THROW(data.NormaliseFlags(), EDatabaseError);
+  // The second row cannot be posted: a trigger refuses it, or its required
+  // description is empty.
+  struct Refusal {
+    const char* sql;
+    const char* message;  // how the error ends
+  } refusals[] = {
+      {"CREATE TRIGGER refuse BEFORE UPDATE ON FILES WHEN old.FileCatID=2 BEGIN SELECT RAISE(ABORT, "
+       "'refused'); "
+       "END",
+       ": refused"},
+      {"UPDATE FILES SET Description='' WHERE FileCatID=2", "Feld 'Description' muß einen Wert haben"}};
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.sql);
+    CatalogueFixture fx;
+    fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 2),
+                 filesRow(QStringLiteral("c.zip"), 3)});
+    fx.exec(QStringLiteral("FILES.DB"), QString::fromLatin1(refusal.sql));
+    test::ErrorCapture errors;
+    QString message;
+    {
+      TVRKData data(fx.programDir());
+      try {
+        data.NormaliseFlags();
+      } catch (const EDatabaseError& e) {
+        message = e.message();
+      }
+    }
+    EXPECT_TRUE(message.endsWith(QString::fromUtf8(refusal.message))) << message.toStdString();
+    // The row before the failing one stays written; the one after is untouched.
+    EXPECT_EQ(
+        fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D10 FROM FILES WHERE FileCatID=1")),
+        QVariant(0));
+    EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
+                        QStringLiteral("SELECT D10 IS NULL FROM FILES WHERE FileCatID=3")),
+              QVariant(1));
   }
-  // The row before the failing one stays written; the one after is untouched.
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT D10 FROM FILES WHERE FileCatID=1")),
-            QVariant(0));
-  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
-                      QStringLiteral("SELECT D10 IS NULL FROM FILES WHERE FileCatID=3")),
-            QVariant(1));
 }

@@ -334,7 +334,7 @@ class Writer {
     const QByteArray x = quoteIdentifier(c.name);
     using T = TFieldType;
     switch (c.type) {
-      case T::ftBoolean: return {"((" + x + " << 32) <> 0)", Kind::Bool, false, nullptr, 2};
+      case T::ftBoolean: return {flagReadsYesSql(c.name), Kind::Bool, false, nullptr, 2};
       case T::ftSmallint:
       case T::ftWord:
       case T::ftInteger:
@@ -456,7 +456,7 @@ class Writer {
       return false;
     }
     const bool yes = r.value.toBool() == (n.op == TCanOp::coEQ);
-    out.sql = "((" + quoteIdentifier(column(l).name) + " << 32)" + (yes ? " <> 0)" : " = 0)");
+    out.sql = yes ? flagReadsYesSql(column(l).name) : "(" + quoteIdentifier(column(l).name) + " << 32 = 0)";
     out.cost = 2;
     return true;
   }
@@ -496,18 +496,9 @@ class Writer {
       return out;
     }
     const TFieldType t = column(x).type;
-    const QByteArray c = quoteIdentifier(column(x).name);
-    if (t == TFieldType::ftDate) {
-      out.sql = "(vrk_date(" + c + (null ? ") IS NULL)" : ") IS NOT NULL)");
-      out.cost = 10;
-    } else if (isTextType(t) || isBlobType(t)) {
-      // An empty text counts as empty, as the field's own test says.
-      out.sql = null ? "(" + c + " IS NULL OR CAST(" + c + " AS TEXT) = '')"
-                     : "(" + c + " IS NOT NULL AND CAST(" + c + " AS TEXT) <> '')";
-      out.cost = 3;
-    } else {
-      out.sql = "(" + c + (null ? " IS NULL)" : " IS NOT NULL)");
-    }
+    out.sql = fieldReadsEmptySql(column(x));
+    if (!null) out.sql = "(NOT " + out.sql + ')';
+    out.cost = t == TFieldType::ftDate ? 10 : (isTextType(t) || isBlobType(t) ? 3 : 1);
     return out;
   }
 
@@ -632,6 +623,10 @@ void vrkDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sqlite3_result_text(ctx, iso.constData(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
 }
 
+// Fails the statement that calls it: a statement that finds a row it must
+// not write stops with nothing written.
+void vrkRefuse(sqlite3_context* ctx, int, sqlite3_value**) { sqlite3_result_error(ctx, "refused", -1); }
+
 int noCaseCompare(void*, int n1, const void* s1, int n2, const void* s2) {
   const int c = filterNoCaseCompare(QString::fromUtf8(static_cast<const char*>(s1), n1),
                                     QString::fromUtf8(static_cast<const char*>(s2), n2));
@@ -650,6 +645,18 @@ QByteArray filterToSql(const TFilterNode& root, const std::vector<TFilterColumn>
 
 QByteArray filterBlockToSql(const QByteArray& block, const std::vector<TFilterColumn>& columns) {
   return filterToSql(readFilterBlock(block, columns), columns);
+}
+
+QByteArray flagReadsYesSql(const QString& column) { return "(" + quoteIdentifier(column) + " << 32 <> 0)"; }
+
+QByteArray fieldReadsEmptySql(const TFilterColumn& column) {
+  const QByteArray c = quoteIdentifier(column.name);
+  if (column.type == TFieldType::ftDate) return "(vrk_date(" + c + ") IS NULL)";
+  // An empty text counts as empty, as the field's own test says.
+  if (isTextType(column.type) || isBlobType(column.type)) {
+    return "(" + c + " IS NULL OR CAST(" + c + " AS TEXT) = '')";
+  }
+  return "(" + c + " IS NULL)";
 }
 
 bool filterLike(QStringView text, QStringView pattern, bool caseInsensitive) {
@@ -690,6 +697,10 @@ void registerFilterSql(sqlite3* db) {
              sqlite3_create_function_v2(db, "vrk_date", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                         vrkDate, nullptr, nullptr, nullptr),
              "vrk_date");
+  sql::check(db,
+             sqlite3_create_function_v2(db, "vrk_refuse", 0, SQLITE_UTF8, nullptr, vrkRefuse, nullptr,
+                                        nullptr, nullptr),
+             "vrk_refuse");
 }
 
 }  // namespace vrk

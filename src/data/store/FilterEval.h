@@ -83,13 +83,20 @@ QByteArray filterToSql(const TFilterNode& root, const std::vector<TFilterColumn>
 // readFilterBlock and filterToSql in one step.
 QByteArray filterBlockToSql(const QByteArray& block, const std::vector<TFilterColumn>& columns);
 
+// Two reads of a field in SQL, as the table reads it: whether a yes/no
+// field reads yes (1, 0 or NULL for an empty one), and whether a field reads
+// empty as TField::isNull says (an empty text or memo included; 1 or 0).
+QByteArray flagReadsYesSql(const QString& column);
+QByteArray fieldReadsEmptySql(const TFilterColumn& column);
+
 // The store's own comparisons of texts, which the condition calls: LIKE with
 // "%" and "_", and the case-insensitive order (negative, 0 or positive).
 bool filterLike(QStringView text, QStringView pattern, bool caseInsensitive);
 int filterNoCaseCompare(QStringView a, QStringView b);
 
 // Registers on a connection the collation and functions the conditions use
-// (VRKNOCASE, vrk_like, vrk_date); a refusal raises EDatabaseError. SQLite
+// (VRKNOCASE, vrk_like, vrk_date), and vrk_refuse(), which fails the
+// statement that calls it; a refusal raises EDatabaseError. SQLite
 // refuses to replace them while a statement of the connection runs, so a
 // connection registers them once, before its first statement.
 void registerFilterSql(sqlite3* db);

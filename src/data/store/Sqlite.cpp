@@ -90,6 +90,8 @@ void Connection::exec(const char* sql) {
 
 qint64 Connection::lastInsertRowid() const { return sqlite3_last_insert_rowid(m_db); }
 
+bool Connection::inTransaction() const { return m_db && sqlite3_get_autocommit(m_db) == 0; }
+
 void Connection::close() {
   if (m_db) {
     // Always succeeds: a connection with statements left open is closed

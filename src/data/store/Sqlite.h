@@ -72,6 +72,8 @@ class Connection final {
   void close();
   // The rowid of the row the last INSERT on this connection added.
   qint64 lastInsertRowid() const;
+  // A transaction is open (SQLite ends one by itself after some failures).
+  bool inTransaction() const;
 
  private:
   sqlite3* m_db = nullptr;

@@ -127,6 +127,18 @@ class TTable : public TDataSet {
   void beginBatch();
   void endBatch();
 
+  // Stores no in each of the yes/no fields that does not read yes, in every
+  // row the table shows, in one statement, with the outcome that editing
+  // each row and assigning no would have (a row whose fields all read yes is
+  // not written), and leaves the table on its last row at end of table, as
+  // that walk does. Returns false, having written nothing, when one
+  // statement cannot do it so: a field is not a writable yes/no field of
+  // this table, a row to write has a required field without a value (its
+  // post would fail), or SQLite refuses the statement (a trigger, a
+  // constraint, a full disk); the walk then finds the failing row and
+  // reports its error. Requires: the table is open.
+  bool storeNoInFlags(const std::vector<TField*>& flags);
+
   // --- Filter (TableFilter.cpp) ---------------------------------------------
   // The filter text, its options and the Filtered switch stay in force
   // across close and reopen. On an open table a text (or options) that
