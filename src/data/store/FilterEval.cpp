@@ -269,11 +269,7 @@ class Reader {
 
 // --- The SQL condition ------------------------------------------------------------
 
-QByteArray quoteIdentifier(const QString& name) {
-  QByteArray n = name.toUtf8();
-  n.replace('"', "\"\"");
-  return '"' + n + '"';
-}
+using sql::quoteIdentifier;
 
 QByteArray quoteText(const QString& text) {
   QByteArray t = text.toUtf8();

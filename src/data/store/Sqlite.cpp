@@ -28,6 +28,12 @@ QDate readIsoDate(const char* t) {
   return year > 0 ? QDate(year, number(5, 2), number(8, 2)) : QDate();
 }
 
+QByteArray quoteIdentifier(const QString& name) {
+  QByteArray n = name.toUtf8();
+  n.replace('"', "\"\"");
+  return '"' + n + '"';
+}
+
 static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER &&
               static_cast<int>(Type::Float) == SQLITE_FLOAT && static_cast<int>(Type::Text) == SQLITE_TEXT &&
               static_cast<int>(Type::Blob) == SQLITE_BLOB && static_cast<int>(Type::Null) == SQLITE_NULL);

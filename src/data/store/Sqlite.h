@@ -39,6 +39,10 @@ class Error final : public EDatabaseError {
 // digit by digit (a walk reads two a row), anything else goes to the parser.
 QDate readIsoDate(const char* text);
 
+// A name as an SQL identifier: in double quotes, a double quote in it
+// doubled.
+QByteArray quoteIdentifier(const QString& name);
+
 // Raises Error when rc is not a success code of SQLite. The text is the
 // connection's last message, or SQLite's text for rc without a connection.
 void check(sqlite3* db, int rc, const char* what);

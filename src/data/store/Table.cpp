@@ -421,9 +421,7 @@ bool TTable::storeNoInFlags(const std::vector<TField*>& flags) {
   QByteArray sets, notYes, emptyRequired;
   for (const TField* f : flags) {
     if (f->dataSet() != this || f->dataType() != TFieldType::ftBoolean || f->readOnly()) return false;
-    QByteArray c = f->fieldName().toUtf8();
-    c.replace('"', "\"\"");
-    c = '"' + c + '"';
+    const QByteArray c = sql::quoteIdentifier(f->fieldName());
     const QByteArray yes = flagReadsYesSql(f->fieldName());
     sets += (sets.isEmpty() ? "" : ", ") + c + " = CASE WHEN " + yes + " THEN " + c + " ELSE 0 END";
     notYes += (notYes.isEmpty() ? "(" : " OR ") + c + " IS NULL OR " + c + " << 32 = 0";

@@ -105,9 +105,7 @@ void TTable::registerTextTest() {
 
 void TTable::setTextTest(const TField* field, TTextTest test) {
   if (!active()) throw EDatabaseError(msg::text(msg::DataSetClosed));
-  QByteArray name = field->fieldName().toUtf8();
-  name.replace('"', "\"\"");
-  m_textTestColumn = '"' + name + '"';
+  m_textTestColumn = sql::quoteIdentifier(field->fieldName());
   m_textTest = std::move(test);
   invalidateCursor();
 }
