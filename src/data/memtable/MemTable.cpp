@@ -161,6 +161,7 @@ void TMemoryTable::close() {
   m_slots.clear();
   m_slotsStamp = newStamp();
   m_layout.clear();
+  m_packBuffer = {};
   m_edit = Buffer{};
   setState(TDataSetState::dsInactive);
   if (m_fieldsCreatedAtOpen) {

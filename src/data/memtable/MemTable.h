@@ -261,6 +261,7 @@ class TMemoryTable final : public TDataSet {
   quint64 m_importSlotsStamp = 0;
   std::vector<std::uint16_t> m_slotOffsets;
   mempack::Layout m_layout;
+  std::vector<std::uint8_t> m_packBuffer;  // where a row is packed before it is stored
   int m_recordSize = 0;
   int m_blobCount = 0;
   std::int32_t m_currentIndex = -1;

@@ -63,8 +63,30 @@ int Layout::addBlob(int blobIndex) {
 
 void Layout::finish() {
   const int flagBytes = (2 * m_flags + 7) / 8;
+  m_flagSteps.clear();
+  m_fixedRuns.clear();
+  m_variableSteps.clear();
+  m_textBound = 0;
   for (Entry& e : m_entries) {
-    if (e.kind == Kind::Fixed) e.at += flagBytes;
+    switch (e.kind) {
+      case Kind::Flag: m_flagSteps.push_back({e.offset, e.at}); break;
+      case Kind::Fixed: {
+        e.at += flagBytes;
+        FixedRun* last = m_fixedRuns.empty() ? nullptr : &m_fixedRuns.back();
+        if (last && last->offset + last->width == e.offset && last->at + last->width == e.at) {
+          last->width += e.width;
+        } else {
+          m_fixedRuns.push_back({e.offset, e.at, e.width});
+        }
+        break;
+      }
+      case Kind::Text:
+        m_variableSteps.push_back({true, e.offset, e.size});
+        m_textBound +=
+            lengthBytes(2 * static_cast<std::size_t>(e.size) + 1) + static_cast<std::size_t>(e.size);
+        break;
+      case Kind::Blob: m_variableSteps.push_back({false, e.width, 0}); break;
+    }
   }
   m_variablesAt = flagBytes + m_fixedBytes;
 }
@@ -72,55 +94,51 @@ void Layout::finish() {
 void Layout::clear() {
   m_entries.clear();
   m_textVariable.clear();
+  m_flagSteps.clear();
+  m_fixedRuns.clear();
+  m_variableSteps.clear();
+  m_textBound = 0;
   m_flags = m_fixedBytes = m_variables = m_variablesAt = 0;
 }
 
-std::size_t Layout::packedSize(const std::uint8_t* block, const QByteArray* blobs) const {
-  std::size_t size = static_cast<std::size_t>(m_variablesAt);
-  for (const Entry& e : m_entries) {
-    std::size_t n = 0;
-    if (e.kind == Kind::Text) {
-      n = strnlen(reinterpret_cast<const char*>(block + e.offset + 1), static_cast<std::size_t>(e.size));
-      size += lengthBytes(2 * n + 1) + n;
-    } else if (e.kind == Kind::Blob) {
-      n = static_cast<std::size_t>(blobs[e.width].size());
-      size += lengthBytes(n) + n;
-    }
+std::size_t Layout::packBound(const QByteArray* blobs) const {
+  std::size_t size = static_cast<std::size_t>(m_variablesAt) + m_textBound;
+  for (const VariableStep& v : m_variableSteps) {
+    if (v.text) continue;
+    const auto n = static_cast<std::size_t>(blobs[v.offset].size());
+    size += lengthBytes(n) + n;
   }
   return size;
 }
 
-void Layout::pack(const std::uint8_t* block, const QByteArray* blobs, std::uint8_t* out) const {
+std::size_t Layout::pack(const std::uint8_t* block, const QByteArray* blobs, std::uint8_t* out) const {
   std::memset(out, 0, static_cast<std::size_t>(m_variablesAt - m_fixedBytes));
+  for (const FlagStep& f : m_flagSteps) {
+    const std::uint8_t* slot = block + f.offset;
+    if (slot[0] == 0) continue;
+    std::uint16_t v;
+    std::memcpy(&v, slot + 1, sizeof v);
+    out[f.bit / 8] |= static_cast<std::uint8_t>((v != 0 ? 3 : 1) << (f.bit % 8));
+  }
+  for (const FixedRun& r : m_fixedRuns)
+    std::memcpy(out + r.at, block + r.offset, static_cast<std::size_t>(r.width));
   std::uint8_t* var = out + m_variablesAt;
-  for (const Entry& e : m_entries) {
-    const std::uint8_t* slot = block + e.offset;
-    switch (e.kind) {
-      case Kind::Flag:
-        if (slot[0] != 0) {
-          std::uint16_t v;
-          std::memcpy(&v, slot + 1, sizeof v);
-          out[e.at / 8] |= static_cast<std::uint8_t>((v != 0 ? 3 : 1) << (e.at % 8));
-        }
-        break;
-      case Kind::Fixed: std::memcpy(out + e.at, slot, static_cast<std::size_t>(e.width)); break;
-      case Kind::Text: {
-        const std::size_t n =
-            strnlen(reinterpret_cast<const char*>(slot + 1), static_cast<std::size_t>(e.size));
-        var = putLength(var, 2 * n + (slot[0] == kUtf8Text ? 1 : 0));
-        std::memcpy(var, slot + 1, n);
-        var += n;
-        break;
-      }
-      case Kind::Blob: {
-        const QByteArray& b = blobs[e.width];
-        var = putLength(var, static_cast<std::size_t>(b.size()));
-        std::memcpy(var, b.constData(), static_cast<std::size_t>(b.size()));
-        var += b.size();
-        break;
-      }
+  for (const VariableStep& v : m_variableSteps) {
+    if (v.text) {
+      const std::uint8_t* slot = block + v.offset;
+      const std::size_t n =
+          strnlen(reinterpret_cast<const char*>(slot + 1), static_cast<std::size_t>(v.size));
+      var = putLength(var, 2 * n + (slot[0] == kUtf8Text ? 1 : 0));
+      std::memcpy(var, slot + 1, n);
+      var += n;
+    } else {
+      const QByteArray& b = blobs[v.offset];
+      var = putLength(var, static_cast<std::size_t>(b.size()));
+      std::memcpy(var, b.constData(), static_cast<std::size_t>(b.size()));
+      var += b.size();
     }
   }
+  return static_cast<std::size_t>(var - out);
 }
 
 void Layout::unpack(const std::uint8_t* packed, std::uint8_t* block, QByteArray* blobs) const {

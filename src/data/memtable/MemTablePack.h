@@ -43,10 +43,12 @@ class Layout final {
   void finish();
   void clear();
 
-  // The packed size of a working copy: its data block and its blob texts.
-  std::size_t packedSize(const std::uint8_t* block, const QByteArray* blobs) const;
-  // Writes the packed form (packedSize bytes) to out.
-  void pack(const std::uint8_t* block, const QByteArray* blobs, std::uint8_t* out) const;
+  // Room enough for the packed form of a working copy with these blob
+  // texts, whatever its short texts hold.
+  std::size_t packBound(const QByteArray* blobs) const;
+  // Writes the packed form of a working copy (its data block and its blob
+  // texts) to out, which has packBound bytes; returns the bytes written.
+  std::size_t pack(const std::uint8_t* block, const QByteArray* blobs, std::uint8_t* out) const;
   // The working copy of a packed row: block (zero-filled by the caller,
   // recordSize bytes) and blobs (one per blob definition).
   void unpack(const std::uint8_t* packed, std::uint8_t* block, QByteArray* blobs) const;
@@ -74,8 +76,30 @@ class Layout final {
   const std::uint8_t* variable(const std::uint8_t* packed, const Entry& e, std::size_t& length,
                                bool& utf8) const;
 
+  // What pack does, made once by finish(): the flags, the fixed slots in
+  // runs that lie together both in the data block and in the packed row
+  // (one copy each), and the variable entries in their order.
+  struct FlagStep {
+    int offset;  // the slot in the data block
+    int bit;     // the presence bit
+  };
+  struct FixedRun {
+    int offset;  // in the data block
+    int at;      // in the packed row
+    int width;
+  };
+  struct VariableStep {
+    bool text;
+    int offset;  // text: the slot in the data block; blob: the index in the text list
+    int size;    // text: the field's size
+  };
+
   std::vector<Entry> m_entries;
   std::vector<bool> m_textVariable;  // by place among the variable entries
+  std::vector<FlagStep> m_flagSteps;
+  std::vector<FixedRun> m_fixedRuns;
+  std::vector<VariableStep> m_variableSteps;
+  std::size_t m_textBound = 0;  // the most the short texts can take
   int m_flags = 0;
   int m_fixedBytes = 0;
   int m_variables = 0;

@@ -3,6 +3,8 @@
 // rows and discarding them all.
 #include "MemTable.h"
 
+#include <cstdint>
+#include <cstring>
 #include <new>
 
 namespace vrk {
@@ -23,9 +25,15 @@ void TMemoryRow::destroy(TMemoryRow* row) {
 // --- Row list -----------------------------------------------------------------------
 
 TMemoryRow::Ptr TMemoryTable::packWorkingCopy(std::int32_t rowId) {
-  const std::size_t size = m_layout.packedSize(m_edit.bytes.data(), m_edit.blobs.data());
+  // Packed in one pass into room for the largest form, then copied into a
+  // row of exactly its size.
+  const std::size_t bound = m_layout.packBound(m_edit.blobs.data());
+  if (m_packBuffer.size() < bound) m_packBuffer.resize(bound);
+  const std::size_t size = m_layout.pack(m_edit.bytes.data(), m_edit.blobs.data(), m_packBuffer.data());
+  // The row records its size in 32 bits.
+  if (size > UINT32_MAX) throw std::bad_alloc();
   TMemoryRow::Ptr row = TMemoryRow::create(this, rowId, size);
-  m_layout.pack(m_edit.bytes.data(), m_edit.blobs.data(), row->packed());
+  std::memcpy(row->packed(), m_packBuffer.data(), size);
   // The row holds the texts now.
   for (QByteArray& t : m_edit.blobs) t = QByteArray();
   return row;
