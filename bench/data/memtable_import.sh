@@ -4,7 +4,7 @@
 # Time: wall seconds and CPU seconds (user + system; steadier on a busy
 # machine). Memory: the heap the result table holds and the growth of the
 # peak resident size during the import, each against the rows' own data
-# (data blocks plus memo texts); sqlite3's peak resident size for reference.
+# (their packed values); sqlite3's peak resident size for reference.
 . "$(dirname "$0")/../lib.sh"
 field() { sed -E "s/.* $1 ([0-9.]+).*/\1/" <<<"$2"; }
 printf '%-8s %-8s %-8s %-6s %-8s %-8s %-6s %-8s %-8s %-8s %-8s %-8s %-10s\n' \

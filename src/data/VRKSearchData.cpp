@@ -78,6 +78,9 @@ void TVRKData::NormaliseFlags() {
   std::vector<TField*> flags;
   for (const char* name : schema::flagColumns())
     flags.push_back(tbFiles.fieldByName(QString::fromLatin1(name)));
+  // All rows in one statement; where that cannot give the walk's outcome,
+  // the walk, which ends at the row that fails.
+  if (tbFiles.storeNoInFlags(flags)) return;
   // On an error the rows posted before it stay.
   TPostBatch batch(tbFiles);
   do {

@@ -36,23 +36,30 @@ SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria
     // model on each, they made the search quadratic in the hits. The views
     // stay suspended for the whole walk and redraw once at its end.
     TControlsDisabled views(mtFiles);
+    // A memo's (or text's) text is its value in UTF-8, and the store hands
+    // it over as such: the comparison is made inside the table's scan, so
+    // that only the rows that contain the text are read whole. The walk
+    // from the first passing row sees the same rows the comparison of each
+    // passing row would let through, in the same order.
+    const bool inScan = description->dataType() == TFieldType::ftMemo || isTextType(description->dataType());
     try {
-      // A memo's (or text's) stored text is its value in UTF-8: where the
-      // store hands it over, it is compared as it lies; otherwise the
-      // field's text is. The comparison is the same.
-      const bool asStored =
-          description->dataType() == TFieldType::ftMemo || isTextType(description->dataType());
-      TRawValue raw;
-      while (!tbFiles.eof()) {
-        const bool found =
-            asStored && tbFiles.rawFieldValue(*description, raw) && raw.kind == TRawValue::rvText
-                ? upperContainsUtf8(raw.data, raw.size, needle)
-                : upperContains(description->asString(), needle);
-        if (found) mtFiles.importRows(&tbFiles, 1, ImportAppend);
-        tbFiles.next();
+      if (inScan) {
+        tbFiles.setTextTest(description, [&needle](const char* text, qsizetype size) {
+          return upperContainsUtf8(text, size, needle);
+        });
+        for (tbFiles.first(); !tbFiles.eof(); tbFiles.next()) mtFiles.importRows(&tbFiles, 1, ImportAppend);
+        tbFiles.clearTextTest();
+        // Where the walk over every passing row ends.
+        tbFiles.last();
+      } else {
+        for (; !tbFiles.eof(); tbFiles.next()) {
+          if (upperContains(description->asString(), needle)) mtFiles.importRows(&tbFiles, 1, ImportAppend);
+        }
       }
     } catch (...) {
-      // The row is dropped while the views are still suspended.
+      // The table stays on the row where the walk failed, without the test;
+      // the refused row is dropped while the views are still suspended.
+      tbFiles.clearTextTest();
       dropRefusedRow(mtFiles);
       throw;
     }

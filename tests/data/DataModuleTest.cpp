@@ -120,6 +120,31 @@ TEST(DataModule, NormaliseFlagsStoresNoForEmptyFlagsKeepsYesAndSkipsAllYesRows) 
             QVariant(QStringLiteral("mixed.zip,empty.zip")));
 }
 
+// Stored values the store never writes: what reads yes (the low 32 bits of
+// the number are not 0) stays as it is, the rest becomes no. An all-yes row
+// without its required description is not written, so it fails nothing;
+// the table ends where the walk ends, on its last row at end of table.
+TEST(DataModule, NormaliseFlagsTakesStoredValuesAsTheFieldsReadThem) {
+  CatalogueFixture fx;
+  fx.addFiles({allYes(QStringLiteral("odd.zip")), allYes(QStringLiteral("blank.zip"))});
+  fx.exec(QStringLiteral("FILES.DB"),
+          QStringLiteral("UPDATE FILES SET D10=2, D20='x', D30=0.5, D40=4294967296, D50=1.5, K10=NULL "
+                         "WHERE FileName='odd.zip'"));
+  fx.exec(QStringLiteral("FILES.DB"),
+          QStringLiteral("UPDATE FILES SET Description='' WHERE FileName='blank.zip'"));
+  logUpdates(fx);
+  TVRKData data(fx.programDir());
+  data.NormaliseFlags();
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
+                      QStringLiteral("SELECT quote(D10)||quote(D20)||quote(D30)||quote(D40)||quote(D50)||"
+                                     "quote(K10)||quote(D60) FROM FILES WHERE FileName='odd.zip'")),
+            QVariant(QStringLiteral("2000") + QStringLiteral("1.5") + QStringLiteral("01")));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"), QStringLiteral("SELECT group_concat(name) FROM written")),
+            QVariant(QStringLiteral("odd.zip")));
+  EXPECT_TRUE(data.tbFiles.eof());
+  EXPECT_EQ(data.tbFiles.fieldByName(QStringLiteral("FileName"))->asString(), QStringLiteral("blank.zip"));
+}
+
 TEST(DataModule, NormaliseFlagsOnAnEmptyTableInsertsNothing) {
   CatalogueFixture fx;
   test::ErrorCapture errors;
@@ -147,4 +172,28 @@ TEST(DataModule, NormaliseFlagsErrorEndsTheWalkAndReachesTheCaller) {
   EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
                       QStringLiteral("SELECT D10 IS NULL FROM FILES WHERE FileCatID=3")),
             QVariant(1));
+}
+
+// A row to write without its required description stops the walk there
+// with the post's own message; the rows before it stay written.
+TEST(DataModule, NormaliseFlagsRowWithoutARequiredValueEndsTheWalk) {
+  CatalogueFixture fx;
+  fx.addFiles({filesRow(QStringLiteral("a.zip"), 1), filesRow(QStringLiteral("b.zip"), 2),
+               filesRow(QStringLiteral("c.zip"), 3)});
+  fx.exec(QStringLiteral("FILES.DB"), QStringLiteral("UPDATE FILES SET Description='' WHERE FileCatID=2"));
+  test::ErrorCapture errors;
+  QString message;
+  {
+    TVRKData data(fx.programDir());
+    try {
+      data.NormaliseFlags();
+    } catch (const EDatabaseError& e) {
+      message = e.message();
+    }
+  }
+  EXPECT_EQ(message, QStringLiteral("Feld 'Description' muß einen Wert haben"));
+  EXPECT_EQ(fx.scalar(QStringLiteral("FILES.DB"),
+                      QStringLiteral(
+                          "SELECT group_concat(quote(D10)) FROM (SELECT D10 FROM FILES ORDER BY FileCatID)")),
+            QVariant(QStringLiteral("0,NULL,NULL")));
 }

@@ -217,6 +217,9 @@ TEST_F(SearchFailureTest, RefusedRowStopsTheTextBranchKeepingEarlierRows) {
     EXPECT_EQ(e.message(), QStringLiteral("Feld 'FileSize' muß einen Wert haben"));
   }
   EXPECT_EQ(mtFiles->recordCount(), 1);
+  // The files table shows every passing row again, not only those with the
+  // text.
+  EXPECT_EQ(data.tbFiles.recordCount(), 3);
   // The refused row is not left pending: the next search does not trip on it.
   EXPECT_EQ(mtFiles->state(), TDataSetState::dsBrowse);
   c.text = QStringLiteral("three");

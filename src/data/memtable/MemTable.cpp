@@ -72,6 +72,7 @@ void TMemoryTable::checkStructureFits(const TFieldDefs& defs) {
 
 void TMemoryTable::buildSlots() {
   m_slotOffsets.clear();
+  m_layout.clear();
   m_recordSize = 0;
   m_blobCount = 0;
   std::vector<std::pair<QString, Slot>> named;
@@ -83,9 +84,11 @@ void TMemoryTable::buildSlots() {
       s.size = d.size;
       m_slotOffsets.push_back(static_cast<std::uint16_t>(m_recordSize));
       if (isBlobType(d.dataType)) {
+        s.entry = m_layout.addBlob(m_blobCount);
         s.blob = m_blobCount++;
       } else {
         s.offset = m_recordSize;
+        s.entry = m_layout.addInline(d.dataType, d.size, m_recordSize);
         m_recordSize += 1 + valueWidth(d.dataType, d.size);
       }
       const QString name = prefix + d.name;
@@ -94,6 +97,7 @@ void TMemoryTable::buildSlots() {
     }
   };
   walk(fieldDefs(), QString());
+  m_layout.finish();
 
   // Bind each field to the slot of the definition with its name.
   m_slots.assign(static_cast<std::size_t>(fieldCount()), Slot{});
@@ -156,6 +160,8 @@ void TMemoryTable::close() {
   m_nextAutoInc = 1;
   m_slots.clear();
   m_slotsStamp = newStamp();
+  m_layout.clear();
+  m_packBuffer = {};
   m_edit = Buffer{};
   setState(TDataSetState::dsInactive);
   if (m_fieldsCreatedAtOpen) {
@@ -177,51 +183,60 @@ const TMemoryTable::Slot& TMemoryTable::slotOf(const TField& field) const {
   return m_slots[i];
 }
 
-const std::uint8_t* TMemoryTable::readData() const {
-  if (m_filterRow) return m_filterRow->data();
-  if (state() == TDataSetState::dsEdit || state() == TDataSetState::dsInsert) {
-    return m_edit.bytes.data();
-  }
+bool TMemoryTable::readsWorkingCopy() const {
+  return !m_filterRow && (state() == TDataSetState::dsEdit || state() == TDataSetState::dsInsert);
+}
+
+const TMemoryRow* TMemoryTable::readRow() const {
+  if (m_filterRow) return m_filterRow;
   if (m_activeIndex >= 0 && m_activeIndex < recordCount()) {
-    return m_rows[static_cast<std::size_t>(m_activeIndex)]->data();
+    return m_rows[static_cast<std::size_t>(m_activeIndex)].get();
   }
   return nullptr;
 }
 
-const QByteArray* TMemoryTable::readBlobs() const {
-  if (m_filterRow) return m_filterRow->blobs();
-  if (state() == TDataSetState::dsEdit || state() == TDataSetState::dsInsert) {
-    return m_edit.blobs.data();
-  }
+const TMemoryRow* TMemoryTable::blobRow() const {
+  if (m_filterRow) return m_filterRow;
   if (m_rows.empty()) return nullptr;
   // Outside the working copy a blob is read from the row at the cursor,
   // held inside the row range.
   int i = m_activeIndex >= 0 ? m_activeIndex : m_currentIndex;
   i = std::clamp(i, 0, recordCount() - 1);
-  return m_rows[static_cast<std::size_t>(i)]->blobs();
+  return m_rows[static_cast<std::size_t>(i)].get();
+}
+
+QVariant TMemoryTable::valueIn(const TMemoryRow& row, const Slot& s) const {
+  if (s.entry < 0) return QVariant();
+  if (s.blob >= 0) {
+    const QByteArrayView b = m_layout.blob(row.packed(), s.entry);
+    return memslot::blobValue(s.type, QByteArray(b.data(), b.size()));
+  }
+  return m_layout.read(row.packed(), s.entry);
+}
+
+QByteArray TMemoryTable::blobText(const Slot& s) const {
+  if (s.blob < 0) return QByteArray();
+  if (readsWorkingCopy()) return m_edit.blobs[static_cast<std::size_t>(s.blob)];
+  const TMemoryRow* row = blobRow();
+  if (!row) return QByteArray();
+  const QByteArrayView b = m_layout.blob(row->packed(), s.entry);
+  return QByteArray(b.data(), b.size());
 }
 
 QVariant TMemoryTable::getFieldValue(const TField& field) const {
   const Slot& s = slotOf(field);
-  if (s.blob >= 0) {
-    const QByteArray* blobs = readBlobs();
-    return memslot::blobValue(s.type, blobs ? blobs[s.blob] : QByteArray());
-  }
+  if (s.blob >= 0) return memslot::blobValue(s.type, blobText(s));
   if (s.offset < 0) return QVariant();
-  const std::uint8_t* data = readData();
-  if (!data) return QVariant();
-  return memslot::read(data + s.offset, s.type, s.size);
+  if (readsWorkingCopy()) return memslot::read(m_edit.bytes.data() + s.offset, s.type, s.size);
+  const TMemoryRow* row = readRow();
+  return row ? valueIn(*row, s) : QVariant();
 }
 
 QVariant TMemoryTable::rowFieldValue(int row, const TField& field) const {
   if (row < 0 || row >= recordCount()) return QVariant();
   // The row being edited shows its working copy.
   if ((state() == TDataSetState::dsEdit && row == m_activeIndex)) return getFieldValue(field);
-  const Slot& s = slotOf(field);
-  const TMemoryRow& r = *m_rows[static_cast<std::size_t>(row)];
-  if (s.blob >= 0) return memslot::blobValue(s.type, r.blobs()[s.blob]);
-  if (s.offset < 0) return QVariant();
-  return memslot::read(r.data() + s.offset, s.type, s.size);
+  return valueIn(*m_rows[static_cast<std::size_t>(row)], slotOf(field));
 }
 
 void TMemoryTable::checkWritable(const TField& field) const {
@@ -288,8 +303,8 @@ void TMemoryTable::edit() {
   fire(m_events.BeforeEdit);
   resyncCursor();
   const TMemoryRow& r = *m_rows[static_cast<std::size_t>(m_activeIndex)];
-  std::memcpy(m_edit.bytes.data(), r.data(), static_cast<std::size_t>(m_recordSize));
-  for (int i = 0; i < m_blobCount; ++i) m_edit.blobs[static_cast<std::size_t>(i)] = r.blobs()[i];
+  std::memset(m_edit.bytes.data(), 0, static_cast<std::size_t>(m_recordSize));
+  m_layout.unpack(r.packed(), m_edit.bytes.data(), m_edit.blobs.data());
   const std::int32_t id = r.rowId();
   std::memcpy(m_edit.bytes.data() + m_recordSize, &id, sizeof id);
   m_edit.bytes[static_cast<std::size_t>(m_recordSize) + 4] = bfCurrent;
@@ -360,9 +375,7 @@ void TMemoryTable::post() {
     }
     if (m_lastRowId == INT32_MAX) databaseError(msg::text(msg::TooManyRecords));
     if (hasAutoInc) ++m_nextAutoInc;
-    auto row = TMemoryRow::create(this, m_lastRowId + 1, m_recordSize, m_blobCount, false);
-    std::memcpy(row->data(), m_edit.bytes.data(), static_cast<std::size_t>(m_recordSize));
-    for (int i = 0; i < m_blobCount; ++i) std::swap(row->blobs()[i], m_edit.blobs[std::size_t(i)]);
+    auto row = packWorkingCopy(m_lastRowId + 1);
     int pos;
     if (m_currentIndex >= recordCount()) {
       m_rows.push_back(std::move(row));
@@ -375,9 +388,8 @@ void TMemoryTable::post() {
     m_currentIndex = pos;
     m_activeIndex = pos;
   } else {
-    TMemoryRow& r = *m_rows[static_cast<std::size_t>(m_activeIndex)];
-    std::memcpy(r.data(), m_edit.bytes.data(), static_cast<std::size_t>(m_recordSize));
-    for (int i = 0; i < m_blobCount; ++i) std::swap(r.blobs()[i], m_edit.blobs[std::size_t(i)]);
+    TMemoryRow::Ptr& r = m_rows[static_cast<std::size_t>(m_activeIndex)];
+    r = packWorkingCopy(r->rowId());
     m_currentIndex = m_activeIndex;
   }
   setState(TDataSetState::dsBrowse);

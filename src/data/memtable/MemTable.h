@@ -3,13 +3,16 @@
 // shares, row-by-row editing, and the two bulk operations the search uses,
 // ClearRows and ImportRows.
 //
-// Row layout: each row owns one data block with a slot per field definition
-// of an inline kind, in definition order. A slot is a presence byte (0 = null)
-// followed by the value in the kind's fixed width; slot offsets are 16-bit.
-// Blob kinds (memo, blob, graphic, ...) are held beside the block as texts of
-// their own, one per blob field; an empty text means no value. Row and texts
-// live in one allocation (plus the texts' payload), so a million rows cost
-// little more than their own data.
+// Row layout: the working copy of a row (the one being edited or added) is
+// one data block with a slot per field definition of an inline kind, in
+// definition order. A slot is a presence byte (0 = null) followed by the
+// value in the kind's fixed width; slot offsets are 16-bit. Blob kinds (memo,
+// blob, graphic, ...) are held beside the block as texts of their own, one
+// per blob field; an empty text means no value. A posted row is stored
+// packed (MemTablePack.h): flags as bits, the other fixed-width slots as they
+// are, short texts and blobs as byte strings of their own length, all in one
+// allocation with the row, so that a million rows cost little more than
+// their own data. A value is decoded from there when a field or a view asks.
 //
 // Nothing is ever written back anywhere: closing the table discards its rows.
 //
@@ -17,6 +20,7 @@
 #pragma once
 
 #include "DataSet.h"
+#include "MemTablePack.h"
 
 #include <QByteArray>
 
@@ -30,8 +34,9 @@ namespace vrk {
 
 class TMemoryTable;
 
-// One stored row: its owning table, its RowId (which is its bookmark), the
-// data block and the blob texts. Created only by its table.
+// One stored row: its owning table, its RowId (which is its bookmark) and
+// its values in the packed form of its table's layout, in the same
+// allocation. Created only by its table.
 class TMemoryRow final {
  public:
   struct Deleter {
@@ -39,39 +44,30 @@ class TMemoryRow final {
   };
   using Ptr = std::unique_ptr<TMemoryRow, Deleter>;
 
-  // A row with all texts empty and, when blank, all slots null; otherwise
-  // the caller fills the whole data block.
-  static Ptr create(TMemoryTable* owner, std::int32_t rowId, int dataSize, int blobCount, bool blank = true);
+  // A row with room for packedSize bytes, which the caller fills.
+  static Ptr create(TMemoryTable* owner, std::int32_t rowId, std::size_t packedSize);
 
   TMemoryRow(const TMemoryRow&) = delete;
   TMemoryRow& operator=(const TMemoryRow&) = delete;
 
   TMemoryTable* table() const { return m_table; }
   std::int32_t rowId() const { return m_rowId; }
-  int dataSize() const { return m_dataSize; }
-  int blobCount() const { return m_blobCount; }
-  std::uint8_t* data() { return reinterpret_cast<std::uint8_t*>(blobs() + m_blobCount); }
-  const std::uint8_t* data() const { return reinterpret_cast<const std::uint8_t*>(blobs() + m_blobCount); }
-  QByteArray* blobs() { return reinterpret_cast<QByteArray*>(this + 1); }
-  const QByteArray* blobs() const { return reinterpret_cast<const QByteArray*>(this + 1); }
+  std::size_t packedSize() const { return m_packedSize; }
+  std::uint8_t* packed() { return reinterpret_cast<std::uint8_t*>(this + 1); }
+  const std::uint8_t* packed() const { return reinterpret_cast<const std::uint8_t*>(this + 1); }
 
  private:
-  TMemoryRow(TMemoryTable* owner, std::int32_t rowId, int dataSize, int blobCount)
-      : m_table(owner),
-        m_rowId(rowId),
-        m_dataSize(static_cast<std::uint16_t>(dataSize)),
-        m_blobCount(static_cast<std::uint16_t>(blobCount)) {}
+  TMemoryRow(TMemoryTable* owner, std::int32_t rowId, std::size_t packedSize)
+      : m_table(owner), m_rowId(rowId), m_packedSize(static_cast<std::uint32_t>(packedSize)) {}
   ~TMemoryRow() = default;
   static void destroy(TMemoryRow* row);
 
   TMemoryTable* m_table;
   std::int32_t m_rowId;
-  std::uint16_t m_dataSize;
-  std::uint16_t m_blobCount;
-  // Followed in the same allocation by m_blobCount QByteArray, then the data
-  // block of m_dataSize bytes.
+  std::uint32_t m_packedSize;
+  // Followed in the same allocation by the m_packedSize bytes of the row.
 };
-static_assert(sizeof(TMemoryRow) % alignof(QByteArray) == 0);
+static_assert(sizeof(TMemoryRow) == 16);
 
 enum TImportMode { ImportReplace = 0, ImportAppend = 1 };
 
@@ -203,6 +199,7 @@ class TMemoryTable final : public TDataSet {
     int blob = -1;    // blob kinds: index in the row's text list
     TFieldType type = TFieldType::ftUnknown;
     int size = 0;
+    int entry = -1;  // the entry in the packed rows' layout
   };
   // The working copy used for edit and insert: data block, calculated-field
   // area (empty: calculated fields are not kept), row information (RowId and
@@ -220,9 +217,17 @@ class TMemoryTable final : public TDataSet {
   void resetBuffer(Buffer& b, std::int32_t rowId, BookmarkFlag flag) const;
   void discardRows();
   const Slot& slotOf(const TField& field) const;
-  // The data block and texts the fields read now; null when there is no row.
-  const std::uint8_t* readData() const;
-  const QByteArray* readBlobs() const;
+  // Where the fields read now: the working copy (edit or insert), a stored
+  // row, or nothing. Blobs outside the working copy come from the row at
+  // the cursor held inside the row range (blobRow).
+  bool readsWorkingCopy() const;
+  const TMemoryRow* readRow() const;
+  const TMemoryRow* blobRow() const;
+  QVariant valueIn(const TMemoryRow& row, const Slot& slot) const;
+  // The text of a blob field as the fields read it now.
+  QByteArray blobText(const Slot& slot) const;
+  // Stores the working copy packed, as a new row with the given RowId.
+  TMemoryRow::Ptr packWorkingCopy(std::int32_t rowId);
   bool rowPasses(int index);
   // Moves the cursor; false when it found no row.
   bool stepNext();
@@ -255,6 +260,8 @@ class TMemoryTable final : public TDataSet {
   quint64 m_importFieldsStamp = 0;
   quint64 m_importSlotsStamp = 0;
   std::vector<std::uint16_t> m_slotOffsets;
+  mempack::Layout m_layout;
+  std::vector<std::uint8_t> m_packBuffer;  // where a row is packed before it is stored
   int m_recordSize = 0;
   int m_blobCount = 0;
   std::int32_t m_currentIndex = -1;

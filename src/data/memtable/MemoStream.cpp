@@ -31,8 +31,7 @@ TMemoStream::TMemoStream(TMemoryTable* table, TField* field, TBlobStreamMode mod
     m_written = true;
     return;
   }
-  const QByteArray* blobs = table->readBlobs();
-  if (blobs) m_text = blobs[s.blob];
+  m_text = table->blobText(s);
 }
 
 TMemoStream::~TMemoStream() {

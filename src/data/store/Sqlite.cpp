@@ -11,11 +11,7 @@
 #include <cstdlib>
 
 namespace vrk::sql {
-namespace {
 
-// A stored date text as the ISO parser reads it. The store writes dates as
-// YYYY-MM-DD; those are read here digit by digit (a walk reads two a row),
-// anything else goes to the parser.
 QDate readIsoDate(const char* t) {
   if (!t) return QDate();
   // Each test fails on the terminating zero, so nothing past it is read.
@@ -32,7 +28,11 @@ QDate readIsoDate(const char* t) {
   return year > 0 ? QDate(year, number(5, 2), number(8, 2)) : QDate();
 }
 
-}  // namespace
+QByteArray quoteIdentifier(const QString& name) {
+  QByteArray n = name.toUtf8();
+  n.replace('"', "\"\"");
+  return '"' + n + '"';
+}
 
 static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER &&
               static_cast<int>(Type::Float) == SQLITE_FLOAT && static_cast<int>(Type::Text) == SQLITE_TEXT &&
@@ -95,6 +95,8 @@ void Connection::exec(const char* sql) {
 }
 
 qint64 Connection::lastInsertRowid() const { return sqlite3_last_insert_rowid(m_db); }
+
+bool Connection::inTransaction() const { return m_db && sqlite3_get_autocommit(m_db) == 0; }
 
 void Connection::close() {
   if (m_db) {

@@ -9,6 +9,7 @@
 #include "Exception.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <QVariant>
 
@@ -32,6 +33,15 @@ class Error final : public EDatabaseError {
   int m_code;
   QString m_detail;
 };
+
+// A stored date text as the ISO parser reads it (an invalid date when it is
+// none; nullptr too). The store writes dates as YYYY-MM-DD; those are read
+// digit by digit (a walk reads two a row), anything else goes to the parser.
+QDate readIsoDate(const char* text);
+
+// A name as an SQL identifier: in double quotes, a double quote in it
+// doubled.
+QByteArray quoteIdentifier(const QString& name);
 
 // Raises Error when rc is not a success code of SQLite. The text is the
 // connection's last message, or SQLite's text for rc without a connection.
@@ -66,6 +76,8 @@ class Connection final {
   void close();
   // The rowid of the row the last INSERT on this connection added.
   qint64 lastInsertRowid() const;
+  // A transaction is open (SQLite ends one by itself after some failures).
+  bool inTransaction() const;
 
  private:
   sqlite3* m_db = nullptr;

@@ -21,6 +21,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 namespace vrk {
@@ -126,6 +127,18 @@ class TTable : public TDataSet {
   void beginBatch();
   void endBatch();
 
+  // Stores no in each of the yes/no fields that does not read yes, in every
+  // row the table shows, in one statement, with the outcome that editing
+  // each row and assigning no would have (a row whose fields all read yes is
+  // not written), and leaves the table on its last row at end of table, as
+  // that walk does. Returns false, having written nothing, when one
+  // statement cannot do it so: a field is not a writable yes/no field of
+  // this table, a row to write has a required field without a value (its
+  // post would fail), or SQLite refuses the statement (a trigger, a
+  // constraint, a full disk); the walk then finds the failing row and
+  // reports its error. Requires: the table is open.
+  bool storeNoInFlags(const std::vector<TField*>& flags);
+
   // --- Filter (TableFilter.cpp) ---------------------------------------------
   // The filter text, its options and the Filtered switch stay in force
   // across close and reopen. On an open table a text (or options) that
@@ -152,6 +165,18 @@ class TTable : public TDataSet {
   void dropFilter(TFilterHandle handle);
   // Moves the store cursor before its first row.
   void moveToBeginning();
+
+  // A test of one field's text that, while set, a row must pass besides the
+  // filters to be seen, made inside the table's scan: a row that fails it
+  // costs no reading of its other columns. The test gets the field's text
+  // in UTF-8 (an empty field: no bytes). Setting or clearing it moves
+  // nothing; the next move sees the rows that pass. The test must not
+  // raise. Requires: the table is open; field is one of its fields.
+  using TTextTest = std::function<bool(const char* utf8, qsizetype size)>;
+  void setTextTest(const TField* field, TTextTest test);
+  void clearTextTest();
+  // Called from the scan with a row's text of the field.
+  bool passesTextTest(const char* utf8, qsizetype size) const { return m_textTest(utf8, size); }
 
  protected:
   // The place where a row-acceptance test plugs in: an SQL condition over
@@ -201,6 +226,7 @@ class TTable : public TDataSet {
   void applyFilter(const QString& text, TFilterOptions options);
   void activateFilters();
   void openFilters();
+  void registerTextTest();
   struct StoreFilter {
     TFilterHandle handle = 0;
     QByteArray block;
@@ -208,6 +234,8 @@ class TTable : public TDataSet {
     bool active = false;
   };
   std::vector<StoreFilter> m_storeFilters;
+  TTextTest m_textTest;
+  QByteArray m_textTestColumn;
   TFilterHandle m_nextFilterHandle = 1;
   TFilterHandle m_exprFilter = 0;
   QString m_filterText;

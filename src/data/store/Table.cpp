@@ -66,6 +66,7 @@ void TTable::open() {
     m_conn = sql::Connection(filePath());
     // The filters' collation and function, before the first statement.
     registerFilterSql(m_conn.handle());
+    registerTextTest();
     readDefinitions(m_conn);
   } catch (...) {
     m_conn.close();
@@ -107,6 +108,7 @@ void TTable::close() {
   invalidateCursor();
   // The filter handles go with the cursor; text and switch stay.
   m_storeFilters.clear();
+  m_textTest = nullptr;
   m_exprFilter = 0;
   m_conn.close();
   m_hasRow = false;
@@ -411,6 +413,58 @@ void TTable::deleteRow() {
     setEof(true);
   }
   notifyDataSetChanged();
+}
+
+bool TTable::storeNoInFlags(const std::vector<TField*>& flags) {
+  if (!active()) throw EDatabaseError(msg::text(msg::DataSetClosed));
+  checkBrowseMode();
+  QByteArray sets, notYes, emptyRequired;
+  for (const TField* f : flags) {
+    if (f->dataSet() != this || f->dataType() != TFieldType::ftBoolean || f->readOnly()) return false;
+    const QByteArray c = sql::quoteIdentifier(f->fieldName());
+    const QByteArray yes = flagReadsYesSql(f->fieldName());
+    sets += (sets.isEmpty() ? "" : ", ") + c + " = CASE WHEN " + yes + " THEN " + c + " ELSE 0 END";
+    notYes += (notYes.isEmpty() ? "(" : " OR ") + c + " IS NULL OR " + c + " << 32 = 0";
+  }
+  if (flags.empty()) return true;
+  notYes += ')';
+  for (int i = 0; i < fieldCount(); ++i) {
+    const TField& f = *field(i);
+    if (!f.required() || f.readOnly()) continue;
+    emptyRequired +=
+        (emptyRequired.isEmpty() ? "" : " OR ") + fieldReadsEmptySql({f.fieldName(), f.dataType()});
+  }
+  // One CASE, so that the refusal is reached only by a row that would be
+  // written: one that shows, has a flag to store and lacks a required value.
+  const QByteArray cond = rowCondition();
+  QByteArray write =
+      emptyRequired.isEmpty() ? "1" : "CASE WHEN " + emptyRequired + " THEN vrk_refuse() ELSE 1 END";
+  if (!cond.isEmpty()) write = "CASE WHEN " + cond + " THEN " + write + " ELSE 0 END";
+  const QByteArray sql = "UPDATE \"" + m_sqlName + "\" SET " + sets + " WHERE CASE WHEN " + notYes +
+                         " THEN " + write + " ELSE 0 END";
+  // The scan must not run across the table's change.
+  m_scan.reset();
+  m_scanLive = false;
+  m_conn.exec("SAVEPOINT vrk_flags");
+  try {
+    sql::Statement update(m_conn.handle(), sql);
+    update.step();
+    m_conn.exec("RELEASE vrk_flags");
+  } catch (const sql::Error&) {
+    // Nothing of the statement stays; the walk reports what fails. A
+    // failure after which SQLite rolled the transaction back has left
+    // nothing to undo.
+    try {
+      m_conn.exec("ROLLBACK TO vrk_flags");
+      m_conn.exec("RELEASE vrk_flags");
+    } catch (const sql::Error&) {
+      if (m_conn.inTransaction()) throw;
+    }
+    return false;
+  }
+  std::fill(m_loaded.begin(), m_loaded.end(), 0);
+  last();
+  return true;
 }
 
 void TTable::beginBatch() {

@@ -8,6 +8,8 @@
 #include "FilterEval.h"
 #include "Messages.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 
 namespace vrk {
@@ -72,7 +74,46 @@ QByteArray TTable::rowCondition() const {
     if (!cond.isEmpty()) cond += " AND ";
     cond += '(' + f.condition + ')';
   }
+  // The text test last: only rows that pass the filters reach it.
+  if (m_textTest) {
+    if (!cond.isEmpty()) cond += " AND ";
+    cond += "vrk_text_test(" + m_textTestColumn + ')';
+  }
   return cond;
+}
+
+// --- The text test -------------------------------------------------------------
+
+namespace {
+
+void textTestSql(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto* table = static_cast<const TTable*>(sqlite3_user_data(ctx));
+  // The text as the field reads it (a memo or text field reads as text).
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  const int size = text ? sqlite3_value_bytes(argv[0]) : 0;
+  sqlite3_result_int(ctx, table->passesTextTest(text ? text : "", size) ? 1 : 0);
+}
+
+}  // namespace
+
+void TTable::registerTextTest() {
+  sql::check(m_conn.handle(),
+             sqlite3_create_function_v2(m_conn.handle(), "vrk_text_test", 1, SQLITE_UTF8, this, textTestSql,
+                                        nullptr, nullptr, nullptr),
+             "vrk_text_test");
+}
+
+void TTable::setTextTest(const TField* field, TTextTest test) {
+  if (!active()) throw EDatabaseError(msg::text(msg::DataSetClosed));
+  m_textTestColumn = sql::quoteIdentifier(field->fieldName());
+  m_textTest = std::move(test);
+  invalidateCursor();
+}
+
+void TTable::clearTextTest() {
+  if (!m_textTest) return;
+  m_textTest = nullptr;
+  invalidateCursor();
 }
 
 // --- Filter properties --------------------------------------------------------
