@@ -116,6 +116,8 @@ inline const char* const TableNotFound = "Tabelle existiert nicht: %1";
 inline const char* const SqliteFailed = "%1: %2";
 inline const char* const QueryReadOnly = "Kann eine schreibgeschützte Datenmenge nicht ändern";
 inline const char* const QueryNoTable = "Die Abfrage nennt keine Tabelle";
+// A connection setting that SQLite did not take (after SqliteFailed's "%1: ").
+inline const char* const SettingNotTaken = "the setting did not take";
 
 // --- Catalogue file swap: EDatabaseError of the all-or-nothing install ------
 // and of the recovery of one that ended half-way (TCatalogueSwap,
@@ -130,8 +132,8 @@ inline const char* const InstallRecordNotRemoved = "The record of the install at
 inline const char* const DatabaseDirNotOpened = "The database directory %1 cannot be opened (%2)";
 
 // --- Catalogue table check: why a file is no valid catalogue table ----------
-// (catalogueTableProblem); the catalogue install shows it inside
-// InstallTableRefused.
+// (catalogueTableProblem, rebuildCatalogueTable); the catalogue install
+// shows it inside InstallTableRefused.
 inline const char* const NoCatalogueTable = "%1 is no catalogue table";
 inline const char* const NotAFile = "not a file";
 inline const char* const NotAnSqliteDatabase = "not an SQLite database: %1";
@@ -143,9 +145,18 @@ inline const char* const ColumnMissing = "the column %1 is missing from table %2
 inline const char* const ColumnNamedOtherwise = "column %1 of table %2 is %3, not %4";
 inline const char* const ColumnOfOtherType = "column %1 of table %2 has the type %3, not %4";
 inline const char* const ColumnAfterLast = "table %1 has a column %2 after %3";
+inline const char* const TableIsView = "%1 is a view, not a table";
+inline const char* const TableIsVirtual = "%1 is a virtual table";
+inline const char* const TableWithoutRowid = "%1 is a WITHOUT ROWID table";
+inline const char* const ColumnGenerated = "column %1 of table %2 is generated";
+// The rebuild's refusal of a row: its rowid, the table, the column and
+// (RowValueInvalid) the column's declared type.
+inline const char* const RowValueMissing = "row %1 of table %2: %3 is empty, but required";
+inline const char* const RowValueInvalid = "row %1 of table %2: %3 holds a value that is no %4";
+inline const char* const ValueTooLong = "a value or row is longer than %1 bytes";
 
 // --- Catalogue install: the refusals and the question of "Get Database" -----
-// (InstallCatalogue). The question is OverwriteDatabaseAt + the database
+// (InstallCatalogue, GetDatabase). The question is OverwriteDatabaseAt + the database
 // directory + QuestionEnd.
 inline const char* const InstallJournalRefused =
     "%1 is a rollback journal of a catalogue table; the catalogue is not installed";
