@@ -164,6 +164,17 @@ inline const char* const InstallTableRefused =
     "%1 is no valid catalogue table (%2); the catalogue is not installed";
 inline const char* const InstallNoPath =
     "The alias Quorvane names no database directory (PATH); the catalogue is not installed";
+inline const char* const InstallPathIsProgramDir =
+    "The alias Quorvane names the program's folder (PATH=%1) as its database directory; the catalogue is "
+    "not installed";
+inline const char* const InstallPathIsDownload =
+    "The alias Quorvane names the download folder (PATH=%1) as its database directory; the catalogue is not "
+    "installed";
+inline const char* const InstallTwoFiles =
+    "%1 and %2 both stand for table %3; the catalogue is not installed";
+// A table file unpacked from the fetched catalogue archive, in the refusals
+// above: the file's name and the archive's path.
+inline const char* const MemberOfArchive = "%1 of %2";
 inline const char* const OverwriteDatabaseAt = "Overwrite Database at ";
 
 // --- Mirror fetch: the question before connecting and the fetch's errors ----
