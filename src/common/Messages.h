@@ -239,6 +239,12 @@ inline const char* const ClosedBeforeLineEnd = "Verbindung vor dem Zeilenende ge
 inline const char* const ReceiveTimedOut = "Zeitüberschreitung beim Empfang";
 inline const char* const CaptureCancelled = "Socket-Capture abgebrochen";
 inline const char* const ReceiveInterrupted = "Verbindung beim Empfang unterbrochen";
+// The bounds of a capture: the low-speed rule (bytes, seconds), a text past
+// its ceiling (bytes), a file whose file system would keep less than the
+// margin free (the file, the margin in bytes).
+inline const char* const ReceiveTooSlow = "Empfang zu langsam: weniger als %1 Bytes in %2 Sekunden";
+inline const char* const TextCaptureTooLong = "Daten der Antwort länger als %1 Bytes";
+inline const char* const DiskSpaceLow = "Zu wenig Speicherplatz für %1: es blieben weniger als %2 Bytes frei";
 inline const char* const NoTimer = "Kein Zeitgeber";
 
 // --- Secure connections: ESockError of the session's TLS layer and of its --
@@ -289,6 +295,10 @@ inline const char* const EmptyUrl = "Leere URL";
 inline const char* const TooManyRedirects = "Zu viele Umleitungen (%1)";
 // A redirection from an https URL to a plain http one (%1: where it led).
 inline const char* const HttpsDowngrade = "Umleitung von HTTPS auf unverschlüsseltes HTTP abgelehnt: %1";
+// A redirection to a URL of another scheme than http or https (%1: where
+// it led).
+inline const char* const RedirectNotHttp =
+    "Umleitung auf %1 abgelehnt: nur http- und https-Adressen werden verfolgt";
 inline const char* const TooManyHeaderLines = "Mehr als %1 Kopfzeilen in der Antwort";
 inline const char* const ClosedBeforeDataEnd =
     "Verbindung vor dem Ende der Daten geschlossen (%1 von %2 Bytes)";

@@ -65,6 +65,13 @@ QString ResolveLocation(const QString& current, const QString& location);
 // that begins no %XX included); the others are kept as they are.
 QByteArray EncodeUrlBytes(const QByteArray& bytes);
 
+// Whether a GET follows a redirection to url (as ResolveLocation gives it):
+// one with the scheme http or https (without regard to case), or with none
+// (a path for the current host). Any other scheme would have the client speak HTTP
+// to the port that scheme implies (ftp 21, gopher 70) or names no web
+// server at all.
+bool RedirectAllowed(const QString& url);
+
 // Replaces the line whose name (the text before its first ":", compared
 // without regard to case) is name, or appends it.
 void SetLineByName(QStringList& lines, const QString& name, const QString& line);
