@@ -300,6 +300,7 @@ inline const char* const HttpsDowngrade = "Umleitung von HTTPS auf unverschlüss
 inline const char* const RedirectNotHttp =
     "Umleitung auf %1 abgelehnt: nur http- und https-Adressen werden verfolgt";
 inline const char* const TooManyHeaderLines = "Mehr als %1 Kopfzeilen in der Antwort";
+inline const char* const HeaderTooLong = "Kopf der Antwort länger als %1 Bytes";
 inline const char* const ClosedBeforeDataEnd =
     "Verbindung vor dem Ende der Daten geschlossen (%1 von %2 Bytes)";
 // What a reply or a URL may not be: the first line of a reply that is no

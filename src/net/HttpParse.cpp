@@ -266,6 +266,9 @@ void TReplyHeaderReader::CheckLineCount() const {
 }
 
 THeaderKind TReplyHeaderReader::Take(const QString& line) {
+  m_bytes += line.size();
+  if (m_bytes > kMaxReplyHeaderBytes)
+    throw ESockError(msg::text(msg::HeaderTooLong).arg(kMaxReplyHeaderBytes));
   if (m_firstTaken) ++m_taken;
   m_firstTaken = true;
   if (m_awaitingStatus) {

@@ -24,9 +24,12 @@ struct THeaderInfo {
 constexpr int kMaxHeaderValueLength = 256;
 // Longest reply line (its line end included), and most header lines after
 // the status line (the empty line that ends the header not counted), that
-// the client and the session's tunnel set-up read from a peer.
+// the client and the session's tunnel set-up read from a peer; and most
+// bytes of all the lines of one header, interim replies included, so that
+// a header held in memory stays small whatever the peer sends.
 constexpr int kMaxReplyLineLength = 64 * 1024;
 constexpr int kMaxReplyHeaderLines = 1000;
+constexpr qint64 kMaxReplyHeaderBytes = 1024 * 1024;
 
 // A URL split for one request, against the component's Host and Port.
 struct TUrlParts {
@@ -124,8 +127,9 @@ class TReplyHeaderReader final {
   // closing empty line, and the line beyond that is never waited for.
   void CheckLineCount() const;
   // Takes the next line and returns its kind (a status line is always
-  // Other). A status line that is not valid raises as ParseStatusLine does.
-  // Requires: !Complete().
+  // Other). A status line that is not valid raises as ParseStatusLine does,
+  // and a line that brings all those taken past kMaxReplyHeaderBytes raises
+  // ESockError msg::HeaderTooLong. Requires: !Complete().
   THeaderKind Take(const QString& line);
 
   // The empty line that ends the reply's header has been taken.
@@ -148,6 +152,7 @@ class TReplyHeaderReader final {
 
  private:
   int m_maxLines;
+  qint64 m_bytes = 0;  // of all lines taken
   bool m_awaitingStatus = true;
   bool m_firstTaken = false;
   bool m_complete = false;

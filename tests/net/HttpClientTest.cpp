@@ -560,6 +560,8 @@ TEST_F(HttpClientTest, HostileRepliesAreBounded) {
   test::TempDir dir;
   QByteArray manyLines = "HTTP/1.0 200 OK\r\n";
   for (int i = 0; i < 1001; ++i) manyLines += "X-Filler: " + QByteArray::number(i) + "\r\n";
+  QByteArray longLines = "HTTP/1.0 200 OK\r\n";
+  for (int i = 0; i < 18; ++i) longLines += "X-Filler: " + QByteArray(60 * 1024, 'f') + "\r\n";
   const QByteArray steady(4000, 's');
   // Chunks of 64 KiB, endless for all the client can tell.
   QByteArray chunks = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
@@ -584,6 +586,9 @@ TEST_F(HttpClientTest, HostileRepliesAreBounded) {
       {"too many header lines",
        [&](Script& s) { s.readRequest().send(manyLines + "\r\n").waitForClientClose(); }, false, false, 0,
        QStringLiteral("Mehr als 1000 Kopfzeilen in der Antwort")},
+      {"a header past its size",
+       [&](Script& s) { s.readRequest().send(longLines + "\r\n").waitForClientClose(); }, false, false, 0,
+       QStringLiteral("Kopf der Antwort länger als 1048576 Bytes")},
       {"an endless body while the disk fills",
        [](Script& s) {
          s.readRequest()
