@@ -388,6 +388,15 @@ inline const char* const ZipEncrypted = "encrypted";
 inline const char* const ZipCompressionNotSupported = "compression method not supported";
 inline const char* const ZipSizesDisagree = "sizes disagree";
 inline const char* const ZipRatioTooHigh = "compression ratio over 1000:1";
+// Bounds of the whole archive; ZipTooManyMembers + the most members,
+// ZipTotalTooLarge + the most bytes + ZipTotalTooLargeEnd, ZipNoRoom + the
+// margin in bytes + ZipNoRoomEnd.
+inline const char* const ZipTooManyMembers = "too many members: more than ";
+inline const char* const ZipTotalTooLarge = "the members would write more than ";
+inline const char* const ZipTotalTooLargeEnd = " bytes";
+inline const char* const ZipTotalRatioTooHigh = "total compression ratio over 1000:1";
+inline const char* const ZipNoRoom = "not enough free disk space: the extraction would leave less than ";
+inline const char* const ZipNoRoomEnd = " bytes free";
 inline const char* const ZipExists = "exists";
 inline const char* const ZipDataTooLong = "data exceeds its declared size";
 inline const char* const ZipDataTooShort = "data ends before its declared size";
@@ -413,5 +422,6 @@ inline const char* const UnzipDamaged = "the archive is damaged";
 inline const char* const UnzipEncrypted = "a member is encrypted";
 inline const char* const UnzipMemberFailed = "a member failed its check";
 inline const char* const UnzipNotWritten = "a member could not be written";
+inline const char* const UnzipOverLimit = "the archive is over a limit";
 
 }  // namespace vrk::msg
