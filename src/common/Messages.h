@@ -116,6 +116,8 @@ inline const char* const TableNotFound = "Tabelle existiert nicht: %1";
 inline const char* const SqliteFailed = "%1: %2";
 inline const char* const QueryReadOnly = "Kann eine schreibgeschützte Datenmenge nicht ändern";
 inline const char* const QueryNoTable = "Die Abfrage nennt keine Tabelle";
+// A connection setting that SQLite did not take (after SqliteFailed's "%1: ").
+inline const char* const SettingNotTaken = "the setting did not take";
 
 // --- Catalogue file swap: EDatabaseError of the all-or-nothing install ------
 // and of the recovery of one that ended half-way (TCatalogueSwap,
@@ -130,8 +132,8 @@ inline const char* const InstallRecordNotRemoved = "The record of the install at
 inline const char* const DatabaseDirNotOpened = "The database directory %1 cannot be opened (%2)";
 
 // --- Catalogue table check: why a file is no valid catalogue table ----------
-// (catalogueTableProblem); the catalogue install shows it inside
-// InstallTableRefused.
+// (catalogueTableProblem, rebuildCatalogueTable); the catalogue install
+// shows it inside InstallTableRefused.
 inline const char* const NoCatalogueTable = "%1 is no catalogue table";
 inline const char* const NotAFile = "not a file";
 inline const char* const NotAnSqliteDatabase = "not an SQLite database: %1";
@@ -143,9 +145,18 @@ inline const char* const ColumnMissing = "the column %1 is missing from table %2
 inline const char* const ColumnNamedOtherwise = "column %1 of table %2 is %3, not %4";
 inline const char* const ColumnOfOtherType = "column %1 of table %2 has the type %3, not %4";
 inline const char* const ColumnAfterLast = "table %1 has a column %2 after %3";
+inline const char* const TableIsView = "%1 is a view, not a table";
+inline const char* const TableIsVirtual = "%1 is a virtual table";
+inline const char* const TableWithoutRowid = "%1 is a WITHOUT ROWID table";
+inline const char* const ColumnGenerated = "column %1 of table %2 is generated";
+// The rebuild's refusal of a row: its rowid, the table, the column and
+// (RowValueInvalid) the column's declared type.
+inline const char* const RowValueMissing = "row %1 of table %2: %3 is empty, but required";
+inline const char* const RowValueInvalid = "row %1 of table %2: %3 holds a value that is no %4";
+inline const char* const ValueTooLong = "a value or row is longer than %1 bytes";
 
 // --- Catalogue install: the refusals and the question of "Get Database" -----
-// (InstallCatalogue). The question is OverwriteDatabaseAt + the database
+// (InstallCatalogue, GetDatabase). The question is OverwriteDatabaseAt + the database
 // directory + QuestionEnd.
 inline const char* const InstallJournalRefused =
     "%1 is a rollback journal of a catalogue table; the catalogue is not installed";
@@ -153,6 +164,17 @@ inline const char* const InstallTableRefused =
     "%1 is no valid catalogue table (%2); the catalogue is not installed";
 inline const char* const InstallNoPath =
     "The alias Quorvane names no database directory (PATH); the catalogue is not installed";
+inline const char* const InstallPathIsProgramDir =
+    "The alias Quorvane names the program's folder (PATH=%1) as its database directory; the catalogue is "
+    "not installed";
+inline const char* const InstallPathIsDownload =
+    "The alias Quorvane names the download folder (PATH=%1) as its database directory; the catalogue is not "
+    "installed";
+inline const char* const InstallTwoFiles =
+    "%1 and %2 both stand for table %3; the catalogue is not installed";
+// A table file unpacked from the fetched catalogue archive, in the refusals
+// above: the file's name and the archive's path.
+inline const char* const MemberOfArchive = "%1 of %2";
 inline const char* const OverwriteDatabaseAt = "Overwrite Database at ";
 
 // --- Mirror fetch: the question before connecting and the fetch's errors ----
@@ -217,6 +239,12 @@ inline const char* const ClosedBeforeLineEnd = "Verbindung vor dem Zeilenende ge
 inline const char* const ReceiveTimedOut = "Zeitüberschreitung beim Empfang";
 inline const char* const CaptureCancelled = "Socket-Capture abgebrochen";
 inline const char* const ReceiveInterrupted = "Verbindung beim Empfang unterbrochen";
+// The bounds of a capture: the low-speed rule (bytes, seconds), a text past
+// its ceiling (bytes), a file whose file system would keep less than the
+// margin free (the file, the margin in bytes).
+inline const char* const ReceiveTooSlow = "Empfang zu langsam: weniger als %1 Bytes in %2 Sekunden";
+inline const char* const TextCaptureTooLong = "Daten der Antwort länger als %1 Bytes";
+inline const char* const DiskSpaceLow = "Zu wenig Speicherplatz für %1: es blieben weniger als %2 Bytes frei";
 inline const char* const NoTimer = "Kein Zeitgeber";
 
 // --- Secure connections: ESockError of the session's TLS layer and of its --
@@ -267,7 +295,12 @@ inline const char* const EmptyUrl = "Leere URL";
 inline const char* const TooManyRedirects = "Zu viele Umleitungen (%1)";
 // A redirection from an https URL to a plain http one (%1: where it led).
 inline const char* const HttpsDowngrade = "Umleitung von HTTPS auf unverschlüsseltes HTTP abgelehnt: %1";
+// A redirection to a URL of another scheme than http or https (%1: where
+// it led).
+inline const char* const RedirectNotHttp =
+    "Umleitung auf %1 abgelehnt: nur http- und https-Adressen werden verfolgt";
 inline const char* const TooManyHeaderLines = "Mehr als %1 Kopfzeilen in der Antwort";
+inline const char* const HeaderTooLong = "Kopf der Antwort länger als %1 Bytes";
 inline const char* const ClosedBeforeDataEnd =
     "Verbindung vor dem Ende der Daten geschlossen (%1 von %2 Bytes)";
 // What a reply or a URL may not be: the first line of a reply that is no
@@ -355,6 +388,15 @@ inline const char* const ZipEncrypted = "encrypted";
 inline const char* const ZipCompressionNotSupported = "compression method not supported";
 inline const char* const ZipSizesDisagree = "sizes disagree";
 inline const char* const ZipRatioTooHigh = "compression ratio over 1000:1";
+// Bounds of the whole archive; ZipTooManyMembers + the most members,
+// ZipTotalTooLarge + the most bytes + ZipTotalTooLargeEnd, ZipNoRoom + the
+// margin in bytes + ZipNoRoomEnd.
+inline const char* const ZipTooManyMembers = "too many members: more than ";
+inline const char* const ZipTotalTooLarge = "the members would write more than ";
+inline const char* const ZipTotalTooLargeEnd = " bytes";
+inline const char* const ZipTotalRatioTooHigh = "total compression ratio over 1000:1";
+inline const char* const ZipNoRoom = "not enough free disk space: the extraction would leave less than ";
+inline const char* const ZipNoRoomEnd = " bytes free";
 inline const char* const ZipExists = "exists";
 inline const char* const ZipDataTooLong = "data exceeds its declared size";
 inline const char* const ZipDataTooShort = "data ends before its declared size";
@@ -380,5 +422,6 @@ inline const char* const UnzipDamaged = "the archive is damaged";
 inline const char* const UnzipEncrypted = "a member is encrypted";
 inline const char* const UnzipMemberFailed = "a member failed its check";
 inline const char* const UnzipNotWritten = "a member could not be written";
+inline const char* const UnzipOverLimit = "the archive is over a limit";
 
 }  // namespace vrk::msg

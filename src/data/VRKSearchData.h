@@ -23,6 +23,7 @@
 
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace vrk {
@@ -45,10 +46,12 @@ class TUnzipDisplay {
 // Zip file at all is a finished download that was not unpacked (NotZip); a
 // Zip file that was not unpacked whole, or a file named ".zip" that is no Zip
 // file, is a failed unpacking (NotWhole).
+// A file that was unpacked whole says so (unpacked).
 struct TFetchResult {
   enum class TKept { Nothing, NotZip, NotWhole };
   TKept kept = TKept::Nothing;
   QString keptLine;
+  bool unpacked = false;
 };
 
 class TVRKData final : public TTransferRelay, public TSettings {
@@ -102,10 +105,11 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // local name (mirrorQuestion) when AskConnect is on, GETs Mirror + "/ftp/"
   // + path into downloadDir() + "/" + local name (the text after the last
   // "/") by way of a hidden temporary file (TDownloadFile), then unpacks it
-  // into downloadDir() when UnzipFile is on and deletes it when DeleteUnzip
-  // is also on and the archive was unpacked whole; otherwise the file stays
-  // and the result says why. In-memory form: asks whether to connect to
-  // Mirror and GETs path as a whole URL into Http1's body text.
+  // when UnzipFile is on (into downloadDir(), or into the directory
+  // unpackDir gives, asked only then) and deletes it when DeleteUnzip is
+  // also on and the archive was unpacked whole; otherwise the file stays and
+  // the result says why. In-memory form: asks whether to connect to Mirror
+  // and GETs path as a whole URL into Http1's body text.
   //
   // Only a reply with an HTTP status line and a status from 200 to 299 is a
   // download. Returns normally when the user declines. Raises for a path
@@ -118,7 +122,8 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // Callers bind the relay slots first, then fetch, then disconnect Http1;
   // one that binds slots calls CheckNoTransferRunning() before binding, so a
   // refused fetch does not take the running one's display away.
-  TFetchResult FetchFromMirror(bool toFile, const QString& path);
+  TFetchResult FetchFromMirror(bool toFile, const QString& path,
+                               const std::function<QString()>& unpackDir = {});
   bool TransferRunning() const { return m_transferRunning; }
   // Raises msg::TransferRunning while a fetch runs.
   void CheckNoTransferRunning() const;

@@ -5,14 +5,23 @@
 #include "Exception.h"
 #include "MessageDlg.h"
 #include "Messages.h"
+#include "MirrorFetch.h"
 #include "Store.h"
-#include "Utils.h"
 #include "VRKSearchData.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+
+#include <utility>
+#include <vector>
 
 namespace vrk {
 namespace {
@@ -22,65 +31,131 @@ QString downloadPath(const TVRKData& data, const QString& name) {
   return data.downloadDir() + QLatin1Char('/') + name;
 }
 
-// Refuses the install when a file that would become a catalogue table is no
-// valid one, or when a table's rollback journal is among the files (SQLite
-// would apply it to the new table).
-void checkTables(const TVRKData& data, const QStringList& names) {
-  for (const QString& name : names) {
-    const QString source = downloadPath(data, name);
-    if (isCatalogueSideFile(name)) {
-      throw EDatabaseError(msg::text(msg::InstallJournalRefused).arg(source));
-    }
+// The database directory of the alias, and PATH as it stands (the
+// question shows it).
+struct TDatabasePlace {
+  QString path;
+  QString directory;
+};
+
+bool sameDirectory(const QString& a, const QString& b) {
+  const QString ca = QFileInfo(a).canonicalFilePath(), cb = QFileInfo(b).canonicalFilePath();
+  if (!ca.isEmpty() && !cb.isEmpty()) return ca == cb;
+  return QDir::cleanPath(QDir(a).absolutePath()) == QDir::cleanPath(QDir(b).absolutePath());
+}
+
+// Refuses a PATH that is missing (the files would land at the root of the
+// file system), that names the program's folder or the folder of its
+// settings and alias file (the tables would sit beside them), or Download.
+TDatabasePlace databasePlace(const TVRKData& data) {
+  TDatabasePlace place;
+  place.path = aliasPathValue(data.AliasParams());
+  if (place.path.isEmpty()) throw EDatabaseError(msg::text(msg::InstallNoPath));
+  const TPlaces& places = data.places();
+  place.directory = databaseDirectory(places.aliasDir, place.path);
+  QStringList programDirs = {places.aliasDir, QFileInfo(places.settingsFile).absolutePath()};
+  if (QCoreApplication::instance()) programDirs << QCoreApplication::applicationDirPath();
+  for (const QString& dir : programDirs) {
+    if (sameDirectory(place.directory, dir))
+      throw EDatabaseError(msg::text(msg::InstallPathIsProgramDir).arg(place.path));
+  }
+  if (sameDirectory(place.directory, QDir::current().absoluteFilePath(data.downloadDir())))
+    throw EDatabaseError(msg::text(msg::InstallPathIsDownload).arg(place.path));
+  return place;
+}
+
+// Where the tables come from: a directory, and how a file of it is named in
+// a message.
+struct TTableSource {
+  QString directory;
+  QString label;  // "%1" for the file name
+  QString fileLabel(const QString& name) const { return label.arg(name); }
+};
+
+struct TTableFile {
+  QString table;
+  QString name;  // the file's name in the source directory
+};
+
+// The catalogue tables the directory holds: its regular files named like
+// one (without regard to case), in table order. Refuses a rollback journal
+// of a table (an unfinished write) and two files for one table. Every
+// other entry is left where it is.
+std::vector<TTableFile> tablesIn(const TTableSource& source) {
+  const QByteArray dir = QFile::encodeName(source.directory);
+  DIR* d = ::opendir(dir.constData());
+  if (!d) throw EInOutError::withCode(errno);
+  std::vector<TTableFile> found;
+  QString journal;
+  while (const dirent* e = ::readdir(d)) {
+    const QString name = QFile::decodeName(e->d_name);
+    struct stat st {};
+    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (isCatalogueSideFile(name) && journal.isEmpty()) journal = name;
     const QString table = catalogueTableOf(name);
-    if (table.isEmpty()) continue;
-    const QString problem = catalogueTableProblem(source, table);
-    if (!problem.isEmpty()) {
-      throw EDatabaseError(msg::text(msg::InstallTableRefused).arg(source, problem));
+    if (!table.isEmpty()) found.push_back({table, name});
+  }
+  ::closedir(d);
+  if (!journal.isEmpty())
+    throw EDatabaseError(msg::text(msg::InstallJournalRefused).arg(source.fileLabel(journal)));
+  std::vector<TTableFile> ordered;
+  for (const QString& file : catalogueTableFiles()) {
+    const QString table = catalogueTableOf(file);
+    for (const TTableFile& f : found) {
+      if (f.table != table) continue;
+      if (!ordered.empty() && ordered.back().table == table) {
+        throw EDatabaseError(
+            msg::text(msg::InstallTwoFiles)
+                .arg(source.fileLabel(ordered.back().name), source.fileLabel(f.name), table));
+      }
+      ordered.push_back(f);
     }
   }
+  return ordered;
 }
 
-// Steps 6.3 and 6.4: what Download holds, into the database directory, all
-// of it or nothing. Returns the names installed.
-QStringList copyDownload(const TVRKData& data, const QString& directory, const TInstallHook& hook) {
-  CollectFiles(downloadPath(data, QString()), fkArchive, QStringLiteral("*.*"), false);
-  QStringList names;
-  for (int i = 0; i < FoundFiles.count(); ++i) names << FoundFiles.names(i);
-  checkTables(data, names);
+// Steps 6.3 and 6.4: each table rebuilt from the source's file into the
+// database directory, all of them or none. Returns the files installed.
+std::vector<TTableFile> installTables(const TTableSource& source, const QString& directory,
+                                      const TInstallHook& hook) {
+  const std::vector<TTableFile> tables = tablesIn(source);
   TCatalogueSwap swap(directory, hook);
-  for (const QString& name : names) swap.stage(downloadPath(data, name), name);
+  for (const TTableFile& t : tables) {
+    const QString from = QDir(source.directory).filePath(t.name);
+    QString problem;
+    swap.stageBuilt(catalogueFileOf(t.table),
+                    [&](const QString& temp) { problem = rebuildCatalogueTable(from, t.table, temp); });
+    // The swap removes what it staged.
+    if (!problem.isEmpty())
+      throw EDatabaseError(msg::text(msg::InstallTableRefused).arg(source.fileLabel(t.name), problem));
+  }
   swap.commit();
-  return names;
+  return tables;
 }
 
-}  // namespace
-
-void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& hook) {
-  const QString path = aliasPathValue(data.AliasParams());
-  // Without a PATH the files would land at the root of the file system.
-  if (path.isEmpty()) {
-    throw EDatabaseError(msg::text(msg::InstallNoPath));
-  }
-  const bool install = data.OverwriteData || MessageDlg::ask(msg::text(msg::OverwriteDatabaseAt) + path +
-                                                                 msg::text(msg::QuestionEnd),
-                                                             TMsgDlgType::mtWarning) == mrYes;
-  if (install) {
+void install(TVRKData& data, TInstallView& view, const TTableSource& source, bool deleteInstalled,
+             const TInstallHook& hook) {
+  const TDatabasePlace place = databasePlace(data);
+  const bool yes = data.OverwriteData || MessageDlg::ask(msg::text(msg::OverwriteDatabaseAt) + place.path +
+                                                             msg::text(msg::QuestionEnd),
+                                                         TMsgDlgType::mtWarning) == mrYes;
+  if (yes) {
     data.VRKData.close();
     view.ShowCopying();
-    QStringList names;
+    std::vector<TTableFile> installed;
     try {
-      names = copyDownload(data, databaseDirectory(data.places().aliasDir, path), hook);
+      installed = installTables(source, place.directory, hook);
     } catch (...) {
       // The command ends here; the copy animation does not go on playing.
       view.HideCopying();
       throw;
     }
     view.HideCopying();
-    if (data.DeleteUnzip) {
-      // The list as collected before the copy.
-      for (const QString& name : names) {
-        if (::unlink(QFile::encodeName(downloadPath(data, name)).constData()) != 0)
-          throw EInOutError::deleting(errno);
+    if (deleteInstalled && data.DeleteUnzip) {
+      // The files as found before the install.
+      for (const TTableFile& t : installed) {
+        const QString file = QDir(source.directory).filePath(t.name);
+        if (::unlink(QFile::encodeName(file).constData()) != 0) throw EInOutError::deleting(errno);
       }
     }
   }
@@ -89,13 +164,34 @@ void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& ho
   view.ShowReady();
 }
 
+TTableSource downloadSource(const TVRKData& data) {
+  return {data.downloadDir(), downloadPath(data, QStringLiteral("%1"))};
+}
+
+}  // namespace
+
+void InstallCatalogue(TVRKData& data, TInstallView& view, const TInstallHook& hook) {
+  install(data, view, downloadSource(data), true, hook);
+}
+
 void GetDatabase(TVRKData& data, TInstallView& view, const TInstallHook& hook) {
-  const TFetchResult fetched = data.FetchFromMirror(true, QString::fromLatin1(kCatalogueArchive));
+  // Before any question: a PATH the install would refuse.
+  databasePlace(data);
+  TStagingDir staging(data.downloadDir());
+  const TFetchResult fetched =
+      data.FetchFromMirror(true, QString::fromLatin1(kCatalogueArchive), [&] { return staging.create(); });
   // Installing half a catalogue (or none) beside the old tables would mix them.
   if (fetched.kept != TFetchResult::TKept::Nothing)
     throw Exception(msg::text(msg::CatalogueNotUnpacked).arg(fetched.keptLine));
   data.Http1.Disconnect();
-  InstallCatalogue(data, view, hook);
+  if (!fetched.unpacked) {
+    // Declined, or not to be unpacked: the tables Download holds.
+    InstallCatalogue(data, view, hook);
+    return;
+  }
+  const QString archive = downloadPath(data, mirrorLocalName(QString::fromLatin1(kCatalogueArchive)));
+  install(data, view, {staging.path(), msg::text(msg::MemberOfArchive).arg(QStringLiteral("%1"), archive)},
+          false, hook);
 }
 
 }  // namespace vrk

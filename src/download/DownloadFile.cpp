@@ -4,14 +4,48 @@
 #include "Messages.h"
 #include "SockError.h"
 
+#include <QDir>
 #include <QFile>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 
 namespace vrk {
+namespace {
+
+constexpr char kStagingPrefix[] = ".vrk-catalogue-";
+// A folder of an ended refresh is older than this (seconds).
+constexpr time_t kStaleAfter = 60;
+
+// Removes the staging folders of ended programs: unlocked and not touched
+// for a while (a folder just made is locked only a moment later).
+void sweepStaleStaging(const QString& downloadDir) {
+  const QByteArray dir = QFile::encodeName(downloadDir);
+  DIR* d = ::opendir(dir.constData());
+  if (!d) return;
+  QStringList stale;
+  while (const dirent* e = ::readdir(d)) {
+    if (std::strncmp(e->d_name, kStagingPrefix, sizeof kStagingPrefix - 1) != 0) continue;
+    const QByteArray path = dir + '/' + e->d_name;
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_mtime + kStaleAfter < std::time(nullptr) &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      stale << QFile::decodeName(path);
+    ::close(fd);
+  }
+  ::closedir(d);
+  for (const QString& path : stale) QDir(path).removeRecursively();
+}
+
+}  // namespace
 
 QString partialName(const QString& name) { return QLatin1Char('.') + name + QStringLiteral(".part"); }
 
@@ -44,6 +78,32 @@ void TDownloadFile::removeUnpacked() const {
   struct stat st {};
   if (::lstat(file.constData(), &st) == 0 && (st.st_dev != m_device || st.st_ino != m_inode)) return;
   if (::unlink(file.constData()) != 0) throw EInOutError::deleting(errno);
+}
+
+TStagingDir::~TStagingDir() {
+  if (m_fd < 0) return;
+  // Links are removed, never followed.
+  QDir(m_path).removeRecursively();
+  ::close(m_fd);
+}
+
+const QString& TStagingDir::create() {
+  if (m_fd >= 0) return m_path;
+  sweepStaleStaging(m_dir);
+  QByteArray name = QFile::encodeName(m_dir + QLatin1Char('/') + QString::fromLatin1(kStagingPrefix) +
+                                      QStringLiteral("XXXXXX"));
+  if (!::mkdtemp(name.data()))
+    throw EFCreateError(msg::text(msg::FileCreateError).arg(QFile::decodeName(name)));
+  const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    ::rmdir(name.constData());
+    throw EFCreateError(msg::text(msg::FileCreateError).arg(QFile::decodeName(name)));
+  }
+  // On a file system without locks the age alone keeps it from a sweep.
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  m_fd = fd;
+  m_path = QFile::decodeName(name);
+  return m_path;
 }
 
 }  // namespace vrk

@@ -19,6 +19,8 @@
 
 #include <sys/types.h>
 
+#include <utility>
+
 namespace vrk {
 
 // The temporary name of a body on its way to name: "." + name + ".part".
@@ -61,6 +63,36 @@ class TDownloadFile final {
   bool m_completed = false;
   dev_t m_device = 0;
   ino_t m_inode = 0;
+};
+
+// The private folder of one catalogue refresh, inside Download, that the
+// fetched catalogue archive is unpacked into, so that nothing of the archive
+// mixes with what Download holds: ".vrk-catalogue-XXXXXX" inside it, hidden
+// (the file list and the install pass over it), made anew with room for
+// its owner only. The object holds a lock on it while it lives and removes
+// it with all it holds when it ends, however the refresh ends. Making one
+// first removes the folders of that kind that ended programs left behind:
+// those that nobody holds locked and that are older than a minute.
+class TStagingDir final {
+ public:
+  // dir: the download directory the folder is made in.
+  explicit TStagingDir(QString dir) : m_dir(std::move(dir)) {}
+  ~TStagingDir();
+  TStagingDir(const TStagingDir&) = delete;
+  TStagingDir& operator=(const TStagingDir&) = delete;
+
+  // Makes the folder at the first call and returns its path (dir + "/" +
+  // its name); later calls return the same. Raises
+  // EFCreateError (msg::FileCreateError of the folder) when it cannot be
+  // made, Download missing included.
+  const QString& create();
+  // Empty until create() succeeded.
+  const QString& path() const { return m_path; }
+
+ private:
+  QString m_dir;
+  QString m_path;
+  int m_fd = -1;
 };
 
 }  // namespace vrk

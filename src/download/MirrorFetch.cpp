@@ -71,7 +71,8 @@ void TVRKData::CheckNoTransferRunning() const {
   if (m_transferRunning) throw Exception(msg::text(msg::TransferRunning));
 }
 
-TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path) {
+TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path,
+                                       const std::function<QString()>& unpackDir) {
   // A second fetch would change Http1 under the one that waits.
   CheckNoTransferRunning();
   const QString localName = toFile ? mirrorLocalName(path) : QString();
@@ -111,10 +112,11 @@ TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path) {
   file.complete();
   if (!UnzipFile) return {};
 
+  const QString into = unpackDir ? unpackDir() : downloadDir();
   if (m_unzipDisplay) m_unzipDisplay->UnzipStarted();
   // Once, so that the animation and the panel text are painted.
   QCoreApplication::processEvents();
-  const TUnzipResult unzipped = UnzipArchive(file.path(), downloadDir(), *this);
+  const TUnzipResult unzipped = UnzipArchive(file.path(), into, *this);
   if (m_unzipDisplay) m_unzipDisplay->UnzipEnded();
   if (!unzipped.whole()) {
     // Deleting it would lose what was not unpacked.
@@ -128,7 +130,9 @@ TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path) {
     return kept;
   }
   if (DeleteUnzip) file.removeUnpacked();
-  return {};
+  TFetchResult done;
+  done.unpacked = true;
+  return done;
 }
 
 void TVRKData::getReply(const QString& url) {

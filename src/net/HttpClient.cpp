@@ -97,7 +97,7 @@ bool THttpClient::RunPass() {
     QStringList headerLines;
     ReadReplyHeader(headerLines, location);
     const int status = ReplyCode();
-    ReadBody(ReplyBodyRule(status, headerLines));
+    ReadBody(ReplyBodyRule(status, headerLines), isRedirect(status) && !location.isEmpty());
     if (status >= 200 && status <= 299) {
       if (OnSuccess) OnSuccess(this, m_cmd);
       StatusMessage(2, msg::StatusTransactionDone);
@@ -119,6 +119,7 @@ bool THttpClient::RunPass() {
   if (!isRedirect(status) || location.isEmpty()) return false;
   if (!m_receivedCookie.isEmpty()) m_headerInfo.Cookie = m_receivedCookie;
   m_url = ResolveLocation(m_url, location);
+  if (!RedirectAllowed(m_url)) throw ESockError(msg::text(msg::RedirectNotHttp).arg(m_url));
   if (OnRedirect) {
     bool handled = false;
     OnRedirect(this, handled);
@@ -163,7 +164,7 @@ void THttpClient::ReadReplyHeader(QStringList& headerLines, QString& location) {
 // none at all) it ends once that much is in, so a proxy that keeps the
 // connection open cannot hold the transfer; a close before then is a cut
 // transfer. A chunked body is decoded and ends at its last chunk.
-void THttpClient::ReadBody(const TBodyRule& rule) {
+void THttpClient::ReadBody(const TBodyRule& rule, bool leadsOn) {
   const qint64 length = rule.Framing == TBodyFraming::None     ? 0
                         : rule.Framing == TBodyFraming::Length ? rule.Length
                                                                : -1;
@@ -174,7 +175,14 @@ void THttpClient::ReadBody(const TBodyRule& rule) {
     if (chunks.Failed()) throw ESockError(msg::text(msg::InvalidChunk).arg(chunks.Offset()));
     if (!chunks.Complete()) throw ESockError(msg::text(msg::ChunkedBodyCut));
   };
-  if (m_inputFileMode) {
+  if (m_bodyStream && !leadsOn) {
+    // The page of a redirection that is followed is not written: what the
+    // stream receives is the body of the final reply only.
+    const qint64 captured = CaptureInto(*m_bodyStream, m_bodyStreamName, length, decoder);
+    if (decoder) checkChunks();
+    if (length >= 0 && captured < length)
+      throw ESockError(msg::text(msg::ClosedBeforeDataEnd).arg(captured).arg(length));
+  } else if (m_inputFileMode && !m_bodyStream) {
     qint64 captured = 0;
     try {
       m_bodyFileWritten = true;
@@ -191,15 +199,17 @@ void THttpClient::ReadBody(const TBodyRule& rule) {
       throw ESockError(msg::text(msg::ClosedBeforeDataEnd).arg(captured).arg(length));
     }
   } else {
+    // With a stream, the page of a redirection is read and dropped.
     QString text;
+    QString& body = m_bodyStream ? text : m_body;
     try {
       CaptureString(text, length, decoder);
     } catch (...) {
-      m_body = text;
+      body = text;
       throw;
     }
     if (length >= 0) text.truncate(length);
-    m_body = text;
+    body = text;
     if (decoder) checkChunks();
   }
   if (rule.Framing != TBodyFraming::UntilClose) WaitForPeerClose(kCloseGraceMs);

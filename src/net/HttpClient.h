@@ -3,17 +3,21 @@
 //
 // The reply header goes into the text Header or the file it names
 // (OutputFileMode), the body into the text Body or the file it names
-// (InputFileMode). An https URL is fetched over TLS (through the proxy's
-// tunnel when one is set); a redirection from https to plain http is
-// refused. Texts hold each byte as one Latin-1 character. An HTTP
-// error status is no error of the GET: it is reported only through OnFailure
-// (and the absence of OnSuccess). Socket, file and protocol failures raise:
+// (InputFileMode), or a file the caller holds open (SetBodyStream). A body
+// in a text holds at most TSocketSession::kMaxTextCapture bytes. An https
+// URL is fetched over TLS (through the proxy's tunnel when one is set); a
+// redirection from https to plain http is refused. Texts hold each byte as
+// one Latin-1 character. An HTTP error status is no error of the GET: it is
+// reported only through OnFailure (and the absence of OnSuccess). Socket,
+// file and protocol failures raise:
 // a reply without a valid status line, a body framing that is not valid
 // (Content-Length, a chunked body that is cut or does not parse, another
 // transfer coding), a Location that does not parse. Interim replies (1xx)
 // are passed over; 204 and 304 replies have no body. A 3xx reply with a
 // Location (not 304, 305 or 306) leads to another pass on that Location,
-// resolved against the current URL; without one it is the final reply.
+// resolved against the current URL, which must be an http or https URL
+// (another scheme raises ESockError msg::RedirectNotHttp); without one it
+// is the final reply.
 // User information in a URL goes into HeaderInfo's UserId and Password for
 // that GET, and is sent only to the host and port it came with. After an
 // error, a body file that the GET wrote is removed (a cancel leaves it).
@@ -58,6 +62,14 @@ class THttpClient : public TSocketSession {
   void SetInputFileMode(bool on) { m_inputFileMode = on; }
   bool OutputFileMode() const { return m_outputFileMode; }
   void SetOutputFileMode(bool on) { m_outputFileMode = on; }
+  // A file the caller holds open (standard output): while set, the body is
+  // written to it as it arrives, whatever InputFileMode says, and is named
+  // so in messages; nothing is removed from it when the GET fails. Null:
+  // none.
+  void SetBodyStream(QFile* stream, const QString& name) {
+    m_bodyStream = stream;
+    m_bodyStreamName = name;
+  }
 
   // The URL of the current (or last) pass, the path sent, the request lines.
   const QString& Url() const { return m_url; }
@@ -84,13 +96,16 @@ class THttpClient : public TSocketSession {
   // Reads the reply's header (interim replies passed over); returns its
   // header lines and its Location value (null when it has none).
   void ReadReplyHeader(QStringList& headerLines, QString& location);
-  void ReadBody(const TBodyRule& rule);
+  // leadsOn: the reply is a redirection that another pass follows.
+  void ReadBody(const TBodyRule& rule, bool leadsOn);
 
   QString m_body = QStringLiteral("Default.htm");
   QString m_header = QStringLiteral("Head.txt");
   THeaderInfo m_headerInfo;
   bool m_inputFileMode = false;
   bool m_outputFileMode = false;
+  QFile* m_bodyStream = nullptr;
+  QString m_bodyStreamName;
 
   int m_cmd = cmdGET;
   QString m_url;

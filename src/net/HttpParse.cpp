@@ -157,6 +157,12 @@ TUrlParts SplitUrl(const QString& url, const QString& host, int port, bool secur
   return parts;
 }
 
+bool RedirectAllowed(const QString& url) {
+  const QString scheme = strictUrl(EncodeUrlBytes(url.toUtf8())).scheme();
+  return scheme.isEmpty() || scheme.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ||
+         scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+}
+
 QString ResolveLocation(const QString& current, const QString& location) {
   const QUrl reference = strictUrl(EncodeUrlBytes(location.toLatin1()));
   if (!reference.isValid()) throw ESockError(msg::text(msg::InvalidLocation).arg(location));
@@ -260,6 +266,9 @@ void TReplyHeaderReader::CheckLineCount() const {
 }
 
 THeaderKind TReplyHeaderReader::Take(const QString& line) {
+  m_bytes += line.size();
+  if (m_bytes > kMaxReplyHeaderBytes)
+    throw ESockError(msg::text(msg::HeaderTooLong).arg(kMaxReplyHeaderBytes));
   if (m_firstTaken) ++m_taken;
   m_firstTaken = true;
   if (m_awaitingStatus) {

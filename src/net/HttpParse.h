@@ -24,9 +24,12 @@ struct THeaderInfo {
 constexpr int kMaxHeaderValueLength = 256;
 // Longest reply line (its line end included), and most header lines after
 // the status line (the empty line that ends the header not counted), that
-// the client and the session's tunnel set-up read from a peer.
+// the client and the session's tunnel set-up read from a peer; and most
+// bytes of all the lines of one header, interim replies included, so that
+// a header held in memory stays small whatever the peer sends.
 constexpr int kMaxReplyLineLength = 64 * 1024;
 constexpr int kMaxReplyHeaderLines = 1000;
+constexpr qint64 kMaxReplyHeaderBytes = 1024 * 1024;
 
 // A URL split for one request, against the component's Host and Port.
 struct TUrlParts {
@@ -64,6 +67,13 @@ QString ResolveLocation(const QString& current, const QString& location);
 // The bytes of a URL with every byte that a URL may not carry as %XX (a "%"
 // that begins no %XX included); the others are kept as they are.
 QByteArray EncodeUrlBytes(const QByteArray& bytes);
+
+// Whether a GET follows a redirection to url (as ResolveLocation gives it):
+// one with the scheme http or https (without regard to case), or with none
+// (a path for the current host). Any other scheme would have the client speak HTTP
+// to the port that scheme implies (ftp 21, gopher 70) or names no web
+// server at all.
+bool RedirectAllowed(const QString& url);
 
 // Replaces the line whose name (the text before its first ":", compared
 // without regard to case) is name, or appends it.
@@ -117,8 +127,9 @@ class TReplyHeaderReader final {
   // closing empty line, and the line beyond that is never waited for.
   void CheckLineCount() const;
   // Takes the next line and returns its kind (a status line is always
-  // Other). A status line that is not valid raises as ParseStatusLine does.
-  // Requires: !Complete().
+  // Other). A status line that is not valid raises as ParseStatusLine does,
+  // and a line that brings all those taken past kMaxReplyHeaderBytes raises
+  // ESockError msg::HeaderTooLong. Requires: !Complete().
   THeaderKind Take(const QString& line);
 
   // The empty line that ends the reply's header has been taken.
@@ -141,6 +152,7 @@ class TReplyHeaderReader final {
 
  private:
   int m_maxLines;
+  qint64 m_bytes = 0;  // of all lines taken
   bool m_awaitingStatus = true;
   bool m_firstTaken = false;
   bool m_complete = false;

@@ -94,6 +94,8 @@ void TSocketSession::HandleSocketEvent(SocketEvent kind, int error) {
     case SocketEvent::Connect:
       if (m_eventOk) {
         m_isConnected = true;
+        m_speedWindow.start();
+        m_speedBytes = 0;
         m_readNotifier->setEnabled(true);
         // A secure connection is announced once its handshake is done.
         if (OnConnect && !m_secure) OnConnect(this);
@@ -148,22 +150,30 @@ void TSocketSession::StopNotifications() {
 }
 
 // Received blocks reach the capture file in larger writes; the stage is
-// bounded, so memory stays flat whatever the file size.
+// bounded, so memory stays flat whatever the file size. A write that would
+// leave less than the margin free is not made, and nothing more is taken.
 void TSocketSession::FlushFileStage() {
   if (m_fileStage.isEmpty() || !m_recvFile) return;
-  if (m_recvFile->write(m_fileStage) != m_fileStage.size()) m_fileWriteFailed = true;
+  const qint64 free = freeBytes(m_recvFile->handle());
+  if (free >= 0 && free - m_fileStage.size() < m_freeSpaceMargin) m_diskLow = true;
+  if (!m_diskLow && m_recvFile->write(m_fileStage) != m_fileStage.size()) m_fileWriteFailed = true;
   m_fileStage.resize(0);
 }
 
 void TSocketSession::AppendReceived(const char* data, qint64 n) {
   m_lastReceive.restart();
   if (n <= 0) return;
+  m_speedBytes += n;
   if (m_recvFile) {
+    if (m_diskLow) return;
     if (m_fileDecoder) {
       const qsizetype before = m_fileStage.size();
       m_fileDecoder->Decode(data, n, m_fileStage);
       m_captured += m_fileStage.size() - before;
     } else {
+      // Bytes past an announced length are no part of the body.
+      if (m_captureLimit >= 0) n = qMin(n, m_captureLimit - m_captured);
+      if (n <= 0) return;
       m_fileStage.append(data, n);
       m_captured += n;
     }

@@ -28,6 +28,7 @@
 // connection at a time; Connect refuses while connected.
 #pragma once
 
+#include "DiskSpace.h"
 #include "SockChannel.h"
 #include "SockError.h"
 #include "ThreadTimer.h"
@@ -89,6 +90,18 @@ class TSocketSession : public QObject {
   static constexpr qsizetype kFileStageSize = 256 * 1024;
   // Write sends at most this many characters of a text.
   static constexpr int kSendTextArea = 16384;
+  // Most bytes a capture into a text holds (a body kept in memory); a
+  // longer one fails.
+  static constexpr qint64 kMaxTextCapture = qint64{4} * 1024 * 1024;
+  // The low-speed rule of the receiving waits: a connection that brings
+  // fewer than kLowSpeedBytes in a window of kLowSpeedMs fails (windows
+  // counted one after the other from the moment it was made). That is 100
+  // bytes a second on average over a minute: a slow but working link (a
+  // modem brings some 5000 a second, and a pause shorter than the receive
+  // time-out costs little of a minute) passes; a peer that sends a byte now
+  // and then to hold the transfer does not.
+  static constexpr qint64 kLowSpeedBytes = 6000;
+  static constexpr int kLowSpeedMs = 60000;
 
   explicit TSocketSession(QObject* owner = nullptr);
   ~TSocketSession() override;
@@ -119,6 +132,14 @@ class TSocketSession : public QObject {
   // TLS to Host:Port, verified, for the connections Connect makes from now.
   bool Secure() const { return m_secure; }
   void SetSecure(bool on) { m_secure = on; }
+  // The low-speed rule (fewest bytes in a window of ms); ms 0 means none.
+  void SetLowSpeedLimit(qint64 bytes, int ms) {
+    m_lowSpeedBytes = bytes;
+    m_lowSpeedMs = ms;
+  }
+  // The free space a capture into a file leaves on its file system
+  // (kFreeSpaceMargin unless set).
+  void SetFreeSpaceMargin(qint64 bytes) { m_freeSpaceMargin = bytes; }
 
   // --- State
   bool IsConnected() const { return m_isConnected; }
@@ -177,12 +198,21 @@ class TSocketSession : public QObject {
   // With a decoder, the bytes go through it, and the capture also ends when
   // it is complete or has failed (the caller looks at which). Returns the
   // number of bytes in the file. A connection the peer reset before the
-  // capture was complete raises ESockError with the error's text.
+  // capture was complete raises ESockError with the error's text. A file on
+  // a file system whose free space would fall below the margin stops the
+  // capture with ESockError msg::DiskSpaceLow; so does the low-speed rule
+  // (msg::ReceiveTooSlow) and a silence past the receive time-out
+  // (msg::ReceiveTimedOut).
   qint64 CaptureFile(const QString& path, qint64 expected = -1, TBodyDecoder* decoder = nullptr);
+  // The same into a file the caller holds open for writing (standard
+  // output, a pipe), named so in messages: nothing is created, cut or
+  // removed, and the bytes reach it as they arrive.
+  qint64 CaptureInto(QFile& file, const QString& name, qint64 expected = -1, TBodyDecoder* decoder = nullptr);
   // Collects received bytes (Latin-1) into text: until the connection ends
   // (length -1) or until text holds at least length bytes; with a decoder
   // as for CaptureFile. A reset before then raises ESockError as for
-  // CaptureFile.
+  // CaptureFile, and so does a text that would grow past kMaxTextCapture
+  // bytes (msg::TextCaptureTooLong).
   void CaptureString(QString& text, qint64 length = -1, TBodyDecoder* decoder = nullptr);
   // Handles events until the peer has closed the connection or ms have
   // passed. Returns true when the connection is closed.
@@ -258,7 +288,10 @@ class TSocketSession : public QObject {
   // when it holds at the start.
   void WaitUntil(const std::function<bool()>& done, bool atLeastOnce = false);
   void WaitPass();
-  bool ReceiveStalled() const;
+  // The receive time-out or the low-speed rule ends the wait (StallText
+  // says which).
+  bool ReceiveStalled();
+  QString StallText() const;
   void ConsumeReceived(qint64 n);
 
   QString m_host;
@@ -268,6 +301,9 @@ class TSocketSession : public QObject {
   int m_timeOut = 0;
   int m_reportLevel = 0;
   int m_receiveTimeOut = kDefaultReceiveTimeOut;
+  qint64 m_lowSpeedBytes = kLowSpeedBytes;
+  int m_lowSpeedMs = kLowSpeedMs;
+  qint64 m_freeSpaceMargin = kFreeSpaceMargin;
 
   bool m_counting = false;
   bool m_busy = false;
@@ -311,8 +347,10 @@ class TSocketSession : public QObject {
   QFile* m_recvFile = nullptr;            // the receive buffer while capturing to a file
   TBodyDecoder* m_fileDecoder = nullptr;  // what the captured bytes go through, if anything
   qint64 m_captured = 0;                  // bytes captured into the file (staged ones included)
+  qint64 m_captureLimit = -1;             // the most bytes the capture takes (-1: no bound)
   QByteArray m_fileStage;                 // captured bytes not yet written to the file
   bool m_fileWriteFailed = false;
+  bool m_diskLow = false;       // the capture file's free space reached the margin
   QFile* m_sendFile = nullptr;  // the send buffer while sending a file
   bool m_isConnected = false;
 
@@ -321,6 +359,9 @@ class TSocketSession : public QObject {
   QTimer* m_pass = nullptr;  // bounds each wait pass to 2 ms
   int m_waitDepth = 0;
   QElapsedTimer m_lastReceive;  // since the last bytes arrived (or the wait began)
+  QElapsedTimer m_speedWindow;  // the low-speed rule's window (from the connect)
+  qint64 m_speedBytes = 0;      // bytes received in that window
+  bool m_tooSlow = false;       // the last stall was the low-speed rule's
   int m_receiveWakeUps = 0;
   qint64 m_lfScanFrom = 0;  // receive buffer bytes already known to hold no LF
 };

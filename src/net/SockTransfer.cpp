@@ -42,8 +42,19 @@ void TSocketSession::WaitPass() {
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
-bool TSocketSession::ReceiveStalled() const {
+bool TSocketSession::ReceiveStalled() {
+  m_tooSlow = false;
+  if (m_lowSpeedMs > 0 && m_speedWindow.isValid() && m_speedWindow.elapsed() >= m_lowSpeedMs) {
+    if (m_speedBytes < m_lowSpeedBytes) return m_tooSlow = true;
+    m_speedWindow.restart();
+    m_speedBytes = 0;
+  }
   return m_receiveTimeOut > 0 && m_lastReceive.isValid() && m_lastReceive.elapsed() > m_receiveTimeOut;
+}
+
+QString TSocketSession::StallText() const {
+  if (!m_tooSlow) return msg::text(msg::ReceiveTimedOut);
+  return msg::text(msg::ReceiveTooSlow).arg(m_lowSpeedBytes).arg(m_lowSpeedMs / 1000.0);
 }
 
 bool TSocketSession::WaitForPeerClose(int ms) {
@@ -149,7 +160,7 @@ QString TSocketSession::ReadLn(int maxLength) {
   }
   if (scan.State == TLineState::TooLong) throw ESockError(msg::text(msg::LineTooLong).arg(maxLength));
   if (!m_isConnected) throw ESockError(msg::text(msg::ClosedBeforeLineEnd));
-  throw ESockError(msg::text(msg::ReceiveTimedOut));
+  throw ESockError(StallText());
 }
 
 QString TSocketSession::Transaction(const QString& command) {
@@ -168,33 +179,33 @@ QString TSocketSession::Transaction(const QString& command) {
 }
 
 qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDecoder* decoder) {
+  StatusMessage(8, msg::StatusCaptureFile);
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    throw EFCreateError(msg::text(msg::FileCreateError).arg(path));
+  return CaptureInto(file, path, expected, decoder);
+}
+
+qint64 TSocketSession::CaptureInto(QFile& file, const QString& name, qint64 expected, TBodyDecoder* decoder) {
   QByteArray kept;
   kept.swap(m_recvBuffer);
   m_lfScanFrom = 0;
   m_counting = true;
   m_fileMode = true;
-  StatusMessage(8, msg::StatusCaptureFile);
-  QFile file(path);
   auto restore = [&] {
     FlushFileStage();
-    file.close();
     m_recvFile = nullptr;
     m_fileDecoder = nullptr;
-    if (!kept.isEmpty()) {  // the file could not be created: keep what was buffered
-      kept.append(m_recvBuffer);
-      m_recvBuffer.swap(kept);
-    }
+    m_captureLimit = -1;
     m_counting = false;
     m_fileMode = false;
   };
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-    restore();
-    throw EFCreateError(msg::text(msg::FileCreateError).arg(path));
-  }
   m_recvFile = &file;
   m_fileDecoder = decoder;
+  m_captureLimit = expected;
   m_captured = 0;
   m_fileWriteFailed = false;
+  m_diskLow = false;
   m_fileStage.reserve(kFileStageSize + kBlockSize);
   m_receivedBytes = kept.size();
   AppendReceived(kept.constData(), kept.size());
@@ -203,7 +214,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDe
   bool stalled = false;
   try {
     WaitUntil([&] {
-      if (!m_isConnected || m_cancelRequested) return true;
+      if (!m_isConnected || m_cancelRequested || m_diskLow) return true;
       if ((expected >= 0 && m_captured >= expected) || decoderDone(decoder)) return true;
       return stalled = ReceiveStalled();
     });
@@ -214,22 +225,19 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDe
   FlushFileStage();
   m_recvFile = nullptr;  // later bytes go to the receive buffer again
   m_fileDecoder = nullptr;
-  qint64 captured = m_captured;
-  bool writeFailed = m_fileWriteFailed || !file.flush() || file.error() != QFileDevice::NoError;
-  if (expected >= 0 && captured > expected) {
-    writeFailed = !file.resize(expected) || writeFailed;
-    captured = expected;
-  }
+  const qint64 captured = m_captured;
+  const bool writeFailed = m_fileWriteFailed || !file.flush() || file.error() != QFileDevice::NoError;
   restore();
   if (m_cancelRequested) {
     m_cancelRequested = false;
     throw EAbortError(msg::text(msg::SendCancelled));
   }
-  if (writeFailed) throw ESockError(msg::text(msg::FileWriteError).arg(path));
+  if (m_diskLow) throw ESockError(msg::text(msg::DiskSpaceLow).arg(name).arg(m_freeSpaceMargin));
+  if (writeFailed) throw ESockError(msg::text(msg::FileWriteError).arg(name));
   // A reset is no end of the data, unless all that was announced is in.
   const bool whole = (expected >= 0 && captured >= expected) || (decoder && decoder->Complete());
   if (CloseFailed() && !whole) throw ESockError(CloseFailure());
-  if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
+  if (stalled) throw ESockError(StallText());
   return captured;
 }
 
@@ -242,6 +250,7 @@ void TSocketSession::CaptureString(QString& text, qint64 length, TBodyDecoder* d
   m_lastReceive.restart();
   bool dropped = false;
   bool stalled = false;
+  bool tooLong = false;
   try {
     while (!m_cancelRequested && !decoderDone(decoder) &&
            (length < 0 ? (m_isConnected || !m_recvBuffer.isEmpty()) : bytes.size() < length)) {
@@ -253,6 +262,13 @@ void TSocketSession::CaptureString(QString& text, qint64 length, TBodyDecoder* d
         }
         m_recvBuffer.clear();
         m_lfScanFrom = 0;
+        // Past the ceiling, unless the length asked for fits (what lies
+        // beyond it is no part of the text).
+        if (bytes.size() > kMaxTextCapture && (length < 0 || length > kMaxTextCapture)) {
+          bytes.truncate(kMaxTextCapture);
+          tooLong = true;
+          break;
+        }
         continue;
       }
       if (length >= 0 && !m_isConnected) {
@@ -278,10 +294,11 @@ void TSocketSession::CaptureString(QString& text, qint64 length, TBodyDecoder* d
     m_cancelRequested = false;
     throw EAbortError(msg::text(msg::CaptureCancelled));
   }
+  if (tooLong) throw ESockError(msg::text(msg::TextCaptureTooLong).arg(kMaxTextCapture));
   const bool whole = (length >= 0 && bytes.size() >= length) || (decoder && decoder->Complete());
   if (CloseFailed() && !whole) throw ESockError(CloseFailure());
   if (dropped) throw ESockError(msg::text(msg::ReceiveInterrupted));
-  if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
+  if (stalled) throw ESockError(StallText());
 }
 
 }  // namespace vrk

@@ -131,8 +131,15 @@ TEST_F(GetDatabaseWindowTest, AFailedInstallLeavesTheGridShowingItsRowsWhileTheC
   QTest::mouseClick(form->Button1, Qt::LeftButton);
   const QStringList shown = gridNames();
   ASSERT_EQ(shown.size(), 30);
-  // A file in Download whose name cannot be looked up whole.
-  test::writeFile(work.file(QStringLiteral("Download/notes=1.txt")), "x");
+  // The mirror's catalogue archive holds a files table that is a web page.
+  QProcess zip;
+  zip.start(QStringLiteral("python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral(
+                 "import sys, zipfile\n"
+                 "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('FILES.DB', '<html>404</html>')\n"),
+             QDir(mirror.root()).filePath(QStringLiteral("ftp/resource/vrk_db.zip"))});
+  ASSERT_TRUE(zip.waitForFinished(30000) && zip.exitCode() == 0);
   // What the window shows when the error reaches the display: the install
   // closed the catalogue and ended there.
   QStringList messages, gridAtError;
@@ -146,7 +153,10 @@ TEST_F(GetDatabaseWindowTest, AFailedInstallLeavesTheGridShowingItsRowsWhileTheC
   const bool shownError = test::waitUntil([&] { return !messages.isEmpty(); }, 30000);
   ErrorDisplay::setSink(previous);
   ASSERT_TRUE(shownError);
-  EXPECT_EQ(messages, QStringList({QStringLiteral("Datei Download/notes kann nicht geöffnet werden")}));
+  EXPECT_EQ(messages,
+            QStringList({QStringLiteral("FILES.DB of Download/vrk_db.zip is no valid catalogue table "
+                                        "(not an SQLite database: file is not a database); the "
+                                        "catalogue is not installed")}));
   EXPECT_FALSE(openAtError);
   EXPECT_EQ(gridAtError, shown);
   EXPECT_EQ(gridNames(), shown);

@@ -1,7 +1,8 @@
 // The check of a catalogue table before it may replace the working one, on
 // real SQLite files: sound tables pass; a truncated file, a file that is no
 // database, one that fails the quick check, a missing table, a missing,
-// renamed, retyped or extra column each fail with their reason. Also the
+// renamed, retyped, extra or generated column, a view, a virtual table and
+// a WITHOUT ROWID table each fail with their reason. Also the
 // names that stand for tables and for their journals.
 #include "CatalogueCheck.h"
 
@@ -131,6 +132,22 @@ TEST_F(CatalogueCheckTest, EachDamageFailsWithItsReason) {
       {"an extra column",
        [&](const QString& p) { sql(p, filesTableWith("K10", "\"K10\" BOOLEAN, \"Spare\" INTEGER")); },
        "table FILES has a column Spare after K10"},
+      // Shapes whose rows are not plain rows with rowids, or whose values
+      // the file's own expressions would compute.
+      {"a view",
+       [&](const QString& p) { sql(p, "CREATE TABLE F (x); CREATE VIEW FILES AS SELECT x FROM F"); },
+       "FILES is a view, not a table"},
+      {"a virtual table",
+       [&](const QString& p) { sql(p, "CREATE VIRTUAL TABLE FILES USING fts5(FileName)"); },
+       "FILES is a virtual table"},
+      {"without rowid",
+       [&](const QString& p) {
+         sql(p, filesTableWith("FileName", "\"FileName\" VARCHAR(120) PRIMARY KEY") + " WITHOUT ROWID");
+       },
+       "FILES is a WITHOUT ROWID table"},
+      {"a generated column",
+       [&](const QString& p) { sql(p, filesTableWith("K10", "\"K10\" BOOLEAN GENERATED ALWAYS AS (1)")); },
+       "column K10 of table FILES is generated"},
   };
   int n = 0;
   for (const Case& c : cases) {

@@ -198,15 +198,24 @@ TEST_F(SqliteTest, ColumnsOutsideTheResultRaise) {
   EXPECT_FALSE(raised([&] { read.read(0, sql::As::Text); }).isEmpty());
 }
 
-TEST_F(SqliteTest, ReadOnlyConnectionsWriteNothingAndTrustNoSchema) {
+TEST_F(SqliteTest, EveryConnectionTrustsNoSchemaAndReadOnlyOnesWriteNothing) {
   m_conn.exec("INSERT INTO T (v) VALUES (1)");
+  for (const sql::Access access : {sql::Access::ReadWrite, sql::Access::ReadOnly, sql::Access::Build}) {
+    sql::Connection conn(m_path, access);
+    int trusted = -1;
+    int defensive = -1;
+    ASSERT_EQ(sqlite3_db_config(conn.handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, -1, &trusted), SQLITE_OK);
+    ASSERT_EQ(sqlite3_db_config(conn.handle(), SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive), SQLITE_OK);
+    EXPECT_EQ(trusted, 0) << static_cast<int>(access);
+    EXPECT_EQ(defensive, 1) << static_cast<int>(access);
+  }
+  // Defensive: even the working catalogue's own connection cannot rewrite
+  // the schema.
+  EXPECT_FALSE(raised([&] {
+                 m_conn.exec(
+                     "PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = 'CREATE TABLE T (w)'");
+               }).isEmpty());
   sql::Connection readOnly(m_path, sql::Access::ReadOnly);
-  int trusted = -1;
-  int defensive = -1;
-  ASSERT_EQ(sqlite3_db_config(readOnly.handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, -1, &trusted), SQLITE_OK);
-  ASSERT_EQ(sqlite3_db_config(readOnly.handle(), SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive), SQLITE_OK);
-  EXPECT_EQ(trusted, 0);
-  EXPECT_EQ(defensive, 1);
   {
     sql::Statement count(readOnly.handle(), "SELECT count(*) FROM T");
     ASSERT_TRUE(count.step());

@@ -123,8 +123,8 @@ TEST_F(CatalogueInstallTest, WithOverwriteDataOnTheNewCatalogueIsInstalledWithou
   EXPECT_TRUE(questions.isEmpty());
   EXPECT_EQ(view.calls, QStringList({"copying", "hide", "hide", "ready"}));
   // The new rows are all yes already: the normalisation wrote nothing and
-  // the tables are the downloaded files byte for byte.
-  EXPECT_EQ(snapshot(installed.dbDir()), newFiles);
+  // the tables hold what the downloaded ones hold, schema and rows.
+  EXPECT_EQ(test::catalogueContents(installed.dbDir()), test::catalogueContents(download()));
   EXPECT_EQ(installedNames(), QStringList({"new1.zip", "new2.zip", "new3.zip"}));
   // The normalisation opened the catalogue again; Download keeps its files.
   EXPECT_TRUE(d.tbFiles.active());
@@ -176,31 +176,30 @@ TEST_F(CatalogueInstallTest, TheQuestionNamesThePathAndOnlyYesInstalls) {
   }
 }
 
-TEST_F(CatalogueInstallTest, EverythingDownloadHoldsIsCopiedAndOnlyThatIsDeleted) {
-  // Leftovers of earlier downloads are copied too; hidden files, a fifo and
-  // a subdirectory are neither copied nor deleted.
-  test::writeFile(downloadFile(QStringLiteral("vrk_db.zip")), "the catalogue archive");
-  test::writeFile(downloadFile(QStringLiteral("GridPro1.zip")), "an earlier download");
-  test::writeFile(downloadFile(QStringLiteral(".hidden")), "hidden");
+TEST_F(CatalogueInstallTest, OnlyTheCatalogueTablesAreInstalledAndOnlyTheyAreDeleted) {
+  // Files an archive or earlier downloads may leave beside the tables: none
+  // of them goes to the database directory, none is deleted. A table named
+  // in lower case is the table; names with "=" pass through as they are.
+  const QStringList others = {"vrk_db.zip", "GridPro1.zip", "aliases.ini", "VRK.ini", "vrk",
+                              "readme.txt", "a=b",          "FILES.DB=x",  ".hidden"};
+  for (const QString& n : others) test::writeFile(downloadFile(n), "planted " + n.toUtf8());
+  ASSERT_TRUE(
+      QFile::rename(downloadFile(QStringLiteral("MIRRORS.DB")), downloadFile(QStringLiteral("mirrors.db"))));
   ASSERT_TRUE(QDir(download()).mkdir(QStringLiteral("sub")));
-  test::writeFile(downloadFile(QStringLiteral("sub/inner.txt")), "inside");
   ASSERT_EQ(::mkfifo(QFile::encodeName(downloadFile(QStringLiteral("pipe"))).constData(), 0644), 0);
   const Snapshot before = snapshot(download());
+  const Snapshot tables = test::catalogueContents(fresh.dbDir());
   for (bool deleteUnzip : {false, true}) {
     view.calls.clear();
     TVRKData& d = data(true, deleteUnzip);
     ASSERT_EQ(run(d), QString());
-    const Snapshot db = snapshot(installed.dbDir());
-    for (const char* n : {"vrk_db.zip", "GridPro1.zip", "FILES.DB", "MIRRORS.DB", "FILESCAT.DB"}) {
-      EXPECT_EQ(db.at(QString::fromLatin1(n)), before.at(QString::fromLatin1(n))) << n;
-    }
-    for (const char* n : {".hidden", "sub", "pipe"}) EXPECT_EQ(db.count(QString::fromLatin1(n)), 0u) << n;
-    const Snapshot left = snapshot(download());
+    EXPECT_EQ(test::catalogueContents(installed.dbDir()), tables);
+    EXPECT_EQ(snapshot(installed.dbDir()).size(), 3u);
+    Snapshot left = before;
     if (deleteUnzip) {
-      EXPECT_EQ(left, (Snapshot{{".hidden", before.at(".hidden")}, {"sub", "<dir>"}, {"pipe", "<special>"}}));
-    } else {
-      EXPECT_EQ(left, before);
+      for (const char* n : {"FILES.DB", "mirrors.db", "FILESCAT.DB"}) left.erase(QString::fromLatin1(n));
     }
+    EXPECT_EQ(snapshot(download()), left);
   }
 }
 
@@ -270,16 +269,19 @@ TEST_F(CatalogueInstallTest, AMissingDownloadIsTheInputOutputError) {
   EXPECT_EQ(failingInstall(), QStringLiteral("E/A-Fehler %1").arg(ENOENT));
 }
 
-TEST_F(CatalogueInstallTest, ANameWithAnEqualsSignIsLookedUpShortAndNothingIsInstalled) {
-  test::writeFile(downloadFile(QStringLiteral("a=b.txt")), "x");
-  EXPECT_EQ(failingInstall(), QStringLiteral("Datei Download/a kann nicht geöffnet werden"));
+TEST_F(CatalogueInstallTest, TwoFilesForOneTableRefuseTheInstall) {
+  ASSERT_TRUE(
+      QFile::copy(downloadFile(QStringLiteral("FILES.DB")), downloadFile(QStringLiteral("files.db"))));
+  const QString error = failingInstall();
+  EXPECT_TRUE(error.endsWith(QStringLiteral(" both stand for table FILES; the catalogue is not installed")))
+      << error.toStdString();
 }
 
 TEST_F(CatalogueInstallTest, ADestinationThatCannotBeCreatedInstallsNothing) {
-  test::writeFile(downloadFile(QStringLiteral("docs")), "a file");
-  ASSERT_TRUE(QDir(installed.dbDir()).mkdir(QStringLiteral("docs")));
+  ASSERT_TRUE(QFile::remove(dbFile(QStringLiteral("MIRRORS.DB"))));
+  ASSERT_TRUE(QDir(installed.dbDir()).mkdir(QStringLiteral("MIRRORS.DB")));
   EXPECT_EQ(failingInstall(),
-            QStringLiteral("Datei %1/docs kann nicht erstellt werden").arg(installed.dbDir()));
+            QStringLiteral("Datei %1/MIRRORS.DB kann nicht erstellt werden").arg(installed.dbDir()));
 }
 
 TEST_F(CatalogueInstallTest, ATablesJournalAmongTheFilesRefusesTheInstall) {
@@ -290,25 +292,92 @@ TEST_F(CatalogueInstallTest, ATablesJournalAmongTheFilesRefusesTheInstall) {
                      "not installed"));
 }
 
-TEST_F(CatalogueInstallTest, AnInvalidTableRefusesTheInstallNamingFileAndReason) {
+// What a mirror may send as a catalogue table: each is refused, naming the
+// file and the reason and leaving both directories as they were, or
+// installed as the program writes it: the catalogue's table alone, with the
+// incoming rows, normalised, whatever the file's own schema would have done.
+TEST_F(CatalogueInstallTest, EachIncomingTableIsRefusedOrRebuiltClean) {
   const QByteArray sound = test::readFile(downloadFile(QStringLiteral("FILES.DB")));
+  const auto bytes = [](const QByteArray& content) {
+    return [content](const QString& path) { test::writeFile(path, content); };
+  };
+  const auto sql = [](const char* statements) {
+    return [statements](const QString& path) {
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+      char* err = nullptr;
+      EXPECT_EQ(sqlite3_exec(db, statements, nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
+      sqlite3_free(err);
+      sqlite3_close(db);
+    };
+  };
+  const char* kInstalled = "";
+  test::TempDir pristine;
+  test::copyFiles(installed.dbDir(), pristine.path());
   struct Case {
     const char* file;
-    QByteArray content;
-    const char* reason;
+    std::function<void(const QString&)> make;
+    const char* reason;  // start of the refusal's reason; nullptr: any; kInstalled: none
   } cases[] = {
-      {"FILES.DB", "<html>404 Not Found</html>", "not an SQLite database: file is not a database"},
+      {"FILES.DB", bytes("<html>404 Not Found</html>"), "not an SQLite database: file is not a database"},
       // The quick check finds pages missing; what it says first depends on
       // the pages.
-      {"FILES.DB", sound.left(sound.size() - 1000), "SQLite's quick check fails: "},
-      {"MIRRORS.DB", QByteArray(), "no table MIRRORS"},
-      {"filescat.db", "SQLite format 3", nullptr},
+      {"FILES.DB", bytes(sound.left(sound.size() - 1000)), "SQLite's quick check fails: "},
+      {"MIRRORS.DB", bytes(QByteArray()), "no table MIRRORS"},
+      {"filescat.db", bytes("SQLite format 3"), nullptr},
+      // A trigger the normalisation would fire once per row, and one that
+      // would make it fail.
+      {"FILES.DB",
+       sql("UPDATE FILES SET D10 = NULL; CREATE TABLE PAD (x); CREATE TRIGGER grow AFTER UPDATE ON FILES "
+           "BEGIN INSERT INTO PAD VALUES (zeroblob(4000000)); END"),
+       kInstalled},
+      {"FILES.DB",
+       sql("UPDATE FILES SET D10 = NULL; CREATE TRIGGER no BEFORE UPDATE ON FILES BEGIN SELECT RAISE(ABORT, "
+           "'refused'); END"),
+       kInstalled},
+      {"FILES.DB",
+       sql("UPDATE FILES SET D10 = NULL; CREATE INDEX byName ON FILES (FileName); CREATE VIEW V AS SELECT 1; "
+           "CREATE TABLE OTHER (a)"),
+       kInstalled},
+      {"FILES.DB", sql("ALTER TABLE FILES RENAME TO F; CREATE VIEW FILES AS SELECT * FROM F"),
+       "FILES is a view, not a table"},
+      {"FILES.DB",
+       sql("CREATE TABLE F (FileName VARCHAR(120) PRIMARY KEY) WITHOUT ROWID; DROP TABLE FILES; ALTER TABLE "
+           "F "
+           "RENAME TO FILES"),
+       "FILES is a WITHOUT ROWID table"},
+      {"FILES.DB", sql("UPDATE FILES SET D10 = 'Wahr' WHERE rowid = 2"),
+       "row 2 of table FILES: D10 holds a value that is no BOOLEAN"},
+      {"FILES.DB", sql("UPDATE FILES SET FileName = printf('%.121c', 'x') WHERE rowid = 1"),
+       "row 1 of table FILES: FileName holds a value that is no VARCHAR(120)"},
+      {"FILES.DB", sql("UPDATE FILES SET Created = '17.05.1999' WHERE rowid = 3"),
+       "row 3 of table FILES: Created holds a value that is no DATE"},
+      {"FILES.DB", sql("UPDATE FILES SET Description = x'00ff' WHERE rowid = 1"),
+       "row 1 of table FILES: Description holds a value that is no MEMO"},
+      {"FILES.DB", sql("UPDATE FILES SET Description = printf('%.1048577c', 'x') WHERE rowid = 1"),
+       "a value or row is longer than 1048576 bytes"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
+    SCOPED_TRACE(c.reason ? c.reason : c.file);
     test::copyFiles(fresh.dbDir(), download());
-    test::writeFile(downloadFile(QString::fromLatin1(c.file)), c.content);
+    if (qstrcmp(c.file, "filescat.db") == 0) QFile::remove(downloadFile(QStringLiteral("FILESCAT.DB")));
+    c.make(downloadFile(QString::fromLatin1(c.file)));
     view.calls.clear();
+    if (c.reason == kInstalled) {
+      TVRKData& d = data(true, false);
+      ASSERT_EQ(run(d), QString());
+      EXPECT_EQ(installed
+                    .scalar(QStringLiteral("FILES.DB"),
+                            QStringLiteral("SELECT group_concat(type || ' ' || name) FROM sqlite_schema"))
+                    .toString(),
+                QStringLiteral("table FILES"));
+      EXPECT_LT(QFileInfo(dbFile(QStringLiteral("FILES.DB"))).size(), 64 * 1024);
+      EXPECT_EQ(installedNames(), QStringList({"new1.zip", "new2.zip", "new3.zip"}));
+      EXPECT_EQ(nullFlags(), 0);
+      m_data.reset();
+      test::copyFiles(pristine.path(), installed.dbDir());
+      continue;
+    }
     const QString error = failingInstall();
     const QString start =
         QStringLiteral("Download/%1 is no valid catalogue table (").arg(QLatin1String(c.file));
@@ -336,19 +405,45 @@ TEST_F(CatalogueInstallTest, ATableLackingAColumnRefusesTheInstall) {
                            "missing from table FILES); the catalogue is not installed"));
 }
 
-TEST_F(CatalogueInstallTest, NoPathRefusesTheInstallBeforeAnything) {
-  test::writeFile(QDir(installed.programDir()).filePath(QStringLiteral("aliases.ini")),
-                  "[Quorvane]\r\nPATH=\r\n");
-  const Snapshot db = snapshot(installed.dbDir());
-  const Snapshot dl = snapshot(download());
-  TVRKData& d = data(false, true);
-  EXPECT_EQ(run(d),
-            QStringLiteral("The alias Quorvane names no database directory (PATH); the catalogue is not "
-                           "installed"));
-  EXPECT_TRUE(questions.isEmpty());
-  EXPECT_TRUE(view.calls.isEmpty());
-  EXPECT_EQ(snapshot(installed.dbDir()), db);
-  EXPECT_EQ(snapshot(download()), dl);
+// No PATH (the files would land at the root), or one that names the
+// program's folder (beside the program, its settings and alias file) or
+// Download: refused before the question, nothing written anywhere.
+TEST_F(CatalogueInstallTest, APathThatIsMissingOrNamesTheProgramsFolderOrDownloadIsRefusedFirst) {
+  const QString program = installed.programDir();
+  const QString noPath =
+      QStringLiteral("The alias Quorvane names no database directory (PATH); the catalogue is not installed");
+  const QString isProgram = QStringLiteral(
+      "The alias Quorvane names the program's folder (PATH=%1) as its database directory; the catalogue is "
+      "not "
+      "installed");
+  const QString isDownload = QStringLiteral(
+      "The alias Quorvane names the download folder (PATH=%1) as its database directory; the catalogue is "
+      "not "
+      "installed");
+  const struct {
+    QString path;
+    QString error;
+  } cases[] = {
+      {QString(), noPath},
+      {program, isProgram.arg(program)},
+      {QStringLiteral("."), isProgram.arg(QStringLiteral("."))},
+      {program + QStringLiteral("/db/.."), isProgram.arg(program + QStringLiteral("/db/.."))},
+      {download(), isDownload.arg(download())},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.toStdString());
+    test::writeFile(QDir(program).filePath(QStringLiteral("aliases.ini")),
+                    "[Quorvane]\r\nPATH=" + c.path.toUtf8() + "\r\n");
+    m_data.reset();  // it writes its settings when it goes
+    const Snapshot prog = snapshot(program), db = snapshot(installed.dbDir()), dl = snapshot(download());
+    TVRKData& d = data(false, true);
+    EXPECT_EQ(run(d), c.error);
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_TRUE(view.calls.isEmpty());
+    EXPECT_EQ(snapshot(program), prog);
+    EXPECT_EQ(snapshot(installed.dbDir()), db);
+    EXPECT_EQ(snapshot(download()), dl);
+  }
   EXPECT_FALSE(QFile::exists(QStringLiteral("/FILES.DB")));
 }
 
@@ -385,11 +480,11 @@ TEST_F(CatalogueInstallTest, AHotJournalOfTheOldTableIsNeverAppliedToTheNewOne) 
     test::writeFile(old, file);
     test::writeFile(old + QStringLiteral("-journal"), journal);
   }
-  const QByteArray downloaded = test::readFile(downloadFile(QStringLiteral("FILES.DB")));
+  const QByteArray downloaded = test::tableContents(downloadFile(QStringLiteral("FILES.DB")));
   TVRKData& d = data(true, false);
   EXPECT_EQ(run(d), QString());
   EXPECT_FALSE(QFile::exists(old + QStringLiteral("-journal")));
-  EXPECT_EQ(test::readFile(old), downloaded);
+  EXPECT_EQ(test::tableContents(old), downloaded);
   EXPECT_EQ(installed.scalar(QStringLiteral("FILES.DB"), QStringLiteral("PRAGMA quick_check")).toString(),
             QStringLiteral("ok"));
   EXPECT_EQ(d.tbFiles.recordCount(), 3);

@@ -55,6 +55,27 @@ int emptyFlags(const QString& filesDb, const QString& where = QStringLiteral("1"
   return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toInt();
 }
 
+// Every entry of a directory, hidden ones included, by name.
+QStringList entries(const QString& dir) {
+  return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                             QDir::Name);
+}
+
+// A Zip file of every file in dir, written by python's zipfile.
+QByteArray zipOf(const QString& dir) {
+  test::TempDir out;
+  QProcess p;
+  p.start(QStringLiteral("python3"),
+          {QStringLiteral("-c"),
+           QStringLiteral(
+               "import os, sys, zipfile\n"
+               "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+               "    for n in sorted(os.listdir(sys.argv[2])): z.write(os.path.join(sys.argv[2], n), n)\n"),
+           out.file("a.zip"), dir});
+  EXPECT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+  return test::readFile(out.file("a.zip"));
+}
+
 bool demogen(const QStringList& args) {
   QProcess p;
   p.setProcessChannelMode(QProcess::MergedChannels);
@@ -169,10 +190,9 @@ TEST_F(GetDatabaseTest, WithOverwriteDataOffOnlyYesInstalls) {
   EXPECT_EQ(fileNames(filesDb()), oldNames);
   EXPECT_EQ(emptyFlags(filesDb()), 0);  // the old catalogue is normalised all the same
   EXPECT_EQ(view.calls, QStringList({"hide", "ready"}));
-  // Fetched and unpacked; nothing deleted.
-  const Snapshot downloaded = snapshot(download());
-  for (const QString& m : fetchedMembers() + QStringList{"vrk_db.zip"})
-    EXPECT_EQ(downloaded.count(m), 1u) << m.toStdString();
+  // Fetched and unpacked into a folder of its own that is gone again; the
+  // Zip file stays.
+  EXPECT_EQ(entries(download()), QStringList{"vrk_db.zip"});
 
   questions.clear();
   view.calls.clear();
@@ -180,9 +200,8 @@ TEST_F(GetDatabaseTest, WithOverwriteDataOffOnlyYesInstalls) {
   EXPECT_EQ(run(), QString());
   EXPECT_EQ(questions.size(), 1);
   EXPECT_EQ(fileNames(filesDb()), newNames);
-  // With DeleteUnzip off the Zip stays in Download and is copied along.
-  EXPECT_EQ(test::readFile(QDir(db()).filePath(QStringLiteral("vrk_db.zip"))),
-            test::readFile(downloadFile("vrk_db.zip")));
+  // Only the tables reach the database directory.
+  EXPECT_EQ(entries(db()), fetchedMembers());
 }
 
 TEST_F(GetDatabaseTest, ADeclinedConnectQuestionInstallsWhatDownloadHolds) {
@@ -216,24 +235,75 @@ TEST_F(GetDatabaseTest, ADeclinedConnectWithAnEmptyDownloadReopensTheOldCatalogu
   EXPECT_EQ(after, expected);
 }
 
-TEST_F(GetDatabaseTest, LeftoversOfEarlierDownloadsAreInstalledAndDeletedToo) {
+// The catalogue archive as a mirror may send it, beside files of earlier
+// downloads: only the archive's tables are installed, every other member
+// goes with the folder it was unpacked into, and nothing Download held is
+// moved; an archive refused for a table's journal leaves nothing behind that
+// would refuse the next refresh.
+TEST_F(GetDatabaseTest, OnlyTheArchivesTablesAreInstalledAndDownloadKeepsItsFiles) {
   test::writeFile(downloadFile("GridPro1.zip"), "an earlier download");
   test::writeFile(downloadFile(".keep"), "hidden");
+  test::copyFiles(QDir(db()).path(), download());  // an earlier catalogue download
+  const Snapshot held = snapshot(download());
+  const Snapshot programFolder = snapshot(prog.path());
+  const struct {
+    QStringList planted;
+    const char* error;
+  } cases[] = {
+      {{"aliases.ini", "VRK.ini", "vrk", "note.txt", "a=b", "FILES.DB=x"}, nullptr},
+      {{"files.db-JOURNAL"}, "is a rollback journal of a catalogue table; the catalogue is not installed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.planted.join(' ').toStdString());
+    test::TempDir members;
+    test::copyFiles(s_mirror->catalogueDir(), members.path());
+    for (const QString& n : c.planted) test::writeFile(members.file(n), "planted " + n.toUtf8());
+    test::ScriptedServer server;
+    server.connection().readRequest().send("HTTP/1.0 200 OK\r\n\r\n" + zipOf(members.path())).close();
+    server.start();
+    data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
+    const Snapshot before = snapshot(db());
+    const QString error = run();
+    if (c.error) {
+      EXPECT_TRUE(error.endsWith(QLatin1String(c.error))) << error.toStdString();
+      EXPECT_EQ(snapshot(db()), before);
+    } else {
+      EXPECT_EQ(error, QString());
+      EXPECT_EQ(fileNames(filesDb()), newNames);
+      EXPECT_EQ(entries(db()), fetchedMembers());
+      test::copyFiles(QDir(download()).path(), db());  // the old catalogue again
+    }
+    EXPECT_EQ(snapshot(download()), held);
+    EXPECT_EQ(snapshot(prog.path()), programFolder);
+  }
+  // The next refresh from the mirror is not held up by what was refused.
+  data->Mirror = s_mirror->url();
   EXPECT_EQ(run(), QString());
-  EXPECT_EQ(test::readFile(QDir(db()).filePath(QStringLiteral("GridPro1.zip"))),
-            QByteArray("an earlier download"));
-  EXPECT_FALSE(QFile::exists(QDir(db()).filePath(QStringLiteral(".keep"))));
-  EXPECT_EQ(snapshot(download()).size(), 1u);  // only the hidden file stays
+  EXPECT_EQ(fileNames(filesDb()), newNames);
 }
 
-TEST_F(GetDatabaseTest, WithUnzipFileOffTheZipItselfIsCopied) {
+TEST_F(GetDatabaseTest, APathNamingTheProgramsFolderIsRefusedBeforeTheConnectQuestion) {
+  test::writeFile(prog.file("aliases.ini"), "[Quorvane]\r\nPATH=" + prog.path().toUtf8() + "\r\n");
+  data = std::make_unique<TVRKData>(prog.path());
+  data->Mirror = s_mirror->url();
+  data->AskConnect = true;
+  const Snapshot programFolder = snapshot(prog.path());
+  EXPECT_TRUE(run().startsWith(QStringLiteral("The alias Quorvane names the program's folder")));
+  EXPECT_TRUE(questions.isEmpty());
+  EXPECT_TRUE(events.isEmpty());
+  EXPECT_EQ(snapshot(prog.path()), programFolder);
+  EXPECT_TRUE(snapshot(download()).empty());
+}
+
+TEST_F(GetDatabaseTest, WithUnzipFileOffTheZipStaysInDownload) {
   data->UnzipFile = false;
   EXPECT_EQ(run(), QString());
-  // The tables are the old ones (normalised); the Zip lands beside them and
-  // DeleteUnzip takes it out of Download after the install.
+  // Nothing was unpacked: the install takes the tables Download holds
+  // (none), so the tables are the old ones (normalised); the Zip file stays
+  // where it was fetched to.
   EXPECT_EQ(fileNames(filesDb()), oldNames);
-  EXPECT_TRUE(QFileInfo(QDir(db()).filePath(QStringLiteral("vrk_db.zip"))).size() > 0);
-  EXPECT_TRUE(snapshot(download()).empty());
+  EXPECT_EQ(entries(db()), fetchedMembers());
+  EXPECT_EQ(entries(download()), QStringList{"vrk_db.zip"});
 }
 
 TEST_F(GetDatabaseTest, TheFilterOfTheLastSearchLimitsTheNormalisation) {

@@ -4,7 +4,9 @@
 // unwritable directory. Nothing is ever written outside the directory, no
 // link is created or followed, and a member lands whole or not at all.
 #include "unzip/Unzip.h"
+#include "unzip/UnzipLibrary.h"
 
+#include "DiskSpace.h"
 #include "TempDir.h"
 #include "TransferRelay.h"
 #include "ZipTools.h"
@@ -177,7 +179,10 @@ TEST_F(UnzipSafetyTest, DamagedMembersLeaveNothingHalfWritten) {
        {{"over.bin", "data exceeds its declared size", true},
         {"under.txt", "data ends before its declared size", true},
         {"stored.txt", "sizes disagree", true}}},
-      {"ratio", "bomb.bin", {"after.txt", "bomb.bin"}, {{"bomb.bin", "compression ratio over 1000:1", true}}},
+      {"ratio",
+       "bomb.bin",
+       {"after.txt", "bomb.bin", "noise.bin"},
+       {{"bomb.bin", "compression ratio over 1000:1", true}}},
       {"dupes-bad", "", {"same.txt"}, {{"b/same.txt", "CRC error", true}}},
   };
   for (const auto& c : cases) {
@@ -209,21 +214,34 @@ TEST_F(UnzipSafetyTest, LaterDuplicateWinsWhole) {
   EXPECT_EQ(readFile(outFile("same.txt")), "second, and longer\n");
 }
 
-TEST_F(UnzipSafetyTest, DamagedLayoutIsRefusedWhole) {
+// A damaged layout, and an archive over a bound of the whole (each with its
+// own reason), are refused before any member is listed or written.
+TEST_F(UnzipSafetyTest, DamagedOrOverlargeArchiveIsRefusedWhole) {
   const struct {
     const char* kase;
     const char* error;
+    TUnzipOutcome outcome;
   } cases[] = {
-      {"overlap", "damaged archive: entries \"kernel.bin\" and \"copy00.bin\" overlap"},
-      {"overlap-tail", "damaged archive: the data of \"last.txt\" runs into the central directory"},
-      {"encrypted-directory", "archives with an encrypted central directory are not supported"},
+      {"overlap", "damaged archive: entries \"kernel.bin\" and \"copy00.bin\" overlap",
+       TUnzipOutcome::Damaged},
+      {"overlap-tail", "damaged archive: the data of \"last.txt\" runs into the central directory",
+       TUnzipOutcome::Damaged},
+      {"encrypted-directory", "archives with an encrypted central directory are not supported",
+       TUnzipOutcome::Damaged},
+      {"total-ratio", "total compression ratio over 1000:1", TUnzipOutcome::OverLimit},
+      {"total-size", "the members would write more than 4000000000 bytes", TUnzipOutcome::OverLimit},
+      {"many-members", "too many members: more than 10000", TUnzipOutcome::OverLimit},
   };
   for (const auto& c : cases) {
     const TUnzipResult r = unzipCase(QString::fromLatin1(c.kase));
-    EXPECT_FALSE(r.opened) << c.kase;
+    EXPECT_EQ(r.opened, c.outcome == TUnzipOutcome::OverLimit) << c.kase;
     EXPECT_FALSE(r.complete);
     EXPECT_EQ(r.error.toStdString(), c.error);
-    EXPECT_EQ(r.outcome, TUnzipOutcome::Damaged);
+    EXPECT_EQ(r.outcome, c.outcome);
+    if (c.outcome == TUnzipOutcome::OverLimit) {
+      EXPECT_EQ(r.outcomeText,
+                QStringLiteral("the archive is over a limit (%1)").arg(QLatin1String(c.error)));
+    }
     EXPECT_EQ(r.extracted, 0);
   }
   EXPECT_TRUE(entriesOf(out()).isEmpty());
@@ -245,9 +263,11 @@ TEST_F(UnzipSafetyTest, DirectoryInTheWayFailsThatMemberOnly) {
 // Runs one extraction in a child process after prepare() (which may change
 // the child's limits, identity or mounts, and writes precious.bin into the
 // directory) and returns what the child saw: the result, the directory's
-// entries and the content of precious.bin.
+// entries and the content of precious.bin. onStatus sees each status line
+// of the extraction as it comes.
 // An empty text: prepare() could not set the child up.
-QString extractInChild(const QString& zipFile, const QString& dir, const std::function<bool()>& prepare) {
+QString extractInChild(const QString& zipFile, const QString& dir, const std::function<bool()>& prepare,
+                       const std::function<void(const QString&)>& onStatus = {}) {
   int pipeFds[2];
   if (::pipe(pipeFds) != 0) return {};
   const pid_t pid = ::fork();
@@ -256,6 +276,8 @@ QString extractInChild(const QString& zipFile, const QString& dir, const std::fu
     QString summary;
     if (prepare()) {
       TTransferRelay relay;
+      QObject window;
+      if (onStatus) relay.SetOnStatus(&window, [&](QObject*) { onStatus(relay.StatusText()); });
       const TUnzipResult r = UnzipArchive(zipFile, dir, relay);
       summary = QStringLiteral("extracted=%1 complete=%2 error=%3\n%4\n")
                     .arg(r.extracted)
@@ -293,21 +315,61 @@ class UnzipWriteFailureTest : public UnzipSafetyTest {
   }
 };
 
+// On a small file system: one without a free inode is full even with
+// room; an archive that would leave less free than the margin is refused
+// before anything is written, and one whose room another writer takes
+// while it runs stops and leaves nothing of its own.
 TEST_F(UnzipWriteFailureTest, FullDiskStopsAndKeepsTheExistingFile) {
-  const QString summary = extractInChild(work.file("w.zip"), out(), [this] {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", QFile::encodeName(out()).constData(), "tmpfs", 0, "size=256k") != 0)
-      return false;
-    writeFile(out() + "/precious.bin", "precious\n");
-    return true;
-  });
-  if (summary.isEmpty()) GTEST_SKIP() << "no private tmpfs here (needs root and mount namespaces)";
-  EXPECT_EQ(summary.toStdString(),
-            "extracted=1 complete=false error=disk full\n"
-            "a member could not be written (precious.bin: disk full)\n"
-            "precious.bin | disk full\n"
-            "precious.bin small.txt\n"
-            "precious\n");
+  const struct {
+    const char* what;
+    const char* tmpfs;
+    uint64_t margin;
+    bool filler;  // 3 MiB written by another as precious.bin is listed
+    const char* summary;
+  } cases[] = {
+      {"no inode left", "size=8m,nr_inodes=3", 0, false,
+       "extracted=1 complete=false error=disk full\n"
+       "a member could not be written (precious.bin: disk full)\n"
+       "precious.bin | disk full\n"
+       "precious.bin small.txt\n"
+       "precious\n"},
+      {"the default margin", "size=256k", kFreeSpaceMargin, false,
+       "extracted=0 complete=false error=not enough free disk space: the extraction would leave less than "
+       "67108864 bytes free\n"
+       "the archive is over a limit (not enough free disk space: the extraction would leave less than "
+       "67108864 "
+       "bytes free)\n"
+       "precious.bin\n"
+       "precious\n"},
+      {"room taken meanwhile", "size=8m", 4 * 1024 * 1024, true,
+       "extracted=0 complete=false error=not enough free disk space: the extraction would leave less than "
+       "4194304 bytes free\n"
+       "the archive is over a limit (not enough free disk space: the extraction would leave less than "
+       "4194304 "
+       "bytes free)\n"
+       "filler precious.bin\n"
+       "precious\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const QString summary = extractInChild(
+        work.file("w.zip"), out(),
+        [&] {
+          if (::unshare(CLONE_NEWNS) != 0 ||
+              ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+              ::mount("tmpfs", QFile::encodeName(out()).constData(), "tmpfs", 0, c.tmpfs) != 0)
+            return false;
+          unzip::SetFreeSpaceMargin(c.margin);
+          writeFile(out() + "/precious.bin", "precious\n");
+          return true;
+        },
+        [&](const QString& line) {
+          if (c.filler && line.contains(QLatin1String("precious.bin")))
+            writeFile(out() + "/filler", QByteArray(3 * 1024 * 1024, 'f'));
+        });
+    if (summary.isEmpty()) GTEST_SKIP() << "no private tmpfs here (needs root and mount namespaces)";
+    EXPECT_EQ(summary.toStdString(), c.summary);
+  }
 }
 
 TEST_F(UnzipWriteFailureTest, FileSizeLimitFailsThatMemberOnly) {

@@ -223,9 +223,39 @@ def case_size_lies():
 
 
 def case_ratio():
-    d = archive([plain("bomb.bin", text(2000), zipfile.ZIP_DEFLATED), plain("after.txt", b"after\n")])
+    """One member over the bound of a member; with noise.bin the archive as a
+    whole stays under 1000:1."""
+    import random
+    noise = random.Random(26).randbytes(310_000)
+    d = archive([plain("bomb.bin", text(2000), zipfile.ZIP_DEFLATED), plain("noise.bin", noise),
+                 plain("after.txt", b"after\n")])
     patch(d, b"bomb.bin", size=300_000_000)
     return d
+
+
+def case_total_ratio():
+    """Five bzip2 members that claim 99,999,999 bytes each, none over the
+    bound of one member; the whole archive writes 500 MB from 1 KB."""
+    members = [plain("bomb%d.bin" % i, b"\0" * 1000, zipfile.ZIP_BZIP2) for i in range(5)]
+    d = archive(members)
+    for i in range(5):
+        patch(d, b"bomb%d.bin" % i, size=99_999_999)
+    return d
+
+
+def case_total_size():
+    """Two stored members of 2.2 MB that claim 2.1 GB each: a ratio under
+    1000:1, but 4.2 GB for the whole."""
+    import random
+    noise = random.Random(25).randbytes(2_200_000)
+    d = archive([plain("half%d.bin" % i, noise) for i in range(2)])
+    for i in range(2):
+        patch(d, b"half%d.bin" % i, size=2_100_000_000)
+    return d
+
+
+def case_many_members():
+    return archive([plain("m%05d.txt" % i, b"") for i in range(10_001)])
 
 
 def case_overlap():

@@ -1,6 +1,8 @@
 // The GET against scripted servers: the request bytes, the reply header,
 // body in text and file mode, status events, redirections with cookies, the
-// event order, and the bounds against broken or hostile replies.
+// event order, and the bounds against broken or hostile replies (lines,
+// header lines, passes, free disk space, the text ceiling, the low-speed
+// rule, the schemes a redirection may lead to).
 #include "HttpClient.h"
 
 #include "CoreApp.h"
@@ -9,6 +11,7 @@
 #include "TempDir.h"
 
 #include <QFile>
+#include <QStorageInfo>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -307,10 +310,18 @@ TEST_F(HttpClientTest, RedirectToAnotherHostCarriesTheCookie) {
   EXPECT_EQ(events.count("disconnect"), 4) << "two per pass";
 }
 
+// In a stream (standard output), which cannot be cut, the redirection's
+// page is never written.
 TEST_F(HttpClientTest, RedirectBodyIsReplacedByTheNextPasses) {
   test::TempDir dir;
-  for (const bool fileMode : {false, true}) {
-    SCOPED_TRACE(fileMode ? "file mode" : "text mode");
+  for (const char* mode : {"text", "file", "stream"}) {
+    SCOPED_TRACE(mode);
+    const bool fileMode = mode[0] == 'f';
+    QFile stream(dir.file("stream.out"));
+    if (mode[0] == 's') {
+      ASSERT_TRUE(stream.open(QIODevice::WriteOnly));
+      http.SetBodyStream(&stream, QStringLiteral("stream"));
+    }
     ScriptedServer second;
     second.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", "new")).close();
     second.start();
@@ -323,7 +334,10 @@ TEST_F(HttpClientTest, RedirectBodyIsReplacedByTheNextPasses) {
     first.start();
     bodyInto(fileMode, dir, "r.zip");
     http.Get(url(first));
-    EXPECT_EQ(bodyOf(fileMode, dir, "r.zip"), QByteArray("new"));
+    http.SetBodyStream(nullptr, QString());
+    stream.close();
+    EXPECT_EQ(mode[0] == 's' ? readFile(stream.fileName()) : bodyOf(fileMode, dir, "r.zip"),
+              QByteArray("new"));
     EXPECT_EQ(http.StatusCode(), 200);
   }
 }
@@ -550,19 +564,109 @@ TEST_F(HttpClientTest, StalledTransferEndsWithError) {
   EXPECT_NE(server.clientClose(2), ScriptedServer::ClientClose::NotSeen);
 }
 
+// Replies a hostile mirror (or anyone on the path) may send, each ended by
+// its own bound with its own error, in text or in file mode; a body file
+// left by a failed GET is gone. A slow but steady body passes.
 TEST_F(HttpClientTest, HostileRepliesAreBounded) {
+  test::TempDir dir;
   QByteArray manyLines = "HTTP/1.0 200 OK\r\n";
   for (int i = 0; i < 1001; ++i) manyLines += "X-Filler: " + QByteArray::number(i) + "\r\n";
-  ScriptedServer server;
-  server.connection().readRequest().send("HTTP/1.0 200 " + QByteArray(70 * 1024, 'L')).waitForClientClose();
-  server.connection().readRequest().send(manyLines + "\r\n").waitForClientClose();
-  server.start();
-  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }), QStringLiteral("Zeile länger als 65536 Bytes"));
-  EXPECT_EQ(errorOf([&] { http.Get(url(server)); }),
-            QStringLiteral("Mehr als 1000 Kopfzeilen in der Antwort"));
-  ASSERT_TRUE(server.waitFinished(3000));
-  EXPECT_NE(server.clientClose(0), ScriptedServer::ClientClose::NotSeen);
-  EXPECT_NE(server.clientClose(1), ScriptedServer::ClientClose::NotSeen);
+  QByteArray longLines = "HTTP/1.0 200 OK\r\n";
+  for (int i = 0; i < 18; ++i) longLines += "X-Filler: " + QByteArray(60 * 1024, 'f') + "\r\n";
+  const QByteArray steady(4000, 's');
+  // Chunks of 64 KiB, endless for all the client can tell.
+  QByteArray chunks = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 5 * 16 + 1; ++i) chunks += "10000\r\n" + QByteArray(0x10000, 'c') + "\r\n";
+  const QString file = dir.file("hostile.zip");
+  const QString diskLow =
+      QStringLiteral("Zu wenig Speicherplatz für %1: es blieben weniger als %2 Bytes frei");
+  using Script = ScriptedServer::Script;
+  const struct {
+    const char* what;
+    std::function<void(Script&)> script;
+    bool fileMode;
+    bool diskNearlyFull;   // a margin that leaves only 4 MiB to write
+    qint64 lowSpeedBytes;  // in a window of one second; 0: the default rule
+    QString error;
+  } cases[] = {
+      {"an overlong status line",
+       [](Script& s) {
+         s.readRequest().send("HTTP/1.0 200 " + QByteArray(70 * 1024, 'L')).waitForClientClose();
+       },
+       false, false, 0, QStringLiteral("Zeile länger als 65536 Bytes")},
+      {"too many header lines",
+       [&](Script& s) { s.readRequest().send(manyLines + "\r\n").waitForClientClose(); }, false, false, 0,
+       QStringLiteral("Mehr als 1000 Kopfzeilen in der Antwort")},
+      {"a header past its size",
+       [&](Script& s) { s.readRequest().send(longLines + "\r\n").waitForClientClose(); }, false, false, 0,
+       QStringLiteral("Kopf der Antwort länger als 1048576 Bytes")},
+      {"an endless body while the disk fills",
+       [](Script& s) {
+         s.readRequest()
+             .send(reply("HTTP/1.0 200 OK", "", QByteArray(32 * 1024 * 1024, 'x')))
+             .waitForClientClose();
+       },
+       true, true, 0, diskLow},
+      {"an endless chunked body while the disk fills",
+       [&](Script& s) { s.readRequest().send(chunks).waitForClientClose(); }, true, true, 0, diskLow},
+      {"a chunked body in memory past its ceiling",
+       [&](Script& s) { s.readRequest().send(chunks).waitForClientClose(); }, false, false, 0,
+       QStringLiteral("Daten der Antwort länger als 4194304 Bytes")},
+      {"a body in memory past its ceiling",
+       [](Script& s) {
+         s.readRequest()
+             .send(reply("HTTP/1.0 200 OK", "", QByteArray(5 * 1024 * 1024, 'm')))
+             .waitForClientClose();
+       },
+       false, false, 0, QStringLiteral("Daten der Antwort länger als 4194304 Bytes")},
+      {"a header a byte at a time",
+       [](Script& s) {
+         s.readRequest().sendSlowly("HTTP/1.0 200 OK\r\nX-Drip: " + QByteArray(40, 'd'), 1, 50);
+       },
+       false, false, 100, QStringLiteral("Empfang zu langsam: weniger als 100 Bytes in 1 Sekunden")},
+      {"a body in drops",
+       [](Script& s) {
+         s.readRequest().send(reply("HTTP/1.0 200 OK", "", "")).sendSlowly(QByteArray(100, 'd'), 10, 200);
+       },
+       true, false, 200, QStringLiteral("Empfang zu langsam: weniger als 200 Bytes in 1 Sekunden")},
+      {"a redirect to another scheme",
+       [](Script& s) {
+         s.readRequest().send(reply("HTTP/1.0 302 Found", "Location: ftp://127.0.0.1/x.zip\r\n", "")).close();
+       },
+       true, false, 0,
+       QStringLiteral(
+           "Umleitung auf ftp://127.0.0.1/x.zip abgelehnt: nur http- und https-Adressen werden verfolgt")},
+      {"a slow but steady body",
+       [&](Script& s) {
+         s.readRequest().send(reply("HTTP/1.0 200 OK", "", "")).sendSlowly(steady, 200, 100).close();
+       },
+       true, false, 1000, QString()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    events.clear();
+    ScriptedServer server;
+    c.script(server.connection());
+    server.start();
+    bodyInto(c.fileMode, dir, "hostile.zip");
+    const qint64 margin =
+        c.diskNearlyFull ? QStorageInfo(dir.path()).bytesAvailable() - 4 * 1024 * 1024 : kFreeSpaceMargin;
+    http.SetFreeSpaceMargin(margin);
+    http.SetLowSpeedLimit(c.lowSpeedBytes ? c.lowSpeedBytes : TSocketSession::kLowSpeedBytes,
+                          c.lowSpeedBytes ? 1000 : TSocketSession::kLowSpeedMs);
+    const QString error = errorOf([&] { http.Get(url(server)); });
+    EXPECT_FALSE(http.IsConnected());
+    EXPECT_EQ(events.count("connect"), 1) << "no pass after the first";
+    if (c.error.isEmpty()) {
+      EXPECT_EQ(error, QStringLiteral("<no error>"));
+      EXPECT_TRUE(readFile(file) == steady);
+      continue;
+    }
+    EXPECT_EQ(error, c.diskNearlyFull ? c.error.arg(file).arg(margin) : c.error);
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_LE(http.Body().size(), TSocketSession::kMaxTextCapture);
+    ASSERT_TRUE(server.waitFinished(5000));
+  }
 }
 
 // The reply bounds at n - 1, n and n + 1: the header lines after the status
@@ -611,6 +715,23 @@ TEST_F(HttpClientTest, ReplyLineLengthLimit) {
       EXPECT_EQ(http.Body(), QStringLiteral("ok")) << n;
     } else {
       EXPECT_EQ(error, QStringLiteral("Zeile länger als 65536 Bytes")) << n << " bytes";
+    }
+  }
+}
+
+TEST_F(HttpClientTest, TextBodyLimit) {
+  const qint64 max = TSocketSession::kMaxTextCapture;
+  ASSERT_EQ(max, 4 * 1024 * 1024);
+  for (const qint64 n : {max - 1, max, max + 1}) {
+    ScriptedServer server;
+    server.connection().readRequest().send(reply("HTTP/1.0 200 OK", "", QByteArray(n, 'b'))).close();
+    server.start();
+    const QString error = errorOf([&] { http.Get(url(server)); });
+    if (n <= max) {
+      EXPECT_EQ(error, QStringLiteral("<no error>")) << n << " bytes";
+      EXPECT_EQ(http.Body().size(), n);
+    } else {
+      EXPECT_EQ(error, QStringLiteral("Daten der Antwort länger als 4194304 Bytes")) << n << " bytes";
     }
   }
 }

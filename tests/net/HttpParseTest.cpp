@@ -163,6 +163,15 @@ TEST(BuildGetRequest, OptionalLinesInOrderAndNoHostWhenEmpty) {
   EXPECT_FALSE(BuildGetRequest(parts, QString(), info).join('|').contains(QStringLiteral("Authorization")));
 }
 
+TEST(RedirectAllowed, OnlyHttpHttpsOrNoSchemeAtAll) {
+  for (const char* url :
+       {"http://h/x", "HTTP://h:8080/x", "https://h/x", "/ftp/x.zip", "//h/x", "/a:b", "http:x"})
+    EXPECT_TRUE(RedirectAllowed(QLatin1String(url))) << url;
+  for (const char* url : {"ftp://h/x", "gopher://h/", "file:///etc/passwd", "Gopher://h:70/", "h:8080/x",
+                          "javascript:alert(1)", "httpsx://h/", "httpx://h/"})
+    EXPECT_FALSE(RedirectAllowed(QLatin1String(url))) << url;
+}
+
 TEST(SetLineByName, ReplacesInPlaceIgnoringCase) {
   QStringList lines = {QStringLiteral("GET / HTTP/1.0"), QStringLiteral("HOST: a"), QStringLiteral("X: y")};
   SetLineByName(lines, QStringLiteral("Host"), QStringLiteral("Host: b"));

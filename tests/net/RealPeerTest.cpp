@@ -421,6 +421,23 @@ TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
       verbose.contains(QRegularExpression(QStringLiteral("\nprotocol TLSv1\\.[23], cipher [A-Z0-9_-]+\n"))))
       << verbose.toStdString();
 
+  // Without -o the body goes to standard output as it arrives: the
+  // program's memory stays flat (held whole, the 12 MiB would take several
+  // times that as bytes and text).
+  QProcess streamed;
+  streamed.setStandardOutputFile(out.file("streamed.bin"));
+  streamed.start(vrk, {"fetch", "--stats", url("big.bin")});
+  ASSERT_TRUE(streamed.waitForFinished(60000));
+  const QString stats = QString::fromLocal8Bit(streamed.readAllStandardError());
+  EXPECT_EQ(streamed.exitCode(), 0) << stats.toStdString();
+  QFile streamedFile(out.file("streamed.bin"));
+  ASSERT_TRUE(streamedFile.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(streamedFile.readAll() == servedFile("big.bin"));
+  const QRegularExpressionMatch m =
+      QRegularExpression(QStringLiteral("peak_rss_kib=(\\d+) rss_before_kib=(\\d+)")).match(stats);
+  ASSERT_TRUE(m.hasMatch()) << stats.toStdString();
+  EXPECT_LT(m.captured(1).toLongLong() - m.captured(2).toLongLong(), 8 * 1024) << stats.toStdString();
+
   p.start(vrk, {"fetch", url("absent.txt")});
   ASSERT_TRUE(p.waitForFinished(30000));
   EXPECT_EQ(p.exitCode(), 3) << "an error status is reported in the exit code";

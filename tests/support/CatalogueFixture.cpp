@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -75,6 +76,34 @@ void insertRows(const QString& path, const char* table, const std::vector<schema
 }
 
 }  // namespace
+
+QByteArray tableContents(const QString& tableFile) {
+  sqlite3* db = nullptr;
+  QByteArray out;
+  const auto rows = [&](const QByteArray& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
+      out = "<unreadable>";
+      return false;
+    }
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      for (int c = 0; c < sqlite3_column_count(st); ++c) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+        out += QByteArray::number(sqlite3_column_type(st, c)) + ':' + (text ? text : "") + '|';
+      }
+      out += '\n';
+    }
+    sqlite3_finalize(st);
+    return true;
+  };
+  if (sqlite3_open_v2(QFile::encodeName(tableFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+          SQLITE_OK &&
+      rows("SELECT type, name, sql FROM sqlite_schema ORDER BY name"))
+    rows("SELECT rowid, * FROM \"" + QFileInfo(tableFile).completeBaseName().toUpper().toUtf8() +
+         "\" ORDER BY rowid");
+  sqlite3_close(db);
+  return out;
+}
 
 Row filesRow(const QString& fileName, int fileCatId, const QString& description) {
   Row r;

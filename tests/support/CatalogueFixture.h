@@ -19,6 +19,11 @@ using Row = QMap<QString, QVariant>;
 Row filesRow(const QString& fileName, int fileCatId,
              const QString& description = QStringLiteral("A demo entry."));
 
+// What a table file holds, as text: its schema (sqlite_schema, by name)
+// and the rows of its one catalogue table in rowid order, every value with
+// its storage class; "<unreadable>" when SQLite cannot read it.
+QByteArray tableContents(const QString& tableFile);
+
 class CatalogueFixture final {
  public:
   CatalogueFixture();

@@ -50,6 +50,17 @@ inline Snapshot overlaid(Snapshot base, const Snapshot& added) {
   return base;
 }
 
+// The catalogue tables of a directory by what they hold (tableContents),
+// under the names the store reads; a rebuilt table equals its source here.
+inline Snapshot catalogueContents(const QString& dir) {
+  Snapshot out;
+  for (const char* name : {"FILES.DB", "MIRRORS.DB", "FILESCAT.DB"}) {
+    const QString file = QDir(dir).filePath(QLatin1String(name));
+    if (QFileInfo::exists(file)) out[QLatin1String(name)] = tableContents(file);
+  }
+  return out;
+}
+
 inline void writeFile(const QString& path, const QByteArray& data) {
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();

@@ -1,14 +1,16 @@
 // vrk fetch: one GET through the HTTP component with a Qt event loop
-// running. The body goes to a file (-o) or to standard output; the status
-// and the transfer events go to standard error; with --verbose also the
-// protocol and cipher of each connection. Used by the real-peer tests and
-// the download benchmark.
+// running. The body goes to a file (-o) or to standard output as it
+// arrives, so that memory stays flat whatever its size; the status and the
+// transfer events go to standard error; with --verbose also the protocol
+// and cipher of each connection. Used by the real-peer tests and the
+// download benchmark.
 #include "Command.h"
 
 #include "HttpClient.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -72,6 +74,15 @@ int runFetch(const TCommandLine& line) {
   http.SetProxyPort(proxyPort);
   http.SetInputFileMode(!output.isEmpty());
   if (!output.isEmpty()) http.SetBody(output);
+  QFile standardOutput;
+  if (output.isEmpty()) {
+    std::fflush(stdout);
+    if (!standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+      err(QStringLiteral("vrk fetch: standard output cannot be written"));
+      return 1;
+    }
+    http.SetBodyStream(&standardOutput, QStringLiteral("standard output"));
+  }
 
   qint64 packets = 0;
   QElapsedTimer clock;
@@ -121,11 +132,6 @@ int runFetch(const TCommandLine& line) {
       const int status = http.StatusCode();
       err(QStringLiteral("status %1").arg(status));
       code = status > 399 ? 3 : 0;
-      if (output.isEmpty()) {
-        const QByteArray body = http.Body().toLatin1();
-        std::fwrite(body.constData(), 1, static_cast<size_t>(body.size()), stdout);
-        std::fflush(stdout);
-      }
     } catch (const Exception& e) {
       err(QStringLiteral("error: ") + e.message());
       code = 1;

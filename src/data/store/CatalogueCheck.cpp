@@ -1,12 +1,14 @@
 #include "CatalogueCheck.h"
 
+#include "Exception.h"
 #include "Messages.h"
 #include "Schema.h"
 #include "Sqlite.h"
+#include "StreamError.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QStringList>
+#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -27,11 +29,70 @@ const Table kTables[] = {
     {"FILESCAT.DB", "FILESCAT", &schema::fileCatColumns},
 };
 
-const Table* tableNamed(const QString& table) {
-  for (const Table& t : kTables) {
-    if (table.compare(QLatin1String(t.table), Qt::CaseInsensitive) == 0) return &t;
+const Table* tableNamed(const QString& table);
+
+// Why the table of the list row (schema, name, type, ncol, wr, strict) is
+// no plain table with rowids; empty when it is one.
+QString tableKindProblem(const std::vector<QString>& row, const char* table) {
+  const QString name = QLatin1String(table);
+  if (row.size() < 5) return msg::text(msg::NoSuchTable).arg(name);
+  if (row[2] == QLatin1String("view")) return msg::text(msg::TableIsView).arg(name);
+  if (row[2] != QLatin1String("table")) return msg::text(msg::TableIsVirtual).arg(name);
+  if (row[4] != QLatin1String("0")) return msg::text(msg::TableWithoutRowid).arg(name);
+  return QString();
+}
+
+// The SQL that reads column c of a source row as the rebuild writes it: the
+// value when it fits the column, otherwise a call of vrk_refuse, which ends
+// the statement with the row's problem.
+QByteArray checkedColumn(const schema::Column& c, int index) {
+  const QByteArray n = QByteArray("\"") + c.name + '"';
+  QByteArray fits;
+  switch (c.type) {
+    case TFieldType::ftString:
+    case TFieldType::ftFixedChar:
+      fits = "typeof(" + n + ")='text' AND length(" + n + ")<=" + QByteArray::number(c.size);
+      break;
+    case TFieldType::ftBoolean: fits = "typeof(" + n + ")='integer' AND " + n + " IN (0,1)"; break;
+    case TFieldType::ftSmallint:
+      fits = "typeof(" + n + ")='integer' AND " + n + " BETWEEN -32768 AND 32767";
+      break;
+    case TFieldType::ftInteger:
+      fits = "typeof(" + n + ")='integer' AND " + n + " BETWEEN -2147483648 AND 2147483647";
+      break;
+    // date() gives the text back only for a real date in that form.
+    case TFieldType::ftDate: fits = "typeof(" + n + ")='text' AND date(" + n + ") IS " + n; break;
+    default: fits = "typeof(" + n + ")<>'blob'"; break;
   }
-  return nullptr;
+  const QByteArray i = QByteArray::number(index);
+  return "CASE WHEN " + n + " IS NULL THEN " + (c.required ? "vrk_refuse(rowid," + i + ",1)" : "NULL") +
+         " WHEN " + fits + " THEN " + n + " ELSE vrk_refuse(rowid," + i + ",0) END";
+}
+
+// vrk_refuse(rowid, column index, empty): ends the rebuild's statement with
+// the problem of that value.
+void refuseValue(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const auto* t = static_cast<const Table*>(sqlite3_user_data(ctx));
+  const std::vector<schema::Column>& cols = t->columns();
+  const int index = sqlite3_value_int(argv[1]);
+  if (index < 0 || index >= static_cast<int>(cols.size())) return sqlite3_result_error(ctx, "bad column", -1);
+  const schema::Column& c = cols[static_cast<std::size_t>(index)];
+  const QString row = QString::number(sqlite3_value_int64(argv[0]));
+  const QString name = QLatin1String(c.name);
+  const QString problem =
+      sqlite3_value_int(argv[2]) != 0
+          ? msg::text(msg::RowValueMissing).arg(row, QLatin1String(t->table), name)
+          : msg::text(msg::RowValueInvalid)
+                .arg(row, QLatin1String(t->table), name, QString::fromLatin1(schema::declaredType(c)));
+  sqlite3_result_error(ctx, problem.toUtf8().constData(), -1);
+}
+
+// Whether a failure of the rebuild's statement is one of writing the new
+// file (rather than of reading the source).
+bool writeFailure(const sql::Error& e) {
+  if (e.primaryCode() == SQLITE_FULL) return true;
+  return e.primaryCode() == SQLITE_IOERR && e.code() != SQLITE_IOERR_READ &&
+         e.code() != SQLITE_IOERR_SHORT_READ;
 }
 
 // One read-only connection that cannot be talked into running code from
@@ -83,7 +144,25 @@ class ReadOnlyDb final {
   QString m_error;
 };
 
+const Table* tableNamed(const QString& table) {
+  for (const Table& t : kTables) {
+    if (table.compare(QLatin1String(t.table), Qt::CaseInsensitive) == 0) return &t;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+QString catalogueFileOf(const QString& table) {
+  const Table* t = tableNamed(table);
+  return t ? QString::fromLatin1(t->file) : QString();
+}
+
+QStringList catalogueTableFiles() {
+  QStringList files;
+  for (const Table& t : kTables) files << QString::fromLatin1(t.file);
+  return files;
+}
 
 QString catalogueTableOf(const QString& fileName) {
   for (const Table& t : kTables) {
@@ -127,7 +206,15 @@ QString catalogueTableProblem(const QString& path, const QString& table) {
         .arg(problems.isEmpty() ? msg::text(msg::QuickCheckNoAnswer) : problems.join(QStringLiteral("; ")));
   }
   rows.clear();
-  const QByteArray info = "PRAGMA table_info(\"" + QByteArray(t->table) + "\")";
+  const QByteArray list = "PRAGMA main.table_list(\"" + QByteArray(t->table) + "\")";
+  if (!db.query(list.constData(), rows)) return msg::text(msg::TableUnreadable).arg(db.error());
+  if (rows.empty()) return msg::text(msg::NoSuchTable).arg(QLatin1String(t->table));
+  const QString kind = tableKindProblem(rows.front(), t->table);
+  if (!kind.isEmpty()) return kind;
+  rows.clear();
+  // Generated columns included: their values would be computed by the file's
+  // own expressions.
+  const QByteArray info = "PRAGMA main.table_xinfo(\"" + QByteArray(t->table) + "\")";
   if (!db.query(info.constData(), rows)) return msg::text(msg::TableUnreadable).arg(db.error());
   if (rows.empty()) return msg::text(msg::NoSuchTable).arg(QLatin1String(t->table));
   const std::vector<schema::Column>& cols = t->columns();
@@ -135,6 +222,8 @@ QString catalogueTableProblem(const QString& path, const QString& table) {
     const QString want = QString::fromLatin1(cols[i].name);
     if (i >= rows.size()) return msg::text(msg::ColumnMissing).arg(want, QLatin1String(t->table));
     const QString& name = rows[i][1];
+    if (rows[i][6] != QLatin1String("0"))
+      return msg::text(msg::ColumnGenerated).arg(name, QLatin1String(t->table));
     if (name.compare(want, Qt::CaseInsensitive) != 0) {
       return msg::text(msg::ColumnNamedOtherwise).arg(i + 1).arg(QLatin1String(t->table), name, want);
     }
@@ -147,6 +236,58 @@ QString catalogueTableProblem(const QString& path, const QString& table) {
   if (rows.size() > cols.size()) {
     return msg::text(msg::ColumnAfterLast)
         .arg(QLatin1String(t->table), rows[cols.size()][1], QString::fromLatin1(cols.back().name));
+  }
+  return QString();
+}
+
+QString rebuildCatalogueTable(const QString& sourcePath, const QString& table, const QString& destPath) {
+  const QString problem = catalogueTableProblem(sourcePath, table);
+  if (!problem.isEmpty()) return problem;
+  const Table* t = tableNamed(table);
+  const std::vector<schema::Column>& cols = t->columns();
+  sql::Connection out(destPath, sql::Access::Build);
+  sqlite3* db = out.handle();
+  // A value SQLite reads from the source that is longer than this ends the
+  // statement (SQLITE_TOOBIG) instead of taking memory.
+  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, kMaxCatalogueValue);
+  sql::check(db,
+             sqlite3_create_function_v2(db, "vrk_refuse", 3, SQLITE_UTF8 | SQLITE_DIRECTONLY,
+                                        const_cast<Table*>(t), refuseValue, nullptr, nullptr, nullptr),
+             "vrk_refuse");
+  {
+    // The source read-only, as a URI (which also carries names with "?" or "#").
+    sql::Statement attach(db, "ATTACH ?1 AS src");
+    const QUrl uri = QUrl::fromLocalFile(QFileInfo(sourcePath).absoluteFilePath());
+    attach.bindText(1, uri.toEncoded() + "?mode=ro");
+    attach.step();
+  }
+  QByteArray names = "rowid", values = "rowid";
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    names += QByteArray(",\"") + cols[i].name + '"';
+    values += ',' + checkedColumn(cols[i], static_cast<int>(i));
+  }
+  const QByteArray quoted = QByteArray("\"") + t->table + '"';
+  out.exec("BEGIN");
+  out.exec(schema::createTableSql(t->table, cols).constData());
+  try {
+    sql::Statement copy(db, "INSERT INTO main." + quoted + " (" + names + ") SELECT " + values +
+                                " FROM src." + quoted + " ORDER BY rowid");
+    copy.step();
+  } catch (const sql::Error& e) {
+    try {
+      out.exec("ROLLBACK");
+    } catch (const EDatabaseError&) {
+      // SQLite rolled back already.
+    }
+    if (writeFailure(e)) throw EWriteError();
+    if (e.primaryCode() == SQLITE_TOOBIG) return msg::text(msg::ValueTooLong).arg(kMaxCatalogueValue);
+    return e.detail();
+  }
+  try {
+    sql::Statement(db, "COMMIT").step();
+  } catch (const sql::Error& e) {
+    if (writeFailure(e)) throw EWriteError();
+    throw;
   }
   return QString();
 }

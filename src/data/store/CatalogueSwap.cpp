@@ -248,15 +248,9 @@ void TCatalogueSwap::discardStaged() {
   syncDirectory(m_dirFd);
 }
 
-void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
+int TCatalogueSwap::createStaged(const QString& name) {
   const QString target = targetPath(name);
   if (!isPlainName(name)) throw EFCreateError(msg::text(msg::FileCreateError).arg(target));
-  const int in = ::open(enc(sourcePath).constData(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (in >= 0) ::close(in);
-    throw EFOpenError(sourcePath);
-  }
   // A directory of that name cannot be replaced by a file.
   struct stat old {};
   const QString temp = QString::fromLatin1(kPrefix) + QLatin1Char('-') + QString::number(m_staged.size()) +
@@ -265,12 +259,38 @@ void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
   if (::fstatat(m_dirFd, enc(name).constData(), &old, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(old.st_mode)) {
     out = ::openat(m_dirFd, enc(temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   }
-  if (out < 0) {
-    ::close(in);
-    throw EFCreateError(msg::text(msg::FileCreateError).arg(target));
-  }
+  if (out < 0) throw EFCreateError(msg::text(msg::FileCreateError).arg(target));
   m_staged.push_back({name, temp});
   point("stage: file created");
+  return out;
+}
+
+void TCatalogueSwap::stageBuilt(const QString& name, const std::function<void(const QString& path)>& build) {
+  ::close(createStaged(name));
+  build(tempPath(m_staged.back()));
+  point("stage: file built");
+  const int fd = ::openat(m_dirFd, enc(m_staged.back().temp).constData(), O_RDONLY | O_CLOEXEC);
+  const bool flushed = fd >= 0 && ::fdatasync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!flushed) throw EWriteError();
+  point("stage: file flushed");
+}
+
+void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
+  if (!isPlainName(name)) throw EFCreateError(msg::text(msg::FileCreateError).arg(targetPath(name)));
+  const int in = ::open(enc(sourcePath).constData(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (in >= 0) ::close(in);
+    throw EFOpenError(sourcePath);
+  }
+  int out = -1;
+  try {
+    out = createStaged(name);
+  } catch (...) {
+    ::close(in);
+    throw;
+  }
   std::vector<char> buf(kChunk);
   bool readFailed = false, writeFailed = false;
   for (;;) {

@@ -55,6 +55,11 @@ class TCatalogueSwap final {
   // is full). After an error the staged files stay staged until commit()
   // or the destructor; the directory's own files are untouched.
   void stage(const QString& sourcePath, const QString& name);
+  // The same for a file the program writes itself: build is called with
+  // the path of a new, empty temporary file that will replace `name` and
+  // fills it; the file is then flushed to disk. Errors of build pass to the
+  // caller, and the temporary file stays staged as after stage()'s errors.
+  void stageBuilt(const QString& name, const std::function<void(const QString& path)>& build);
   int stagedCount() const { return static_cast<int>(m_staged.size()); }
 
   // Moves every staged file over its namesake. Before the record is on
@@ -71,6 +76,10 @@ class TCatalogueSwap final {
   };
   void point(const char* label) const;
   void discardStaged();
+  // Creates the next temporary file for `name` (exclusively) and stages it;
+  // its descriptor, open for writing. EFCreateError as stage() says.
+  int createStaged(const QString& name);
+  QString tempPath(const Staged& s) const { return targetPath(s.temp); }
 
   QString m_directory;
   TInstallHook m_hook;

@@ -34,6 +34,18 @@ QByteArray quoteIdentifier(const QString& name) {
   return '"' + n + '"';
 }
 
+namespace {
+
+// Sets a switch of the connection and reads it back: a build of SQLite
+// that ignores it must not pass for one that honours it.
+void setChecked(sqlite3* db, int option, int value, const char* what) {
+  int now = -1;
+  check(db, sqlite3_db_config(db, option, value, &now), what);
+  if (now != value) throw Error(SQLITE_MISUSE, QString::fromUtf8(what), msg::text(msg::SettingNotTaken));
+}
+
+}  // namespace
+
 static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER &&
               static_cast<int>(Type::Float) == SQLITE_FLOAT && static_cast<int>(Type::Text) == SQLITE_TEXT &&
               static_cast<int>(Type::Blob) == SQLITE_BLOB && static_cast<int>(Type::Null) == SQLITE_NULL);
@@ -52,19 +64,18 @@ Connection::Connection(const QString& path, Access access) {
     throw EDatabaseError(msg::text(msg::TableNotFound).arg(path));
   }
   const QByteArray name = QFile::encodeName(path);
-  const int flags =
-      (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                    (access == Access::Build ? SQLITE_OPEN_URI : 0) | SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
   try {
     // A failed open still hands out a connection, which carries the message.
     check(m_db, rc, name.constData());
     check(m_db, sqlite3_busy_timeout(m_db, 2000), "busy timeout");
-    if (access == Access::ReadOnly) {
-      check(m_db, sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr), "trusted schema");
-      check(m_db, sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr), "defensive");
-    } else {
-      exec("PRAGMA journal_mode=DELETE");
-    }
+    // Before the first statement reads the schema.
+    setChecked(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, "trusted schema");
+    setChecked(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, "defensive");
+    if (access == Access::ReadWrite) exec("PRAGMA journal_mode=DELETE");
+    if (access == Access::Build) exec("PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF");
   } catch (...) {
     close();
     throw;

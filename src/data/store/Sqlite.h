@@ -47,14 +47,21 @@ QByteArray quoteIdentifier(const QString& name);
 // connection's last message, or SQLite's text for rc without a connection.
 void check(sqlite3* db, int rc, const char* what);
 
-// How a connection opens its file.
+// How a connection opens its file. Every connection trusts no schema (a
+// view or trigger may call no function that has side effects) and runs in
+// defensive mode (no SQL may rewrite the schema or the file's pages); the
+// open reads both settings back and fails when either did not take.
 enum class Access {
   // Read-write in rollback-journal mode, so that a closed database leaves
   // no extra files beside the table.
   ReadWrite,
-  // Read-only, and unable to run code from the file's schema (no trusted
-  // schema, defensive mode): for files that are not ours yet.
+  // Read-only: for files that are not ours yet.
   ReadOnly,
+  // Read-write on a fresh file of ours that is filled in one go: the
+  // journal stays in memory and nothing is synced (the caller flushes the
+  // file once it is closed), and ATTACH takes URI file names, so that a
+  // file to read from can be attached read-only.
+  Build,
 };
 
 class Connection final {

@@ -82,6 +82,15 @@ bool writeReason(const QString& reason) {
          reason.startsWith(QLatin1String(msg::ZipCannotOpenDirectory));
 }
 
+// The bounds of the whole archive, which end an extraction that leaves
+// nothing.
+bool limitReason(const QString& reason) {
+  return reason == QLatin1String(msg::ZipTotalRatioTooHigh) ||
+         reason.startsWith(QLatin1String(msg::ZipTooManyMembers)) ||
+         reason.startsWith(QLatin1String(msg::ZipTotalTooLarge)) ||
+         reason.startsWith(QLatin1String(msg::ZipNoRoom));
+}
+
 void setOutcome(TUnzipResult& r, TUnzipOutcome outcome, const char* reason, const QString& detail) {
   r.outcome = outcome;
   r.outcomeText = msg::text(reason);
@@ -97,6 +106,8 @@ void judge(TUnzipResult& r) {
     if (detail.startsWith(QLatin1String(msg::ZipDamaged))) detail.remove(0, qstrlen(msg::ZipDamaged));
     return setOutcome(r, TUnzipOutcome::Damaged, msg::UnzipDamaged, detail);
   }
+  if (!r.complete && limitReason(r.error))
+    return setOutcome(r, TUnzipOutcome::OverLimit, msg::UnzipOverLimit, r.error);
   for (const TUnzipSkipped& s : r.skipped) {
     if (leftOutByRule(s.reason)) continue;
     const QString detail = s.name + QStringLiteral(": ") + s.reason;

@@ -33,6 +33,7 @@ enum class TUnzipOutcome {
   Encrypted,     // a member is encrypted (no password is given)
   MemberFailed,  // a member failed its check (CRC, sizes, ratio, method)
   NotWritten,    // a member could not be written
+  OverLimit,     // a bound of the whole archive (members, bytes, ratio, free space): nothing left
 };
 
 // What an extraction did: the fetch decides by its outcome whether the Zip

@@ -1,6 +1,7 @@
 #include "UnzipLibrary.h"
 
 #include "ArchiveSource.h"
+#include "DiskSpace.h"
 #include "MemberFile.h"
 #include "Messages.h"
 #include "ZipDirectory.h"
@@ -16,6 +17,8 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace vrk::unzip {
 namespace {
@@ -27,6 +30,26 @@ constexpr uint64_t kBombSize = 100ull * 1000 * 1000;
 constexpr uint64_t kBombRatio = 1000;
 // Member data moves in blocks of this size, whatever the member's size.
 constexpr size_t kBlock = 256 * 1024;
+// Bounds of the whole archive, from the sizes its central directory
+// declares (no member writes past its own): the members one extraction
+// takes, the bytes they write at most, and their total ratio once they
+// write more than kTotalRatioFloor.
+constexpr size_t kMaxMembers = 10000;
+constexpr uint64_t kMaxTotalSize = 4ull * 1000 * 1000 * 1000;
+constexpr uint64_t kTotalRatioFloor = 10ull * 1000 * 1000;
+
+// The free space an extraction leaves on the directory's file system.
+uint64_t g_freeSpaceMargin = kFreeSpaceMargin;
+
+// Whether n more bytes leave the margin free on the file system of fd (an
+// unknown free space counts as room).
+bool roomFor(int fd, uint64_t n) {
+  const qint64 free = freeBytes(fd);
+  return free < 0 ||
+         (static_cast<uint64_t>(free) >= n && static_cast<uint64_t>(free) - n >= g_freeSpaceMargin);
+}
+
+std::string noRoomText() { return msg::ZipNoRoom + std::to_string(g_freeSpaceMargin) + msg::ZipNoRoomEnd; }
 
 uint32_t clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
 
@@ -146,6 +169,8 @@ class TExtraction final {
  private:
   bool parametersSupported();
   bool selected(const std::string& name) const;
+  std::string overLimit(const TZipDirectory& directory, const TTargetDir& target) const;
+  int stopOverLimit(const std::string& error, const TTargetDir& target);
   bool sameDirectory(zip_t* archive, const TZipDirectory& directory) const;
   void list(const TZipEntry& e, const std::string& printable);
   bool member(zip_t* archive, zip_uint64_t index, const TZipEntry& e, const std::string& printable,
@@ -170,6 +195,8 @@ class TExtraction final {
   uint64_t m_totalSize = 0, m_totalCompressed = 0;
   uint32_t m_listed = 0, m_commentLength = 0;
   std::unique_ptr<char[]> m_block;
+  std::vector<std::string> m_written;  // the names this extraction gave its members
+  bool m_noRoom = false;               // a write would have left less than the margin free
 };
 
 int TExtraction::run(int includeCount, const char* const* includeList, int excludeCount,
@@ -214,6 +241,8 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
   TTargetDir target;
   if (const int err = target.open(m_options.targetDir))
     return fail(kUnzipStopped, std::string(msg::ZipCannotOpenDirectory) + std::strerror(err));
+  if (const std::string limit = overLimit(directory, target); !limit.empty())
+    return stopOverLimit(limit, target);
   m_block = std::make_unique<char[]>(kBlock);
 
   for (size_t i = 0; i < directory.entries.size(); ++i) {
@@ -225,10 +254,42 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
       m_report.error = msg::ZipCancelled;
       return finish(kUnzipCancelled);
     }
-    if (!member(archive.get(), i, e, printable, target)) return finish(kUnzipStopped);
+    if (!member(archive.get(), i, e, printable, target))
+      return m_noRoom ? stopOverLimit(noRoomText(), target) : finish(kUnzipStopped);
   }
   m_report.complete = true;
   return finish(m_report.skipped.empty() ? kUnzipOk : kUnzipWarning);
+}
+
+// The first bound of the whole archive that the selected members would
+// pass, as the error; empty when none.
+std::string TExtraction::overLimit(const TZipDirectory& directory, const TTargetDir& target) const {
+  size_t members = 0;
+  unsigned __int128 size = 0, compressed = 0;  // sums of 64-bit sizes: no overflow
+  for (const TZipEntry& e : directory.entries) {
+    if (!selected(PrintableName(e.text))) continue;
+    ++members;
+    if (kindOf(e) != TKind::File) continue;
+    size += e.size;
+    compressed += e.compressedSize;
+  }
+  if (members > kMaxMembers) return msg::ZipTooManyMembers + std::to_string(kMaxMembers);
+  if (size > kMaxTotalSize)
+    return msg::ZipTotalTooLarge + std::to_string(kMaxTotalSize) + msg::ZipTotalTooLargeEnd;
+  if (size > kTotalRatioFloor && compressed * kBombRatio < size) return msg::ZipTotalRatioTooHigh;
+  if (!roomFor(target.fd(), static_cast<uint64_t>(size))) return noRoomText();
+  return {};
+}
+
+// A bound of the whole archive ends the extraction: the members it wrote
+// are removed again, so that it leaves nothing.
+int TExtraction::stopOverLimit(const std::string& error, const TTargetDir& target) {
+  for (const std::string& name : m_written) ::unlinkat(target.fd(), name.c_str(), 0);
+  m_written.clear();
+  m_report.extracted = 0;
+  m_report.error = error;
+  say(true, std::string(m_options.zipFile) + ": " + error);
+  return finish(kUnzipStopped);
 }
 
 bool TExtraction::parametersSupported() {
@@ -388,6 +449,11 @@ bool TExtraction::write(zip_t* archive, zip_uint64_t index, const TZipEntry& e, 
     if (n == 0) break;
     total += static_cast<uint64_t>(n);
     if (total > e.size) return skip(printable, msg::ZipDataTooLong, true);
+    // Another writer may have taken the room there was at the start.
+    if (!roomFor(target.fd(), static_cast<uint64_t>(n))) {
+      m_noRoom = true;
+      return false;
+    }
     if (const int err = out.write(m_block.get(), static_cast<size_t>(n)))
       return writeFailed(printable, DescribeWriteError(err));
   }
@@ -395,6 +461,7 @@ bool TExtraction::write(zip_t* archive, zip_uint64_t index, const TZipEntry& e, 
   if (const int err = out.commit(bare, memberTime(e.dosDate, e.dosTime)))
     return writeFailed(printable, DescribeWriteError(err, true));
   ++m_report.extracted;
+  m_written.push_back(bare);
   say(false, msg::ZipExtracted + printable);
   return true;
 }
@@ -438,6 +505,8 @@ void TExtraction::say(bool problem, const std::string& text) {
 TUnzipReportScope::TUnzipReportScope() : m_outer(t_scope) { t_scope = this; }
 
 TUnzipReportScope::~TUnzipReportScope() { t_scope = m_outer; }
+
+void SetFreeSpaceMargin(uint64_t bytes) { g_freeSpaceMargin = bytes; }
 
 uint32_t CompressionFactor(uint64_t size, uint64_t compressedSize) {
   if (size == 0) return 0;

@@ -10,9 +10,14 @@
 // only after its data and CRC checked out); member data is streamed in
 // blocks; members that inflate past their declared size, members over
 // 100 MB that claim a ratio over 1000:1, and archives whose entries overlap
-// are refused. A member lands under the last part of its name as text, with
-// control characters replaced (see BareName); an entry that is a directory
-// (by its name or its attributes) creates nothing.
+// are refused. So is an archive that would pass a bound of the whole: more
+// than 10000 members, more than 4 GB written, a total ratio over 1000:1
+// past 10 MB, or less than a margin (64 MiB) left free on the directory's
+// file system, judged from the sizes the central directory declares before
+// anything is written, and for the free space also at every block; such an
+// archive leaves nothing (what it wrote is removed). A member lands under the last part of its name as text,
+// with control characters replaced (see BareName); an entry that is a directory (by its name or its
+// attributes) creates nothing.
 //
 // Synchronous; the callbacks run on the calling thread during the call. A
 // callback may throw: the extraction then ends, cleaning up its temporary
@@ -84,11 +89,11 @@ struct TUnzipCallbacks {
 
 // Results of UnzipSingleEntry.
 enum : int {
-  kUnzipOk = 0,            // read to its end; every selected member extracted
-  kUnzipWarning = 1,       // read to its end; some members skipped or failed
-  kUnzipBadArchive = 2,    // missing, not a Zip file or damaged: nothing extracted
-  kUnzipStopped = 3,       // stopped: full disk, unwritable or missing directory
-  kUnzipCancelled = 4,     // the service callback asked to stop
+  kUnzipOk = 0,          // read to its end; every selected member extracted
+  kUnzipWarning = 1,     // read to its end; some members skipped or failed
+  kUnzipBadArchive = 2,  // missing, not a Zip file or damaged: nothing extracted
+  kUnzipStopped = 3,     // stopped: full disk, unwritable or missing directory, a bound of the whole archive
+  kUnzipCancelled = 4,   // the service callback asked to stop
   kUnzipBadParameter = 5,  // no record, no file or directory, or an unsupported option set
 };
 
@@ -97,6 +102,10 @@ enum : int {
 // empty include list selects every member.
 int UnzipSingleEntry(int includeCount, const char* const* includeList, int excludeCount,
                      const char* const* excludeList, TUnzipOptions* options, TUnzipCallbacks* callbacks);
+
+// The free space an extraction leaves on the directory's file system
+// (kFreeSpaceMargin unless set), for every extraction of the process.
+void SetFreeSpaceMargin(uint64_t bytes);
 
 // The compression factor the listing passes: |size − compressed| × 100 /
 // size in whole percent, rounded half up; 0 when size is 0.
