@@ -176,16 +176,29 @@ class Desktop:
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A window manager, as a user's desktop has: it activates windows and
         # closes them on Alt+F4.
-        self.wm = procs.start(["openbox", "--sm-disable"], env=self.env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
+        self.workdir = workdir
+        self.wm = self._start_wm()
         # pyatspi finds the buses through the environment of this process.
         for key in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR"):
             os.environ[key] = self.env[key]
         # Keys reach a window only through the manager's activation: wait
         # until it has announced itself on the root window.
-        wait_for("the window manager", lambda: subprocess.run(
-            ["xdotool", "get_num_desktops"], env=self.env, capture_output=True).returncode == 0)
+        # A manager that quits while it starts is started again; what it said
+        # is kept in openbox.log.
+        def announced():
+            if self.wm.poll() is not None:
+                self.wm = self._start_wm()
+            return subprocess.run(["xdotool", "get_num_desktops"], env=self.env,
+                                  capture_output=True).returncode == 0
+        wait_for("the window manager (see %s)" % os.path.join(workdir, "openbox.log"), announced, timeout=40.0)
         time.sleep(0.5)
+
+    def _start_wm(self):
+        log = open(os.path.join(self.workdir, "openbox.log"), "ab")
+        try:
+            return self.procs.start(["openbox", "--sm-disable"], env=self.env, stdout=log, stderr=subprocess.STDOUT)
+        finally:
+            log.close()
 
     def program_env(self):
         """The environment of a program on this desktop: the X11 platform and
