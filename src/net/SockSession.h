@@ -171,9 +171,12 @@ class TSocketSession : public QObject {
   // ends once that many bytes are in the file, and the file is cut there.
   // With a decoder, the bytes go through it, and the capture also ends when
   // it is complete or has failed (the caller looks at which). Returns the
-  // number of bytes in the file. A connection the peer reset before the
-  // capture was complete raises ESockError with the error's text.
-  qint64 CaptureFile(const QString& path, qint64 expected = -1, TBodyDecoder* decoder = nullptr);
+  // number of bytes this capture put into the file. With append, the file
+  // is kept and the bytes go after what it holds. A connection the peer
+  // reset, or that fell silent, before the capture was complete raises
+  // ECutTransfer with the error's text.
+  qint64 CaptureFile(const QString& path, qint64 expected = -1, TBodyDecoder* decoder = nullptr,
+                     bool append = false);
   // Collects received bytes (Latin-1) into text: until the connection ends
   // (length -1) or until text holds at least length bytes; with a decoder
   // as for CaptureFile. A reset before then raises ESockError as for

@@ -167,7 +167,7 @@ QString TSocketSession::Transaction(const QString& command) {
   return m_replyText;
 }
 
-qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDecoder* decoder) {
+qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDecoder* decoder, bool append) {
   QByteArray kept;
   kept.swap(m_recvBuffer);
   m_lfScanFrom = 0;
@@ -187,13 +187,15 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDe
     m_counting = false;
     m_fileMode = false;
   };
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+  const QIODevice::OpenMode mode = append ? QIODevice::Append : QIODevice::Truncate;
+  if (!file.open(QIODevice::WriteOnly | mode | QIODevice::Unbuffered)) {
     restore();
     throw EFCreateError(msg::text(msg::FileCreateError).arg(path));
   }
   m_recvFile = &file;
   m_fileDecoder = decoder;
   m_captured = 0;
+  const qint64 start = file.size();  // what an appended capture follows
   m_fileWriteFailed = false;
   m_fileStage.reserve(kFileStageSize + kBlockSize);
   m_receivedBytes = kept.size();
@@ -217,7 +219,7 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDe
   qint64 captured = m_captured;
   bool writeFailed = m_fileWriteFailed || !file.flush() || file.error() != QFileDevice::NoError;
   if (expected >= 0 && captured > expected) {
-    writeFailed = !file.resize(expected) || writeFailed;
+    writeFailed = !file.resize(start + expected) || writeFailed;
     captured = expected;
   }
   restore();
@@ -228,8 +230,8 @@ qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDe
   if (writeFailed) throw ESockError(msg::text(msg::FileWriteError).arg(path));
   // A reset is no end of the data, unless all that was announced is in.
   const bool whole = (expected >= 0 && captured >= expected) || (decoder && decoder->Complete());
-  if (CloseFailed() && !whole) throw ESockError(CloseFailure());
-  if (stalled) throw ESockError(msg::text(msg::ReceiveTimedOut));
+  if (CloseFailed() && !whole) throw ECutTransfer(CloseFailure());
+  if (stalled) throw ECutTransfer(msg::text(msg::ReceiveTimedOut));
   return captured;
 }
 
