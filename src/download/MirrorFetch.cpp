@@ -80,8 +80,9 @@ void TVRKData::CheckNoTransferRunning() const {
 }
 
 void TVRKData::CancelTransfer() {
-  if (!m_transferRunning) return;
-  m_cancelled = true;
+  // Http1 is cancelled in any case (a GET of its own may wait on it); the
+  // next connect clears that again.
+  if (m_transferRunning) m_cancelled = true;
   Http1.Cancel();
 }
 
