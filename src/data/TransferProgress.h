@@ -60,13 +60,14 @@ class TProgressMeter final {
   }
 
   // done of total bytes at now (total > 0); nullopt when it is not yet time
-  // for a new view. done bytes that were there before the transfer (a
+  // for a new view (force: it always is). done bytes that were there before the transfer (a
   // resume) count toward the percentage but not toward the rate.
-  std::optional<TProgressView> update(std::int64_t done, std::int64_t total, std::uint32_t now) {
+  std::optional<TProgressView> update(std::int64_t done, std::int64_t total, std::uint32_t now,
+                                      bool force = false) {
     if (total <= 0) return std::nullopt;
     if (m_samples.empty()) start(now);
     if (m_samples.front().done < 0) m_samples.front().done = done;  // the rate starts at the first packet
-    if (m_shown && now - m_last < m_interval) return std::nullopt;
+    if (!force && m_shown && now - m_last < m_interval) return std::nullopt;
     m_last = now;
     m_shown = true;
     m_samples.push_back({now, done});
