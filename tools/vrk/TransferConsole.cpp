@@ -146,6 +146,7 @@ ConsoleDisplay::ConsoleDisplay(TVRKData& data)
     m_connectTick = TickClock::now();
     m_lastPrint = m_connectTick;
     m_meter.start(m_connectTick);
+    m_printedBytes = -1;
     print(msg::text(msg::Connected));
   });
   data.SetOnPacketRecvd(this, [this](QObject*) { progress(false); });
@@ -181,14 +182,18 @@ void ConsoleDisplay::progress(bool force) {
   const THttpClient& http = m_data.Http1;
   const std::uint32_t now = TickClock::now();
   const auto view = m_meter.update(http.BodyOffset() + http.ReceivedBytes(), http.BodyTotal(), now, force);
+  if (view) m_lastView = view->text;
   if (!force && now - m_lastPrint < (m_terminal ? 100u : 500u)) return;
+  // A later disconnect of the same transfer (Http1's own, the caller's) has
+  // nothing new to tell.
+  if (force && http.ReceivedBytes() == m_printedBytes) return;
   auto text = progressText(http.ReceivedBytes(), m_connectTick, now);
   if (!text) return;
-  if (view) m_lastView = view->text;
   if (http.BodyTotal() > 0 && !m_lastView.isEmpty()) *text += QStringLiteral("  ") + m_lastView;
   if (*text == m_lastText) return;
   m_lastPrint = now;
   m_lastText = *text;
+  m_printedBytes = http.ReceivedBytes();
   if (!m_terminal) {
     printErr(*text);
     return;

@@ -68,6 +68,7 @@ class ConsoleDisplay final : public QObject, public TUnzipDisplay {
   std::uint32_t m_lastPrint = 0;
   QString m_lastText;
   QString m_lastView;
+  qint64 m_printedBytes = -1;
 };
 
 // The frame of a transfer command: the transfer options read, the data
