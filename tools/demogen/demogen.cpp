@@ -150,8 +150,8 @@ std::string date(Rng& r) {
 
 void writeEntryZip(const fs::path& file, const std::string& name);
 
-// With a mirror, each entry's Zip is written there as its row is made, and
-// the row's FileSize is that Zip's true length.
+// With a mirror, each entry's Zip is written there as its row is made; the
+// row's FileSize is that Zip's true length, with or without a mirror.
 void writeFiles(const fs::path& dir, long rows, Rng& r, const fs::path& mirror) {
   const auto& cols = vrk::schema::filesColumns();
   sqlite3* db = createTable(dir / "FILES.DB", "FILES", cols);
@@ -199,14 +199,13 @@ void writeFiles(const fs::path& dir, long rows, Rng& r, const fs::path& mirror) 
       else if (cname == "Created" || cname == "Changed")
         bindText(st, i, date(r));
       else if (cname == "FileSize") {
-        const int made = 1000 + r.below(2000000);  // drawn in any case: the other columns stay as they are
-        if (mirror.empty()) {
-          sqlite3_bind_int(st, i, made);
-        } else {
-          const fs::path zip = mirror / "ftp" / vrkDir / name;
-          writeEntryZip(zip, name);
-          sqlite3_bind_int64(st, i, static_cast<sqlite3_int64>(fs::file_size(zip)));
-        }
+        r.below(2000000);  // drawn as before, so that the other columns stay as they were
+        // Without a mirror the Zip is made only for its length, so that a
+        // catalogue and a mirror made with the same seed agree.
+        const fs::path zip = mirror.empty() ? dir / ".entry.zip" : mirror / "ftp" / vrkDir / name;
+        writeEntryZip(zip, name);
+        sqlite3_bind_int64(st, i, static_cast<sqlite3_int64>(fs::file_size(zip)));
+        if (mirror.empty()) fs::remove(zip);
       } else if (cname == "SourceAvail")
         bindText(st, i, r.chance(50) ? "Yes" : "No");
       else if (cname == "ShareProt")
