@@ -4,8 +4,9 @@
 // header reader, with the client's bounds or, picked by the second byte,
 // small ones so that the bound paths are reached within a short input. Then
 // the redirection the client would follow is resolved and split and its
-// request built, and the bytes after the header are decoded as a chunked
-// body, in the same pieces and whole.
+// request built, the reply's range and validator read and a request for the
+// rest built, and the bytes after the header are decoded as a chunked body,
+// in the same pieces and whole.
 //
 // Checked: lines are whole and within the bound, exactly the lines of a
 // plain split of the input; only a status line is refused; the count bound
@@ -72,6 +73,25 @@ void checkRequest(const vrk::TReplyHeaderReader& reader, bool proxy) {
   check(sent.count("\r\n") == lines.size() && sent.count('\r') == lines.size() &&
             sent.count('\n') == lines.size(),
         "request lines not as built", QString::fromLatin1(sent));
+}
+
+// The range a partial reply names is sound, and the validator taken from
+// the reply adds exactly its lines to the request that asks for the rest.
+void checkRange(const vrk::TReplyHeaderReader& reader) {
+  if (const auto range = vrk::ParseContentRange(reader.Lines()))
+    check(
+        range->First >= 0 && range->First <= range->Last && (range->Total < 0 || range->Last < range->Total),
+        "bad content range");
+  const QString validator = vrk::ReplyValidator(reader.Lines());
+  for (const QChar c : validator)
+    check(c >= QLatin1Char(' ') && c != QChar(0x7F), "control in the validator", validator);
+  QStringList lines = vrk::BuildGetRequest(
+      vrk::SplitUrl(QStringLiteral("http://h/f"), QStringLiteral("h"), 0), QString(), vrk::THeaderInfo());
+  const qsizetype built = lines.size() + (validator.isEmpty() ? 1 : 2);
+  vrk::AddRangeLines(lines, 1, validator);
+  const QByteArray sent = asSent(vrk::JoinRequestLines(lines));
+  check(lines.size() == built && sent.endsWith("\r\n\r\n") && sent.count('\n') == lines.size(),
+        "range lines not as built", QString::fromLatin1(sent));
 }
 
 // The bytes after the header as a chunked body: fed in pieces, and whole.
@@ -171,6 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const vrk::ESockError&) {
   }
   checkRequest(reader, pieces & 1);
+  checkRange(reader);
   if (reader.Complete()) checkChunks(buffer + input.mid(arrived), lcg, pieces);
   return 0;
 }

@@ -37,7 +37,7 @@ void TForm1::miGetDatabaseClick() {
   m_data.CheckNoTransferRunning();
   bindRelays(true);
   TWindowInstallView view(*this);
-  GetDatabase(m_data, view);
+  runTransfer([&] { GetDatabase(m_data, view); });
 }
 
 }  // namespace vrk

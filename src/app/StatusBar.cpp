@@ -21,6 +21,7 @@ TStatusBar::TStatusBar(std::initializer_list<int> panelWidths, QWidget* parent) 
     label->setTextFormat(Qt::PlainText);
     addWidget(label);
     m_panels.push_back(label);
+    m_widths.push_back(width);
   }
 }
 
@@ -35,6 +36,38 @@ void TStatusBar::setPanelText(int index, const QString& text, bool paintNow) {
   }
   // A long handler keeps the event loop away; show the text at once.
   if (paintNow) p->repaint();
+}
+
+void TStatusBar::showProgress(int index, int percent, const QString& text) {
+  QLabel* p = panel(index);
+  if (m_progressPanel != index) {
+    hideProgress();
+    m_progressPanel = index;
+    p->setFixedWidth(qMax(kProgressWidth, m_widths.at(static_cast<std::size_t>(index))));
+  }
+  if (!m_progress) {
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar"));
+    m_progress->setRange(0, 100);
+    m_progress->setTextVisible(true);
+  }
+  if (m_progress->parentWidget() != p) {
+    m_progress->setParent(p);
+    m_progress->setGeometry(p->contentsRect());
+  }
+  m_progress->setValue(percent);
+  if (m_progress->format() != text) {
+    m_progress->setFormat(text);
+    m_progress->setToolTip(text);
+  }
+  m_progress->show();
+}
+
+void TStatusBar::hideProgress() {
+  if (m_progress) m_progress->hide();
+  if (m_progressPanel < 0) return;
+  panel(m_progressPanel)->setFixedWidth(m_widths.at(static_cast<std::size_t>(m_progressPanel)));
+  m_progressPanel = -1;
 }
 
 }  // namespace vrk

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QProgressBar>
 #include <QStatusBar>
 
 #include <initializer_list>
@@ -28,8 +29,20 @@ class TStatusBar final : public QStatusBar {
   // wider than its panel is also the panel's tool tip.
   void setPanelText(int index, const QString& text, bool paintNow = true);
 
+  // A progress bar in a panel: percent and its text (also the tool tip).
+  // While it shows, the panel is at least kProgressWidth wide, so that the
+  // text fits; hidden, the panel has its own width again.
+  static constexpr int kProgressWidth = 200;
+  void showProgress(int index, int percent, const QString& text);
+  void hideProgress();
+  // The bar, made at its first showing; null before.
+  QProgressBar* progressBar() const { return m_progress; }
+
  private:
   std::vector<QLabel*> m_panels;
+  std::vector<int> m_widths;
+  QProgressBar* m_progress = nullptr;
+  int m_progressPanel = -1;
 };
 
 }  // namespace vrk

@@ -105,7 +105,7 @@ bool TForm1::event(QEvent* e) {
 
 void TForm1::closeEvent(QCloseEvent* e) {
   m_closing = true;
-  m_data.Http1.Cancel();
+  m_data.CancelTransfer();
   QMainWindow::closeEvent(e);
 }
 
@@ -128,6 +128,12 @@ void TForm1::buildMenu() {
   // Its caption is set when the window is created; it has no action.
   miConnect = File1->addAction(QString());
   miConnect->setObjectName(QStringLiteral("miConnect"));
+  miCancelTransfer = File1->addAction(msg::text(msg::CancelTransfer));
+  miCancelTransfer->setObjectName(QStringLiteral("miCancelTransfer"));
+  miCancelTransfer->setShortcut(QKeySequence(Qt::Key_Escape));
+  miCancelTransfer->setEnabled(false);
+  connect(miCancelTransfer, &QAction::triggered, this,
+          [this] { runHandler([this] { miCancelTransferClick(); }); });
   Options1 = MainMenu1->addAction(QStringLiteral("Options"));
   Options1->setObjectName(QStringLiteral("Options1"));
   connect(Options1, &QAction::triggered, this, [this] { runHandler([this] { Options1Click(); }); });
@@ -332,16 +338,44 @@ void TForm1::DBGrid2DblClick() {
   const TDataSet& results = m_data.mtFiles;
   const QString path = results.fieldByName(QStringLiteral("VRKDir"))->asString() + QLatin1Char('/') +
                        results.fieldByName(QStringLiteral("FileName"))->asString();
-  const TFetchResult fetched = m_data.FetchFromMirror(true, path);
+  const qint64 catalogueSize = results.fieldByName(QStringLiteral("FileSize"))->asInteger();
+  TFetchResult fetched;
+  if (!runTransfer([&] { fetched = m_data.FetchFromMirror(true, path, catalogueSize); })) return;
   m_data.Http1.Disconnect();
   Animate1->setActive(false);
   Animate1->setVisible(false);
   // A file that was not unpacked whole is kept: the panel says which and why
-  // in place of msg::Ready.
-  StatusBar1->setPanelText(1, fetched.keptLine.isEmpty() ? msg::text(msg::Ready) : fetched.keptLine);
+  // in place of msg::Ready; a length that is not the catalogue's is said
+  // there too.
+  const QString last = !fetched.keptLine.isEmpty()   ? fetched.keptLine
+                       : !fetched.sizeLine.isEmpty() ? fetched.sizeLine
+                                                     : msg::text(msg::Ready);
+  StatusBar1->setPanelText(1, last);
+}
+
+void TForm1::miCancelTransferClick() { m_data.CancelTransfer(); }
+
+bool TForm1::runTransfer(const std::function<void()>& fetch) {
+  miCancelTransfer->setEnabled(true);
+  struct Disable {
+    QAction* action;
+    ~Disable() { action->setEnabled(false); }
+  } disable{miCancelTransfer};
+  try {
+    fetch();
+  } catch (const ETransferCancelled&) {
+    StatusBar1->hideProgress();
+    Animate1->setActive(false);
+    Animate1->setVisible(false);
+    if (!m_closing) StatusBar1->setPanelText(1, msg::text(msg::Cancelled));
+    return false;
+  }
+  return true;
 }
 
 void TForm1::UnzipStarted() {
+  // The transfer is over; the unpacking is no transfer to cancel.
+  miCancelTransfer->setEnabled(false);
   Animate1->setResName(QStringLiteral("AVI_2"));
   centreAnimation();
   Animate1->setVisible(true);
@@ -361,17 +395,24 @@ void TForm1::ShowConnected(QObject*) {
   Animate1->setActive(true);
   StatusBar1->setPanelText(0, msg::text(msg::Connected));
   ConnectTick = TickClock::now();
+  StatusBar1->hideProgress();
+  m_meter.start(ConnectTick);
 }
 
 void TForm1::ShowDisconnected(QObject*) {
   StatusBar1->setPanelText(0, msg::text(msg::Disconnected));
   Animate1->setVisible(false);
   Animate1->setActive(false);
+  StatusBar1->hideProgress();
 }
 
 void TForm1::ShowProgress(QObject*) {
-  if (const auto text = progressText(m_data.Http1.ReceivedBytes(), ConnectTick, TickClock::now()))
+  const THttpClient& http = m_data.Http1;
+  const std::uint32_t now = TickClock::now();
+  if (const auto text = progressText(http.ReceivedBytes(), ConnectTick, now))
     StatusBar1->setPanelText(1, *text, false);
+  if (const auto view = m_meter.update(http.BodyOffset() + http.ReceivedBytes(), http.BodyTotal(), now))
+    StatusBar1->showProgress(2, view->percent, view->text);
 }
 
 void TForm1::ShowStatusText(QObject*) { StatusBar1->setPanelText(1, m_data.StatusText()); }

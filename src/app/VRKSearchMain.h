@@ -10,7 +10,10 @@
 // runs, the four transfer indicators (ShowConnected, ShowDisconnected,
 // ShowProgress, ShowStatusText), bound into the data module's relay slots,
 // show the connection state, the bytes and the rate, the animation and the
-// Zip status lines.
+// Zip status lines. A body of announced length also shows a progress bar
+// with its percentage and the time left in status panel 2. Esc, or File →
+// "Cancel Transfer", ends the transfer that runs: panel 1 then reads
+// msg::Cancelled, and nothing is unpacked or installed.
 //
 // UI thread only.
 #pragma once
@@ -18,6 +21,7 @@
 #include "Animate.h"
 #include "DBControls.h"
 #include "StatusBar.h"
+#include "TransferProgress.h"
 #include "VRKSearchData.h"
 
 #include <QCheckBox>
@@ -76,8 +80,12 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // fields looked up by name now) into Download, disconnects Http1, stops
   // and hides the animation and shows msg::Ready in panel 1, or the line
   // naming the downloaded file that was kept because it was not unpacked
-  // whole.
+  // whole, or the one that says its length is not the catalogue's. A
+  // cancelled download ends with the animation hidden and msg::Cancelled.
   void DBGrid2DblClick();
+  // Esc and File → "Cancel Transfer" (enabled only while a transfer runs):
+  // the data module's CancelTransfer.
+  void miCancelTransferClick();
 
   // The unzip step of a fetch (the data module calls these).
   void UnzipStarted() override;
@@ -86,7 +94,7 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // "Get Database": the catalogue fetched from the mirror and installed
   // (GetDatabase, CatalogueInstall.h) with this window's four transfer
   // indicators bound; the copy animation plays during the copy and status
-  // panel 1 shows msg::Ready at the end.
+  // panel 1 shows msg::Ready at the end; cancelled, as for DBGrid2DblClick.
   void miGetDatabaseClick();
 
   // Places Animate1 horizontally centred over the window, top 192.
@@ -100,7 +108,8 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   void ShowDisconnected(QObject* Sender);
   // Panel 1: the progress text (TransferProgress.h), n being Http1's
   // received-bytes counter and rate n * 1000 / elapsed ms since
-  // ConnectTick; nothing changes while elapsed is 0.
+  // ConnectTick; nothing changes while elapsed is 0. With an announced
+  // length, the progress bar in panel 2 (at most ten times a second).
   void ShowProgress(QObject* Sender);
   // Panel 1 := the data module's StatusText.
   void ShowStatusText(QObject* Sender);
@@ -120,6 +129,7 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   QMenu* File1;
   QAction* miGetDatabase;
   QAction* miConnect;
+  QAction* miCancelTransfer;
   QAction* Options1;
 
   QFrame* Panel1;
@@ -190,10 +200,15 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   QCheckBox* criteriaBox(const char* name, const char* caption, int left, int top);
   TDBCheckBox* detailBox(const char* name, const char* caption, int top);
   void applyColumnWidths();
+  // Runs a fetch of the window with "Cancel Transfer" enabled; a cancelled
+  // one ends with the animation hidden and msg::Cancelled in panel 1.
+  // Returns false when it was cancelled.
+  bool runTransfer(const std::function<void()>& fetch);
 
   TVRKData& m_data;
   TfrmOptions* m_frmOptions = nullptr;
   bool m_closing = false;
+  TProgressMeter m_meter;
 };
 
 }  // namespace vrk

@@ -69,4 +69,11 @@ class EAbort : public Exception {
   using Exception::Exception;
 };
 
+// A transfer the user cancelled (msg::Cancelled); silent like EAbort, the
+// caller shows it where its progress was.
+class ETransferCancelled : public EAbort {
+ public:
+  ETransferCancelled() : EAbort(msg::text(msg::Cancelled)) {}
+};
+
 }  // namespace vrk

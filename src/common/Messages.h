@@ -327,6 +327,16 @@ inline const char* const Connecting = "Connecting";
 inline const char* const Connected = "Connected";
 inline const char* const Disconnected = "Disconnected";
 inline const char* const Ready = "Ready";
+// A transfer the user ended (Esc, File → CancelTransfer, a signal to vrk).
+inline const char* const Cancelled = "Cancelled";
+inline const char* const CancelTransfer = "Cancel Transfer";
+// The progress bar: the percentage, and the time left from the recent rate
+// (ProgressLeft + the time, "0:13"; nothing while there is no rate yet).
+inline const char* const ProgressPercent = "%1 %";
+inline const char* const ProgressLeft = " – %1 left";
+// A download whose length is not the catalogue's FileSize: the local name,
+// the bytes received, the catalogue's size (both grouped by thousands).
+inline const char* const SizeMismatch = "%1: %2 bytes received, the catalogue says %3";
 inline const char* const UnzipingFile = " Unziping File";
 inline const char* const TotalFiles = " Total Files ";
 inline const char* const BytesReceived = " Bytes received ( ";

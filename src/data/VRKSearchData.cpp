@@ -61,7 +61,12 @@ void TVRKData::DataModule1Destroy() {
   if (m_settingsFile && m_store == TStoreSettings::AtDestruction) storeSettings(*m_settingsFile, *this);
 }
 
-void TVRKData::Http1Connect(QObject*) { RelayConnect(); }
+void TVRKData::Http1Connect(QObject*) {
+  // A connect clears the session's cancel; one that came while it was
+  // being made still holds.
+  if (m_cancelled) Http1.Cancel();
+  RelayConnect();
+}
 
 void TVRKData::Http1PacketRecvd(QObject*) { RelayPacketRecvd(); }
 

@@ -52,6 +52,9 @@ struct TFetchResult {
   TKept kept = TKept::Nothing;
   QString keptLine;
   bool unpacked = false;
+  // The finished file's length differs from the catalogue's size of the
+  // entry (msg::SizeMismatch); empty when it matches or no size was given.
+  QString sizeLine;
 };
 
 class TVRKData final : public TTransferRelay, public TSettings {
@@ -122,8 +125,18 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // Callers bind the relay slots first, then fetch, then disconnect Http1;
   // one that binds slots calls CheckNoTransferRunning() before binding, so a
   // refused fetch does not take the running one's display away.
-  TFetchResult FetchFromMirror(bool toFile, const QString& path,
+  //
+  // A to-file fetch that was cut or cancelled keeps what it received under
+  // the temporary name, and the next fetch of the same URL continues it
+  // (TDownloadFile, Http1's resume). catalogueSize: the entry's FileSize;
+  // when it is above 0 and the finished file's length differs, sizeLine
+  // says so and the fetch goes on.
+  //
+  // CancelTransfer() ends a running fetch at once: the connection closed,
+  // nothing unpacked, and the fetch raises ETransferCancelled.
+  TFetchResult FetchFromMirror(bool toFile, const QString& path, qint64 catalogueSize = 0,
                                const std::function<QString()>& unpackDir = {});
+  void CancelTransfer();
   bool TransferRunning() const { return m_transferRunning; }
   // Raises msg::TransferRunning while a fetch runs.
   void CheckNoTransferRunning() const;
@@ -153,6 +166,7 @@ class TVRKData final : public TTransferRelay, public TSettings {
   std::unique_ptr<TIniFile> m_settingsFile;
   QStringList m_aliasParams;
   bool m_transferRunning = false;
+  bool m_cancelled = false;  // the running fetch was cancelled
   TUnzipDisplay* m_unzipDisplay = nullptr;
 };
 

@@ -7,7 +7,9 @@
 #include "Messages.h"
 #include "TransferProgress.h"
 
+#include <QCloseEvent>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QStyle>
 
 #include <algorithm>
@@ -107,6 +109,10 @@ void TfrmMirror::DBGrid1DblClick() {
   m_data.Mirror = url;
   try {
     m_data.FetchFromMirror(false, m_data.Mirror);
+  } catch (const ETransferCancelled&) {
+    StatusBar1->setPanelText(0, msg::text(msg::Disconnected));
+    StatusBar1->setPanelText(1, msg::text(msg::Cancelled));
+    return;
   } catch (...) {
     // A try that failed before or after connecting ends disconnected, not
     // stuck on msg::Connecting or msg::Connected.
@@ -191,6 +197,21 @@ void TfrmMirror::btnSelectFastestClick() {
     }
   }
   throw Exception(msg::text(msg::ProbeNoneWorks));
+}
+
+void TfrmMirror::keyPressEvent(QKeyEvent* e) {
+  // Esc ends a running try; only without one does it close the dialog.
+  if (e->key() == Qt::Key_Escape && m_data.TransferRunning()) {
+    m_data.CancelTransfer();
+    e->accept();
+    return;
+  }
+  QDialog::keyPressEvent(e);
+}
+
+void TfrmMirror::closeEvent(QCloseEvent* e) {
+  m_data.CancelTransfer();
+  QDialog::closeEvent(e);
 }
 
 void TfrmMirror::ShowConnected(QObject*) {

@@ -50,6 +50,7 @@ class TfrmMirror final : public QDialog {
   // in-memory fetch of Mirror (with its question); Http1 disconnected. A
   // failed try shows its error, and panel 0 then reads msg::Disconnected. A
   // URL with a line break is refused before it becomes the Mirror setting.
+  // A cancelled try reads msg::Cancelled in panel 1.
   void DBGrid1DblClick();
 
   // Tries every mirror of the table at once: the test column shows
@@ -80,6 +81,10 @@ class TfrmMirror final : public QDialog {
 
  protected:
   bool event(QEvent* event) override;
+  // Esc during a try cancels it (msg::Cancelled in panel 1) and leaves the
+  // dialog open; closing the dialog cancels a try that runs.
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // The URL of the current mirror row; raises msg::ValueLineBreak when it

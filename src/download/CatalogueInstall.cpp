@@ -179,7 +179,7 @@ void GetDatabase(TVRKData& data, TInstallView& view, const TInstallHook& hook) {
   databasePlace(data);
   TStagingDir staging(data.downloadDir());
   const TFetchResult fetched =
-      data.FetchFromMirror(true, QString::fromLatin1(kCatalogueArchive), [&] { return staging.create(); });
+      data.FetchFromMirror(true, QString::fromLatin1(kCatalogueArchive), 0, [&] { return staging.create(); });
   // Installing half a catalogue (or none) beside the old tables would mix them.
   if (fetched.kept != TFetchResult::TKept::Nothing)
     throw Exception(msg::text(msg::CatalogueNotUnpacked).arg(fetched.keptLine));

@@ -6,6 +6,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
+
+#include <ctime>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -49,14 +52,70 @@ void sweepStaleStaging(const QString& downloadDir) {
 
 QString partialName(const QString& name) { return QLatin1Char('.') + name + QStringLiteral(".part"); }
 
-TDownloadFile::TDownloadFile(const QString& dir, const QString& name)
-    : m_path(dir + QLatin1Char('/') + name), m_partPath(dir + QLatin1Char('/') + partialName(name)) {}
+namespace {
 
-TDownloadFile::~TDownloadFile() {
-  if (!m_completed) ::unlink(QFile::encodeName(m_partPath).constData());
+// A kept body older than this is started over.
+constexpr std::time_t kResumeAge = 7 * 24 * 60 * 60;
+// A resume note is a few short lines; anything longer is none.
+constexpr qint64 kMaxNoteSize = 64 * 1024;
+
+void removeFile(const QString& path) { ::unlink(QFile::encodeName(path).constData()); }
+
+// The note's value of key, or a null text.
+QString noteValue(const QStringList& lines, const QString& key) {
+  const QString prefix = key + QLatin1Char('=');
+  for (const QString& line : lines)
+    if (line.startsWith(prefix)) return line.mid(prefix.size());
+  return QString();
 }
 
-void TDownloadFile::begin() { ::unlink(QFile::encodeName(m_partPath).constData()); }
+}  // namespace
+
+TDownloadFile::TDownloadFile(const QString& dir, const QString& name)
+    : m_path(dir + QLatin1Char('/') + name),
+      m_partPath(dir + QLatin1Char('/') + partialName(name)),
+      m_notePath(m_partPath + QStringLiteral(".resume")) {}
+
+TDownloadFile::~TDownloadFile() {
+  if (m_completed || m_kept) return;
+  removeFile(m_partPath);
+  removeFile(m_notePath);
+}
+
+std::optional<TPartialBody> TDownloadFile::begin(const QString& url) {
+  std::optional<TPartialBody> partial;
+  struct stat st {};
+  QFile note(m_notePath);
+  if (::lstat(QFile::encodeName(m_partPath).constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      std::time(nullptr) - st.st_mtime < kResumeAge && note.open(QIODevice::ReadOnly) &&
+      note.size() <= kMaxNoteSize) {
+    const QStringList lines = QString::fromUtf8(note.readAll()).split(QLatin1Char('\n'));
+    bool totalOk = false;
+    const qint64 total = noteValue(lines, QStringLiteral("total")).toLongLong(&totalOk);
+    if (noteValue(lines, QStringLiteral("url")) == url && !url.isEmpty() && totalOk &&
+        (total < 0 || st.st_size < total))
+      partial = TPartialBody{st.st_size, noteValue(lines, QStringLiteral("validator")), total};
+  }
+  note.close();
+  if (!partial) {
+    removeFile(m_partPath);
+    removeFile(m_notePath);
+  }
+  return partial;
+}
+
+void TDownloadFile::record(const QString& url, const QString& validator, qint64 total) const {
+  // Values that would break a line are no part of a note: none is written
+  // and the body cannot be continued.
+  if (url.contains(QLatin1Char('\n')) || validator.contains(QLatin1Char('\n'))) {
+    removeFile(m_notePath);
+    return;
+  }
+  QSaveFile file(m_notePath);
+  if (!file.open(QIODevice::WriteOnly)) return;  // without a note the body is only not continued
+  file.write(QStringLiteral("url=%1\nvalidator=%2\ntotal=%3\n").arg(url, validator).arg(total).toUtf8());
+  file.commit();
+}
 
 void TDownloadFile::complete() {
   const QByteArray part = QFile::encodeName(m_partPath);
@@ -69,6 +128,7 @@ void TDownloadFile::complete() {
   if (!flushed || ::rename(part.constData(), QFile::encodeName(m_path).constData()) != 0)
     throw EFCreateError(msg::text(msg::FileCreateError).arg(m_path));
   m_completed = true;
+  removeFile(m_notePath);
   m_device = st.st_dev;
   m_inode = st.st_ino;
 }

@@ -8,14 +8,29 @@
 // complete() gives it its final name "<dir>/<name>" in one step, and only
 // then: until the transfer completed and its reply was a download, an older
 // complete file of that name stays as it was. An object that ends without
-// complete() removes the temporary file, whatever ended the fetch (an error
-// reply, a cut or reset connection, a cancel, a redirect loop, any error of
-// a handler during the body).
+// complete() or keep() removes the temporary file, whatever ended the fetch
+// (an error reply, a redirect loop, a damaged body, any error of a handler
+// during the body).
+//
+// Resume: a fetch that was cut or cancelled keep()s its temporary file, and
+// beside it the resume note ".<name>.part.resume" (hidden as well), which
+// record() writes once the reply that carries the body is known. The note
+// is three lines of text, each a key, "=" and a value:
+//   url=<the URL the body came from>
+//   validator=<its ETag or Last-Modified, for If-Range; empty: none>
+//   total=<the whole body's length; -1: not announced>
+// The next fetch of the same URL continues the temporary file (begin()
+// returns where) when it is a regular file with bytes in it, its note is
+// there and names that URL, the file is shorter than the total, and it was
+// last written less than a week ago; otherwise both go and the fetch starts
+// over.
 //
 // UI thread only; a relative directory is taken from the working directory.
 #pragma once
 
 #include <QString>
+
+#include <optional>
 
 #include <sys/types.h>
 
@@ -25,6 +40,14 @@ namespace vrk {
 
 // The temporary name of a body on its way to name: "." + name + ".part".
 QString partialName(const QString& name);
+
+// A kept temporary file to continue: its length and the resume note's
+// validator and total.
+struct TPartialBody {
+  qint64 size = 0;
+  QString validator;
+  qint64 total = -1;
+};
 
 class TDownloadFile final {
  public:
@@ -40,12 +63,24 @@ class TDownloadFile final {
   const QString& path() const { return m_path; }
   const QString& partPath() const { return m_partPath; }
 
-  // Clears the way for a new body: a temporary file (or a link in its
-  // place) that an earlier run left is removed, so that the transfer
-  // creates a fresh file of its own.
-  void begin();
+  // dir + "/.<name>.part.resume".
+  const QString& notePath() const { return m_notePath; }
 
-  // The body is whole: flushes it to disk and renames it over path(),
+  // Clears the way for the body of url: a temporary file that an earlier
+  // run kept for this URL, and that may be continued, is returned; any
+  // other temporary file (a link in its place included) and note are
+  // removed, so that the transfer creates a fresh file of its own.
+  std::optional<TPartialBody> begin(const QString& url);
+
+  // Writes the resume note for the body now on its way.
+  void record(const QString& url, const QString& validator, qint64 total) const;
+
+  // The temporary file and its note stay when the object ends, for a
+  // later resume.
+  void keep() { m_kept = true; }
+
+  // The body is whole: flushes it to disk and renames it over path()
+  // (the resume note goes),
   // replacing an older file of that name in one step. Raises
   // EFCreateError (msg::FileCreateError of path()) when it cannot; the
   // temporary file is then removed and path() left as it was.
@@ -60,7 +95,9 @@ class TDownloadFile final {
  private:
   QString m_path;
   QString m_partPath;
+  QString m_notePath;
   bool m_completed = false;
+  bool m_kept = false;
   dev_t m_device = 0;
   ino_t m_inode = 0;
 };

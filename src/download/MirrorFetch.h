@@ -35,6 +35,10 @@ QString replyStatusLine(const QString& header);
 // none (a bare body, junk).
 QString replyFailure(const QString& header, int status);
 
+// msg::SizeMismatch of the local name and the two lengths, grouped by
+// thousands ("1,577,000").
+QString sizeMismatchText(const QString& localName, qint64 received, qint64 catalogueSize);
+
 // msg::DownloadFailed + status line + " (" + url + ")".
 QString downloadFailedText(const QString& statusLine, const QString& url);
 

@@ -27,17 +27,27 @@ THttpClient::~THttpClient() = default;
 
 void THttpClient::Abort() { Cancel(); }
 
+void THttpClient::SetResume(qint64 offset, const QString& validator, qint64 total) {
+  m_resumeOffset = qMax<qint64>(offset, 0);
+  m_resumeValidator = validator;
+  m_resumeTotal = total;
+}
+
 void THttpClient::Get(const QString& url) {
   m_cmd = cmdGET;
   m_url = url;
   m_bodyFileWritten = false;
   m_wasSecure = false;
   m_credentialsOrigin.clear();
+  m_bodyOffset = 0;
+  m_bodyTotal = -1;
+  m_bodyValidator.clear();
   // Credentials a URL carries hold for this GET only.
   const QString callerUserId = m_headerInfo.UserId;
   const QString callerPassword = m_headerInfo.Password;
   m_urlCredentials = false;
   auto restoreCredentials = [&] {
+    m_resumeOffset = 0;  // a resume is asked for one GET
     if (!m_urlCredentials) return;
     m_headerInfo.UserId = callerUserId;
     m_headerInfo.Password = callerPassword;
@@ -47,6 +57,10 @@ void THttpClient::Get(const QString& url) {
       if (pass >= kMaxPasses) throw ESockError(msg::text(msg::TooManyRedirects).arg(kMaxPasses));
     }
   } catch (const EAbortError&) {
+    restoreCredentials();
+    throw;
+  } catch (const ECutTransfer&) {
+    if (m_inputFileMode && m_bodyFileWritten && !m_keepCutBody) QFile::remove(m_body);
     restoreCredentials();
     throw;
   } catch (const Exception&) {
@@ -86,6 +100,8 @@ bool THttpClient::RunPass() {
   }
   // Through a proxy's tunnel the request is the one the server itself gets.
   m_requestLines = BuildGetRequest(parts, parts.Secure ? QString() : Proxy(), info);
+  const bool resuming = m_inputFileMode && m_resumeOffset > 0;
+  if (resuming) AddRangeLines(m_requestLines, m_resumeOffset, m_resumeValidator);
   const QString request = JoinRequestLines(m_requestLines);
   if (request.size() > kSendTextArea) throw ESockError(msg::text(msg::RequestTooLong).arg(kSendTextArea));
   if (OnAboutToSend) OnAboutToSend(this);
@@ -97,7 +113,25 @@ bool THttpClient::RunPass() {
     QStringList headerLines;
     ReadReplyHeader(headerLines, location);
     const int status = ReplyCode();
-    ReadBody(ReplyBodyRule(status, headerLines), isRedirect(status) && !location.isEmpty());
+    const TBodyRule rule = ReplyBodyRule(status, headerLines);
+    const bool followed = isRedirect(status) && !location.isEmpty();
+    if (resuming && !followed && (status == 416 || (status == 206 && !RangeFits(headerLines, rule)))) {
+      // No range that continues the file: dropped unread, asked again whole.
+      m_resumeOffset = 0;
+      Disconnect();
+      return true;
+    }
+    // While resuming, only the reply that carries the body touches the file.
+    if (!(resuming && followed)) {
+      const bool append = resuming && status == 206;
+      m_bodyOffset = append ? m_resumeOffset : 0;
+      m_bodyTotal = append ? ParseContentRange(headerLines)->Total
+                    : status >= 200 && status <= 299 && rule.Framing == TBodyFraming::Length ? rule.Length
+                                                                                             : -1;
+      m_bodyValidator = ReplyValidator(headerLines);
+      if (!followed && OnBodyStart) OnBodyStart(this);
+      ReadBody(rule, followed, append);
+    }
     if (status >= 200 && status <= 299) {
       if (OnSuccess) OnSuccess(this, m_cmd);
       StatusMessage(2, msg::StatusTransactionDone);
@@ -126,6 +160,16 @@ bool THttpClient::RunPass() {
     if (handled) return false;
   }
   return true;
+}
+
+bool THttpClient::RangeFits(const QStringList& headerLines, const TBodyRule& rule) const {
+  const std::optional<TContentRange> range = ParseContentRange(headerLines);
+  if (!range || range->First != m_resumeOffset || range->Total < 0 || range->Last != range->Total - 1)
+    return false;
+  // The file changed its length since the partial was begun.
+  if (m_resumeTotal >= 0 && range->Total != m_resumeTotal) return false;
+  if (rule.Framing == TBodyFraming::None) return false;
+  return rule.Framing != TBodyFraming::Length || rule.Length == range->Last - range->First + 1;
 }
 
 void THttpClient::ReadReplyHeader(QStringList& headerLines, QString& location) {
@@ -164,7 +208,7 @@ void THttpClient::ReadReplyHeader(QStringList& headerLines, QString& location) {
 // none at all) it ends once that much is in, so a proxy that keeps the
 // connection open cannot hold the transfer; a close before then is a cut
 // transfer. A chunked body is decoded and ends at its last chunk.
-void THttpClient::ReadBody(const TBodyRule& rule, bool leadsOn) {
+void THttpClient::ReadBody(const TBodyRule& rule, bool leadsOn, bool append) {
   const qint64 length = rule.Framing == TBodyFraming::None     ? 0
                         : rule.Framing == TBodyFraming::Length ? rule.Length
                                                                : -1;
@@ -173,7 +217,7 @@ void THttpClient::ReadBody(const TBodyRule& rule, bool leadsOn) {
   // The chunked body's own faults, once the capture has ended.
   auto checkChunks = [&] {
     if (chunks.Failed()) throw ESockError(msg::text(msg::InvalidChunk).arg(chunks.Offset()));
-    if (!chunks.Complete()) throw ESockError(msg::text(msg::ChunkedBodyCut));
+    if (!chunks.Complete()) throw ECutTransfer(msg::text(msg::ChunkedBodyCut));
   };
   if (m_bodyStream && !leadsOn) {
     // The page of a redirection that is followed is not written: what the
@@ -186,17 +230,19 @@ void THttpClient::ReadBody(const TBodyRule& rule, bool leadsOn) {
     qint64 captured = 0;
     try {
       m_bodyFileWritten = true;
-      captured = CaptureFile(m_body, length, decoder);
+      captured = CaptureFile(m_body, length, decoder, append);
       if (decoder) checkChunks();
+      if (length >= 0 && captured < length)
+        throw ECutTransfer(
+            msg::text(msg::ClosedBeforeDataEnd).arg(m_bodyOffset + captured).arg(m_bodyOffset + length));
     } catch (const EAbortError&) {
       throw;
-    } catch (const ESockError&) {
-      QFile::remove(m_body);  // a stalled, cut or unwritable body is no download
+    } catch (const ECutTransfer&) {
+      if (!m_keepCutBody) QFile::remove(m_body);  // a stalled or cut body is no download
       throw;
-    }
-    if (length >= 0 && captured < length) {
-      QFile::remove(m_body);
-      throw ESockError(msg::text(msg::ClosedBeforeDataEnd).arg(captured).arg(length));
+    } catch (const ESockError&) {
+      QFile::remove(m_body);  // nor is a damaged or unwritable one
+      throw;
     }
   } else {
     // With a stream, the page of a redirection is read and dropped.

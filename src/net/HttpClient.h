@@ -20,7 +20,18 @@
 // is the final reply.
 // User information in a URL goes into HeaderInfo's UserId and Password for
 // that GET, and is sent only to the host and port it came with. After an
-// error, a body file that the GET wrote is removed (a cancel leaves it).
+// error, a body file that the GET wrote is removed (a cancel leaves it, and
+// with KeepCutBody on a body the peer cut short: what came is a true
+// beginning of it).
+//
+// Resume (file mode): with SetResume, the body file already holds the
+// first bytes of the body, and the GET asks for the rest ("Range: bytes=N-",
+// "If-Range" with the validator of the reply that began it). Only a 206
+// whose Content-Range starts at N, runs to the end and names the same total
+// is appended; a 200 (the server sends the whole body, the file changed)
+// starts the file over from zero; a 416 or a 206 that does not fit is
+// dropped unread and the request is sent again without a range. While a
+// resume is asked for, the body of a redirection is not written to the file.
 //
 // Used only on the thread that made it (see TSocketSession); one GET at a
 // time. The GET returns when the transfer is over; the session's events are
@@ -84,11 +95,29 @@ class THttpClient : public TSocketSession {
   // Ends the wait the session is in (the time-out timer calls it).
   void Abort() override;
 
+  // --- Resuming a body file
+  // For the next Get only: the body file holds the body's first offset
+  // bytes (offset > 0), begun by a reply whose validator (ReplyValidator)
+  // and whole length were these (empty, -1: unknown).
+  void SetResume(qint64 offset, const QString& validator, qint64 total);
+  // A body the peer cut short stays in the body file (file mode).
+  void SetKeepCutBody(bool on) { m_keepCutBody = on; }
+  // Of the reply whose body the last pass read, from the moment
+  // OnBodyStart is raised: where its body begins in the body file (the
+  // offset of an appended 206, else 0), the whole body's length (-1: not
+  // announced), and its validator.
+  qint64 BodyOffset() const { return m_bodyOffset; }
+  qint64 BodyTotal() const { return m_bodyTotal; }
+  const QString& BodyValidator() const { return m_bodyValidator; }
+
   TNotifyEvent OnAboutToSend;
   TCmdEvent OnSuccess;
   TCmdEvent OnFailure;
   TRedirectEvent OnRedirect;
   TNotifyEvent OnAuthenticationNeeded;
+  // Raised after the header of a reply whose body is read (no redirection
+  // that is followed), before its body.
+  TNotifyEvent OnBodyStart;
 
  private:
   // One pass; returns true when another pass is to run.
@@ -96,8 +125,11 @@ class THttpClient : public TSocketSession {
   // Reads the reply's header (interim replies passed over); returns its
   // header lines and its Location value (null when it has none).
   void ReadReplyHeader(QStringList& headerLines, QString& location);
-  // leadsOn: the reply is a redirection that another pass follows.
-  void ReadBody(const TBodyRule& rule, bool leadsOn);
+  // leadsOn: the reply is a redirection that another pass follows; append:
+  // the body continues what the body file holds.
+  void ReadBody(const TBodyRule& rule, bool leadsOn, bool append);
+  // Whether a 206 reply carries the rest of the body the resume asked for.
+  bool RangeFits(const QStringList& headerLines, const TBodyRule& rule) const;
 
   QString m_body = QStringLiteral("Default.htm");
   QString m_header = QStringLiteral("Head.txt");
@@ -116,6 +148,13 @@ class THttpClient : public TSocketSession {
   QString m_credentialsOrigin;     // where the credentials may be sent
   bool m_urlCredentials = false;   // this GET's credentials came with a URL
   bool m_wasSecure = false;        // the GET's last pass was https
+  qint64 m_resumeOffset = 0;       // the range asked for (0: none)
+  QString m_resumeValidator;
+  qint64 m_resumeTotal = -1;
+  bool m_keepCutBody = false;
+  qint64 m_bodyOffset = 0;
+  qint64 m_bodyTotal = -1;
+  QString m_bodyValidator;
 };
 
 }  // namespace vrk

@@ -334,4 +334,68 @@ TBodyRule ReplyBodyRule(int status, const QStringList& headerLines) {
   return {};
 }
 
+namespace {
+
+// The value of the one line of that name; nullopt for none or several.
+std::optional<QString> singleField(const QStringList& headerLines, QLatin1StringView name) {
+  std::optional<QString> value;
+  for (const QString& line : headerLines) {
+    if (!isField(line, name)) continue;
+    if (value) return std::nullopt;
+    value = HeaderFieldValue(line);
+  }
+  return value;
+}
+
+// A decimal number of at most 18 digits, or -1.
+qint64 plainNumber(QStringView text) {
+  if (text.isEmpty() || text.size() > 18) return -1;
+  for (const QChar c : text)
+    if (!isDigit(c)) return -1;
+  return text.toLongLong();
+}
+
+bool hasControl(const QString& text) {
+  for (const QChar c : text)
+    if (c < QLatin1Char(' ') || c == QChar(0x7f)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::optional<TContentRange> ParseContentRange(const QStringList& headerLines) {
+  const std::optional<QString> value = singleField(headerLines, QLatin1StringView("Content-Range"));
+  if (!value || !value->startsWith(QLatin1String("bytes "))) return std::nullopt;
+  const QStringView spec = QStringView(*value).mid(6);
+  const qsizetype dash = spec.indexOf(QLatin1Char('-'));
+  const qsizetype slash = spec.indexOf(QLatin1Char('/'));
+  if (dash < 0 || slash < dash) return std::nullopt;
+  TContentRange range;
+  range.First = plainNumber(spec.left(dash));
+  range.Last = plainNumber(spec.mid(dash + 1, slash - dash - 1));
+  const QStringView total = spec.mid(slash + 1);
+  range.Total = total == QLatin1String("*") ? -1 : plainNumber(total);
+  if (range.First < 0 || range.Last < range.First) return std::nullopt;
+  if (total != QLatin1String("*") && (range.Total < 0 || range.Last >= range.Total)) return std::nullopt;
+  return range;
+}
+
+QString ReplyValidator(const QStringList& headerLines) {
+  const std::optional<QString> etag = singleField(headerLines, QLatin1StringView("ETag"));
+  // A weak tag (W/"…") may not name a range.
+  if (etag && etag->size() >= 2 && etag->startsWith(QLatin1Char('"')) && etag->endsWith(QLatin1Char('"')) &&
+      !hasControl(*etag))
+    return *etag;
+  const std::optional<QString> modified = singleField(headerLines, QLatin1StringView("Last-Modified"));
+  if (modified && !modified->isEmpty() && !hasControl(*modified)) return *modified;
+  return QString();
+}
+
+void AddRangeLines(QStringList& requestLines, qint64 offset, const QString& validator) {
+  const qsizetype end = requestLines.isEmpty() ? 0 : requestLines.size() - 1;
+  QStringList lines{QStringLiteral("Range: bytes=%1-").arg(offset)};
+  if (!validator.isEmpty()) lines << QStringLiteral("If-Range: ") + validator;
+  for (qsizetype i = 0; i < lines.size(); ++i) requestLines.insert(end + i, lines[i]);
+}
+
 }  // namespace vrk

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace vrk {
 
 // Optional values of the request header; all empty by default.
@@ -188,5 +190,28 @@ qint64 ParseContentLength(const QStringList& headerLines);
 // ESockError msg::UnsupportedTransferCoding. Content-Length as in
 // ParseContentLength.
 TBodyRule ReplyBodyRule(int status, const QStringList& headerLines);
+
+// The byte range of a partial reply (206): "bytes first-last/total", with
+// total -1 for "*".
+struct TContentRange {
+  qint64 First = -1;
+  qint64 Last = -1;
+  qint64 Total = -1;
+};
+
+// The reply's one Content-Range line, when it is "bytes first-last/total"
+// (or "/*") with first <= last and, with a total, last < total; nullopt
+// when there is none, more than one, or it says anything else.
+std::optional<TContentRange> ParseContentRange(const QStringList& headerLines);
+
+// What a later request may name in If-Range to ask for the rest of this
+// reply's body: its ETag when that is a strong one, else its Last-Modified;
+// empty when it has neither. A value with a control character is none.
+QString ReplyValidator(const QStringList& headerLines);
+
+// The lines that ask for a body from offset on: "Range: bytes=offset-", and
+// "If-Range: validator" when there is a validator; inserted before the
+// request's closing empty line.
+void AddRangeLines(QStringList& requestLines, qint64 offset, const QString& validator);
 
 }  // namespace vrk

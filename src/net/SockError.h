@@ -23,6 +23,13 @@ class EAbortError : public ESockError {
   using ESockError::ESockError;
 };
 
+// The peer ended a body before its end (closed, reset, or silent past the
+// receive time-out): what arrived is a true beginning of the body.
+class ECutTransfer : public ESockError {
+ public:
+  using ESockError::ESockError;
+};
+
 // A reply whose first line (or the line after an interim reply) is no
 // status line or not a valid one; the caller may report it as a failed
 // reply rather than as a failed transfer.

@@ -197,13 +197,16 @@ class TSocketSession : public QObject {
   // ends once that many bytes are in the file, and the file is cut there.
   // With a decoder, the bytes go through it, and the capture also ends when
   // it is complete or has failed (the caller looks at which). Returns the
-  // number of bytes in the file. A connection the peer reset before the
-  // capture was complete raises ESockError with the error's text. A file on
-  // a file system whose free space would fall below the margin stops the
-  // capture with ESockError msg::DiskSpaceLow; so does the low-speed rule
-  // (msg::ReceiveTooSlow) and a silence past the receive time-out
-  // (msg::ReceiveTimedOut).
-  qint64 CaptureFile(const QString& path, qint64 expected = -1, TBodyDecoder* decoder = nullptr);
+  // number of bytes this capture put into the file. With append, the file
+  // is kept and the bytes go after what it holds. A connection the peer
+  // reset before the capture was complete, or a silence past the receive
+  // time-out or under the low-speed rule (msg::ReceiveTimedOut,
+  // msg::ReceiveTooSlow), raises ECutTransfer with the error's text: what
+  // the file holds is a true beginning of the body. A file on a file system
+  // whose free space would fall below the margin stops the capture with
+  // ESockError msg::DiskSpaceLow.
+  qint64 CaptureFile(const QString& path, qint64 expected = -1, TBodyDecoder* decoder = nullptr,
+                     bool append = false);
   // The same into a file the caller holds open for writing (standard
   // output, a pipe), named so in messages: nothing is created, cut or
   // removed, and the bytes reach it as they arrive.

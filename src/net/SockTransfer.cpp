@@ -178,10 +178,11 @@ QString TSocketSession::Transaction(const QString& command) {
   return m_replyText;
 }
 
-qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDecoder* decoder) {
+qint64 TSocketSession::CaptureFile(const QString& path, qint64 expected, TBodyDecoder* decoder, bool append) {
   StatusMessage(8, msg::StatusCaptureFile);
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+  const QIODevice::OpenMode mode = append ? QIODevice::Append : QIODevice::Truncate;
+  if (!file.open(QIODevice::WriteOnly | mode | QIODevice::Unbuffered))
     throw EFCreateError(msg::text(msg::FileCreateError).arg(path));
   return CaptureInto(file, path, expected, decoder);
 }
@@ -236,8 +237,8 @@ qint64 TSocketSession::CaptureInto(QFile& file, const QString& name, qint64 expe
   if (writeFailed) throw ESockError(msg::text(msg::FileWriteError).arg(name));
   // A reset is no end of the data, unless all that was announced is in.
   const bool whole = (expected >= 0 && captured >= expected) || (decoder && decoder->Complete());
-  if (CloseFailed() && !whole) throw ESockError(CloseFailure());
-  if (stalled) throw ESockError(StallText());
+  if (CloseFailed() && !whole) throw ECutTransfer(CloseFailure());
+  if (stalled) throw ECutTransfer(StallText());
   return captured;
 }
 

@@ -43,10 +43,15 @@ TEST_F(FormLayoutTest, TitleAndSize) {
 TEST_F(FormLayoutTest, Menu) {
   EXPECT_EQ(form->File1->title(), QStringLiteral("File"));
   const auto items = form->File1->actions();
-  ASSERT_EQ(items.size(), 2);
+  ASSERT_EQ(items.size(), 3);
   EXPECT_EQ(items[0], form->miGetDatabase);
   EXPECT_EQ(items[0]->text(), QStringLiteral("Get Database"));
   EXPECT_EQ(items[1], form->miConnect);
+  // Esc's item, enabled only while a transfer runs.
+  EXPECT_EQ(items[2], form->miCancelTransfer);
+  EXPECT_EQ(items[2]->text(), QStringLiteral("Cancel Transfer"));
+  EXPECT_EQ(items[2]->shortcut(), QKeySequence(Qt::Key_Escape));
+  EXPECT_FALSE(items[2]->isEnabled());
   const auto top = form->MainMenu1->actions();
   ASSERT_EQ(top.size(), 2);
   EXPECT_EQ(top[0], form->File1->menuAction());

@@ -13,6 +13,9 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+
+#include <signal.h>
 
 #include <gtest/gtest.h>
 
@@ -242,6 +245,57 @@ TEST_F(DownloadCommandTest, MirrorsListsTheTableAndTriesEveryMirrorAtOnce) {
   for (const QStringList& wrong : {QStringList{"--timeout", "1"}, QStringList{"--probe", "--timeout", "0"},
                                    QStringList{"--probe", "--timeout", "x"}, QStringList{"extra"}})
     EXPECT_EQ(mirrors(wrong).code, 2) << wrong.join(' ').toStdString();
+}
+
+// SIGINT and SIGTERM while the body comes: the transfer ends with
+// "Cancelled" and 128 + the signal, the partial stays hidden, and the next
+// run asks for the rest.
+TEST_F(DownloadCommandTest, ASignalCancelsTheTransferAndTheNextRunResumes) {
+  const QByteArray body = QByteArray("0123456789").repeated(400);
+  for (const int signo : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signo);
+    test::ScriptedServer server;
+    server.connection()
+        .readRequest()
+        .send("HTTP/1.0 200 OK\r\nContent-Length: 4000\r\n\r\n")
+        .sendSlowly(body.left(2000), 100, 10)
+        .waitForClientClose();
+    server.connection()
+        .readRequest()
+        .send(
+            "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 2000-3999/4000\r\nContent-Length: "
+            "2000\r\n\r\n" +
+            body.mid(2000))
+        .close();
+    server.start();
+    const QStringList args{"download",   "--mirror", QStringLiteral("http://127.0.0.1:%1").arg(server.port()),
+                           "--no-proxy", "--yes",    "d/cut.txt"};
+    QProcess p;
+    p.setWorkingDirectory(work.path());
+    p.start(prog.file("vrk"), args);
+    QByteArray err;
+    while (!err.contains("\n2000 Bytes received") && p.waitForReadyRead(10000))
+      err += p.readAllStandardError();
+    ::kill(static_cast<pid_t>(p.processId()), signo);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    err += p.readAllStandardError();
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 128 + signo);
+    EXPECT_TRUE(err.endsWith("Cancelled\n")) << err.toStdString();
+    // Not a terminal: the progress comes in plain lines, with the percentage.
+    EXPECT_TRUE(
+        QString::fromUtf8(err).contains(QRegularExpression(QStringLiteral("Bytes / Sec \\)  \\d+ %"))))
+        << err.toStdString();
+    EXPECT_EQ(downloaded(), QStringList({".cut.txt.part", ".cut.txt.part.resume"}));
+    const CommandRun r = vrk(args.mid(1));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(server.received(1).contains("\r\nRange: bytes="));
+    ASSERT_EQ(downloaded(), QStringList{"cut.txt"});
+    QFile f(work.file("Download/cut.txt"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll() == body);
+    f.remove();
+  }
 }
 
 }  // namespace

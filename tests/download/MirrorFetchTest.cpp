@@ -321,7 +321,8 @@ TEST_F(MirrorFetchTest, AnErrorReplyIsNoDownload) {
 // What Download holds after each bad reply or archive. A failed fetch
 // leaves the older complete file of the entry's name as it was; a whole body
 // that was not unpacked whole stays under its name beside what was unpacked,
-// with the line that says why; no temporary file is ever left.
+// with the line that says why; only a cut or cancelled body leaves its
+// temporary file, with its resume note, for the next fetch to continue.
 TEST_F(MirrorFetchTest, WhatDownloadHoldsAfterEachBadReplyOrArchive) {
   const test::TempDir zips;
   const QByteArray ok = "HTTP/1.0 200 OK\r\n\r\n";
@@ -345,6 +346,7 @@ TEST_F(MirrorFetchTest, WhatDownloadHoldsAfterEachBadReplyOrArchive) {
     // error raised; null: neither.
     const char* said;
     QStringList unpacked = {};  // besides <name>
+    bool partialKept = false;
   } cases[] = {
       {"setup.exe", ok + QByteArray("MZ\x90 no Zip\n").repeated(50), notZip, "not a Zip archive"},
       {"layout.zip", served("overlap"), notWhole,
@@ -369,11 +371,13 @@ TEST_F(MirrorFetchTest, WhatDownloadHoldsAfterEachBadReplyOrArchive) {
       {"short.zip",
        "HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\nPK",
        {},
-       "Verbindung vor dem Ende der Daten"},
+       "Verbindung vor dem Ende der Daten",
+       {},
+       true},
       {"junk.zip", "JUNK\r\n\r\nPK\x03\x04", {}, "Download failed: no HTTP status line ("},
       {"gone.zip", "HTTP/1.0 404 Not Found\r\n\r\ngone", {}, "Download failed: HTTP/1.0 404 Not Found ("},
-      {"cancel.zip", {}, {}, "Socket-send abgebrochen"},
-      {"reset.zip", {}, {}, ""},
+      {"cancel.zip", {}, {}, "Socket-send abgebrochen", {}, true},
+      {"reset.zip", {}, {}, "", {}, true},
       {"loop.zip", {}, {}, "Zu viele Umleitungen (20)"},
   };
   data->UseProxy = false;
@@ -410,6 +414,9 @@ TEST_F(MirrorFetchTest, WhatDownloadHoldsAfterEachBadReplyOrArchive) {
     const QString error = errorOf([&] { result = data->FetchFromMirror(true, QStringLiteral("d/") + name); });
     QStringList expected = c.unpacked;
     expected << name;
+    if (c.partialKept)
+      expected << "." + name + ".part"
+               << "." + name + ".part.resume";
     expected.sort();
     // Hidden entries included: no temporary file.
     EXPECT_EQ(test::entriesOf(QStringLiteral("Download")), expected);

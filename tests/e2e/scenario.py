@@ -28,11 +28,12 @@ def double_click_first_row(desktop, ui):
     desktop.key(box, "Return")
 
 
-def run(desktop, ui, window, program, download, db_dir, overwrite_question, shots=None, say=print, more=None):
+def run(desktop, ui, window, program, download, db_dir, overwrite_question, shots=None, say=print, more=None,
+        seen=None):
     """Runs the scenario on the started program, whose downloads land in the
-    directory download; returns what it saw. more, if given, is called with
-    (ui, shot, seen) before the window is closed."""
-    seen = {}
+    directory download; returns what it saw (added to seen, if given). more,
+    if given, is called with (ui, shot, seen) before the window is closed."""
+    seen = {} if seen is None else seen
 
     def shot(name):
         if shots:

@@ -97,9 +97,10 @@ class Processes:
         self.procs.clear()
 
 
-def start_nginx(procs, root, port, workdir):
+def start_nginx(procs, root, port, workdir, server_lines=""):
     """nginx serving root on 127.0.0.1:port (and [::1]:port when the host has
-    IPv6 loopback, so that "localhost" reaches it either way)."""
+    IPv6 loopback, so that "localhost" reaches it either way); server_lines
+    go into its server block."""
     os.makedirs(os.path.join(workdir, "logs"), exist_ok=True)
     os.makedirs(os.path.join(workdir, "tmp"), exist_ok=True)
     listen = "    listen 127.0.0.1:%d;\n" % port
@@ -120,9 +121,9 @@ def start_nginx(procs, root, port, workdir):
             "  client_body_temp_path %s/tmp/body;\n  proxy_temp_path %s/tmp/proxy;\n"
             "  fastcgi_temp_path %s/tmp/fastcgi;\n  uwsgi_temp_path %s/tmp/uwsgi;\n"
             "  scgi_temp_path %s/tmp/scgi;\n"
-            "  server {\n%s    root %s;\n  }\n}\n"
+            "  server {\n%s    root %s;\n%s  }\n}\n"
             % (("user root;\n" if os.geteuid() == 0 else ""), workdir, workdir, workdir, workdir, workdir,
-               workdir, workdir, workdir, listen, root))
+               workdir, workdir, workdir, listen, root, server_lines))
     p = procs.start([_program("nginx"), "-p", workdir, "-c", conf, "-e", os.path.join(workdir, "logs/error.log")],
                     stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
     wait_for("nginx on port %d" % port, lambda: p.poll() is not None or _accepts(port))

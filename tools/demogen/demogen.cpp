@@ -1,7 +1,7 @@
 // demogen: writes a realistic, deterministic demo catalogue of the Quorvane
 // archive (FILES.DB, MIRRORS.DB, FILESCAT.DB), optionally the catalogue Zip
-// and a mirror tree with one small real Zip per entry and an index page at
-// its root, and an alias file.
+// and a mirror tree with one small real Zip per entry (its true length the
+// entry's FileSize) and an index page at its root, and an alias file.
 //
 //   demogen --out DIR [--rows N] [--seed S] [--aliases FILE]
 //           [--zip FILE] [--mirror DIR]
@@ -148,8 +148,11 @@ std::string date(Rng& r) {
   return buf;
 }
 
-void writeFiles(const fs::path& dir, long rows, Rng& r,
-                std::vector<std::pair<std::string, std::string>>* entries) {
+void writeEntryZip(const fs::path& file, const std::string& name);
+
+// With a mirror, each entry's Zip is written there as its row is made; the
+// row's FileSize is that Zip's true length, with or without a mirror.
+void writeFiles(const fs::path& dir, long rows, Rng& r, const fs::path& mirror) {
   const auto& cols = vrk::schema::filesColumns();
   sqlite3* db = createTable(dir / "FILES.DB", "FILES", cols);
   sqlite3_stmt* st = prepareInsert(db, "FILES", cols.size());
@@ -195,9 +198,15 @@ void writeFiles(const fs::path& dir, long rows, Rng& r,
                      std::to_string(r.below(100)));
       else if (cname == "Created" || cname == "Changed")
         bindText(st, i, date(r));
-      else if (cname == "FileSize")
-        sqlite3_bind_int(st, i, 1000 + r.below(2000000));
-      else if (cname == "SourceAvail")
+      else if (cname == "FileSize") {
+        r.below(2000000);  // drawn as before, so that the other columns stay as they were
+        // Without a mirror the Zip is made only for its length, so that a
+        // catalogue and a mirror made with the same seed agree.
+        const fs::path zip = mirror.empty() ? dir / ".entry.zip" : mirror / "ftp" / vrkDir / name;
+        writeEntryZip(zip, name);
+        sqlite3_bind_int64(st, i, static_cast<sqlite3_int64>(fs::file_size(zip)));
+        if (mirror.empty()) fs::remove(zip);
+      } else if (cname == "SourceAvail")
         bindText(st, i, r.chance(50) ? "Yes" : "No");
       else if (cname == "ShareProt")
         bindText(st, i, r.chance(70) ? "Free" : "Share");
@@ -213,7 +222,6 @@ void writeFiles(const fs::path& dir, long rows, Rng& r,
         sqlite3_bind_null(st, i);
     }
     stepReset(db, st);
-    if (entries) entries->emplace_back(vrkDir, name);
   }
   exec(db, "COMMIT");
   sqlite3_finalize(st);
@@ -315,14 +323,12 @@ int main(int argc, char** argv) {
   if (out.empty()) die("--out DIR is required");
   fs::create_directories(out);
   Rng rng(seed);
-  std::vector<std::pair<std::string, std::string>> entries;
-  writeFiles(out, rows, rng, mirror.empty() ? nullptr : &entries);
+  writeFiles(out, rows, rng, mirror);
   writeMirrors(out);
   writeCategories(out);
   if (!zipFile.empty()) zipFiles(zipFile, out, {"FILES.DB", "MIRRORS.DB", "FILESCAT.DB"});
   if (!mirror.empty()) {
     zipFiles(mirror / "ftp" / "resource" / "vrk_db.zip", out, {"FILES.DB", "MIRRORS.DB", "FILESCAT.DB"});
-    for (const auto& [dir, name] : entries) writeEntryZip(mirror / "ftp" / dir / name, name);
     // The mirror's base URL answers with a page, as a real mirror's does
     // (trying a mirror fetches it).
     std::FILE* index = std::fopen((mirror / "index.html").c_str(), "wb");

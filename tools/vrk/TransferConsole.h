@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Command.h"
+#include "TransferProgress.h"
 #include "VRKSearchData.h"
 
 #include <QObject>
@@ -40,8 +41,11 @@ void installTerminalQuestions(bool yes);
 
 // Binds the four relay slots and the unzip display of the data module to
 // lines on standard error: msg::Connected, msg::Disconnected, the progress
-// text (at most every half second, and the last one at the disconnect), the
-// Zip status lines and msg::UnzipingFile.
+// text, the Zip status lines and msg::UnzipingFile. The progress text is
+// followed by the percentage and the time left when the body's length was
+// announced ("  42 % – 0:13 left"). On a terminal it is one line redrawn in
+// place up to ten times a second; otherwise a plain line at most every half
+// second; the last one comes at the disconnect in both.
 class ConsoleDisplay final : public QObject, public TUnzipDisplay {
  public:
   explicit ConsoleDisplay(TVRKData& data);
@@ -54,20 +58,32 @@ class ConsoleDisplay final : public QObject, public TUnzipDisplay {
 
  private:
   void progress(bool force);
+  // Ends the progress line that a terminal shows, before another line.
+  void endLine();
+  void print(const QString& text);
 
   TVRKData& m_data;
+  const bool m_terminal;
+  bool m_lineOpen = false;
+  TProgressMeter m_meter;
   bool m_connected = false;
   std::uint32_t m_connectTick = 0;
   std::uint32_t m_lastPrint = 0;
   QString m_lastText;
+  QString m_lastView;
+  qint64 m_printedBytes = -1;
 };
 
 // The frame of a transfer command: the transfer options read, the data
 // module on the program's places with the settings as the options change
 // them (never written back), questions on the terminal unless --yes, the
-// console display bound, and job run in the event loop. Returns the exit
-// status: job's own, 1 when job raises (its message on standard error), 2
-// for a wrong option.
+// console display bound, and job run in the event loop. SIGINT and SIGTERM
+// cancel the transfer that runs (CancelTransfer; the partial body stays for
+// a resume, nothing gets a final name) and the command ends with
+// msg::Cancelled and 128 + the signal's number (130, 143); one that comes
+// while a question waits for its answer ends the program as the signal
+// does. Returns the exit status: job's own, 1 when job raises (its message
+// on standard error), 2 for a wrong option.
 int runTransferCommand(const TCommandLine& line, const std::function<int(TVRKData& data)>& job);
 
 }  // namespace vrk::cli
