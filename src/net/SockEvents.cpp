@@ -199,7 +199,9 @@ void TSocketSession::NoteFailure(const TIo& io) {
 
 void TSocketSession::ReadToStream() {
   if (m_cancelRequested) StopNotifications();
-  if (m_busy || m_socket < 0) return;
+  // A wake-up posted for a connection that has since closed finds the next,
+  // unconnected socket: nothing to read there.
+  if (m_busy || m_socket < 0 || !m_isConnected) return;
   // The peer's orderly end, or a broken secure layer, closes the connection
   // as the close notification would.
   if (ReadBlock()) HandleSocketEvent(SocketEvent::Close, 0);
