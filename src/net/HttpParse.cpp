@@ -366,14 +366,14 @@ bool hasControl(const QString& text) {
 std::optional<TContentRange> ParseContentRange(const QStringList& headerLines) {
   const std::optional<QString> value = singleField(headerLines, QLatin1StringView("Content-Range"));
   if (!value || !value->startsWith(QLatin1String("bytes "))) return std::nullopt;
-  const QStringView spec = QStringView(*value).mid(6);
-  const qsizetype dash = spec.indexOf(QLatin1Char('-'));
-  const qsizetype slash = spec.indexOf(QLatin1Char('/'));
+  const QStringView bounds = QStringView(*value).mid(6);
+  const qsizetype dash = bounds.indexOf(QLatin1Char('-'));
+  const qsizetype slash = bounds.indexOf(QLatin1Char('/'));
   if (dash < 0 || slash < dash) return std::nullopt;
   TContentRange range;
-  range.First = plainNumber(spec.left(dash));
-  range.Last = plainNumber(spec.mid(dash + 1, slash - dash - 1));
-  const QStringView total = spec.mid(slash + 1);
+  range.First = plainNumber(bounds.left(dash));
+  range.Last = plainNumber(bounds.mid(dash + 1, slash - dash - 1));
+  const QStringView total = bounds.mid(slash + 1);
   range.Total = total == QLatin1String("*") ? -1 : plainNumber(total);
   if (range.First < 0 || range.Last < range.First) return std::nullopt;
   if (total != QLatin1String("*") && (range.Total < 0 || range.Last >= range.Total)) return std::nullopt;
