@@ -1,5 +1,7 @@
 #include "StatusBar.h"
 
+#include <utility>
+
 namespace vrk {
 namespace {
 
@@ -23,9 +25,39 @@ TStatusBar::TStatusBar(std::initializer_list<int> panelWidths, QWidget* parent) 
     m_panels.push_back(label);
     m_widths.push_back(width);
   }
+  m_live.resize(m_panels.size());
+  m_liveTimer.setSingleShot(true);
+  m_liveTimer.setInterval(kLiveIntervalMs);
+  connect(&m_liveTimer, &QTimer::timeout, this, &TStatusBar::showLiveTexts);
+}
+
+QString TStatusBar::panelText(int index) const {
+  const auto& live = m_live.at(static_cast<std::size_t>(index));
+  return live ? *live : panel(index)->text();
 }
 
 void TStatusBar::setPanelText(int index, const QString& text, bool paintNow) {
+  auto& live = m_live.at(static_cast<std::size_t>(index));
+  if (!paintNow) {
+    live = text;
+    if (!m_liveTimer.isActive()) m_liveTimer.start();
+    return;
+  }
+  // A text shown at once replaces one still waiting.
+  live.reset();
+  showText(index, text);
+  panel(index)->repaint();
+}
+
+void TStatusBar::showLiveTexts() {
+  for (std::size_t i = 0; i < m_live.size(); ++i) {
+    if (!m_live[i]) continue;
+    const QString text = *std::exchange(m_live[i], std::nullopt);
+    showText(static_cast<int>(i), text);
+  }
+}
+
+void TStatusBar::showText(int index, const QString& text) {
   QLabel* p = panel(index);
   if (p->text() != text) {
     p->setText(text);
@@ -34,8 +66,6 @@ void TStatusBar::setPanelText(int index, const QString& text, bool paintNow) {
     const int room = p->contentsRect().width() - 2 * p->margin();
     p->setToolTip(p->fontMetrics().horizontalAdvance(text) > room ? text : QString());
   }
-  // A long handler keeps the event loop away; show the text at once.
-  if (paintNow) p->repaint();
 }
 
 void TStatusBar::showProgress(int index, int percent, const QString& text) {

@@ -6,8 +6,10 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 namespace vrk {
@@ -21,12 +23,16 @@ class TStatusBar final : public QStatusBar {
 
   int panelCount() const { return static_cast<int>(m_panels.size()); }
   QLabel* panel(int index) const { return m_panels.at(static_cast<std::size_t>(index)); }
-  QString panelText(int index) const { return panel(index)->text(); }
-  // Sets a panel's text. By default it is painted at once, for handlers that
-  // keep the event loop away for long; a display that changes while the event
-  // loop runs (the progress of a transfer, many times a second) passes
-  // paintNow false and is painted with the next pass of the loop. A text
-  // wider than its panel is also the panel's tool tip.
+  // The panel's latest text, also one still waiting to be shown.
+  QString panelText(int index) const;
+  // Sets a panel's text. By default it is shown and painted at once, for
+  // handlers that keep the event loop away for long. A display that changes
+  // while the event loop runs (the progress of a transfer, on every packet)
+  // passes paintNow false: the panel then takes the latest such text at most
+  // every kLiveIntervalMs, so that laying out and painting a text thousands
+  // of times a second costs the transfer nothing. A text wider than its panel
+  // is also the panel's tool tip.
+  static constexpr int kLiveIntervalMs = 50;
   void setPanelText(int index, const QString& text, bool paintNow = true);
 
   // A progress bar in a panel: percent and its text (also the tool tip).
@@ -39,7 +45,13 @@ class TStatusBar final : public QStatusBar {
   QProgressBar* progressBar() const { return m_progress; }
 
  private:
+  void showText(int index, const QString& text);
+  void showLiveTexts();
+
   std::vector<QLabel*> m_panels;
+  // Texts set with paintNow false and not shown yet, per panel; null when none.
+  std::vector<std::optional<QString>> m_live;
+  QTimer m_liveTimer;
   std::vector<int> m_widths;
   QProgressBar* m_progress = nullptr;
   int m_progressPanel = -1;

@@ -137,6 +137,26 @@ TEST_F(IndicatorTest, ProgressInTheSameMillisecondLeavesThePanel) {
   clock.set(2500);
   form->ShowProgress(data.get());
   EXPECT_EQ(panel(1), QStringLiteral("0 Bytes received ( 0 Bytes / Sec )"));
+  // The label takes the latest progress text with the next pass of the loop
+  // after the interval, not on every packet.
+  QLabel* label = form->StatusBar1->panel(1);
+  EXPECT_EQ(label->text(), QStringLiteral("before"));
+  QElapsedTimer waited;
+  waited.start();
+  while (label->text() == QStringLiteral("before") && waited.elapsed() < 2000)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  EXPECT_EQ(label->text(), QStringLiteral("0 Bytes received ( 0 Bytes / Sec )"));
+  EXPECT_GE(waited.elapsed(), TStatusBar::kLiveIntervalMs - 5);
+  // A text shown at once is not overwritten by a progress text still waiting.
+  clock.set(4500);
+  form->ShowProgress(data.get());
+  form->StatusBar1->setPanelText(1, QStringLiteral("Ready"));
+  EXPECT_EQ(label->text(), QStringLiteral("Ready"));
+  waited.restart();
+  while (waited.elapsed() < 3 * TStatusBar::kLiveIntervalMs)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+  EXPECT_EQ(label->text(), QStringLiteral("Ready"));
+  EXPECT_EQ(panel(1), QStringLiteral("Ready"));
 }
 
 TEST_F(IndicatorTest, StatusTextReachesPanelOneThroughTheRelay) {
