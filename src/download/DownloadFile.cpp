@@ -2,7 +2,7 @@
 
 #include "Exception.h"
 #include "Messages.h"
-#include "SockError.h"
+#include "StreamError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The texts of a fetch from a mirror: the local name of a to-file path, the
 // question asked before connecting, the URL, and the rule and error of a
 // reply that is no download.
-// TVRKData::FetchFromMirror (MirrorFetch.cpp) puts them to work; they are
+// TVRKData::FetchFromMirror (the data module) puts them to work; they are
 // pure so that every rule can be checked without a transfer.
 #pragma once
 

@@ -7,7 +7,6 @@
 #include "CatalogueSwap.h"
 
 #include "Exception.h"
-#include "SockError.h"
 #include "StreamError.h"
 #include "TempDir.h"
 

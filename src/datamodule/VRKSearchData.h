@@ -100,7 +100,7 @@ class TVRKData final : public TTransferRelay, public TSettings {
   // The directory that receives fetched files.
   const QString& downloadDir() const { return m_places.downloadDir; }
 
-  // --- Fetching from a mirror (built in the download subsystem, MirrorFetch)
+  // --- Fetching from a mirror (ModuleFetch.cpp, over the download library)
   //
   // To-file form (toFile): path is relative to the mirror's "/ftp/" tree and
   // holds a "/" before its last character ("resource/vrk_db.zip",
