@@ -1,5 +1,6 @@
 #include "LocalPeers.h"
 
+#include "ProcessRun.h"
 #include "ScriptedServer.h"
 
 #include <QDir>
@@ -306,12 +307,13 @@ bool SquidProxy::start(QString& error) {
 }
 
 bool TestCertificates::run(const QStringList& args, QString& error) {
-  QProcess p;
-  p.setProcessChannelMode(QProcess::MergedChannels);
-  p.start(qEnvironmentVariable("VRK_SOURCE_DIR") + QStringLiteral("/scripts/certs"), args);
-  if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) return true;
-  error =
-      QStringLiteral("scripts/certs %1 failed: %2").arg(args.join(' '), QString::fromLocal8Bit(p.readAll()));
+  ProcessOptions merged;
+  merged.merged = true;
+  merged.timeoutMs = 30000;
+  const ProcessRun r =
+      runProcess(qEnvironmentVariable("VRK_SOURCE_DIR") + QStringLiteral("/scripts/certs"), args, merged);
+  if (r.exitCode == 0) return true;
+  error = QStringLiteral("scripts/certs %1 failed: %2").arg(args.join(' '), r.out);
   return false;
 }
 
