@@ -101,25 +101,9 @@ start_nginx() {
     tls_server="server { listen 127.0.0.1:$nginx_tls_port ssl; ssl_certificate $dir/tls/server.pem;
     ssl_certificate_key $dir/tls/server.key; root $root; }"
   fi
-  cat > "$dir/nginx.conf" <<CONF
-daemon off;
-master_process off;
-$user_line
-pid $dir/nginx.pid;
-error_log $dir/logs/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path $dir/tmp/body;
-  proxy_temp_path $dir/tmp/proxy;
-  fastcgi_temp_path $dir/tmp/fastcgi;
-  uwsgi_temp_path $dir/tmp/uwsgi;
-  scgi_temp_path $dir/tmp/scgi;
-  sendfile on;
-  server { listen 127.0.0.1:$nginx_port; root $root; }
-  $tls_server
-}
-CONF
+  "$BENCH_ROOT/scripts/peer-conf" nginx.conf.in DIR="$dir" USER="$user_line" ACCESS_LOG=off \
+    SERVERS="  server { listen 127.0.0.1:$nginx_port; root $root; }
+  $tls_server" > "$dir/nginx.conf"
   "$nginx_bin" -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log" &
   nginx_pid=$!
   for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$nginx_port/" && return 0; sleep 0.05; done

@@ -10,10 +10,10 @@
 #include "ErrorCapture.h"
 #include "InstallFixture.h"
 #include "MessageDlg.h"
+#include "ProcessRun.h"
 #include "TestApp.h"
 #include "VRKSearchData.h"
 
-#include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -23,12 +23,7 @@
 namespace vrk {
 namespace {
 
-QStringList query(const QString& filesDb, const QString& sql) {
-  QProcess p;
-  p.start(QStringLiteral("sqlite3"), {filesDb, sql});
-  p.waitForFinished(30000);
-  return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
+QStringList query(const QString& filesDb, const QString& sql) { return test::sqliteLines(filesDb, sql); }
 
 class GetDatabaseWindowTest : public ::testing::Test {
  protected:
@@ -38,10 +33,10 @@ class GetDatabaseWindowTest : public ::testing::Test {
     if (!test::DemoMirror::available(why)) VRK_SKIP_UNLESS_CI(why.toStdString());
     QString error;
     ASSERT_TRUE(mirror.start(80, 5, false, error)) << error.toStdString();
-    QProcess gen;
-    gen.start(test::demogenProgram(), {"--out", prog.file("db"), "--rows", "30", "--seed", "4", "--aliases",
-                                       prog.file("aliases.ini")});
-    ASSERT_TRUE(gen.waitForFinished(60000) && gen.exitCode() == 0);
+    const test::ProcessRun gen = test::runProcess(
+        test::demogenProgram(),
+        {"--out", prog.file("db"), "--rows", "30", "--seed", "4", "--aliases", prog.file("aliases.ini")});
+    ASSERT_EQ(gen.exitCode, 0) << gen.err.toStdString();
     ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
     previousAsker = MessageDlg::setAsker([this](const QString& text, TMsgDlgType type) {
       questions << text;
@@ -132,14 +127,16 @@ TEST_F(GetDatabaseWindowTest, AFailedInstallLeavesTheGridShowingItsRowsWhileTheC
   const QStringList shown = gridNames();
   ASSERT_EQ(shown.size(), 30);
   // The mirror's catalogue archive holds a files table that is a web page.
-  QProcess zip;
-  zip.start(QStringLiteral("python3"),
-            {QStringLiteral("-c"),
-             QStringLiteral(
-                 "import sys, zipfile\n"
-                 "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('FILES.DB', '<html>404</html>')\n"),
-             QDir(mirror.root()).filePath(QStringLiteral("ftp/resource/vrk_db.zip"))});
-  ASSERT_TRUE(zip.waitForFinished(30000) && zip.exitCode() == 0);
+  ASSERT_EQ(
+      test::runProcess(
+          QStringLiteral("python3"),
+          {QStringLiteral("-c"),
+           QStringLiteral(
+               "import sys, zipfile\n"
+               "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('FILES.DB', '<html>404</html>')\n"),
+           QDir(mirror.root()).filePath(QStringLiteral("ftp/resource/vrk_db.zip"))})
+          .exitCode,
+      0);
   // What the window shows when the error reaches the display: the install
   // closed the catalogue and ended there.
   QStringList messages, gridAtError;

@@ -1,29 +1,18 @@
 // vrk filter end to end: the program prints a text's filter block as hex,
 // or the message the program would show, with a non-zero exit.
 #include "CatalogueFixture.h"
-
-#include <QProcess>
-#include <QProcessEnvironment>
+#include "ProcessRun.h"
 
 #include <gtest/gtest.h>
 
 namespace vrk {
 namespace {
 
-struct CliRun {
-  int exitCode;
-  QString out;
-  QString err;
-};
+using CliRun = test::ProcessRun;
 
 CliRun vrk(const QStringList& args) {
-  QProcess p;
-  p.start(QProcessEnvironment::systemEnvironment().value(QStringLiteral("VRK_TEST_BIN_DIR")) +
-              QStringLiteral("/vrk"),
-          QStringList{QStringLiteral("filter")} + args);
-  EXPECT_TRUE(p.waitForFinished(60000));
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+  return test::runProcess(test::testProgram(QStringLiteral("vrk")),
+                          QStringList{QStringLiteral("filter")} + args);
 }
 
 TEST(ExprParserCli, PrintsTheBlockOrTheMessage) {

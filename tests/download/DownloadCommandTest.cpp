@@ -6,6 +6,7 @@
 #include "CatalogueFixture.h"
 #include "CoreApp.h"
 #include "DemoMirror.h"
+#include "ProcessRun.h"
 #include "QtPrinters.h"
 #include "ScriptedServer.h"
 #include "TempDir.h"
@@ -22,10 +23,7 @@
 namespace vrk {
 namespace {
 
-struct CommandRun {
-  int code = -1;
-  QString out, err;
-};
+using CommandRun = test::ProcessRun;
 
 class DownloadCommandTest : public ::testing::Test {
  protected:
@@ -62,21 +60,10 @@ class DownloadCommandTest : public ::testing::Test {
   }
   CommandRun vrk(const QStringList& args, const QByteArray& input = QByteArray(),
                  const QString& command = QStringLiteral("download")) {
-    QProcess p;
-    p.setWorkingDirectory(work.path());
-    p.start(prog.file("vrk"), QStringList{command} + args);
-    p.write(input);
-    p.closeWriteChannel();
-    CommandRun r;
-    if (!p.waitForFinished(60000)) {
-      p.kill();
-      p.waitForFinished();
-      return r;
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    test::ProcessOptions opt;
+    opt.input = input;
+    opt.workDir = work.path();
+    return test::runProcess(prog.file("vrk"), QStringList{command} + args, opt);
   }
   QStringList downloaded() const {
     // Hidden ones too: no temporary file may stay behind.
@@ -98,7 +85,7 @@ TEST_F(DownloadCommandTest, DownloadsThroughTheProxyAndLeavesTheSettingsFileAlon
   const QString path = s_mirror->entryPath(4);
   const CommandRun r = vrk({"--mirror", s_mirror->url(), "--proxy",
                             QStringLiteral("127.0.0.1:%1").arg(s_mirror->proxyPort()), "--yes", path});
-  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
   const QString name = path.section(QLatin1Char('/'), -1);
   QStringList expected{name.left(name.indexOf(QLatin1Char('.'))) + QStringLiteral(".pas"),
                        QStringLiteral("readme.txt")};
@@ -116,7 +103,7 @@ TEST_F(DownloadCommandTest, DownloadsThroughTheProxyAndLeavesTheSettingsFileAlon
 TEST_F(DownloadCommandTest, AsksOnTheTerminal) {
   const QString path = s_mirror->entryPath(1);
   CommandRun r = vrk({"--mirror", s_mirror->url(), path}, "n\n");
-  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains(QStringLiteral("Connect to ") + s_mirror->url() + QStringLiteral("ftp/") +
                              path.section(QLatin1Char('/'), -1) + QStringLiteral(" ? [y/N]")))
       << r.err.toStdString();
@@ -124,16 +111,16 @@ TEST_F(DownloadCommandTest, AsksOnTheTerminal) {
   EXPECT_FALSE(r.err.contains(QStringLiteral("Connected")));
   // No answer at all (the end of the input) is no Yes either.
   r = vrk({"--mirror", s_mirror->url(), path});
-  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.exitCode, 0);
   EXPECT_TRUE(downloaded().isEmpty());
   r = vrk({"--mirror", s_mirror->url(), path}, "y\n");
-  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
   EXPECT_EQ(downloaded().size(), 2);
 }
 
 TEST_F(DownloadCommandTest, FailuresExitNonZeroWithTheMessage) {
   CommandRun r = vrk({"--mirror", s_mirror->url(), "--yes", "d10/none/missing.zip"});
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(r.err.contains(QStringLiteral("vrk download: Download failed: HTTP/1.1 404 Not Found (") +
                              s_mirror->url() + QStringLiteral("/ftp/d10/none/missing.zip)")))
       << r.err.toStdString();
@@ -142,11 +129,11 @@ TEST_F(DownloadCommandTest, FailuresExitNonZeroWithTheMessage) {
   // The settings' proxy is used unless told otherwise: a port that is no number.
   writeIni("[Options]\r\nMirror=http://127.0.0.1:1\r\nUseProxy=1\r\nProxy=127.0.0.1\r\nProxyport=80a\r\n");
   r = vrk({"--yes", "d10/a/b.zip"});
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(r.err.contains(QStringLiteral("vrk download: '80a' ist kein gültiger Integerwert")))
       << r.err.toStdString();
   r = vrk({"--yes", "nofile"});
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_TRUE(r.err.contains(QStringLiteral("the path names no file"))) << r.err.toStdString();
   // What the mirror sent: only a whole HTTP reply is a download, and a Zip
   // file not unpacked whole is a failure that keeps it; an entry that is no
@@ -170,15 +157,15 @@ TEST_F(DownloadCommandTest, FailuresExitNonZeroWithTheMessage) {
     server.start();
     r = vrk({"--mirror", QStringLiteral("http://127.0.0.1:%1").arg(server.port()), "--no-proxy", "--yes",
              QStringLiteral("d/") + QLatin1String(c.name)});
-    EXPECT_EQ(r.code, c.code) << c.name;
+    EXPECT_EQ(r.exitCode, c.code) << c.name;
     EXPECT_TRUE(r.err.contains(QLatin1String(c.line))) << r.err.toStdString();
     EXPECT_EQ(downloaded(), c.kept ? QStringList{QLatin1String(c.name)} : QStringList()) << c.name;
     QFile::remove(work.file(QStringLiteral("Download/") + QLatin1String(c.name)));
   }
   // Usage errors.
-  EXPECT_EQ(vrk({}).code, 2);
-  EXPECT_EQ(vrk({"--proxy", "nohost", "x/y.zip"}).code, 2);
-  EXPECT_EQ(vrk({"--proxy", "h:1", "--no-proxy", "x/y.zip"}).code, 2);
+  EXPECT_EQ(vrk({}).exitCode, 2);
+  EXPECT_EQ(vrk({"--proxy", "nohost", "x/y.zip"}).exitCode, 2);
+  EXPECT_EQ(vrk({"--proxy", "h:1", "--no-proxy", "x/y.zip"}).exitCode, 2);
 }
 
 // The demo nginx (listed twice), a slow server, a refusing port and one that
@@ -207,13 +194,13 @@ TEST_F(DownloadCommandTest, MirrorsListsTheTableAndTriesEveryMirrorAtOnce) {
   };
 
   CommandRun r = mirrors({});
-  ASSERT_EQ(r.code, 0) << r.err.toStdString();
+  ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
   QString listed;
   for (int i = 0; i < urls.size(); ++i) listed += urls[i] + QStringLiteral("\tP%1\n").arg(i);
   EXPECT_EQ(r.out, listed);
 
   r = mirrors({"--probe", "--timeout", "1"});
-  EXPECT_EQ(r.code, 0) << r.err.toStdString();
+  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
   QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 4) << r.out.toStdString();  // each URL once, with its first row's name
   // Fastest first, the dead last: the row of each line and how it starts.
@@ -237,14 +224,14 @@ TEST_F(DownloadCommandTest, MirrorsListsTheTableAndTriesEveryMirrorAtOnce) {
 
   // The proxy applies: one that refuses leaves every mirror dead.
   r = mirrors({"--probe", "--timeout", "1", "--proxy", QStringLiteral("127.0.0.1:%1").arg(refusing.port())});
-  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.exitCode, 1);
   lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   EXPECT_EQ(lines.size(), 4);
   for (const QString& line : lines) EXPECT_TRUE(line.contains(QStringLiteral("\tVerbindung fehlgeschlagen")));
 
   for (const QStringList& wrong : {QStringList{"--timeout", "1"}, QStringList{"--probe", "--timeout", "0"},
                                    QStringList{"--probe", "--timeout", "x"}, QStringList{"extra"}})
-    EXPECT_EQ(mirrors(wrong).code, 2) << wrong.join(' ').toStdString();
+    EXPECT_EQ(mirrors(wrong).exitCode, 2) << wrong.join(' ').toStdString();
 }
 
 // SIGINT and SIGTERM while the body comes: the transfer ends with
@@ -288,7 +275,7 @@ TEST_F(DownloadCommandTest, ASignalCancelsTheTransferAndTheNextRunResumes) {
         << err.toStdString();
     EXPECT_EQ(downloaded(), QStringList({".cut.txt.part", ".cut.txt.part.resume"}));
     const CommandRun r = vrk(args.mid(1));
-    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(server.received(1).contains("\r\nRange: bytes="));
     ASSERT_EQ(downloaded(), QStringList{"cut.txt"});
     QFile f(work.file("Download/cut.txt"));

@@ -11,11 +11,10 @@
 #include "Exception.h"
 #include "InstallFixture.h"
 #include "MessageDlg.h"
+#include "ProcessRun.h"
 #include "QtPrinters.h"
 #include "ScriptedServer.h"
 #include "VRKSearchData.h"
-
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
@@ -38,21 +37,17 @@ class RecordingView final : public TInstallView {
 // The FileName column of a FILES.DB in rowid order (read with sqlite3), and
 // how many rows hold an empty flag.
 QStringList fileNames(const QString& filesDb) {
-  QProcess p;
-  p.start(QStringLiteral("sqlite3"), {filesDb, QStringLiteral("SELECT FileName FROM FILES ORDER BY rowid")});
-  p.waitForFinished(30000);
-  return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  return test::sqliteLines(filesDb, QStringLiteral("SELECT FileName FROM FILES ORDER BY rowid"));
 }
 
 int emptyFlags(const QString& filesDb, const QString& where = QStringLiteral("1")) {
-  QProcess p;
-  p.start(
-      QStringLiteral("sqlite3"),
-      {filesDb,
-       QStringLiteral("SELECT count(*) FROM FILES WHERE (D10 IS NULL OR Free IS NULL OR K10 IS NULL) AND ") +
-           where});
-  p.waitForFinished(30000);
-  return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toInt();
+  return test::sqliteLines(
+             filesDb,
+             QStringLiteral(
+                 "SELECT count(*) FROM FILES WHERE (D10 IS NULL OR Free IS NULL OR K10 IS NULL) AND ") +
+                 where)
+      .value(0)
+      .toInt();
 }
 
 // Every entry of a directory, hidden ones included, by name.
@@ -64,24 +59,19 @@ QStringList entries(const QString& dir) {
 // A Zip file of every file in dir, written by python's zipfile.
 QByteArray zipOf(const QString& dir) {
   test::TempDir out;
-  QProcess p;
-  p.start(QStringLiteral("python3"),
-          {QStringLiteral("-c"),
-           QStringLiteral(
-               "import os, sys, zipfile\n"
-               "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-               "    for n in sorted(os.listdir(sys.argv[2])): z.write(os.path.join(sys.argv[2], n), n)\n"),
-           out.file("a.zip"), dir});
-  EXPECT_TRUE(p.waitForFinished(30000) && p.exitCode() == 0) << p.readAllStandardError().toStdString();
+  const test::ProcessRun r = test::runProcess(
+      QStringLiteral("python3"),
+      {QStringLiteral("-c"),
+       QStringLiteral(
+           "import os, sys, zipfile\n"
+           "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+           "    for n in sorted(os.listdir(sys.argv[2])): z.write(os.path.join(sys.argv[2], n), n)\n"),
+       out.file("a.zip"), dir});
+  EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
   return test::readFile(out.file("a.zip"));
 }
 
-bool demogen(const QStringList& args) {
-  QProcess p;
-  p.setProcessChannelMode(QProcess::MergedChannels);
-  p.start(test::demogenProgram(), args);
-  return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
+bool demogen(const QStringList& args) { return test::runProcess(test::demogenProgram(), args).exitCode == 0; }
 
 class GetDatabaseTest : public ::testing::Test {
  protected:

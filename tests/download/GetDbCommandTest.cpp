@@ -5,26 +5,19 @@
 // the failures with their exit codes.
 #include "DemoMirror.h"
 #include "InstallFixture.h"
+#include "ProcessRun.h"
 #include "QtPrinters.h"
 #include "ScriptedServer.h"
-
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
 namespace vrk {
 namespace {
 
-struct CommandRun {
-  int exitCode = -1;
-  QString err;
-};
+using CommandRun = test::ProcessRun;
 
 QStringList fileNames(const QString& filesDb) {
-  QProcess p;
-  p.start(QStringLiteral("sqlite3"), {filesDb, QStringLiteral("SELECT FileName FROM FILES ORDER BY rowid")});
-  p.waitForFinished(30000);
-  return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  return test::sqliteLines(filesDb, QStringLiteral("SELECT FileName FROM FILES ORDER BY rowid"));
 }
 
 class GetDbCommandTest : public ::testing::Test {
@@ -50,10 +43,10 @@ class GetDbCommandTest : public ::testing::Test {
     // vrk finds its settings and alias beside itself.
     ASSERT_TRUE(
         QFile::copy(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"), prog.file("vrk")));
-    QProcess gen;
-    gen.start(test::demogenProgram(), {"--out", prog.file("db"), "--rows", "15", "--seed", "3", "--aliases",
-                                       prog.file("aliases.ini")});
-    ASSERT_TRUE(gen.waitForFinished(60000) && gen.exitCode() == 0);
+    const test::ProcessRun gen = test::runProcess(
+        test::demogenProgram(),
+        {"--out", prog.file("db"), "--rows", "15", "--seed", "3", "--aliases", prog.file("aliases.ini")});
+    ASSERT_EQ(gen.exitCode, 0) << gen.err.toStdString();
     ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
     settings("OverwriteData=1\r\nAskConnect=0\r\n");
     oldNames = fileNames(filesDb());
@@ -67,14 +60,11 @@ class GetDbCommandTest : public ::testing::Test {
                         extra);
   }
   CommandRun getdb(const QStringList& args, const QByteArray& input = QByteArray()) {
-    QProcess p;
-    p.setWorkingDirectory(work.path());
-    p.start(prog.file("vrk"), QStringList{QStringLiteral("getdb")} + args);
-    p.write(input);
-    p.closeWriteChannel();
-    EXPECT_TRUE(p.waitForFinished(120000));
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromLocal8Bit(p.readAllStandardError())};
+    test::ProcessOptions opt;
+    opt.input = input;
+    opt.workDir = work.path();
+    opt.timeoutMs = 120000;
+    return test::runProcess(prog.file("vrk"), QStringList{QStringLiteral("getdb")} + args, opt);
   }
   QString filesDb() const { return prog.file("db/FILES.DB"); }
   QStringList mirrorArgs() const { return {"--mirror", s_mirror->url(), "--no-proxy"}; }

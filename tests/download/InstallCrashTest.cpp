@@ -7,11 +7,11 @@
 // permission, which must leave the old set whole and no temporary files.
 #include "ErrorCapture.h"
 #include "InstallFixture.h"
+#include "ProcessRun.h"
 #include "QtPrinters.h"
 #include "Schema.h"
 #include "VRKSearchData.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -34,22 +34,21 @@ struct ChildRun {
 };
 
 ChildRun child(const QString& programDir, const QString& workDir, const QStringList& options) {
-  QProcess p;
-  p.start(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk_install_child"),
-          QStringList{programDir, workDir} + options);
-  EXPECT_TRUE(p.waitForFinished(60000));
+  test::ProcessOptions opt;
+  opt.signalExpected = true;  // the child kills itself at the chosen point
+  const test::ProcessRun run = test::runProcess(test::testProgram(QStringLiteral("vrk_install_child")),
+                                                QStringList{programDir, workDir} + options, opt);
   ChildRun r;
-  r.killed = p.exitStatus() == QProcess::CrashExit;
-  r.exitCode = p.exitCode();
-  const QStringList lines =
-      QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  r.killed = run.signalled;
+  r.exitCode = run.exitCode;
+  const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   static const QRegularExpression pointRe(QStringLiteral("^point \\d+ (.*)$"));
   for (const QString& l : lines) {
     const auto m = pointRe.match(l);
     if (m.hasMatch()) r.points << m.captured(1);
   }
   r.last = lines.isEmpty() ? QString() : lines.last();
-  r.err = QString::fromUtf8(p.readAllStandardError());
+  r.err = run.err;
   return r;
 }
 

@@ -1,5 +1,6 @@
 // `vrk unzip ZIP DIR`: the status lines on standard output, the members not
 // extracted on standard error, and the exit status.
+#include "ProcessRun.h"
 #include "TempDir.h"
 #include "ZipTools.h"
 
@@ -14,19 +15,11 @@
 namespace vrk {
 namespace {
 
-struct CommandRun {
-  int exitCode;
-  QString out;
-  QString err;
-};
+using CommandRun = test::ProcessRun;
 
 CommandRun vrkUnzip(const QStringList& args) {
-  QProcess p;
-  p.start(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"),
-          QStringList{QStringLiteral("unzip")} + args);
-  EXPECT_TRUE(p.waitForFinished(60000));
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+  return test::runProcess(test::testProgram(QStringLiteral("vrk")),
+                          QStringList{QStringLiteral("unzip")} + args);
 }
 
 class UnzipCommandTest : public ::testing::Test {
@@ -95,11 +88,12 @@ TEST_F(UnzipCommandTest, DamagedOrUnreadableArchivesExitNonZero) {
 // can; every member zipfile reads is written or named with its reason; no
 // crash, no sanitizer report, nothing beside the directory.
 TEST_F(UnzipCommandTest, EveryCorpusArchiveEndsSoundly) {
-  QProcess python;
-  python.start(test::python3(), {VRK_ZIPCRAFT, "corpus", VRK_ZIP_CORPUS, work.path()});
-  ASSERT_TRUE(python.waitForFinished(120000));
-  ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-  const QJsonArray archives = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+  test::ProcessOptions slow;
+  slow.timeoutMs = 120000;
+  const test::ProcessRun python =
+      test::runProcess(test::python3(), {VRK_ZIPCRAFT, "corpus", VRK_ZIP_CORPUS, work.path()}, slow);
+  ASSERT_EQ(python.exitCode, 0) << python.err.toStdString();
+  const QJsonArray archives = QJsonDocument::fromJson(python.out.toUtf8()).array();
   ASSERT_FALSE(archives.isEmpty());
   QStringList beside = {"out"};
   int exact = 0;

@@ -7,9 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStringList>
 
+#include "ProcessRun.h"
 #include "QtPrinters.h"
 
 #include <gtest/gtest.h>
@@ -23,14 +23,13 @@ inline QString python3() {
 
 // Runs program with args in dir; fails the test unless it exits with 0.
 inline void runTool(const QString& program, const QStringList& args, const QString& dir = QString()) {
-  QProcess p;
-  if (!dir.isEmpty()) p.setWorkingDirectory(dir);
-  p.setProcessChannelMode(QProcess::MergedChannels);
-  p.start(program, args);
-  ASSERT_TRUE(p.waitForFinished(120000)) << program.toStdString();
-  ASSERT_EQ(p.exitStatus(), QProcess::NormalExit) << program.toStdString();
-  ASSERT_EQ(p.exitCode(), 0) << program.toStdString() << " " << args.join(' ').toStdString() << ": "
-                             << p.readAll().toStdString();
+  ProcessOptions opt;
+  opt.workDir = dir;
+  opt.merged = true;
+  opt.timeoutMs = 120000;
+  const ProcessRun r = runProcess(program, args, opt);
+  ASSERT_EQ(r.exitCode, 0) << program.toStdString() << " " << args.join(' ').toStdString() << ": "
+                           << r.out.toStdString();
 }
 
 // One archive of zipcraft.py (the case names are its functions).

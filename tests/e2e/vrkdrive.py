@@ -97,6 +97,19 @@ class Processes:
         self.procs.clear()
 
 
+PEER_TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "share", "peers")
+
+
+def from_template(name, **values):
+    """A server's configuration from its template under share/peers, each
+    @KEY@ replaced by its value."""
+    with open(os.path.join(PEER_TEMPLATES, name)) as f:
+        text = f.read()
+    for key, value in values.items():
+        text = text.replace("@%s@" % key, value)
+    return text
+
+
 def start_nginx(procs, root, port, workdir, server_lines=""):
     """nginx serving root on 127.0.0.1:port (and [::1]:port when the host has
     IPv6 loopback, so that "localhost" reaches it either way); server_lines
@@ -112,18 +125,10 @@ def start_nginx(procs, root, port, workdir, server_lines=""):
         except OSError:
             pass
     conf = os.path.join(workdir, "nginx.conf")
+    servers = "  server {\n%s    root %s;\n%s  }" % (listen, root, server_lines)
     with open(conf, "w") as f:
-        f.write(
-            "daemon off;\nmaster_process off;\n%s"
-            "pid %s/nginx.pid;\nerror_log %s/logs/error.log;\n"
-            "events { worker_connections 64; }\n"
-            "http {\n  access_log %s/logs/access.log;\n  default_type application/octet-stream;\n"
-            "  client_body_temp_path %s/tmp/body;\n  proxy_temp_path %s/tmp/proxy;\n"
-            "  fastcgi_temp_path %s/tmp/fastcgi;\n  uwsgi_temp_path %s/tmp/uwsgi;\n"
-            "  scgi_temp_path %s/tmp/scgi;\n"
-            "  server {\n%s    root %s;\n%s  }\n}\n"
-            % (("user root;\n" if os.geteuid() == 0 else ""), workdir, workdir, workdir, workdir, workdir,
-               workdir, workdir, workdir, listen, root, server_lines))
+        f.write(from_template("nginx.conf.in", DIR=workdir, USER="user root;" if os.geteuid() == 0 else "",
+                              ACCESS_LOG=os.path.join(workdir, "logs/access.log"), SERVERS=servers))
     p = procs.start([_program("nginx"), "-p", workdir, "-c", conf, "-e", os.path.join(workdir, "logs/error.log")],
                     stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
     wait_for("nginx on port %d" % port, lambda: p.poll() is not None or _accepts(port))
@@ -136,10 +141,8 @@ def start_tinyproxy(procs, port, workdir):
     os.makedirs(workdir, exist_ok=True)
     conf = os.path.join(workdir, "tinyproxy.conf")
     with open(conf, "w") as f:
-        f.write("Port %d\nListen 127.0.0.1\nTimeout 600\nMaxClients 20\nAllow 127.0.0.1\nLogLevel Info\n"
-                "LogFile \"%s/tinyproxy.log\"\nPidFile \"%s/tinyproxy.pid\"\n" % (port, workdir, workdir))
-        if os.geteuid() == 0:
-            f.write("User root\nGroup root\n")
+        f.write(from_template("tinyproxy.conf.in", PORT=str(port), DIR=workdir,
+                              EXTRA="User root\nGroup root\n" if os.geteuid() == 0 else ""))
     p = procs.start([_program("tinyproxy"), "-d", "-c", conf], stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
     wait_for("tinyproxy on port %d" % port, lambda: p.poll() is not None or _accepts(port))
     if p.poll() is not None:

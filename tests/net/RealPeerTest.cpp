@@ -7,6 +7,7 @@
 
 #include "CoreApp.h"
 #include "LocalPeers.h"
+#include "ProcessRun.h"
 #include "QtPrinters.h"
 #include "ScriptedServer.h"
 #include "TempDir.h"
@@ -14,7 +15,6 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTimer>
@@ -391,14 +391,12 @@ TEST_F(RealPeerTest, SecureConnectOutcomes) {
 TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   const QString vrk = qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk");
   VRK_REQUIRE_PEER(QFile::exists(vrk) ? vrk : QString(), "the vrk program");
-  QProcess p;
   QStringList args = {"fetch", "-o", out.file("fetched.bin")};
   if (s_proxy) args << "--proxy" << QStringLiteral("127.0.0.1:%1").arg(s_proxy->port());
   args << url("big.bin");
-  p.start(vrk, args);
-  ASSERT_TRUE(p.waitForFinished(60000));
-  const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-  EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+  const test::ProcessRun fetched = test::runProcess(vrk, args);
+  const QString& err = fetched.err;
+  EXPECT_EQ(fetched.exitCode, 0) << err.toStdString();
   EXPECT_TRUE(err.contains(QStringLiteral("status 200"))) << err.toStdString();
   EXPECT_TRUE(err.contains(QStringLiteral("success 0")));
   EXPECT_EQ(err.count(QStringLiteral("disconnect")), 2);
@@ -406,17 +404,15 @@ TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_TRUE(f.readAll() == servedFile("big.bin"));
 
-  p.start(vrk, {"fetch", url("small.txt")});
-  ASSERT_TRUE(p.waitForFinished(30000));
-  EXPECT_EQ(p.exitCode(), 0);
-  EXPECT_EQ(p.readAllStandardOutput(), QByteArray("small file\n"));
+  const test::ProcessRun small = test::runProcess(vrk, {"fetch", url("small.txt")});
+  EXPECT_EQ(small.exitCode, 0);
+  EXPECT_EQ(small.out, QStringLiteral("small file\n"));
 
   // SSL_CERT_FILE, which names the test's CA, is passed on to the process.
-  p.start(vrk, {"fetch", "--verbose", url("small.txt", true)});
-  ASSERT_TRUE(p.waitForFinished(30000));
-  EXPECT_EQ(p.exitCode(), 0);
-  EXPECT_EQ(p.readAllStandardOutput(), QByteArray("small file\n"));
-  const QString verbose = QString::fromLocal8Bit(p.readAllStandardError());
+  const test::ProcessRun tls = test::runProcess(vrk, {"fetch", "--verbose", url("small.txt", true)});
+  EXPECT_EQ(tls.exitCode, 0);
+  EXPECT_EQ(tls.out, QStringLiteral("small file\n"));
+  const QString& verbose = tls.err;
   EXPECT_TRUE(
       verbose.contains(QRegularExpression(QStringLiteral("\nprotocol TLSv1\\.[23], cipher [A-Z0-9_-]+\n"))))
       << verbose.toStdString();
@@ -424,12 +420,11 @@ TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   // Without -o the body goes to standard output as it arrives: the
   // program's memory stays flat (held whole, the 12 MiB would take several
   // times that as bytes and text).
-  QProcess streamed;
-  streamed.setStandardOutputFile(out.file("streamed.bin"));
-  streamed.start(vrk, {"fetch", "--stats", url("big.bin")});
-  ASSERT_TRUE(streamed.waitForFinished(60000));
-  const QString stats = QString::fromLocal8Bit(streamed.readAllStandardError());
-  EXPECT_EQ(streamed.exitCode(), 0) << stats.toStdString();
+  test::ProcessOptions toFile;
+  toFile.outFile = out.file("streamed.bin");
+  const test::ProcessRun streamed = test::runProcess(vrk, {"fetch", "--stats", url("big.bin")}, toFile);
+  const QString& stats = streamed.err;
+  EXPECT_EQ(streamed.exitCode, 0) << stats.toStdString();
   QFile streamedFile(out.file("streamed.bin"));
   ASSERT_TRUE(streamedFile.open(QIODevice::ReadOnly));
   EXPECT_TRUE(streamedFile.readAll() == servedFile("big.bin"));
@@ -438,14 +433,13 @@ TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   ASSERT_TRUE(m.hasMatch()) << stats.toStdString();
   EXPECT_LT(m.captured(1).toLongLong() - m.captured(2).toLongLong(), 8 * 1024) << stats.toStdString();
 
-  p.start(vrk, {"fetch", url("absent.txt")});
-  ASSERT_TRUE(p.waitForFinished(30000));
-  EXPECT_EQ(p.exitCode(), 3) << "an error status is reported in the exit code";
+  EXPECT_EQ(test::runProcess(vrk, {"fetch", url("absent.txt")}).exitCode, 3)
+      << "an error status is reported in the exit code";
 
-  p.start(vrk, {"fetch", "http://127.0.0.1:1/x"});
-  ASSERT_TRUE(p.waitForFinished(30000));
-  EXPECT_EQ(p.exitCode(), 1);
-  EXPECT_TRUE(p.readAllStandardError().contains("error: Verbindung fehlgeschlagen"));
+  const test::ProcessRun refused = test::runProcess(vrk, {"fetch", "http://127.0.0.1:1/x"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(refused.err.contains(QStringLiteral("error: Verbindung fehlgeschlagen")))
+      << refused.err.toStdString();
 }
 
 }  // namespace

@@ -1,27 +1,18 @@
 // `vrk search` on a real catalogue: the filter text, the result file names
 // and the total, and its failures.
 #include "CatalogueFixture.h"
-
-#include <QProcess>
+#include "ProcessRun.h"
 
 #include <gtest/gtest.h>
 
 namespace vrk {
 namespace {
 
-struct CommandRun {
-  int exitCode;
-  QString out;
-  QString err;
-};
+using CommandRun = test::ProcessRun;
 
 CommandRun vrk(const QStringList& args) {
-  QProcess p;
-  p.start(qEnvironmentVariable("VRK_TEST_BIN_DIR") + QStringLiteral("/vrk"),
-          QStringList{QStringLiteral("search")} + args);
-  EXPECT_TRUE(p.waitForFinished(60000));
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+  return test::runProcess(test::testProgram(QStringLiteral("vrk")),
+                          QStringList{QStringLiteral("search")} + args);
 }
 
 class SearchCommandTest : public ::testing::Test {

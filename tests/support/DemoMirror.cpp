@@ -1,6 +1,6 @@
 #include "DemoMirror.h"
 
-#include <QProcess>
+#include "ProcessRun.h"
 
 #include <sqlite3.h>
 
@@ -24,12 +24,14 @@ bool DemoMirror::available(QString& why) {
 }
 
 bool DemoMirror::start(int rows, quint64 seed, bool withProxy, QString& error) {
-  QProcess gen;
-  gen.setProcessChannelMode(QProcess::MergedChannels);
-  gen.start(demogenProgram(), {"--out", catalogueDir(), "--rows", QString::number(rows), "--seed",
-                               QString::number(seed), "--mirror", root()});
-  if (!gen.waitForFinished(60000) || gen.exitStatus() != QProcess::NormalExit || gen.exitCode() != 0) {
-    error = QStringLiteral("demogen failed: ") + QString::fromLocal8Bit(gen.readAll());
+  ProcessOptions merged;
+  merged.merged = true;
+  const ProcessRun gen = runProcess(demogenProgram(),
+                                    {"--out", catalogueDir(), "--rows", QString::number(rows), "--seed",
+                                     QString::number(seed), "--mirror", root()},
+                                    merged);
+  if (gen.exitCode != 0) {
+    error = QStringLiteral("demogen failed: ") + gen.out;
     return false;
   }
   m_nginx = std::make_unique<NginxServer>();

@@ -1,5 +1,6 @@
 #include "LocalPeers.h"
 
+#include "ProcessRun.h"
 #include "ScriptedServer.h"
 
 #include <QDir>
@@ -109,6 +110,17 @@ bool writeFile(const QString& path, const QString& text) {
   return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text.toUtf8()) >= 0;
 }
 
+// A server's configuration from its template under share/peers, each
+// @KEY@ replaced by its value; empty when the template cannot be read.
+QString fromTemplate(const char* name, const QMap<QString, QString>& values) {
+  QFile f(QStringLiteral(VRK_PEER_TEMPLATES "/") + QLatin1String(name));
+  if (!f.open(QIODevice::ReadOnly)) return QString();
+  QString text = QString::fromUtf8(f.readAll());
+  for (auto it = values.begin(); it != values.end(); ++it)
+    text.replace(QLatin1Char('@') + it.key() + QLatin1Char('@'), it.value());
+  return text;
+}
+
 }  // namespace
 
 bool onCi() { return qEnvironmentVariable("CI") == QLatin1String("true"); }
@@ -214,27 +226,14 @@ bool NginxServer::start(const QString& root, QString& error) {
   return launch(
       program(),
       [&](QString& err) -> QStringList {
-        const QString conf = QStringLiteral(
-                                 "daemon off;\n"
-                                 "master_process off;\n"
-                                 "%1"
-                                 "pid %2/nginx.pid;\n"
-                                 "error_log %2/logs/error.log;\n"
-                                 "events { worker_connections 64; }\n"
-                                 "http {\n"
-                                 "  access_log off;\n"
-                                 "  default_type application/octet-stream;\n"
-                                 "  client_body_temp_path %2/tmp/body;\n"
-                                 "  proxy_temp_path %2/tmp/proxy;\n"
-                                 "  fastcgi_temp_path %2/tmp/fastcgi;\n"
-                                 "  uwsgi_temp_path %2/tmp/uwsgi;\n"
-                                 "  scgi_temp_path %2/tmp/scgi;\n"
-                                 "  sendfile on;\n"
-                                 "%3"
-                                 "}\n")
-                                 .arg(::geteuid() == 0 ? QStringLiteral("user root;\n") : QString(), d)
-                                 .arg(servers(root));
-        if (!writeFile(d + QStringLiteral("/nginx.conf"), conf))
+        const QString conf = fromTemplate(
+            "nginx.conf.in",
+            {{QStringLiteral("DIR"), d},
+             {QStringLiteral("USER"), ::geteuid() == 0 ? QStringLiteral("user root;") : QString()},
+             {QStringLiteral("ACCESS_LOG"), QStringLiteral("off")},
+             {QStringLiteral("SERVERS"), servers(root)}});
+        if (conf.isEmpty()) err = QStringLiteral("cannot read the nginx template");
+        if (err.isEmpty() && !writeFile(d + QStringLiteral("/nginx.conf"), conf))
           err = QStringLiteral("cannot write nginx.conf");
         return {"-p", d, "-c", d + "/nginx.conf", "-e", m_logFile};
       },
@@ -249,20 +248,15 @@ bool TinyProxy::start(QString& error) {
   return launch(
       program(),
       [&](QString& err) -> QStringList {
-        QString conf = QStringLiteral(
-                           "Port %1\n"
-                           "Listen 127.0.0.1\n"
-                           "Timeout 600\n"
-                           "MaxClients 20\n"
-                           "Allow 127.0.0.1\n"
-                           "LogLevel Info\n"
-                           "LogFile \"%2\"\n"
-                           "PidFile \"%3/tinyproxy.pid\"\n")
-                           .arg(m_port)
-                           .arg(m_logFile, d);
-        for (const quint16 port : m_connectPorts) conf += QStringLiteral("ConnectPort %1\n").arg(port);
-        if (::geteuid() == 0) conf += QStringLiteral("User root\nGroup root\n");
-        if (!writeFile(d + QStringLiteral("/tinyproxy.conf"), conf))
+        QString extra;
+        for (const quint16 port : m_connectPorts) extra += QStringLiteral("ConnectPort %1\n").arg(port);
+        if (::geteuid() == 0) extra += QStringLiteral("User root\nGroup root\n");
+        const QString conf =
+            fromTemplate("tinyproxy.conf.in", {{QStringLiteral("PORT"), QString::number(m_port)},
+                                               {QStringLiteral("DIR"), d},
+                                               {QStringLiteral("EXTRA"), extra}});
+        if (conf.isEmpty()) err = QStringLiteral("cannot read the tinyproxy template");
+        if (err.isEmpty() && !writeFile(d + QStringLiteral("/tinyproxy.conf"), conf))
           err = QStringLiteral("cannot write tinyproxy.conf");
         return {"-d", "-c", d + "/tinyproxy.conf"};
       },
@@ -306,12 +300,13 @@ bool SquidProxy::start(QString& error) {
 }
 
 bool TestCertificates::run(const QStringList& args, QString& error) {
-  QProcess p;
-  p.setProcessChannelMode(QProcess::MergedChannels);
-  p.start(qEnvironmentVariable("VRK_SOURCE_DIR") + QStringLiteral("/scripts/certs"), args);
-  if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) return true;
-  error =
-      QStringLiteral("scripts/certs %1 failed: %2").arg(args.join(' '), QString::fromLocal8Bit(p.readAll()));
+  ProcessOptions merged;
+  merged.merged = true;
+  merged.timeoutMs = 30000;
+  const ProcessRun r =
+      runProcess(qEnvironmentVariable("VRK_SOURCE_DIR") + QStringLiteral("/scripts/certs"), args, merged);
+  if (r.exitCode == 0) return true;
+  error = QStringLiteral("scripts/certs %1 failed: %2").arg(args.join(' '), r.out);
   return false;
 }
 
