@@ -4,6 +4,7 @@
 #include "SockSession.h"
 
 #include "Messages.h"
+#include "ScopeExit.h"
 
 #include <QHostInfo>
 
@@ -72,12 +73,13 @@ TSocketSession::LookupResult TSocketSession::ResolveHost() {
       m_lookupDone = true;
     });
   });
-  try {
+  {
+    auto abandon = onScopeExit([this] {
+      ++m_lookupSequence;
+      StopTimer();
+    });
     WaitUntil([this] { return m_lookupDone || m_timedOut || m_cancelRequested; });
-  } catch (...) {
-    ++m_lookupSequence;
-    StopTimer();
-    throw;
+    abandon.dismiss();
   }
   if (!m_lookupDone) ++m_lookupSequence;
   StopTimer();

@@ -1,6 +1,7 @@
 #include "Utils.h"
 
 #include "Exception.h"
+#include "ScopeExit.h"
 
 #include <QFile>
 #include <QStringList>
@@ -183,11 +184,10 @@ void CollectFiles(const QString& Dir, TFileKinds Kinds, const QString& Masks, bo
   const SavedDirectory saved;
   if (::chdir(QFile::encodeName(Dir).constData()) != 0) throw EInOutError::withCode(errno);
   FoundFiles.clear();
-  try {
+  {
+    auto restore = onScopeExit([&saved] { saved.restore(); });
     collect(Kinds, Masks.split(QLatin1Char(';')), StripExtension);
-  } catch (...) {
-    saved.restore();
-    throw;
+    restore.dismiss();
   }
   if (const int err = saved.restore()) throw EInOutError::withCode(err);
 }

@@ -1,6 +1,7 @@
 #include "DataSource.h"
 
 #include "ErrorDisplay.h"
+#include "ScopeExit.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -177,19 +178,18 @@ bool TDataSetModel::setData(const QModelIndex& index, const QVariant& value, int
   if (!ds || !ds->active()) return false;
   const QString name = index.column() < m_columns.size() ? m_columns[index.column()] : QString();
   return ErrorDisplay::guard([&] {
-    try {
-      ds->setRecNo(index.row() + 1);
-      TField* f = ds->fieldByName(name);
-      ds->edit();
-      if (value.typeId() == QMetaType::QString)
-        f->setAsString(value.toString());
-      else
-        f->setValue(value);
-      ds->post();
-    } catch (...) {
+    auto cancel = onScopeExit([ds] {
       if (ds->state() == TDataSetState::dsEdit || ds->state() == TDataSetState::dsInsert) ds->cancel();
-      throw;
-    }
+    });
+    ds->setRecNo(index.row() + 1);
+    TField* f = ds->fieldByName(name);
+    ds->edit();
+    if (value.typeId() == QMetaType::QString)
+      f->setAsString(value.toString());
+    else
+      f->setValue(value);
+    ds->post();
+    cancel.dismiss();
   });
 }
 
