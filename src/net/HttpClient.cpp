@@ -2,6 +2,7 @@
 
 #include "ChunkDecoder.h"
 #include "Messages.h"
+#include "ScopeExit.h"
 
 #include <QFile>
 
@@ -52,24 +53,21 @@ void THttpClient::Get(const QString& url) {
     m_headerInfo.UserId = callerUserId;
     m_headerInfo.Password = callerPassword;
   };
+  const auto restoreOnExit = onScopeExit(restoreCredentials);
   try {
     for (int pass = 1; RunPass(); ++pass) {
       if (pass >= kMaxPasses) throw ESockError(msg::text(msg::TooManyRedirects).arg(kMaxPasses));
     }
   } catch (const EAbortError&) {
-    restoreCredentials();
-    throw;
+    throw;  // a cancelled download keeps its partial for a resume
   } catch (const ECutTransfer&) {
     if (m_inputFileMode && m_bodyFileWritten && !m_keepCutBody) QFile::remove(m_body);
-    restoreCredentials();
     throw;
   } catch (const Exception&) {
     // What an earlier pass wrote (the body of a redirection) is no download.
     if (m_inputFileMode && m_bodyFileWritten) QFile::remove(m_body);
-    restoreCredentials();
     throw;
   }
-  restoreCredentials();
 }
 
 bool THttpClient::RunPass() {
@@ -108,7 +106,10 @@ bool THttpClient::RunPass() {
 
   Connect();
   QString location;
-  try {
+  {
+    // On an error the connection is dropped; a failure of that is dropped
+    // too, since the first error is the one the caller needs to see.
+    auto disconnectOnError = onScopeExit([this] { Disconnect(); });
     Write(request);
     QStringList headerLines;
     ReadReplyHeader(headerLines, location);
@@ -118,6 +119,7 @@ bool THttpClient::RunPass() {
     if (resuming && !followed && (status == 416 || (status == 206 && !RangeFits(headerLines, rule)))) {
       // No range that continues the file: dropped unread, asked again whole.
       m_resumeOffset = 0;
+      disconnectOnError.dismiss();
       Disconnect();
       return true;
     }
@@ -137,13 +139,7 @@ bool THttpClient::RunPass() {
       StatusMessage(2, msg::StatusTransactionDone);
     }
     if (status >= 400 && OnFailure) OnFailure(this, m_cmd);
-  } catch (...) {
-    try {
-      Disconnect();
-    } catch (...) {
-      // The first error is the one the caller needs to see.
-    }
-    throw;
+    disconnectOnError.dismiss();
   }
   Disconnect();
 
@@ -248,11 +244,11 @@ void THttpClient::ReadBody(const TBodyRule& rule, bool leadsOn, bool append) {
     // With a stream, the page of a redirection is read and dropped.
     QString text;
     QString& body = m_bodyStream ? text : m_body;
-    try {
+    {
+      // What came before an error is the body too.
+      auto keepOnError = onScopeExit([&] { body = text; });
       CaptureString(text, length, decoder);
-    } catch (...) {
-      body = text;
-      throw;
+      keepOnError.dismiss();
     }
     if (length >= 0) text.truncate(length);
     body = text;

@@ -7,6 +7,7 @@
 
 #include "HttpParse.h"
 #include "Messages.h"
+#include "ScopeExit.h"
 #include "TlsChannel.h"
 
 #include <QSocketNotifier>
@@ -208,32 +209,29 @@ void TSocketSession::Connect() {
     const int e = errno;
     m_lastError = e == EINPROGRESS ? 10035 : winsockError(e);
     QString text;
-    try {
-      CheckSocketError(10035, text);
-    } catch (...) {
-      ReplaceSocket();
-      throw;
-    }
+    auto replaceOnError = onScopeExit([this] { ReplaceSocket(); });
+    CheckSocketError(10035, text);
+    replaceOnError.dismiss();
   }
 
   StartTimer();
-  try {
-    WaitUntil([this] { return m_isConnected || m_timedOut || m_cancelRequested || !m_eventOk; }, true);
-  } catch (...) {
-    StopTimer();
-    throw;
-  }
+  // The timer's stop tells the status handler, which may fail: on the normal
+  // path that failure is the caller's.
+  auto stopOnError = onScopeExit([this] { StopTimer(); });
+  WaitUntil([this] { return m_isConnected || m_timedOut || m_cancelRequested || !m_eventOk; }, true);
+  stopOnError.dismiss();
   StopTimer();
 
   if (!m_timedOut && !m_cancelRequested && m_eventOk) {
     if (!m_secure) return;
-    try {
-      EstablishSecure();
-    } catch (...) {
+    // A failed handshake leaves a fresh socket and says so. The handler
+    // runs as the error leaves; one that throws cannot replace it.
+    auto failOnError = onScopeExit([this] {
       ReplaceSocket();
       if (OnConnectionFailed) OnConnectionFailed(this);
-      throw;
-    }
+    });
+    EstablishSecure();
+    failOnError.dismiss();
     Dispatch([this] {
       if (OnConnect) OnConnect(this);
     });

@@ -6,6 +6,7 @@
 
 #include "LineScan.h"
 #include "Messages.h"
+#include "ScopeExit.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -119,13 +120,10 @@ void TSocketSession::SendFile(const QString& path) {
     m_fileMode = false;
   };
   PostSendWakeUp();
-  try {
+  {
+    const auto restoreOnExit = onScopeExit(restore);
     WaitUntil([this] { return m_sendDone || m_cancelRequested || m_totalBytes <= 0 || !m_isConnected; });
-  } catch (...) {
-    restore();
-    throw;
   }
-  restore();
   if (m_cancelRequested) {
     m_cancelRequested = false;
     throw EAbortError(msg::text(msg::SendCancelled));
@@ -213,16 +211,15 @@ qint64 TSocketSession::CaptureInto(QFile& file, const QString& name, qint64 expe
   kept.clear();
   m_lastReceive.restart();
   bool stalled = false;
-  try {
-    WaitUntil([&] {
-      if (!m_isConnected || m_cancelRequested || m_diskLow) return true;
-      if ((expected >= 0 && m_captured >= expected) || decoderDone(decoder)) return true;
-      return stalled = ReceiveStalled();
-    });
-  } catch (...) {
-    restore();
-    throw;
-  }
+  // The normal path flushes and restores below, where a failed flush is
+  // reported; an error out of the wait only restores.
+  auto restoreOnError = onScopeExit(restore);
+  WaitUntil([&] {
+    if (!m_isConnected || m_cancelRequested || m_diskLow) return true;
+    if ((expected >= 0 && m_captured >= expected) || decoderDone(decoder)) return true;
+    return stalled = ReceiveStalled();
+  });
+  restoreOnError.dismiss();
   FlushFileStage();
   m_recvFile = nullptr;  // later bytes go to the receive buffer again
   m_fileDecoder = nullptr;
@@ -252,7 +249,12 @@ void TSocketSession::CaptureString(QString& text, qint64 length, TBodyDecoder* d
   bool dropped = false;
   bool stalled = false;
   bool tooLong = false;
-  try {
+  {
+    // What was taken so far is the text, also when the capture fails.
+    const auto finish = onScopeExit([&] {
+      m_counting = false;
+      text = QString::fromLatin1(bytes);
+    });
     while (!m_cancelRequested && !decoderDone(decoder) &&
            (length < 0 ? (m_isConnected || !m_recvBuffer.isEmpty()) : bytes.size() < length)) {
       if (!m_recvBuffer.isEmpty()) {
@@ -284,13 +286,7 @@ void TSocketSession::CaptureString(QString& text, qint64 length, TBodyDecoder* d
         return !m_recvBuffer.isEmpty() || m_cancelRequested || !m_isConnected || ReceiveStalled();
       });
     }
-  } catch (...) {
-    m_counting = false;
-    text = QString::fromLatin1(bytes);
-    throw;
   }
-  m_counting = false;
-  text = QString::fromLatin1(bytes);
   if (m_cancelRequested) {
     m_cancelRequested = false;
     throw EAbortError(msg::text(msg::CaptureCancelled));
