@@ -2,6 +2,7 @@
 
 #include "MemTable.h"
 #include "Messages.h"
+#include "ScopeExit.h"
 #include "Store.h"
 
 namespace vrk {
@@ -42,7 +43,13 @@ SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria
     // from the first passing row sees the same rows the comparison of each
     // passing row would let through, in the same order.
     const bool inScan = description->dataType() == TFieldType::ftMemo || isTextType(description->dataType());
-    try {
+    {
+      auto tidyOnError = onScopeExit([&] {
+        // The table stays on the row where the walk failed, without the test;
+        // the refused row is dropped while the views are still suspended.
+        tbFiles.clearTextTest();
+        dropRefusedRow(mtFiles);
+      });
       if (inScan) {
         tbFiles.setTextTest(description, [&needle](const char* text, qsizetype size) {
           return upperContainsUtf8(text, size, needle);
@@ -56,12 +63,7 @@ SearchResult search(TTable& tbFiles, TMemoryTable& mtFiles, const SearchCriteria
           if (upperContains(description->asString(), needle)) mtFiles.importRows(&tbFiles, 1, ImportAppend);
         }
       }
-    } catch (...) {
-      // The table stays on the row where the walk failed, without the test;
-      // the refused row is dropped while the views are still suspended.
-      tbFiles.clearTextTest();
-      dropRefusedRow(mtFiles);
-      throw;
+      tidyOnError.dismiss();
     }
     views.end();
   } else {

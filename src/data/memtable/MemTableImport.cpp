@@ -5,6 +5,9 @@
 
 #include "MemTableSlot.h"
 #include "Messages.h"
+#include "ScopeExit.h"
+
+#include <exception>
 
 namespace vrk {
 namespace {
@@ -58,7 +61,14 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
   const bool sourceWasActive = source->active();
   TControlsDisabled sourceViews(*source);
   int count = 0;
-  try {
+  {
+    // On an error, a source opened here is closed again after this table's
+    // views are resumed (the source's are resumed after its close); a
+    // failure of that close is dropped, the import's own error is the one
+    // to report.
+    auto closeOnError = onScopeExit([&] {
+      if (!sourceWasActive) source->close();
+    });
     TControlsDisabled views(*this);
     if (active()) checkBrowseMode();
     setFiltered(false);
@@ -71,6 +81,7 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
     }
     open();
     checkBrowseMode();
+    std::exception_ptr failure;
     try {
       int limit = maxRows;
       if (maxRows <= 0) {
@@ -89,24 +100,14 @@ int TMemoryTable::importRows(TDataSet* source, int maxRows, TImportMode mode) {
         source->next();
       }
     } catch (...) {
-      // The move finishes the pending row; if that fails, its error is
-      // the one the caller gets.
-      first();
-      throw;
+      failure = std::current_exception();
     }
+    // The move finishes the pending row, also after an error; if that
+    // fails, its error is the one the caller gets.
     first();
+    if (failure) std::rethrow_exception(failure);
     views.end();
-  } catch (...) {
-    // This table's views are resumed by now; the source's are resumed
-    // after its close.
-    if (!sourceWasActive) {
-      try {
-        source->close();
-      } catch (...) {
-        // The import's own error is the one to report.
-      }
-    }
-    throw;
+    closeOnError.dismiss();
   }
   if (!sourceWasActive) source->close();
   sourceViews.end();

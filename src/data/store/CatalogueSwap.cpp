@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 #include "Messages.h"
+#include "ScopeExit.h"
 #include "StreamError.h"
 
 #include <QDir>
@@ -284,13 +285,8 @@ void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
     if (in >= 0) ::close(in);
     throw EFOpenError(sourcePath);
   }
-  int out = -1;
-  try {
-    out = createStaged(name);
-  } catch (...) {
-    ::close(in);
-    throw;
-  }
+  auto closeIn = onScopeExit([in] { ::close(in); });
+  const int out = createStaged(name);
   std::vector<char> buf(kChunk);
   bool readFailed = false, writeFailed = false;
   for (;;) {
@@ -312,6 +308,7 @@ void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
     if (writeFailed) break;
     point("stage: part written");
   }
+  closeIn.dismiss();
   ::close(in);
   if (!readFailed && !writeFailed && ::fdatasync(out) != 0) writeFailed = true;
   if (::close(out) != 0) writeFailed = true;

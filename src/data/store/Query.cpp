@@ -4,6 +4,7 @@
 
 #include "Messages.h"
 #include "Schema.h"
+#include "ScopeExit.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -34,7 +35,11 @@ void TQuery::open() {
   if (!m.hasMatch()) throw EDatabaseError(msg::text(msg::QueryNoTable));
   m_database->open();
   std::vector<std::vector<QVariant>> rows;
-  try {
+  {
+    auto closeOnError = onScopeExit([&] {
+      destroyFields();
+      m_database->dataSetClosed();
+    });
     const QString file = QDir(m_database->directory()).filePath(m.captured(1) + QStringLiteral(".DB"));
     sql::Connection conn(file);
     sql::Statement stmt(conn.handle(), text.toUtf8());
@@ -51,10 +56,7 @@ void TQuery::open() {
       for (int c = 0; c < n; ++c) row.push_back(readColumn(stmt, c, field(c)->dataType()));
       rows.push_back(std::move(row));
     }
-  } catch (...) {
-    destroyFields();
-    m_database->dataSetClosed();
-    throw;
+    closeOnError.dismiss();
   }
   m_rows = std::move(rows);
   m_index = 0;

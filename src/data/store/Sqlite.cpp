@@ -1,6 +1,7 @@
 #include "Sqlite.h"
 
 #include "Messages.h"
+#include "ScopeExit.h"
 
 #include <QDate>
 #include <QFile>
@@ -67,7 +68,8 @@ Connection::Connection(const QString& path, Access access) {
   const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                     (access == Access::Build ? SQLITE_OPEN_URI : 0) | SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
-  try {
+  {
+    auto closeOnError = onScopeExit([&] { close(); });
     // A failed open still hands out a connection, which carries the message.
     check(m_db, rc, name.constData());
     check(m_db, sqlite3_busy_timeout(m_db, 2000), "busy timeout");
@@ -76,9 +78,7 @@ Connection::Connection(const QString& path, Access access) {
     setChecked(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, "defensive");
     if (access == Access::ReadWrite) exec("PRAGMA journal_mode=DELETE");
     if (access == Access::Build) exec("PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF");
-  } catch (...) {
-    close();
-    throw;
+    closeOnError.dismiss();
   }
 }
 

@@ -6,6 +6,7 @@
 #include "FilterEval.h"
 #include "Messages.h"
 #include "Schema.h"
+#include "ScopeExit.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -62,16 +63,17 @@ void TTable::updateFieldDefs() {
 void TTable::open() {
   if (active()) return;
   m_database->open();
-  try {
+  {
+    auto closeOnError = onScopeExit([&] {
+      m_conn.close();
+      m_database->dataSetClosed();
+    });
     m_conn = sql::Connection(filePath());
     // The filters' collation and function, before the first statement.
     registerFilterSql(m_conn.handle());
     registerTextTest();
     readDefinitions(m_conn);
-  } catch (...) {
-    m_conn.close();
-    m_database->dataSetClosed();
-    throw;
+    closeOnError.dismiss();
   }
   for (const TFieldDef& d : m_defs) {
     addField(std::make_unique<TField>(this, d.name, d.dataType, d.size, d.required));
@@ -79,12 +81,11 @@ void TTable::open() {
   m_cache.assign(m_defs.size(), QVariant());
   m_loaded.assign(m_defs.size(), 0);
   setState(TDataSetState::dsBrowse);
-  try {
+  {
+    auto closeOnError = onScopeExit([&] { close(); });
     openFilters();
     scanFrom(std::numeric_limits<qint64>::min());
-  } catch (...) {
-    close();
-    throw;
+    closeOnError.dismiss();
   }
   setBof(true);
   setEof(!m_hasRow);
