@@ -19,7 +19,7 @@ class TScopeExit {
     if (!m_active) return;
     try {
       m_f();
-    } catch (...) {  // a destructor must not throw; see the class comment
+    } catch (...) {  // dropped: see the class comment
     }
   }
   void dismiss() noexcept { m_active = false; }

@@ -6,6 +6,7 @@
 #include "MessageDlg.h"
 #include "Messages.h"
 #include "MirrorFetch.h"
+#include "ScopeExit.h"
 #include "Store.h"
 #include "VRKSearchData.h"
 
@@ -143,12 +144,12 @@ void install(TVRKData& data, TInstallView& view, const TTableSource& source, boo
     data.VRKData.close();
     view.ShowCopying();
     std::vector<TTableFile> installed;
-    try {
+    {
+      // On an error the command ends here; the copy animation does not go
+      // on playing.
+      auto hideOnError = onScopeExit([&] { view.HideCopying(); });
       installed = installTables(source, place.directory, hook);
-    } catch (...) {
-      // The command ends here; the copy animation does not go on playing.
-      view.HideCopying();
-      throw;
+      hideOnError.dismiss();
     }
     view.HideCopying();
     if (deleteInstalled && data.DeleteUnzip) {

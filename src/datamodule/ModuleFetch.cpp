@@ -6,6 +6,7 @@
 #include "MessageDlg.h"
 #include "Messages.h"
 #include "MirrorFetch.h"
+#include "ScopeExit.h"
 #include "SockError.h"
 #include "unzip/Unzip.h"
 
@@ -128,9 +129,15 @@ TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path, qint64 
 
   const QString into = unpackDir ? unpackDir() : downloadDir();
   if (m_unzipDisplay) m_unzipDisplay->UnzipStarted();
+  // An unpacking that fails (a status handler that throws, among others)
+  // ends the display too: the animation does not go on playing.
+  auto endOnError = onScopeExit([this] {
+    if (m_unzipDisplay) m_unzipDisplay->UnzipEnded();
+  });
   // Once, so that the animation and the panel text are painted.
   QCoreApplication::processEvents();
   const TUnzipResult unzipped = UnzipArchive(file.path(), into, *this);
+  endOnError.dismiss();
   if (m_unzipDisplay) m_unzipDisplay->UnzipEnded();
   if (!unzipped.whole()) {
     // Deleting it would lose what was not unpacked.

@@ -5,6 +5,7 @@
 #include "FormLook.h"
 #include "IniFile.h"
 #include "Messages.h"
+#include "ScopeExit.h"
 #include "TransferProgress.h"
 
 #include <QCloseEvent>
@@ -107,17 +108,20 @@ void TfrmMirror::DBGrid1DblClick() {
   m_data.SetOnPacketRecvd(this, [this](QObject* s) { ShowProgress(s); });
   m_data.SetOnDisconnect(this, [this](QObject* s) { ShowDisconnected(s); });
   m_data.Mirror = url;
-  try {
-    m_data.FetchFromMirror(false, m_data.Mirror);
-  } catch (const ETransferCancelled&) {
-    StatusBar1->setPanelText(0, msg::text(msg::Disconnected));
-    StatusBar1->setPanelText(1, msg::text(msg::Cancelled));
-    return;
-  } catch (...) {
+  {
     // A try that failed before or after connecting ends disconnected, not
     // stuck on msg::Connecting or msg::Connected.
-    StatusBar1->setPanelText(0, msg::text(msg::Disconnected));
-    throw;
+    auto disconnectedOnError =
+        onScopeExit([this] { StatusBar1->setPanelText(0, msg::text(msg::Disconnected)); });
+    try {
+      m_data.FetchFromMirror(false, m_data.Mirror);
+    } catch (const ETransferCancelled&) {
+      disconnectedOnError.dismiss();
+      StatusBar1->setPanelText(0, msg::text(msg::Disconnected));
+      StatusBar1->setPanelText(1, msg::text(msg::Cancelled));
+      return;
+    }
+    disconnectedOnError.dismiss();
   }
   m_data.Http1.Disconnect();
 }

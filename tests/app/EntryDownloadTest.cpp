@@ -151,6 +151,13 @@ TEST_F(EntryDownloadTest, TheUnzipStepShowsItsClipAndText) {
   const QString centred = QString::number((form->frameGeometry().width() - 32) / 2);
   for (const QString& s : seen) EXPECT_EQ(s, QStringLiteral("AVI_2|1|") + centred);
   EXPECT_TRUE(downloaded().contains(currentField("FileName")));
+  // A status handler that fails during the unzip ends its display too.
+  data->SetOnStatus(form.get(), [](QObject*) { throw Exception(QStringLiteral("status handler failed")); });
+  searchAndDoubleClick(1);
+  EXPECT_TRUE(errors.messages().join('\n').contains(QStringLiteral("status handler failed")))
+      << errors.messages().join('\n').toStdString();
+  EXPECT_FALSE(form->Animate1->isVisible());
+  EXPECT_FALSE(form->Animate1->active());
 }
 
 TEST_F(EntryDownloadTest, ADeclinedQuestionStillEndsWithReady) {
