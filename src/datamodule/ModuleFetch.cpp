@@ -14,18 +14,6 @@
 #include <QFileInfo>
 
 namespace vrk {
-namespace {
-
-// Clears the running mark when a fetch ends, however it ends.
-struct RunningMark {
-  bool& flag;
-  explicit RunningMark(bool& f) : flag(f) { flag = true; }
-  ~RunningMark() { flag = false; }
-  RunningMark(const RunningMark&) = delete;
-  RunningMark& operator=(const RunningMark&) = delete;
-};
-
-}  // namespace
 
 void TVRKData::CheckNoTransferRunning() const {
   if (m_transferRunning) throw Exception(msg::text(msg::TransferRunning));
@@ -43,7 +31,9 @@ TFetchResult TVRKData::FetchFromMirror(bool toFile, const QString& path, qint64 
   // A second fetch would change Http1 under the one that waits.
   CheckNoTransferRunning();
   const QString localName = toFile ? mirrorLocalName(path) : QString();
-  RunningMark running(m_transferRunning);
+  // The running mark clears when the fetch ends, however it ends.
+  m_transferRunning = true;
+  const auto notRunning = onScopeExit([this] { m_transferRunning = false; });
   m_cancelled = false;
 
   Http1.SetHost(Host);

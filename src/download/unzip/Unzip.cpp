@@ -1,6 +1,7 @@
 #include "Unzip.h"
 
 #include "Messages.h"
+#include "ScopeExit.h"
 #include "TransferRelay.h"
 #include "UnzipLibrary.h"
 #include "UnzipStatus.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <utility>
 
 namespace vrk {
 namespace {
@@ -42,22 +44,6 @@ TUnzipOptions s_options{};
 // The callback record, filled once; the sound entry stays empty.
 TUnzipCallbacks s_callbacks{
     textOutput, nullptr, replaceQuestion, passwordRequest, memberListing, service, 0, 0, 0, 0, 0};
-
-// Holds the relay and the two texts for the duration of one call.
-class TCallScope final {
- public:
-  explicit TCallScope(TTransferRelay& relay) : m_outerRelay(s_relay) { s_relay = &relay; }
-  ~TCallScope() {
-    s_relay = m_outerRelay;
-    s_options.zipFile = nullptr;
-    s_options.targetDir = nullptr;
-  }
-  TCallScope(const TCallScope&) = delete;
-  TCallScope& operator=(const TCallScope&) = delete;
-
- private:
-  TTransferRelay* m_outerRelay;
-};
 
 bool isOneOf(const QString& reason, std::initializer_list<const char*> texts) {
   return std::any_of(texts.begin(), texts.end(), [&](const char* t) { return reason == QLatin1String(t); });
@@ -143,7 +129,13 @@ TUnzipResult UnzipArchive(const QString& zipFile, const QString& dir, TTransferR
   // The program's own copies of the two texts.
   const QByteArray file = QFile::encodeName(zipFile);
   const QByteArray target = QFile::encodeName(dir);
-  const TCallScope call(relay);
+  // The relay and the two texts hold for the duration of this call.
+  TTransferRelay* const outerRelay = std::exchange(s_relay, &relay);
+  const auto endCall = onScopeExit([outerRelay] {
+    s_relay = outerRelay;
+    s_options.zipFile = nullptr;
+    s_options.targetDir = nullptr;
+  });
   const unzip::TUnzipReportScope report;
 
   s_options.zipFile = file.constData();
