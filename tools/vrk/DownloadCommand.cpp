@@ -1,6 +1,4 @@
-// vrk download [--mirror URL] [--proxy HOST:PORT | --no-proxy] [--yes] VRKDIR/FILENAME
-//
-// The entry download without a window: the data module's fetch of
+// vrk download: the entry download without a window: the data module's fetch of
 // VRKDIR/FILENAME from the mirror into the download directory (Download in
 // the working directory, or the user's downloads folder when the program is
 // installed), unpacked and deleted as the program's settings (VRK.ini) say.

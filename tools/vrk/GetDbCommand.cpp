@@ -1,6 +1,4 @@
-// vrk getdb [--mirror URL] [--proxy HOST:PORT | --no-proxy] [--yes]
-//
-// The main window's "Get Database" without a window: on the program's
+// vrk getdb: the main window's "Get Database" without a window: on the program's
 // settings (VRK.ini) and alias (aliases.ini), it fetches the catalogue's
 // Zip file from the mirror into the download directory, unpacks it,
 // installs what that directory holds into the database directory all at

@@ -1,6 +1,4 @@
-// vrk mirrors [--probe] [--timeout S] [--proxy HOST:PORT | --no-proxy]
-//
-// Lists the mirror table of the catalogue the program uses, one line per
+// vrk mirrors: lists the mirror table of the catalogue the program uses, one line per
 // mirror: its URL and its provider's name, a tab between them. With --probe
 // it tries every mirror at once, as the mirror dialog's "Test all" does (a
 // GET of each base URL through the program's HTTP client, connected as a
@@ -15,7 +13,6 @@
 // failure, with 2 for a wrong command line.
 #include "Command.h"
 
-#include "ErrorDisplay.h"
 #include "MirrorProbe.h"
 #include "TransferConsole.h"
 
@@ -56,11 +53,9 @@ int runMirrors(const TCommandLine& line) {
     bound = qMax(1, static_cast<int>(std::lround(seconds * 1000)));
   }
 
-  // Errors of the data module's creation are shown as the program shows
-  // them; without an alias the table does not open, which is the failure.
-  ErrorDisplay::setSink([](const QString& message) { printErr(message); });
-  TVRKData data(toolPlaces(), TVRKData::TStoreSettings::Never);
-  applyTransferOptions(options, data);
+  // Without an alias the table does not open, which is the failure.
+  const std::unique_ptr<TVRKData> module = programData(options);
+  TVRKData& data = *module;
   return runInEventLoop(line, [&] {
     TTable& table = data.tbMirrors;
     table.open();

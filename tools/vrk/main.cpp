@@ -24,7 +24,7 @@ const std::vector<TCommand>& commands() {
       {"fetch",
        "Runs one HTTP/1.0 GET through the program's HTTP component; the body goes to a file or to standard "
        "output, the status and the transfer events to standard error.",
-       "[--proxy HOST:PORT] [--host HOST] [-o FILE] [--timeout MS] [--stats] [--status-handler]",
+       "[--proxy HOST:PORT] [--host HOST] [-o FILE] [--timeout MS] [--stats] [--status-handler] [--verbose]",
        {{"URL", "The URL to get."}},
        declareFetch,
        runFetch},
