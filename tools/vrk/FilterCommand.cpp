@@ -1,8 +1,8 @@
-// vrk filter: parses TEXT as a filter of the files table of the catalogue
-// in DIR (by default the one the program uses) and prints the filter block as hex. On
-// failure it prints exactly the message the program would show and exits
-// with 1. --sql also prints the SQL condition the store evaluates; --walk
-// sets the filter on tbFiles, switches it on, walks the passing rows
+// vrk filter: parses TEXT as a filter of the files table of the catalogue in
+// DIR (by default the one the program uses) and prints the filter block as
+// hex. On failure it prints exactly the message the program would show and
+// exits with 1. --sql also prints the SQL condition the store evaluates;
+// --walk sets the filter on tbFiles, switches it on, walks the passing rows
 // reading every field, and prints their number.
 #include "Command.h"
 

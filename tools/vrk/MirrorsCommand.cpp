@@ -1,16 +1,16 @@
-// vrk mirrors: lists the mirror table of the catalogue the program uses, one line per
-// mirror: its URL and its provider's name, a tab between them. With --probe
-// it tries every mirror at once, as the mirror dialog's "Test all" does (a
-// GET of each base URL through the program's HTTP client, connected as a
-// download of the program's settings would be; the options change them for
-// this run), and prints one line per mirror instead: URL, name, outcome
-// (the status line or the client's error text), the milliseconds to the
-// first byte ("-" without a reply) and to the whole answer, tab-separated;
-// the mirrors that answered with success first, fastest first, the dead
-// ones last. Each try ends within S seconds (default 5), and all run side
-// by side. Exits with 0 when at least one mirror answered with 2xx (or,
-// without --probe, when the table was listed), with 1 otherwise and on a
-// failure, with 2 for a wrong command line.
+// vrk mirrors: lists the mirror table of the catalogue the program uses, one
+// line per mirror: its URL and its provider's name, a tab between them. With
+// --probe it tries every mirror at once, as the mirror dialog's "Test all"
+// does (a GET of each base URL through the program's HTTP client, connected as
+// a download of the program's settings would be; the options change them for
+// this run), and prints one line per mirror instead: URL, name, outcome (the
+// status line or the client's error text), the milliseconds to the first byte
+// ("-" without a reply) and to the whole answer, tab-separated; the mirrors
+// that answered with success first, fastest first, the dead ones last. Each
+// try ends within S seconds (default 5), and all run side by side. Exits with
+// 0 when at least one mirror answered with 2xx (or, without --probe, when the
+// table was listed), with 1 otherwise and on a failure, with 2 for a wrong
+// command line.
 #include "Command.h"
 
 #include "MirrorProbe.h"

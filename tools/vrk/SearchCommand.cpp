@@ -1,11 +1,11 @@
-// vrk search: runs the program's search on the catalogue in DIR (by
-// default the one the program uses): the same code as the main window's "submit" button, with
-// the criteria given as options instead of ticked boxes. --tool names a
-// tool field (D10 D20 D30 D40 D50 D60 C10 C30 C40 C50 J10 J20 K10) and may
-// be repeated; --cat is the category box's item index (0 "all", -1 for
-// typed text). Prints the filter text, the FileName of each result row and
-// the search's total (msg::TotalFiles with the count). On failure it prints
-// the message the program would show and exits with 1.
+// vrk search: runs the program's search on the catalogue in DIR (by default
+// the one the program uses): the same code as the main window's "submit"
+// button, with the criteria given as options instead of ticked boxes. --tool
+// names a tool field (D10 D20 D30 D40 D50 D60 C10 C30 C40 C50 J10 J20 K10) and
+// may be repeated; --cat is the category box's item index (0 "all", -1 for
+// typed text). Prints the filter text, the FileName of each result row and the
+// search's total (msg::TotalFiles with the count). On failure it prints the
+// message the program would show and exits with 1.
 #include "Command.h"
 
 #include "Exception.h"
