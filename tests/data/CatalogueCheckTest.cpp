@@ -21,17 +21,8 @@
 namespace vrk {
 namespace {
 
-QByteArray readFile(const QString& path) {
-  QFile f(path);
-  f.open(QIODevice::ReadOnly);
-  return f.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(data);
-}
+using test::readFile;
+using test::writeFile;
 
 void sql(const QString& path, const QByteArray& statement) {
   sqlite3* db = nullptr;

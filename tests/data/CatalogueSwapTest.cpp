@@ -28,11 +28,7 @@ namespace {
 
 using Files = std::map<QString, QByteArray>;
 
-void write(const QString& path, const QByteArray& content) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-  f.write(content);
-}
+using test::writeFile;
 
 // Every entry of a directory with its content ("<dir>" for directories).
 Files contents(const QString& dir) {
@@ -43,9 +39,7 @@ Files contents(const QString& dir) {
       out[fi.fileName()] = "<dir>";
       continue;
     }
-    QFile f(fi.filePath());
-    f.open(QIODevice::ReadOnly);
-    out[fi.fileName()] = f.readAll();
+    out[fi.fileName()] = test::readFile(fi.filePath());
   }
   return out;
 }
@@ -55,12 +49,12 @@ class CatalogueSwapTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(QDir().mkpath(db()));
     ASSERT_TRUE(QDir().mkpath(src()));
-    write(dbFile("FILES.DB"), "old files");
-    write(dbFile("MIRRORS.DB"), "old mirrors");
-    write(dbFile("keep.txt"), "not replaced");
-    write(srcFile("FILES.DB"), "new files");
-    write(srcFile("MIRRORS.DB"), "new mirrors");
-    write(srcFile("extra.txt"), "new extra");
+    writeFile(dbFile("FILES.DB"), "old files");
+    writeFile(dbFile("MIRRORS.DB"), "old mirrors");
+    writeFile(dbFile("keep.txt"), "not replaced");
+    writeFile(srcFile("FILES.DB"), "new files");
+    writeFile(srcFile("MIRRORS.DB"), "new mirrors");
+    writeFile(srcFile("extra.txt"), "new extra");
   }
   QString db() const { return tmp.file(QStringLiteral("db")); }
   QString src() const { return tmp.file(QStringLiteral("src")); }
@@ -137,11 +131,11 @@ TEST_F(CatalogueSwapTest, StagingErrorsNameTheFileAndTouchNothing) {
 }
 
 TEST_F(CatalogueSwapTest, ReplacingATableRemovesItsOldJournalsButNotAStagedOne) {
-  write(dbFile("FILES.DB-journal"), "hot journal of the old table");
-  write(dbFile("FILES.DB-wal"), "old wal");
-  write(dbFile("MIRRORS.DB-journal"), "old mirrors journal");
-  write(dbFile("keep.txt-journal"), "beside a file that stays");
-  write(srcFile("MIRRORS.DB-journal"), "staged journal");
+  writeFile(dbFile("FILES.DB-journal"), "hot journal of the old table");
+  writeFile(dbFile("FILES.DB-wal"), "old wal");
+  writeFile(dbFile("MIRRORS.DB-journal"), "old mirrors journal");
+  writeFile(dbFile("keep.txt-journal"), "beside a file that stays");
+  writeFile(srcFile("MIRRORS.DB-journal"), "staged journal");
   {
     TCatalogueSwap swap(db());
     stageAll(swap);
@@ -157,10 +151,10 @@ TEST_F(CatalogueSwapTest, ReplacingATableRemovesItsOldJournalsButNotAStagedOne) 
 // A record as a commit writes it, with its temporary files, for the
 // recovery cases.
 void pendingInstall(const QString& dir, bool movedFirst) {
-  write(QDir(dir).filePath(QStringLiteral(".vrk-install-0.new")), "new files");
-  write(QDir(dir).filePath(QStringLiteral(".vrk-install-1.new")), "new mirrors");
-  write(QDir(dir).filePath(QStringLiteral(".vrk-install.record")),
-        "VRK-INSTALL 1\n.vrk-install-0.new FILES.DB\n.vrk-install-1.new MIRRORS.DB\nEND 2\n");
+  writeFile(QDir(dir).filePath(QStringLiteral(".vrk-install-0.new")), "new files");
+  writeFile(QDir(dir).filePath(QStringLiteral(".vrk-install-1.new")), "new mirrors");
+  writeFile(QDir(dir).filePath(QStringLiteral(".vrk-install.record")),
+            "VRK-INSTALL 1\n.vrk-install-0.new FILES.DB\n.vrk-install-1.new MIRRORS.DB\nEND 2\n");
   if (movedFirst) {
     // The program ended after the first move.
     ASSERT_TRUE(QFile::remove(QDir(dir).filePath(QStringLiteral("FILES.DB"))));
@@ -171,8 +165,8 @@ void pendingInstall(const QString& dir, bool movedFirst) {
 
 TEST_F(CatalogueSwapTest, RecoveryFinishesTheMovesARecordPromises) {
   for (bool movedFirst : {false, true}) {
-    write(dbFile("FILES.DB"), "old files");
-    write(dbFile("MIRRORS.DB"), "old mirrors");
+    writeFile(dbFile("FILES.DB"), "old files");
+    writeFile(dbFile("MIRRORS.DB"), "old mirrors");
     pendingInstall(db(), movedFirst);
     RecoverPendingInstall(db());
     const Files expected = {
@@ -191,14 +185,14 @@ TEST_F(CatalogueSwapTest, RecoveryDropsATornRecordAndStrayTemporaryFiles) {
       "",
   };
   for (const char* record : torn) {
-    write(dbFile(".vrk-install-0.new"), "half a table");
-    write(dbFile(".vrk-install.record"), record);
-    write(dbFile(".vrk-install.record.new"), "a record being written");
+    writeFile(dbFile(".vrk-install-0.new"), "half a table");
+    writeFile(dbFile(".vrk-install.record"), record);
+    writeFile(dbFile(".vrk-install.record.new"), "a record being written");
     RecoverPendingInstall(db());
     EXPECT_EQ(contents(db()), before) << record;
   }
   // A new swap clears up the same way before it starts.
-  write(dbFile(".vrk-install-7.new"), "stray");
+  writeFile(dbFile(".vrk-install-7.new"), "stray");
   { TCatalogueSwap swap(db()); }
   EXPECT_EQ(contents(db()), before);
 }

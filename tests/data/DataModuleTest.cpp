@@ -34,10 +34,8 @@ test::Row allYes(const QString& name) {
 
 TEST(DataModule, CreationReadsSettingsAndAliasAndDestructionWritesThemBack) {
   CatalogueFixture fx;
-  QFile ini(QDir(fx.programDir()).filePath(QStringLiteral("VRK.ini")));
-  ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-  ini.write("[Options]\r\nMirror=http://m.example\r\nAskConnect=0\r\n");
-  ini.close();
+  ASSERT_TRUE(test::writeFile(QDir(fx.programDir()).filePath(QStringLiteral("VRK.ini")),
+                              "[Options]\r\nMirror=http://m.example\r\nAskConnect=0\r\n"));
   {
     test::ErrorCapture errors;
     TVRKData data(fx.programDir());
@@ -64,11 +62,7 @@ TEST(DataModule, ExitWithAReadOnlySettingsFileShowsTheErrorAndKeepsTheFile) {
   CatalogueFixture fx;
   const QString path = QDir(fx.programDir()).filePath(QStringLiteral("VRK.ini"));
   const QByteArray before = "[Options]\r\nHost=kept.example\r\n";
-  {
-    QFile ini(path);
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-    ini.write(before);
-  }
+  ASSERT_TRUE(test::writeFile(path, before));
   ASSERT_TRUE(
       QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
   test::ErrorCapture errors;
@@ -79,9 +73,7 @@ TEST(DataModule, ExitWithAReadOnlySettingsFileShowsTheErrorAndKeepsTheFile) {
   }
   EXPECT_EQ(errors.messages(),
             QStringList{QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path)});
-  QFile ini(path);
-  ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
-  EXPECT_EQ(ini.readAll(), before);
+  EXPECT_EQ(test::readFile(path), before);
 }
 
 TEST(DataModule, MissingAliasReachesTheErrorDisplayAndLeavesAliasParamsEmpty) {

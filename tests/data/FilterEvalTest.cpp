@@ -31,10 +31,8 @@ class FilterEvalTest : public testing::Test {
     // A catalogue directory with the alias pointing at it, so that a table
     // of the store can open the same file.
     ASSERT_TRUE(m_dir.isValid() && QDir(m_dir.path()).mkdir(QStringLiteral("db")));
-    QFile aliases(m_dir.file(QStringLiteral("aliases.ini")));
-    ASSERT_TRUE(aliases.open(QIODevice::WriteOnly));
-    aliases.write("[Quorvane]\nPATH=" + m_dir.file(QStringLiteral("db")).toUtf8() + "\n");
-    aliases.close();
+    ASSERT_TRUE(test::writeFile(m_dir.file(QStringLiteral("aliases.ini")),
+                                "[Quorvane]\nPATH=" + m_dir.file(QStringLiteral("db")).toUtf8() + "\n"));
     ASSERT_EQ(sqlite3_open(m_dir.file(QStringLiteral("db/FILES.DB")).toUtf8().constData(), &m_db), SQLITE_OK);
     registerFilterSql(m_db);
     QByteArray create = "CREATE TABLE FILES (";

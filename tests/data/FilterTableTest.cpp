@@ -22,10 +22,8 @@ class FilterTableTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(m_dir.isValid());
     QDir(m_dir.path()).mkdir(QStringLiteral("db"));
-    QFile aliases(m_dir.file(QStringLiteral("aliases.ini")));
-    ASSERT_TRUE(aliases.open(QIODevice::WriteOnly));
-    aliases.write("[Quorvane]\nPATH=" + m_dir.file(QStringLiteral("db")).toUtf8() + "\n");
-    aliases.close();
+    ASSERT_TRUE(test::writeFile(m_dir.file(QStringLiteral("aliases.ini")),
+                                "[Quorvane]\nPATH=" + m_dir.file(QStringLiteral("db")).toUtf8() + "\n"));
     m_dbFile = m_dir.file(QStringLiteral("db/FILES.DB")).toUtf8();
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(m_dbFile.constData(), &db), SQLITE_OK);

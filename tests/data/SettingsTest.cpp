@@ -32,22 +32,8 @@ using namespace vrk;
 
 namespace {
 
-QString readAll(const QString& path) {
-  QFile f(path);
-  f.open(QIODevice::ReadOnly);
-  return QString::fromUtf8(f.readAll());
-}
-
-void writeAll(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(data);
-}
-
-QByteArray readBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
+using test::readFile;
+using test::writeFile;
 
 // Runs fn in a child process as the user nobody and returns what it
 // returned (-1 when the child did not end by itself).
@@ -95,7 +81,8 @@ TEST(Settings, MissingFileGivesDefaultsAndStoreWritesAllNineKeys) {
   EXPECT_TRUE(s.UseProxy && s.DeleteUnzip && s.AskConnect && s.OverwriteData && s.UnzipFile);
 
   storeSettings(ini, s);
-  const QStringList lines = readAll(ini.fileName()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+  const QStringList lines =
+      QString::fromUtf8(readFile(ini.fileName())).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
   const QStringList expected = {
       QStringLiteral("[Options]"),       QStringLiteral("Mirror=") + QString::fromLatin1(kDefaultMirror),
       QStringLiteral("Host="),           QStringLiteral("Proxy=localhost"),
@@ -152,9 +139,9 @@ TEST(Settings, SwitchReadingRule) {
 TEST(Settings, ForeignSectionsKeysAndCommentsStayAndNonNumericPortRoundTrips) {
   test::TempDir dir;
   const QString path = dir.file(QStringLiteral("VRK.ini"));
-  writeAll(path,
-           "; kept comment\r\n[Other]\r\nMirror=not-this-one\r\n\r\n"
-           "[ options ]\r\n  proxyport =  abc  \r\nExtra=keep me\r\nUSEPROXY=0\r\n");
+  writeFile(path,
+            "; kept comment\r\n[Other]\r\nMirror=not-this-one\r\n\r\n"
+            "[ options ]\r\n  proxyport =  abc  \r\nExtra=keep me\r\nUSEPROXY=0\r\n");
   TIniFile ini(path);
   TSettings s;
   loadSettings(ini, s);
@@ -163,7 +150,7 @@ TEST(Settings, ForeignSectionsKeysAndCommentsStayAndNonNumericPortRoundTrips) {
   EXPECT_EQ(s.Mirror, QString::fromLatin1(kDefaultMirror));
   storeSettings(ini, s);
 
-  const QString text = readAll(path);
+  const QString text = QString::fromUtf8(readFile(path));
   EXPECT_TRUE(text.startsWith(QStringLiteral("; kept comment\r\n[Other]\r\nMirror=not-this-one\r\n")));
   EXPECT_TRUE(text.contains(QStringLiteral("Extra=keep me\r\n")));
   EXPECT_TRUE(text.contains(QStringLiteral("proxyport=abc\r\n")));
@@ -180,9 +167,9 @@ TEST(Settings, FileInTheAnsiCodePageKeepsItsBytesAndReadsItsValues) {
   test::TempDir dir;
   const QString path = dir.file(QStringLiteral("VRK.ini"));
   const QByteArray foreign = "; Einstellungen f\xfcr den Proxy\r\n[Andere]\r\nOrt=M\xfcnchen\r\n";
-  writeAll(path, foreign +
-                     "[Options]\r\nHost=stra\xdf"
-                     "e.example\r\n");
+  writeFile(path, foreign +
+                      "[Options]\r\nHost=stra\xdf"
+                      "e.example\r\n");
   TIniFile ini(path);
   EXPECT_EQ(ini.readString(QStringLiteral("Andere"), QStringLiteral("Ort"), QString()),
             QString::fromLatin1("M\xfcnchen"));
@@ -192,9 +179,7 @@ TEST(Settings, FileInTheAnsiCodePageKeepsItsBytesAndReadsItsValues) {
                                         "e.example"));
   storeSettings(ini, s);
 
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  const QByteArray bytes = f.readAll();
+  const QByteArray bytes = readFile(path);
   EXPECT_TRUE(bytes.startsWith(foreign)) << bytes.toStdString();
   EXPECT_TRUE(
       bytes.contains("\r\nHost=stra\xdf"
@@ -210,74 +195,72 @@ TEST(Settings, FileInTheAnsiCodePageKeepsItsBytesAndReadsItsValues) {
 TEST(Settings, Utf8FileAndValuesBeyondTheCodePageRoundTrip) {
   test::TempDir dir;
   const QString path = dir.file(QStringLiteral("VRK.ini"));
-  writeAll(path,
-           "; Gr\xc3\xbc\xc3\x9f"
-           "e\r\n[Options]\r\n");
+  writeFile(path,
+            "; Gr\xc3\xbc\xc3\x9f"
+            "e\r\n[Options]\r\n");
   TIniFile ini(path);
   ini.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("caf\u00e9"));
-  EXPECT_EQ(readAll(path), QStringLiteral("; Gr\u00fc\u00dfe\r\n[Options]\r\nHost=caf\u00e9\r\n"));
+  EXPECT_EQ(QString::fromUtf8(readFile(path)),
+            QStringLiteral("; Gr\u00fc\u00dfe\r\n[Options]\r\nHost=caf\u00e9\r\n"));
 
   // A byte-order mark before the first section is no part of its name, and
   // stays in front of the file.
   const QString marked = dir.file(QStringLiteral("bom.ini"));
-  writeAll(marked, "\xEF\xBB\xBF[Options]\r\nHost=h\r\n");
+  writeFile(marked, "\xEF\xBB\xBF[Options]\r\nHost=h\r\n");
   TIniFile ini3(marked);
   EXPECT_EQ(ini3.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
             QStringLiteral("h"));
   ini3.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
-  {
-    QFile f(marked);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=h\r\nProxy=p\r\n"));
-  }
+  EXPECT_EQ(readFile(marked), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=h\r\nProxy=p\r\n"));
 
   // A file that holds only the mark is an empty file: the section follows
   // the mark directly.
   const QString onlyMark = dir.file(QStringLiteral("onlymark.ini"));
-  writeAll(onlyMark, "\xEF\xBB\xBF");
+  writeFile(onlyMark, "\xEF\xBB\xBF");
   TIniFile ini7(onlyMark);
   EXPECT_EQ(ini7.readString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("none")),
             QStringLiteral("none"));
   ini7.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
-  EXPECT_EQ(readBytes(onlyMark), QByteArray("\xEF\xBB\xBF[Options]\r\nProxy=p\r\n"));
+  EXPECT_EQ(readFile(onlyMark), QByteArray("\xEF\xBB\xBF[Options]\r\nProxy=p\r\n"));
 
   // A marked file with a byte that is no UTF-8 is read byte for byte; the
   // mark still is no part of the first line and stays in front.
   const QString broken = dir.file(QStringLiteral("broken.ini"));
-  writeAll(broken, "\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\n");
+  writeFile(broken, "\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\n");
   TIniFile ini4(broken);
   EXPECT_EQ(ini4.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
             QStringLiteral("\u00ff"));
   ini4.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
-  EXPECT_EQ(readBytes(broken), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\nProxy=p\r\n"));
+  EXPECT_EQ(readFile(broken), QByteArray("\xEF\xBB\xBF[Options]\r\nHost=\xff\r\n; f\xfcr\r\nProxy=p\r\n"));
 
   // A second mark after the first is a character of the first line, kept.
   const QString twice = dir.file(QStringLiteral("twice.ini"));
-  writeAll(twice, "\xEF\xBB\xBF\xEF\xBB\xBF; note\r\n[Options]\r\n");
+  writeFile(twice, "\xEF\xBB\xBF\xEF\xBB\xBF; note\r\n[Options]\r\n");
   TIniFile ini5(twice);
   ini5.writeString(QStringLiteral("Options"), QStringLiteral("Host"), QStringLiteral("h"));
-  EXPECT_EQ(readBytes(twice), QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF; note\r\n[Options]\r\nHost=h\r\n"));
+  EXPECT_EQ(readFile(twice), QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF; note\r\n[Options]\r\nHost=h\r\n"));
 
   // A file read byte for byte whose one byte that is no UTF-8 goes with the
   // line written: its other bytes would read as UTF-8 next time, so it is
   // written as UTF-8, and its characters stay what they were.
   const QString turning = dir.file(QStringLiteral("turning.ini"));
-  writeAll(turning, "[Options]\r\nHost=caf\xc3\xa9\r\nProxy=\xfa\r\n");
+  writeFile(turning, "[Options]\r\nHost=caf\xc3\xa9\r\nProxy=\xfa\r\n");
   TIniFile ini6(turning);
   const QString host = QString::fromLatin1("caf\xc3\xa9");
   EXPECT_EQ(ini6.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), host);
   ini6.writeString(QStringLiteral("Options"), QStringLiteral("Proxy"), QStringLiteral("p"));
   EXPECT_EQ(ini6.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()), host);
-  EXPECT_EQ(readBytes(turning), QByteArray("[Options]\r\nHost=caf\xc3\x83\xc2\xa9\r\nProxy=p\r\n"));
+  EXPECT_EQ(readFile(turning), QByteArray("[Options]\r\nHost=caf\xc3\x83\xc2\xa9\r\nProxy=p\r\n"));
 
   const QString latin = dir.file(QStringLiteral("latin.ini"));
-  writeAll(latin, "; f\xfcr\r\n[Options]\r\n");
+  writeFile(latin, "; f\xfcr\r\n[Options]\r\n");
   TIniFile ini2(latin);
   ini2.writeString(QStringLiteral("Options"), QStringLiteral("Mirror"),
                    QStringLiteral("http://\u0161.example"));
   EXPECT_EQ(ini2.readString(QStringLiteral("Options"), QStringLiteral("Mirror"), QString()),
             QStringLiteral("http://\u0161.example"));
-  EXPECT_EQ(readAll(latin), QStringLiteral("; f\u00fcr\r\n[Options]\r\nMirror=http://\u0161.example\r\n"));
+  EXPECT_EQ(QString::fromUtf8(readFile(latin)),
+            QStringLiteral("; f\u00fcr\r\n[Options]\r\nMirror=http://\u0161.example\r\n"));
 }
 
 TEST(Settings, ValuesAreReadUpTo2047Characters) {
@@ -298,7 +281,7 @@ TEST(Settings, UnwritableDirectoryRaisesTheMessage) {
   // file standing where the directory should be.
   test::TempDir dir;
   const QString blocker = dir.file(QStringLiteral("notadir"));
-  writeAll(blocker, "x");
+  writeFile(blocker, "x");
   const QString path = blocker + QStringLiteral("/VRK.ini");
   TIniFile ini(path);
   TSettings s;
@@ -320,7 +303,7 @@ TEST(Settings, StoreStopsAtTheFailingKey) {
   const QByteArray before =
       "[Options]\r\nMirror=http://old.example\r\nHost=oldhost\r\nProxy=oldproxy\r\nProxyport=1111\r\n"
       "UseProxy=0\r\nDeleteUnzip=0\r\nAskConnect=0\r\nOverwriteData=0\r\nUnzipFile=0\r\n";
-  writeAll(path, before);
+  writeFile(path, before);
   TIniFile ini(path);
   TSettings s;
   s.Mirror = QStringLiteral("http://new.example");  // as long as the old value
@@ -345,9 +328,7 @@ TEST(Settings, StoreStopsAtTheFailingKey) {
   std::signal(SIGXFSZ, previousHandler);
 
   EXPECT_EQ(message, QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path));
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(),
+  EXPECT_EQ(readFile(path),
             QByteArray("[Options]\r\nMirror=http://new.example\r\nHost=newhost\r\nProxy=oldproxy\r\n"
                        "Proxyport=1111\r\nUseProxy=0\r\nDeleteUnzip=0\r\nAskConnect=0\r\nOverwriteData=0\r\n"
                        "UnzipFile=0\r\n"))
@@ -359,7 +340,7 @@ TEST(Settings, ALineBreakInAValueIsRefusedAndTheFileKept) {
   test::TempDir dir;
   const QString path = dir.file(QStringLiteral("VRK.ini"));
   const QByteArray before = "[Options]\r\nMirror=http://old.example\r\n";
-  writeAll(path, before);
+  writeFile(path, before);
   TIniFile ini(path);
   for (const char* value : {"http://m.example\r\nUseProxy=0", "a\nb", "a\rb"}) {
     try {
@@ -368,10 +349,10 @@ TEST(Settings, ALineBreakInAValueIsRefusedAndTheFileKept) {
     } catch (const EIniFileException& e) {
       EXPECT_EQ(e.message(), QStringLiteral("Mirror cannot be stored: its value holds a line break"));
     }
-    EXPECT_EQ(readBytes(path), before);
+    EXPECT_EQ(readFile(path), before);
   }
   // Nor does a value read hold one: a CR alone ends its line too.
-  writeAll(path, "[Options]\rHost=h\rProxy=p\r\n");
+  writeFile(path, "[Options]\rHost=h\rProxy=p\r\n");
   EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Host"), QString()),
             QStringLiteral("h"));
   EXPECT_EQ(ini.readString(QStringLiteral("Options"), QStringLiteral("Proxy"), QString()),
@@ -384,7 +365,7 @@ TEST(Settings, ReadOnlyFileIsRefusedAndKeptByteForByte) {
   test::TempDir dir;
   const QString path = dir.file(QStringLiteral("VRK.ini"));
   const QByteArray before = "; mine\r\n[Options]\r\nHost=old.example\r\n";
-  writeAll(path, before);
+  writeFile(path, before);
   ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), 0444), 0);
   TIniFile ini(path);
   TSettings s;
@@ -396,7 +377,7 @@ TEST(Settings, ReadOnlyFileIsRefusedAndKeptByteForByte) {
   } catch (const EIniFileException& e) {
     EXPECT_EQ(e.message(), QStringLiteral("nach %1 kann nicht geschrieben werden").arg(path));
   }
-  EXPECT_EQ(readBytes(path), before);
+  EXPECT_EQ(readFile(path), before);
   struct stat st {};
   ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0444u);
@@ -437,14 +418,14 @@ TEST(Settings, UnwritablePlacesAreRefusedForAnOrdinaryUser) {
     const QString path = dir.file(QStringLiteral("VRK.ini"));
     const QByteArray before = "[Options]\r\nHost=old.example\r\n; foreign\r\n";
     if (c.fileMode) {
-      writeAll(path, before);
+      writeFile(path, before);
       ASSERT_EQ(::chmod(path.toLocal8Bit().constData(), c.fileMode), 0);
     }
     EXPECT_EQ(runAsNobody([&] { return storeOutcome(path); }), c.expected) << c.what;
     if (c.expected == 0) {
-      EXPECT_EQ(readBytes(path), QByteArray("[Options]\r\nHost=new.example\r\n; foreign\r\n")) << c.what;
+      EXPECT_EQ(readFile(path), QByteArray("[Options]\r\nHost=new.example\r\n; foreign\r\n")) << c.what;
     } else if (c.fileMode) {
-      EXPECT_EQ(readBytes(path), before) << c.what;
+      EXPECT_EQ(readFile(path), before) << c.what;
     } else {
       EXPECT_FALSE(QFile::exists(path)) << c.what;
     }
@@ -466,7 +447,7 @@ TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
   const auto fileWith = [&](qint64 n) {
     return "[Options]\r\nHost=v" + QByteArray::number(n) + "\r\n" + filler;
   };
-  writeAll(path, fileWith(0));
+  writeFile(path, fileWith(0));
   const QRegularExpression head(QStringLiteral("^\\[Options\\]\r\nHost=v(\\d+)\r\n"));
   const int changes = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(changes, 0);
@@ -545,7 +526,7 @@ TEST(Settings, KilledWriteLeavesTheOldOrTheNewFile) {
         << "round " << round << ": the writer did not get going";
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
 
-    const QByteArray bytes = readBytes(path);
+    const QByteArray bytes = readFile(path);
     const auto m = head.match(QString::fromLatin1(bytes.left(64)));
     ASSERT_TRUE(m.hasMatch()) << "round " << round << ": the file starts with "
                               << bytes.left(40).toStdString();
@@ -590,9 +571,9 @@ TEST(Places, TheLayoutFollowsWhatTheUserMayWriteAndNeverPutsAPackageOnItsFolder)
     const QString prog = root.file(QStringLiteral("usr/bin"));
     ASSERT_TRUE(QDir().mkpath(prog));
     ASSERT_TRUE(!c.package || QDir().mkpath(root.file(QStringLiteral("usr/share/vrksearch/db"))));
-    if (c.aliases) writeAll(prog + QStringLiteral("/aliases.ini"), "[Quorvane]\r\nPATH=demo/db\r\n");
+    if (c.aliases) writeFile(prog + QStringLiteral("/aliases.ini"), "[Quorvane]\r\nPATH=demo/db\r\n");
     if (c.iniMode) {
-      writeAll(prog + QStringLiteral("/VRK.ini"), "[Options]\r\n");
+      writeFile(prog + QStringLiteral("/VRK.ini"), "[Options]\r\n");
       ASSERT_EQ(::chmod(QFile::encodeName(prog + QStringLiteral("/VRK.ini")).constData(), c.iniMode), 0);
     }
     for (const QString& d : {root.path(), root.file(QStringLiteral("usr"))})
@@ -644,7 +625,7 @@ TEST(Places, TheUsersFoldersComeFromTheXdgVariablesOrTheirDefaults) {
   };
   for (const Case& c : cases) {
     QFile::remove(home.file(QStringLiteral(".config/user-dirs.dirs")));
-    if (!c.userDirs.isEmpty()) writeAll(home.file(QStringLiteral(".config/user-dirs.dirs")), c.userDirs);
+    if (!c.userDirs.isEmpty()) writeFile(home.file(QStringLiteral(".config/user-dirs.dirs")), c.userDirs);
     QProcessEnvironment env;
     env.insert(QStringLiteral("HOME"), h);
     for (const QString& v : c.vars)
@@ -673,7 +654,7 @@ TEST(Places, TheFirstStartMakesTheUsersPlacesAndLaterStartsKeepThem) {
   const QStringList tables = {QStringLiteral("FILES.DB"), QStringLiteral("FILESCAT.DB"),
                               QStringLiteral("MIRRORS.DB")};
   for (const QString& t : tables) {
-    writeAll(installed + QLatin1Char('/') + t, t.toLatin1() + " of the package");
+    writeFile(installed + QLatin1Char('/') + t, t.toLatin1() + " of the package");
     ASSERT_EQ(::chmod(QFile::encodeName(installed + QLatin1Char('/') + t).constData(), 0444), 0);
   }
   EXPECT_EQ(installedCatalogue(prog), installed);
@@ -699,7 +680,7 @@ TEST(Places, TheFirstStartMakesTheUsersPlacesAndLaterStartsKeepThem) {
   EXPECT_EQ(TIniFile(aliases).readString(QStringLiteral("Quorvane"), QStringLiteral("PATH"), QString()), db);
   EXPECT_EQ(QDir(db).entryList(QDir::Files | QDir::Hidden), tables);
   for (const QString& t : tables) {
-    EXPECT_EQ(readBytes(db + QLatin1Char('/') + t), t.toLatin1() + " of the package");
+    EXPECT_EQ(readFile(db + QLatin1Char('/') + t), t.toLatin1() + " of the package");
     EXPECT_TRUE(QFileInfo(db + QLatin1Char('/') + t).permissions() & QFile::WriteOwner) << t.toStdString();
   }
   EXPECT_EQ(
@@ -708,10 +689,10 @@ TEST(Places, TheFirstStartMakesTheUsersPlacesAndLaterStartsKeepThem) {
       << "no staging folder left";
 
   // The user's own catalogue and alias stay as they are.
-  writeAll(db + QStringLiteral("/FILES.DB"), "refreshed");
-  writeAll(aliases, "[Quorvane]\r\nPATH=/elsewhere\r\n");
+  writeFile(db + QStringLiteral("/FILES.DB"), "refreshed");
+  writeFile(aliases, "[Quorvane]\r\nPATH=/elsewhere\r\n");
   programPlaces(prog, env);
-  EXPECT_EQ(readBytes(db + QStringLiteral("/FILES.DB")), QByteArray("refreshed"));
-  EXPECT_EQ(readBytes(aliases), QByteArray("[Quorvane]\r\nPATH=/elsewhere\r\n"));
+  EXPECT_EQ(readFile(db + QStringLiteral("/FILES.DB")), QByteArray("refreshed"));
+  EXPECT_EQ(readFile(aliases), QByteArray("[Quorvane]\r\nPATH=/elsewhere\r\n"));
   EXPECT_EQ(QDir(prog).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }

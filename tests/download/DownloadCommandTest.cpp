@@ -49,15 +49,8 @@ class DownloadCommandTest : public ::testing::Test {
     ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("Download")));
   }
 
-  void writeIni(const QByteArray& text) {
-    QFile f(prog.file("VRK.ini"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-  }
-  QByteArray ini() const {
-    QFile f(prog.file("VRK.ini"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-  }
+  void writeIni(const QByteArray& text) { test::writeFile(prog.file("VRK.ini"), text); }
+  QByteArray ini() const { return test::readFile(prog.file("VRK.ini")); }
   CommandRun vrk(const QStringList& args, const QByteArray& input = QByteArray(),
                  const QString& command = QStringLiteral("download")) {
     test::ProcessOptions opt;
@@ -185,10 +178,8 @@ TEST_F(DownloadCommandTest, MirrorsListsTheTableAndTriesEveryMirrorAtOnce) {
   for (int i = 0; i < urls.size(); ++i)
     catalogue.addMirror(QStringLiteral("Europe"), QStringLiteral("DE"), urls[i],
                         QStringLiteral("P%1").arg(i));
-  QFile aliases(prog.file("aliases.ini"));
-  ASSERT_TRUE(aliases.open(QIODevice::WriteOnly));
-  aliases.write("[Quorvane]\r\nPATH=" + catalogue.dbDir().toUtf8() + "\r\n");
-  aliases.close();
+  ASSERT_TRUE(
+      test::writeFile(prog.file("aliases.ini"), "[Quorvane]\r\nPATH=" + catalogue.dbDir().toUtf8() + "\r\n"));
   const auto mirrors = [&](const QStringList& args) {
     return vrk(args, QByteArray(), QStringLiteral("mirrors"));
   };
@@ -278,10 +269,8 @@ TEST_F(DownloadCommandTest, ASignalCancelsTheTransferAndTheNextRunResumes) {
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(server.received(1).contains("\r\nRange: bytes="));
     ASSERT_EQ(downloaded(), QStringList{"cut.txt"});
-    QFile f(work.file("Download/cut.txt"));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(f.readAll() == body);
-    f.remove();
+    EXPECT_TRUE(test::readFile(work.file("Download/cut.txt")) == body);
+    QFile::remove(work.file("Download/cut.txt"));
   }
 }
 

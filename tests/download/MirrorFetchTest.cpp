@@ -137,14 +137,10 @@ class MirrorFetchTest : public ::testing::Test {
     return QDir(QStringLiteral("Download")).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
   }
   static QByteArray served(const QString& path) {
-    QFile f(s_mirror->root() + QStringLiteral("/ftp/") + path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return test::readFile(s_mirror->root() + QStringLiteral("/ftp/") + path);
   }
   static QString localFile(const QString& name) { return QStringLiteral("Download/") + name; }
-  static QByteArray readLocal(const QString& name) {
-    QFile f(localFile(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-  }
+  static QByteArray readLocal(const QString& name) { return test::readFile(localFile(name)); }
   // The entry's Zip holds readme.txt and <unit>.pas.
   static QString unitFile(const QString& entryPath) {
     const QString name = entryPath.mid(entryPath.lastIndexOf(QLatin1Char('/')) + 1);

@@ -270,11 +270,12 @@ TEST_F(TransferControlTest, OddAnswersToARangeStartOverOrKeepWhatFits) {
     if (c.replies.size() > 1) {
       EXPECT_FALSE(server.received(1).contains("Range"));
     }
-    EXPECT_EQ(c.partialKept ? test::readFile(part(name)) : local(name), c.file);
     QStringList entries;
-    if (!c.file.isEmpty())
+    if (!c.file.isEmpty()) {
+      EXPECT_EQ(c.partialKept ? test::readFile(part(name)) : local(name), c.file);
       entries << (c.partialKept ? QStringList{"." + name + ".part", "." + name + ".part.resume"}
                                 : QStringList{name});
+    }
     EXPECT_EQ(test::entriesOf(QStringLiteral("Download")), entries);
   }
 }

@@ -11,6 +11,7 @@
 
 #include "ProcessRun.h"
 #include "QtPrinters.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -45,20 +46,6 @@ inline void zipCommand(const QString& dir, const QStringList& args) {
 // A shell command line (for pipes), run in dir.
 inline void shell(const QString& dir, const QString& command) {
   runTool(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}, dir);
-}
-
-inline void writeFile(const QString& path, const QByteArray& data) {
-  QDir().mkpath(QFileInfo(path).path());
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-  ASSERT_EQ(f.write(data), data.size());
-}
-
-// The whole file, or a null array when it cannot be read.
-inline QByteArray readFile(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  return f.readAll();
 }
 
 // Every entry of dir, hidden ones included, sorted by name.

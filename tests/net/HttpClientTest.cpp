@@ -30,10 +30,7 @@ QByteArray reply(const QByteArray& statusLine, const QByteArray& headers, const 
   return statusLine + "\r\n" + headers + "\r\n" + body;
 }
 
-QByteArray readFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+using test::readFile;
 
 class HttpClientTest : public ::testing::Test {
  protected:
@@ -411,11 +408,7 @@ TEST_F(HttpClientTest, UnauthorizedRaisesFailureThenAuthenticationNeeded) {
 
 TEST_F(HttpClientTest, EmptyBodyLeavesAnEmptyTextOrAnEmptyFile) {
   test::TempDir dir;
-  {
-    QFile old(dir.file("e.zip"));
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("stale content");
-  }
+  ASSERT_TRUE(test::writeFile(dir.file("e.zip"), "stale content"));
   for (const bool fileMode : {false, true}) {
     SCOPED_TRACE(fileMode ? "file mode" : "text mode");
     ScriptedServer server;

@@ -32,12 +32,12 @@ class RealPeerTest : public ::testing::Test {
     test::coreApp();
     if (test::NginxServer::program().isEmpty()) return;
     s_www = std::make_unique<test::TempDir>();
-    writeFile("small.txt", "small file\n");
+    test::writeFile(s_www->file("small.txt"), "small file\n");
     QByteArray big(12 * 1024 * 1024 + 777, '\0');
     QRandomGenerator gen(42);
     gen.fillRange(reinterpret_cast<quint32*>(big.data()), big.size() / 4);
-    writeFile("big.bin", big);
-    writeFile("empty.txt", QByteArray());
+    test::writeFile(s_www->file("big.bin"), big);
+    test::writeFile(s_www->file("empty.txt"), QByteArray());
     s_nginx = std::make_unique<test::NginxServer>();
     QString error;
     if (!s_nginx->start(s_www->path(), s_startError)) s_nginx.reset();
@@ -81,15 +81,7 @@ class RealPeerTest : public ::testing::Test {
     s_www.reset();
   }
 
-  static void writeFile(const QString& name, const QByteArray& bytes) {
-    QFile f(s_www->file(name));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-  }
-  static QByteArray servedFile(const QString& name) {
-    QFile f(s_www->file(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-  }
+  static QByteArray servedFile(const QString& name) { return test::readFile(s_www->file(name)); }
 
   void SetUp() override {
     VRK_REQUIRE_PEER(test::NginxServer::program(), "nginx");
@@ -120,9 +112,7 @@ class RealPeerTest : public ::testing::Test {
 
   // The body the last GET left in the text or in the file out/name.
   QByteArray body(bool fileMode, const char* name) const {
-    if (!fileMode) return http.Body().toLatin1();
-    QFile f(out.file(QLatin1String(name)));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    return fileMode ? test::readFile(out.file(QLatin1String(name))) : http.Body().toLatin1();
   }
 
   // The served file name over HTTP, or over HTTPS from the TLS server.
@@ -228,9 +218,8 @@ TEST_F(RealPeerTest, ThroughTinyproxySmallAndLarge) {
     http.SetInputFileMode(true);
     http.SetBody(out.file("big.bin"));
     http.Get(url("big.bin", secure));
-    QFile f(out.file("big.bin"));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(f.readAll() == servedFile("big.bin")) << "body differs from the served file";
+    EXPECT_TRUE(test::readFile(out.file("big.bin")) == servedFile("big.bin"))
+        << "body differs from the served file";
     EXPECT_EQ(events.count("success"), 2);
   }
 }
@@ -400,9 +389,7 @@ TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   EXPECT_TRUE(err.contains(QStringLiteral("status 200"))) << err.toStdString();
   EXPECT_TRUE(err.contains(QStringLiteral("success 0")));
   EXPECT_EQ(err.count(QStringLiteral("disconnect")), 2);
-  QFile f(out.file("fetched.bin"));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(f.readAll() == servedFile("big.bin"));
+  EXPECT_TRUE(test::readFile(out.file("fetched.bin")) == servedFile("big.bin"));
 
   const test::ProcessRun small = test::runProcess(vrk, {"fetch", url("small.txt")});
   EXPECT_EQ(small.exitCode, 0);
@@ -425,9 +412,7 @@ TEST_F(RealPeerTest, FetchCommandWritesFileAndReportsEvents) {
   const test::ProcessRun streamed = test::runProcess(vrk, {"fetch", "--stats", url("big.bin")}, toFile);
   const QString& stats = streamed.err;
   EXPECT_EQ(streamed.exitCode, 0) << stats.toStdString();
-  QFile streamedFile(out.file("streamed.bin"));
-  ASSERT_TRUE(streamedFile.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(streamedFile.readAll() == servedFile("big.bin"));
+  EXPECT_TRUE(test::readFile(out.file("streamed.bin")) == servedFile("big.bin"));
   const QRegularExpressionMatch m =
       QRegularExpression(QStringLiteral("peak_rss_kib=(\\d+) rss_before_kib=(\\d+)")).match(stats);
   ASSERT_TRUE(m.hasMatch()) << stats.toStdString();

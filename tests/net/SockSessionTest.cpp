@@ -427,9 +427,7 @@ TEST_F(SockSessionTest, CaptureFileAfterCloseTakesTheBufferedBytes) {
   s.WaitForPeerClose(3000);
   EXPECT_FALSE(s.IsConnected());
   EXPECT_EQ(s.CaptureFile(dir.file("rest.txt")), 10);
-  QFile f(dir.file("rest.txt"));
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), QByteArray("rest of it"));
+  EXPECT_EQ(test::readFile(dir.file("rest.txt")), QByteArray("rest of it"));
   EXPECT_EQ(s.ReceivedBytes(), 10) << "the bytes already buffered start the count";
 }
 
@@ -484,11 +482,7 @@ TEST_F(SockSessionTest, SendFileAndTransaction) {
   test::TempDir dir;
   QByteArray content;
   for (int i = 0; i < 5000; ++i) content += QByteArray::number(i) + ',';
-  {
-    QFile f(dir.file("up.txt"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(content);
-  }
+  ASSERT_TRUE(test::writeFile(dir.file("up.txt"), content));
   ScriptedServer server;
   server.connection().sleep(100).send("250 OK done\r\n").waitForClientClose();
   server.start();

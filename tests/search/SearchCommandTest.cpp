@@ -1,7 +1,9 @@
 // `vrk search` on a real catalogue: the filter text, the result file names
-// and the total, and its failures.
+// and the total, and its failures; the usage lines of every vrk command.
 #include "CatalogueFixture.h"
 #include "ProcessRun.h"
+
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +65,32 @@ TEST_F(SearchCommandTest, Failures) {
   EXPECT_EQ(r.exitCode, 2);
   r = vrk(db() + QStringList{QStringLiteral("--text")});
   EXPECT_EQ(r.exitCode, 2);
+}
+
+// Each command's usage line (in `vrk --help`, after a wrong command line
+// and in the manual page) names every option that `vrk COMMAND --help`
+// lists, its own --help and --version aside.
+TEST(VrkUsage, EveryCommandsUsageLineNamesItsOptions) {
+  const QString vrkProgram = test::testProgram(QStringLiteral("vrk"));
+  const CommandRun tool = test::runProcess(vrkProgram, {QStringLiteral("--help")});
+  ASSERT_EQ(tool.exitCode, 0);
+  const QString list = tool.out.mid(tool.out.indexOf(QStringLiteral("\nCommands:\n")));
+  int commands = 0;
+  for (auto c = QRegularExpression(QStringLiteral("\n  ([a-z]+) ")).globalMatch(list); c.hasNext();
+       ++commands) {
+    const QString name = c.next().captured(1);
+    const CommandRun help = test::runProcess(vrkProgram, {name, QStringLiteral("--help")});
+    const QString usage = help.out.section(QLatin1Char('\n'), 0, 0);
+    EXPECT_TRUE(usage.startsWith(QStringLiteral("usage: vrk ") + name)) << usage.toStdString();
+    for (auto o = QRegularExpression(QStringLiteral("\n  (-[-a-z]+)")).globalMatch(help.out); o.hasNext();) {
+      const QString option = o.next().captured(1);
+      if (option == QLatin1String("-h") || option == QLatin1String("--version")) continue;
+      EXPECT_TRUE(usage.contains(QRegularExpression(
+          QStringLiteral("[[ |]") + QRegularExpression::escape(option) + QStringLiteral("[] ]"))))
+          << option.toStdString() << " is missing from " << usage.toStdString();
+    }
+  }
+  EXPECT_GT(commands, 0) << tool.out.toStdString();
 }
 
 }  // namespace

@@ -24,11 +24,7 @@
 namespace vrk {
 namespace {
 
-void touch(const QString& path, const QByteArray& content = "x") {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-  f.write(content);
-}
+void touch(const QString& path, const QByteArray& content = "x") { test::writeFile(path, content); }
 
 QStringList names() {
   QStringList out;

@@ -43,10 +43,7 @@ qint64 residentKiB() {
   return -1;
 }
 
-QByteArray readFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
+using test::readFile;
 
 class DownloadSoak : public ::testing::Test {
  protected:
@@ -110,9 +107,7 @@ TEST_F(DownloadSoak, TwoThousandGetsFromNginxDirectAndThroughTheProxy) {
     const QString name = QStringLiteral("f%1.bin").arg(size);
     QByteArray bytes(size, Qt::Uninitialized);
     for (qint64 i = 0; i < size; ++i) bytes[i] = static_cast<char>(random.bounded(256));
-    QFile f(www.file(name));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_EQ(f.write(bytes), size);
+    ASSERT_TRUE(test::writeFile(www.file(name), bytes));
     served[name] = bytes;
   };
   for (qint64 s : small) serve(s);

@@ -132,11 +132,7 @@ CatalogueFixture::CatalogueFixture() {
     run(db, schema::createTableSql(t.table, t.cols));
     sqlite3_close(db);
   }
-  QFile aliases(m_dir.file(QStringLiteral("aliases.ini")));
-  const QByteArray text = "[Quorvane]\r\nPATH=" + dbDir().toUtf8() + "\r\n";
-  if (!aliases.open(QIODevice::WriteOnly) || aliases.write(text) != text.size() || !aliases.flush())
-    ADD_FAILURE() << "cannot write " << aliases.fileName().toStdString() << ": "
-                  << aliases.errorString().toStdString();
+  writeFile(m_dir.file(QStringLiteral("aliases.ini")), "[Quorvane]\r\nPATH=" + dbDir().toUtf8() + "\r\n");
 }
 
 QString CatalogueFixture::filePath(const QString& tableFile) const {

@@ -61,18 +61,6 @@ inline Snapshot catalogueContents(const QString& dir) {
   return out;
 }
 
-inline void writeFile(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-  f.write(data);
-}
-
-inline QByteArray readFile(const QString& path) {
-  QFile f(path);
-  f.open(QIODevice::ReadOnly);
-  return f.readAll();
-}
-
 // Copies every file of a directory into another.
 inline void copyFiles(const QString& from, const QString& to) {
   for (const QFileInfo& fi : QDir(from).entryInfoList(QDir::Files)) {

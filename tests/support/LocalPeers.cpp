@@ -105,11 +105,6 @@ bool portAccepts(quint16 port) {
   return ok;
 }
 
-bool writeFile(const QString& path, const QString& text) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text.toUtf8()) >= 0;
-}
-
 // A server's configuration from its template under share/peers, each
 // @KEY@ replaced by its value; empty when the template cannot be read.
 QString fromTemplate(const char* name, const QMap<QString, QString>& values) {
@@ -233,7 +228,7 @@ bool NginxServer::start(const QString& root, QString& error) {
              {QStringLiteral("ACCESS_LOG"), QStringLiteral("off")},
              {QStringLiteral("SERVERS"), servers(root)}});
         if (conf.isEmpty()) err = QStringLiteral("cannot read the nginx template");
-        if (err.isEmpty() && !writeFile(d + QStringLiteral("/nginx.conf"), conf))
+        if (err.isEmpty() && !writeFile(d + QStringLiteral("/nginx.conf"), conf.toUtf8()))
           err = QStringLiteral("cannot write nginx.conf");
         return {"-p", d, "-c", d + "/nginx.conf", "-e", m_logFile};
       },
@@ -256,7 +251,7 @@ bool TinyProxy::start(QString& error) {
                                                {QStringLiteral("DIR"), d},
                                                {QStringLiteral("EXTRA"), extra}});
         if (conf.isEmpty()) err = QStringLiteral("cannot read the tinyproxy template");
-        if (err.isEmpty() && !writeFile(d + QStringLiteral("/tinyproxy.conf"), conf))
+        if (err.isEmpty() && !writeFile(d + QStringLiteral("/tinyproxy.conf"), conf.toUtf8()))
           err = QStringLiteral("cannot write tinyproxy.conf");
         return {"-d", "-c", d + "/tinyproxy.conf"};
       },
@@ -292,7 +287,7 @@ bool SquidProxy::start(QString& error) {
                            .arg(m_port)
                            .arg(m_logFile, d);
         if (::geteuid() == 0) conf += QStringLiteral("cache_effective_user proxy\n");
-        if (!writeFile(d + QStringLiteral("/squid.conf"), conf))
+        if (!writeFile(d + QStringLiteral("/squid.conf"), conf.toUtf8()))
           err = QStringLiteral("cannot write squid.conf");
         return {"-N", "-f", d + "/squid.conf"};
       },

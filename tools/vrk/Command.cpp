@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -41,19 +42,36 @@ const TPlaces& toolPlaces() {
   return places;
 }
 
-QString defaultDatabaseDir() {
-  const QString registry = toolPlaces().aliasDir;
-  return databaseDirectory(registry, aliasPathValue(readAliasParams(registry, QStringLiteral("Quorvane"))));
+void declareDatabaseOption(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("db"),
+                    QStringLiteral("The catalogue's directory (default: the program's)."),
+                    QStringLiteral("DIR")});
 }
 
-TTemporaryAlias::TTemporaryAlias(const QString& dbDir) {
-  if (!m_dir.isValid()) return;
+int runOnCatalogue(const TCommandLine& line, const std::function<int(const QString& programDir)>& job) {
   try {
-    TIniFile(QDir(m_dir.path()).filePath(QStringLiteral("aliases.ini")))
-        .writeString(QStringLiteral("Quorvane"), QStringLiteral("PATH"), QDir(dbDir).absolutePath());
-    m_valid = true;
-  } catch (const Exception&) {
-    m_valid = false;
+    QString dbDir = line.value(QStringLiteral("db"));
+    if (!line.isSet(QStringLiteral("db"))) {
+      const QString registry = toolPlaces().aliasDir;
+      dbDir =
+          databaseDirectory(registry, aliasPathValue(readAliasParams(registry, QStringLiteral("Quorvane"))));
+    }
+    const QTemporaryDir registry;
+    bool made = registry.isValid();
+    try {
+      if (made)
+        TIniFile(QDir(registry.path()).filePath(QStringLiteral("aliases.ini")))
+            .writeString(QStringLiteral("Quorvane"), QStringLiteral("PATH"), QDir(dbDir).absolutePath());
+    } catch (const Exception&) {
+      made = false;
+    }
+    if (!made) return line.failure(QStringLiteral("cannot create a temporary directory"));
+    return job(registry.path());
+  } catch (const Exception& e) {
+    // What came before the message on standard output stays before it.
+    std::fflush(stdout);
+    printErr(e.message());
+    return 1;
   }
 }
 

@@ -12,7 +12,6 @@
 
 #include <QCommandLineParser>
 #include <QString>
-#include <QTemporaryDir>
 
 #include <functional>
 #include <vector>
@@ -71,24 +70,18 @@ int runInEventLoop(const TCommandLine& line, const std::function<int()>& job);
 // decides its own (and, installed, made then).
 const TPlaces& toolPlaces();
 
-// The database directory that the alias Quorvane of toolPlaces() names:
-// the catalogue the program uses. Raises when the alias is missing.
-QString defaultDatabaseDir();
+// Declares "--db DIR": the catalogue's directory, by default the one the
+// program uses.
+void declareDatabaseOption(QCommandLineParser& parser);
 
-// A private alias registry naming dbDir, in a temporary directory that goes
-// when the object goes: a catalogue reached the way the program reaches it.
-class TTemporaryAlias final {
- public:
-  explicit TTemporaryAlias(const QString& dbDir);
-  // False when the directory or its aliases.ini could not be made.
-  bool isValid() const { return m_valid; }
-  // The directory of the registry (a program directory for TVRKData).
-  QString dir() const { return m_dir.path(); }
-
- private:
-  QTemporaryDir m_dir;
-  bool m_valid = false;
-};
+// Runs job on the catalogue of --db (or, without it, the one the alias
+// Quorvane of toolPlaces() names), reached the way the program reaches it:
+// through a private alias registry naming it, in a temporary directory that
+// job gets as a program directory (for TVRKData) and that goes afterwards.
+// An exception of job, or a missing alias, prints the message the program
+// would show alone on standard error and gives 1; a registry that cannot be
+// made is a failure().
+int runOnCatalogue(const TCommandLine& line, const std::function<int(const QString& programDir)>& job);
 
 // Splits "HOST:PORT" at its last colon; false unless both parts are there.
 bool splitHostPort(const QString& value, QString& host, QString& port);

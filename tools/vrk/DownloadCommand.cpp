@@ -1,20 +1,18 @@
-// vrk download [--mirror URL] [--proxy HOST:PORT | --no-proxy] [--yes] VRKDIR/FILENAME
-//
-// The entry download without a window: the data module's fetch of
-// VRKDIR/FILENAME from the mirror into the download directory (Download in
+// vrk download: the entry download without a window: the data module's fetch
+// of VRKDIR/FILENAME from the mirror into the download directory (Download in
 // the working directory, or the user's downloads folder when the program is
 // installed), unpacked and deleted as the program's settings (VRK.ini) say.
-// The options override those settings for this run; nothing is written
-// back. The question, when AskConnect is on and --yes is not given, is
-// asked on the terminal. Status lines and progress go to standard error; a
-// failure prints the message the program would show and exits with 1. A Zip
-// file that was not unpacked whole is such a failure: it stays in the
-// download directory, and the line says why. An entry that is no Zip file
-// at all stays there too, with that line, and is no failure. When the
-// catalogue lists the entry with a FileSize above 0 that the file's length
-// does not match, a line says so and the command goes on. SIGINT or SIGTERM
-// cancels the transfer: the partial body stays for the next run to continue,
-// and the command exits with 130 or 143.
+// The options override those settings for this run; nothing is written back.
+// The question, when AskConnect is on and --yes is not given, is asked on the
+// terminal. Status lines and progress go to standard error; a failure prints
+// the message the program would show and exits with 1. A Zip file that was not
+// unpacked whole is such a failure: it stays in the download directory, and
+// the line says why. An entry that is no Zip file at all stays there too, with
+// that line, and is no failure. When the catalogue lists the entry with a
+// FileSize above 0 that the file's length does not match, a line says so and
+// the command goes on. SIGINT or SIGTERM cancels the transfer: the partial
+// body stays for the next run to continue, and the command exits with 130 or
+// 143.
 #include "Command.h"
 
 #include "Messages.h"

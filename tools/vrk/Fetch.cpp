@@ -20,8 +20,6 @@
 namespace vrk::cli {
 namespace {
 
-void err(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
-
 long peakRssKiB() {
   rusage u{};
   ::getrusage(RUSAGE_SELF, &u);
@@ -77,10 +75,8 @@ int runFetch(const TCommandLine& line) {
   QFile standardOutput;
   if (output.isEmpty()) {
     std::fflush(stdout);
-    if (!standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-      err(QStringLiteral("vrk fetch: standard output cannot be written"));
-      return 1;
-    }
+    if (!standardOutput.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered))
+      return line.failure(QStringLiteral("standard output cannot be written"));
     http.SetBodyStream(&standardOutput, QStringLiteral("standard output"));
   }
 
@@ -88,15 +84,15 @@ int runFetch(const TCommandLine& line) {
   QElapsedTimer clock;
   QString statusText;  // what a status bar would show
   http.OnConnect = [&](QObject*) {
-    err(QStringLiteral("connect"));
+    printErr(QStringLiteral("connect"));
     if (!verbose) return;
     if (http.SecureProtocol().isEmpty()) {
-      err(QStringLiteral("protocol plain TCP, no TLS"));
+      printErr(QStringLiteral("protocol plain TCP, no TLS"));
     } else {
-      err(QStringLiteral("protocol %1, cipher %2").arg(http.SecureProtocol(), http.SecureCipher()));
+      printErr(QStringLiteral("protocol %1, cipher %2").arg(http.SecureProtocol(), http.SecureCipher()));
     }
   };
-  http.OnDisconnect = [](QObject*) { err(QStringLiteral("disconnect")); };
+  http.OnDisconnect = [](QObject*) { printErr(QStringLiteral("disconnect")); };
   http.OnPacketRecvd = [&](QObject*) {
     ++packets;
     if (statusHandler) {
@@ -107,9 +103,9 @@ int runFetch(const TCommandLine& line) {
               .arg(static_cast<double>(http.ReceivedBytes()) / 1.024 / static_cast<double>(ms), 0, 'f', 1);
     }
   };
-  http.OnSuccess = [](QObject*, int cmd) { err(QStringLiteral("success %1").arg(cmd)); };
-  http.OnFailure = [](QObject*, int cmd) { err(QStringLiteral("failure %1").arg(cmd)); };
-  http.OnRedirect = [&](QObject*, bool&) { err(QStringLiteral("redirect %1").arg(http.Url())); };
+  http.OnSuccess = [](QObject*, int cmd) { printErr(QStringLiteral("success %1").arg(cmd)); };
+  http.OnFailure = [](QObject*, int cmd) { printErr(QStringLiteral("failure %1").arg(cmd)); };
+  http.OnRedirect = [&](QObject*, bool&) { printErr(QStringLiteral("redirect %1").arg(http.Url())); };
 
   // A 10 ms timer, as a window would have: its longest gap shows how long
   // the transfer kept the event loop from other work.
@@ -130,23 +126,24 @@ int runFetch(const TCommandLine& line) {
     try {
       http.Get(url);
       const int status = http.StatusCode();
-      err(QStringLiteral("status %1").arg(status));
+      printErr(QStringLiteral("status %1").arg(status));
       code = status > 399 ? 3 : 0;
     } catch (const Exception& e) {
-      err(QStringLiteral("error: ") + e.message());
+      printErr(QStringLiteral("error: ") + e.message());
       code = 1;
     }
     const qint64 ms = clock.elapsed();
     ticker.stop();
-    err(QStringLiteral("packets %1, received %2 bytes").arg(packets).arg(http.ReceivedBytes()));
+    printErr(QStringLiteral("packets %1, received %2 bytes").arg(packets).arg(http.ReceivedBytes()));
     if (stats) {
-      err(QStringLiteral("stats: elapsed_ms=%1 max_tick_gap_ms=%2 peak_rss_kib=%3 rss_before_kib=%4")
-              .arg(ms)
-              .arg(static_cast<double>(maxGapNs) / 1e6, 0, 'f', 1)
-              .arg(peakRssKiB())
-              .arg(rssBefore));
+      printErr(QStringLiteral("stats: elapsed_ms=%1 max_tick_gap_ms=%2 peak_rss_kib=%3 rss_before_kib=%4")
+                   .arg(ms)
+                   .arg(static_cast<double>(maxGapNs) / 1e6, 0, 'f', 1)
+                   .arg(peakRssKiB())
+                   .arg(rssBefore));
     }
-    if (statusHandler && statusText.isEmpty() && packets > 0) err(QStringLiteral("status handler never ran"));
+    if (statusHandler && statusText.isEmpty() && packets > 0)
+      printErr(QStringLiteral("status handler never ran"));
     return code;
   });
 }

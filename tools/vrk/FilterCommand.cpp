@@ -1,10 +1,8 @@
-// vrk filter [--db DIR] [--sql] [--walk] TEXT
-//
-// Parses TEXT as a filter of the files table of the catalogue in DIR (by
-// default the one the program uses) and prints the filter block as hex. On
-// failure it prints exactly the message the program would show and exits
-// with 1. --sql also prints the SQL condition the store evaluates; --walk
-// sets the filter on tbFiles, switches it on, walks the passing rows
+// vrk filter: parses TEXT as a filter of the files table of the catalogue in
+// DIR (by default the one the program uses) and prints the filter block as
+// hex. On failure it prints exactly the message the program would show and
+// exits with 1. --sql also prints the SQL condition the store evaluates;
+// --walk sets the filter on tbFiles, switches it on, walks the passing rows
 // reading every field, and prints their number.
 #include "Command.h"
 
@@ -16,9 +14,7 @@
 namespace vrk::cli {
 
 void declareFilter(QCommandLineParser& parser) {
-  parser.addOption({QStringLiteral("db"),
-                    QStringLiteral("The catalogue's directory (default: the program's)."),
-                    QStringLiteral("DIR")});
+  declareDatabaseOption(parser);
   parser.addOption(
       {QStringLiteral("sql"), QStringLiteral("Also prints the SQL condition the store evaluates.")});
   parser.addOption(
@@ -27,14 +23,9 @@ void declareFilter(QCommandLineParser& parser) {
 
 int runFilter(const TCommandLine& line) {
   const QString text = line.argument(0);
-  try {
-    // The catalogue is reached the way the program reaches it: through the
-    // alias, here in a private alias registry that names DIR.
-    const TTemporaryAlias alias(line.isSet(QStringLiteral("db")) ? line.value(QStringLiteral("db"))
-                                                                 : defaultDatabaseDir());
-    if (!alias.isValid()) return line.failure(QStringLiteral("cannot create a temporary directory"));
+  return runOnCatalogue(line, [&](const QString& programDir) {
     TDatabase database(QStringLiteral("VRKData"), QStringLiteral("Quorvane"), QStringLiteral("VRK_Data"),
-                       alias.dir());
+                       programDir);
     TTable tbFiles(QStringLiteral("tbFiles"), &database, QStringLiteral("FILES.DB"));
     tbFiles.open();
     const TExprParser parser(&tbFiles, text, tbFiles.FilterOptions());
@@ -56,11 +47,8 @@ int runFilter(const TCommandLine& line) {
       }
       std::printf("rows %ld (%zu chars)\n", rows, chars);
     }
-  } catch (const Exception& e) {
-    std::fprintf(stderr, "%s\n", e.message().toUtf8().constData());
-    return 1;
-  }
-  return 0;
+    return 0;
+  });
 }
 
 }  // namespace vrk::cli

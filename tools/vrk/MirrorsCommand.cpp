@@ -1,21 +1,18 @@
-// vrk mirrors [--probe] [--timeout S] [--proxy HOST:PORT | --no-proxy]
-//
-// Lists the mirror table of the catalogue the program uses, one line per
-// mirror: its URL and its provider's name, a tab between them. With --probe
-// it tries every mirror at once, as the mirror dialog's "Test all" does (a
-// GET of each base URL through the program's HTTP client, connected as a
-// download of the program's settings would be; the options change them for
-// this run), and prints one line per mirror instead: URL, name, outcome
-// (the status line or the client's error text), the milliseconds to the
-// first byte ("-" without a reply) and to the whole answer, tab-separated;
-// the mirrors that answered with success first, fastest first, the dead
-// ones last. Each try ends within S seconds (default 5), and all run side
-// by side. Exits with 0 when at least one mirror answered with 2xx (or,
-// without --probe, when the table was listed), with 1 otherwise and on a
-// failure, with 2 for a wrong command line.
+// vrk mirrors: lists the mirror table of the catalogue the program uses, one
+// line per mirror: its URL and its provider's name, a tab between them. With
+// --probe it tries every mirror at once, as the mirror dialog's "Test all"
+// does (a GET of each base URL through the program's HTTP client, connected as
+// a download of the program's settings would be; the options change them for
+// this run), and prints one line per mirror instead: URL, name, outcome (the
+// status line or the client's error text), the milliseconds to the first byte
+// ("-" without a reply) and to the whole answer, tab-separated; the mirrors
+// that answered with success first, fastest first, the dead ones last. Each
+// try ends within S seconds (default 5), and all run side by side. Exits with
+// 0 when at least one mirror answered with 2xx (or, without --probe, when the
+// table was listed), with 1 otherwise and on a failure, with 2 for a wrong
+// command line.
 #include "Command.h"
 
-#include "ErrorDisplay.h"
 #include "MirrorProbe.h"
 #include "TransferConsole.h"
 
@@ -56,11 +53,9 @@ int runMirrors(const TCommandLine& line) {
     bound = qMax(1, static_cast<int>(std::lround(seconds * 1000)));
   }
 
-  // Errors of the data module's creation are shown as the program shows
-  // them; without an alias the table does not open, which is the failure.
-  ErrorDisplay::setSink([](const QString& message) { printErr(message); });
-  TVRKData data(toolPlaces(), TVRKData::TStoreSettings::Never);
-  applyTransferOptions(options, data);
+  // Without an alias the table does not open, which is the failure.
+  const std::unique_ptr<TVRKData> module = programData(options);
+  TVRKData& data = *module;
   return runInEventLoop(line, [&] {
     TTable& table = data.tbMirrors;
     table.open();

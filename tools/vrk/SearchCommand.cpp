@@ -1,13 +1,11 @@
-// vrk search [--db DIR] [--tool D50 ...] [--free] [--source] [--cat K] [--text S]
-//
-// Runs the program's search on the catalogue in DIR (by default the one the
-// program uses): the same code as the main window's "submit" button, with
-// the criteria given as options instead of ticked boxes. --tool names a
-// tool field (D10 D20 D30 D40 D50 D60 C10 C30 C40 C50 J10 J20 K10) and may
-// be repeated; --cat is the category box's item index (0 "all", -1 for
-// typed text). Prints the filter text, the FileName of each result row and
-// the search's total (msg::TotalFiles with the count). On failure it prints
-// the message the program would show and exits with 1.
+// vrk search: runs the program's search on the catalogue in DIR (by default
+// the one the program uses): the same code as the main window's "submit"
+// button, with the criteria given as options instead of ticked boxes. --tool
+// names a tool field (D10 D20 D30 D40 D50 D60 C10 C30 C40 C50 J10 J20 K10) and
+// may be repeated; --cat is the category box's item index (0 "all", -1 for
+// typed text). Prints the filter text, the FileName of each result row and the
+// search's total (msg::TotalFiles with the count). On failure it prints the
+// message the program would show and exits with 1.
 #include "Command.h"
 
 #include "Exception.h"
@@ -19,9 +17,7 @@
 namespace vrk::cli {
 
 void declareSearch(QCommandLineParser& parser) {
-  parser.addOption({QStringLiteral("db"),
-                    QStringLiteral("The catalogue's directory (default: the program's)."),
-                    QStringLiteral("DIR")});
+  declareDatabaseOption(parser);
   parser.addOption({QStringLiteral("tool"), QStringLiteral("A tool field an entry must support; repeatable."),
                     QStringLiteral("D50")});
   parser.addOption({QStringLiteral("free"), QStringLiteral("Freeware only.")});
@@ -49,25 +45,16 @@ int runSearch(const TCommandLine& line) {
   }
   criteria.text = line.value(QStringLiteral("text"));
 
-  try {
-    // The catalogue is reached the way the program reaches it: through the
-    // data module and an alias, here in a private program directory whose
-    // alias registry names DIR (its settings file stays there too).
-    const TTemporaryAlias alias(line.isSet(QStringLiteral("db")) ? line.value(QStringLiteral("db"))
-                                                                 : defaultDatabaseDir());
-    if (!alias.isValid()) return line.failure(QStringLiteral("cannot create a temporary directory"));
-    TVRKData data(alias.dir());
+  // The data module's settings file stays in the private program directory.
+  return runOnCatalogue(line, [&](const QString& programDir) {
+    TVRKData data(programDir);
     printOut(buildFilterText(criteria, trueWord()));
     const SearchResult result = search(data.tbFiles, data.mtFiles, criteria);
     TField* name = data.mtFiles.fieldByName(QStringLiteral("FileName"));
     for (data.mtFiles.first(); !data.mtFiles.eof(); data.mtFiles.next()) printOut(name->asString());
     printOut(totalFilesText(result.total));
-  } catch (const Exception& e) {
-    std::fflush(stdout);
-    printErr(e.message());
-    return 1;
-  }
-  return 0;
+    return 0;
+  });
 }
 
 }  // namespace vrk::cli

@@ -117,14 +117,17 @@ QString readTransferOptions(const TCommandLine& line, TransferOptions& options) 
   return readProxyOptions(line, options);
 }
 
-void applyTransferOptions(const TransferOptions& options, TVRKData& data) {
-  if (options.mirror) data.Mirror = *options.mirror;
+std::unique_ptr<TVRKData> programData(const TransferOptions& options) {
+  ErrorDisplay::setSink([](const QString& message) { printErr(message); });
+  auto data = std::make_unique<TVRKData>(toolPlaces(), TVRKData::TStoreSettings::Never);
+  if (options.mirror) data->Mirror = *options.mirror;
   if (options.proxyHost) {
-    data.UseProxy = true;
-    data.Proxy = *options.proxyHost;
-    data.Proxyport = *options.proxyPort;
+    data->UseProxy = true;
+    data->Proxy = *options.proxyHost;
+    data->Proxyport = *options.proxyPort;
   }
-  if (options.noProxy) data.UseProxy = false;
+  if (options.noProxy) data->UseProxy = false;
+  return data;
 }
 
 void installTerminalQuestions(bool yes) {
@@ -216,11 +219,8 @@ int runTransferCommand(const TCommandLine& line, const std::function<int(TVRKDat
   TransferOptions options;
   const QString wrong = readTransferOptions(line, options);
   if (!wrong.isEmpty()) return line.usageError(wrong);
-  // Errors of the data module's creation are shown as the program shows
-  // them and the command goes on (without an alias an install refuses).
-  ErrorDisplay::setSink([](const QString& message) { printErr(message); });
-  TVRKData data(toolPlaces(), TVRKData::TStoreSettings::Never);
-  applyTransferOptions(options, data);
+  const std::unique_ptr<TVRKData> module = programData(options);
+  TVRKData& data = *module;
   installTerminalQuestions(options.yes);
   ConsoleDisplay display(data);
   SignalCancel cancelOnSignal(data);

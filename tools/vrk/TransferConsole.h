@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace vrk::cli {
@@ -32,8 +33,12 @@ QString readTransferOptions(const TCommandLine& line, TransferOptions& options);
 void declareProxyOptions(QCommandLineParser& parser);
 QString readProxyOptions(const TCommandLine& line, TransferOptions& options);
 
-// The settings as the options change them, for this run only.
-void applyTransferOptions(const TransferOptions& options, TVRKData& data);
+// The data module on the program's places, with the settings as the
+// options change them for this run only (never written back). Errors of
+// its creation are shown on standard error, as the program shows them, and
+// the command goes on (without an alias a table does not open, an install
+// refuses).
+std::unique_ptr<TVRKData> programData(const TransferOptions& options);
 
 // Questions are asked on the terminal ("… [y/N] "); with yes, answered Yes
 // without asking. No terminal or the end of input answers No.

@@ -24,7 +24,7 @@ const std::vector<TCommand>& commands() {
       {"fetch",
        "Runs one HTTP/1.0 GET through the program's HTTP component; the body goes to a file or to standard "
        "output, the status and the transfer events to standard error.",
-       "[--proxy HOST:PORT] [--host HOST] [-o FILE] [--timeout MS] [--stats] [--status-handler]",
+       "[--proxy HOST:PORT] [--host HOST] [-o FILE] [--timeout MS] [--stats] [--status-handler] [--verbose]",
        {{"URL", "The URL to get."}},
        declareFetch,
        runFetch},
@@ -98,8 +98,6 @@ QString synopsis(const TCommand& c) {
   return s;
 }
 
-void printVersion() { std::printf("vrk %s\n", kVersion); }
-
 // The usage lines of the tool, on standard error; returns 2.
 int toolUsage() {
   printErr(QStringLiteral("usage: vrk COMMAND [options] [arguments]   (vrk --help tells more)"));
@@ -129,26 +127,42 @@ void printCommandHelp(const TCommand& c, const QCommandLineParser& parser) {
   std::fputs(lists.toLocal8Bit().constData(), stdout);
 }
 
+// --help and --version, which the tool and every command answer.
+class TStandardOptions final {
+ public:
+  explicit TStandardOptions(QCommandLineParser& parser) {
+    parser.addOption(m_help);
+    parser.addOption(m_version);
+  }
+  // True when the parsed line asks for the help (printed by printHelp) or
+  // the version, which are then printed.
+  bool answered(const QCommandLineParser& parser, const std::function<void()>& printHelp) const {
+    if (parser.isSet(m_help)) {
+      printHelp();
+    } else if (parser.isSet(m_version)) {
+      std::printf("vrk %s\n", kVersion);
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  const QCommandLineOption m_help{{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help and ends.")};
+  const QCommandLineOption m_version{QStringLiteral("version"),
+                                     QStringLiteral("Shows the version and ends.")};
+};
+
 int runCommand(const TCommand& c, const QStringList& args) {
   QCommandLineParser parser;
   if (c.declare) c.declare(parser);
-  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                QStringLiteral("Shows this help and ends."));
-  const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Shows the version and ends."));
-  parser.addOption(help);
-  parser.addOption(version);
+  const TStandardOptions standard(parser);
   for (const TArgument& a : c.arguments)
     parser.addPositionalArgument(QLatin1String(a.name), QLatin1String(a.description));
   const TCommandLine line(c, parser);
   if (!parser.parse(QStringList{QStringLiteral("vrk")} + args)) return line.usageError(parser.errorText());
-  if (parser.isSet(help)) {
-    printCommandHelp(c, parser);
-    return 0;
-  }
-  if (parser.isSet(version)) {
-    printVersion();
-    return 0;
-  }
+  if (standard.answered(parser, [&] { printCommandHelp(c, parser); })) return 0;
   const QStringList given = parser.positionalArguments();
   const auto wanted = static_cast<qsizetype>(c.arguments.size());
   if (given.size() < wanted)
@@ -176,22 +190,12 @@ int main(int argc, char** argv) {
   // is the command's.
   QCommandLineParser parser;
   parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-  const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-  const QCommandLineOption version(QStringLiteral("version"));
-  parser.addOption(help);
-  parser.addOption(version);
+  const TStandardOptions standard(parser);
   if (!parser.parse(QCoreApplication::arguments())) {
     printErr(QStringLiteral("vrk: ") + parser.errorText());
     return toolUsage();
   }
-  if (parser.isSet(help)) {
-    printToolHelp();
-    return 0;
-  }
-  if (parser.isSet(version)) {
-    printVersion();
-    return 0;
-  }
+  if (standard.answered(parser, printToolHelp)) return 0;
   QStringList args = parser.positionalArguments();
   if (args.isEmpty()) return toolUsage();
   const QString name = args.takeFirst();
