@@ -232,7 +232,8 @@ void RecoverPendingInstall(const QString& directory, const TInstallHook& hook) {
 
 TCatalogueSwap::TCatalogueSwap(const QString& directory, TInstallHook hook)
     : m_directory(directory), m_hook(std::move(hook)) {
-  m_dirFd.reset(::open(enc(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const QByteArray path = enc(directory);
+  m_dirFd.reset(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!m_dirFd.valid()) {
     const int err = errno;
     throw EDatabaseError(msg::text(msg::DatabaseDirNotOpened).arg(directory, sysErrorMessage(err)));
