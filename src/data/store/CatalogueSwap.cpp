@@ -77,13 +77,10 @@ bool syncDirectory(int fd) { return ::fsync(fd) == 0; }
 // Names in the directory that start with our prefix.
 QList<QByteArray> ourFiles(int dirFd) {
   QList<QByteArray> out;
-  const int fd = ::dup(dirFd);
-  if (fd < 0) return out;
-  DIR* d = ::fdopendir(fd);
-  if (!d) {
-    ::close(fd);
-    return out;
-  }
+  TFileDescriptor fd(::dup(dirFd));
+  DIR* d = fd.valid() ? ::fdopendir(fd.get()) : nullptr;
+  if (!d) return out;
+  fd.release();  // the directory stream's now, closed with it
   ::rewinddir(d);
   while (const dirent* e = ::readdir(d)) {
     if (std::strncmp(e->d_name, kPrefix, sizeof kPrefix - 1) == 0) out << QByteArray(e->d_name);
