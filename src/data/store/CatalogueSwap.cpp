@@ -295,7 +295,7 @@ TCatalogueSwap::TCopy TCatalogueSwap::copyData(int in, int out) const {
 }
 
 void TCatalogueSwap::stageBuilt(const QString& name, const std::function<void(const QString& path)>& build) {
-  createStaged(name);
+  createStaged(name);  // closed at once: build opens the file by its path
   build(tempPath(m_staged.back()));
   point("stage: file built");
   if (!flushToDisk(TFileDescriptor(

@@ -108,8 +108,8 @@ class TCatalogueSwap final {
 
   QString m_directory;
   TInstallHook m_hook;
-  TFileDescriptor m_dirFd;  // locked while the object lives
-  std::thread::id m_thread = std::this_thread::get_id();
+  TFileDescriptor m_dirFd;                                                 // locked while the object lives
+  [[maybe_unused]] std::thread::id m_thread = std::this_thread::get_id();  // its maker
   std::vector<Staged> m_staged;
   bool m_committed = false;
 };
