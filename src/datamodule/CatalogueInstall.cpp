@@ -156,7 +156,11 @@ void install(TVRKData& data, TInstallView& view, const TTableSource& source, boo
       // The files as found before the install.
       for (const TTableFile& t : installed) {
         const QString file = QDir(source.directory).filePath(t.name);
-        if (::unlink(QFile::encodeName(file).constData()) != 0) throw EInOutError::deleting(errno);
+        const QByteArray path = QFile::encodeName(file);
+        if (::unlink(path.constData()) != 0) {
+          const int err = errno;
+          throw EInOutError::deleting(err);
+        }
       }
     }
   }

@@ -1,6 +1,7 @@
 #include "DownloadFile.h"
 
 #include "Exception.h"
+#include "FileDescriptor.h"
 #include "Messages.h"
 #include "StreamError.h"
 
@@ -36,13 +37,12 @@ void sweepStaleStaging(const QString& downloadDir) {
   while (const dirent* e = ::readdir(d)) {
     if (std::strncmp(e->d_name, kStagingPrefix, sizeof kStagingPrefix - 1) != 0) continue;
     const QByteArray path = dir + '/' + e->d_name;
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) continue;
+    const TFileDescriptor fd(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) continue;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_mtime + kStaleAfter < std::time(nullptr) &&
-        ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    if (::fstat(fd.get(), &st) == 0 && st.st_mtime + kStaleAfter < std::time(nullptr) &&
+        ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
       stale << QFile::decodeName(path);
-    ::close(fd);
   }
   ::closedir(d);
   for (const QString& path : stale) QDir(path).removeRecursively();
@@ -121,10 +121,11 @@ void TDownloadFile::complete() {
   const QByteArray part = QFile::encodeName(m_partPath);
   // The data reaches the disk before the name does: a crash after the
   // rename never leaves a name on a file whose data was not written.
-  const int fd = ::open(part.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  TFileDescriptor fd(::open(part.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st {};
-  const bool flushed = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(fd) == 0;
-  if (fd >= 0) ::close(fd);
+  const bool flushed =
+      fd.valid() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && ::fsync(fd.get()) == 0;
+  fd.reset();
   if (!flushed || ::rename(part.constData(), QFile::encodeName(m_path).constData()) != 0)
     throw EFCreateError(msg::text(msg::FileCreateError).arg(m_path));
   m_completed = true;
@@ -137,32 +138,35 @@ void TDownloadFile::removeUnpacked() const {
   const QByteArray file = QFile::encodeName(m_path);
   struct stat st {};
   if (::lstat(file.constData(), &st) == 0 && (st.st_dev != m_device || st.st_ino != m_inode)) return;
-  if (::unlink(file.constData()) != 0) throw EInOutError::deleting(errno);
+  if (::unlink(file.constData()) != 0) {
+    const int err = errno;
+    throw EInOutError::deleting(err);
+  }
 }
 
 TStagingDir::~TStagingDir() {
-  if (m_fd < 0) return;
-  // Links are removed, never followed.
+  if (!m_fd.valid()) return;
+  // Links are removed, never followed. The lock goes with m_fd after.
   QDir(m_path).removeRecursively();
-  ::close(m_fd);
 }
 
 const QString& TStagingDir::create() {
-  if (m_fd >= 0) return m_path;
+  if (m_fd.valid()) return m_path;
   sweepStaleStaging(m_dir);
   QByteArray name = QFile::encodeName(m_dir + QLatin1Char('/') + QString::fromLatin1(kStagingPrefix) +
                                       QStringLiteral("XXXXXX"));
   if (!::mkdtemp(name.data()))
     throw EFCreateError(msg::text(msg::FileCreateError).arg(QFile::decodeName(name)));
-  const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
+  TFileDescriptor fd(::open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) {
     ::rmdir(name.constData());
     throw EFCreateError(msg::text(msg::FileCreateError).arg(QFile::decodeName(name)));
   }
   // On a file system without locks the age alone keeps it from a sweep.
-  ::flock(fd, LOCK_EX | LOCK_NB);
-  m_fd = fd;
+  ::flock(fd.get(), LOCK_EX | LOCK_NB);
+  // The path first: an object holding a descriptor removes its path.
   m_path = QFile::decodeName(name);
+  m_fd = std::move(fd);
   return m_path;
 }
 

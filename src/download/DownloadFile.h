@@ -28,6 +28,8 @@
 // UI thread only; a relative directory is taken from the working directory.
 #pragma once
 
+#include "FileDescriptor.h"
+
 #include <QString>
 
 #include <optional>
@@ -129,7 +131,7 @@ class TStagingDir final {
  private:
   QString m_dir;
   QString m_path;
-  int m_fd = -1;
+  TFileDescriptor m_fd;  // locked while the object lives
 };
 
 }  // namespace vrk

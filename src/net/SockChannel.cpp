@@ -11,7 +11,7 @@ namespace {
 TIo failedCall(int e, TIoState wouldBlock) {
   TIo io;
   io.Error = winsockError(e);
-  io.State = (e == EAGAIN || e == EWOULDBLOCK || e == EINTR) ? wouldBlock : TIoState::Failed;
+  io.State = callWouldBlock(e) ? wouldBlock : TIoState::Failed;
   return io;
 }
 

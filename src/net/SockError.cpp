@@ -61,6 +61,8 @@ int winsockError(int e) {
   }
 }
 
+bool callWouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK || e == EINTR; }
+
 QString socketErrorText(int error) {
   static const std::map<int, const char*> texts = {
       {10004, "Interrupted system call"},

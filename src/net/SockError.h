@@ -42,6 +42,11 @@ class EStatusLineError : public ESockError {
 // are returned as they are (ErrorText then calls them unknown).
 int winsockError(int posixErrno);
 
+// Whether a socket call that failed with this errno only could not go on
+// now (nothing to read, no room to send, a signal came): the connection
+// stands and the call is made again when the socket is ready.
+bool callWouldBlock(int posixErrno);
+
 // "" for 0, "10061:Connection refused" for a known number, otherwise the
 // text for an unknown number ("Unbekannte Fehlernummer 12345" for 12345).
 QString socketErrorText(int error);

@@ -50,16 +50,16 @@ void TSocketSession::Dispatch(const std::function<void()>& handler) {
 
 void TSocketSession::OnReadReady() {
   Dispatch([this] {
-    if (m_socket < 0) return;
+    if (!m_socket.valid()) return;
     if (m_handshaking) {
       m_lastReceive.restart();
       StepHandshake();
       return;
     }
-    pollfd p{m_socket, static_cast<short>(POLLIN | POLLRDHUP), 0};
+    pollfd p{m_socket.get(), static_cast<short>(POLLIN | POLLRDHUP), 0};
     if (::poll(&p, 1, 0) <= 0) return;
     if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) {
-      const int err = (p.revents & POLLERR) ? pendingSocketError(m_socket) : 0;
+      const int err = (p.revents & POLLERR) ? pendingSocketError(m_socket.get()) : 0;
       HandleSocketEvent(SocketEvent::Close, winsockError(err));
     } else if (p.revents & POLLIN) {
       HandleSocketEvent(SocketEvent::Read, 0);
@@ -72,7 +72,7 @@ void TSocketSession::OnWriteReady() {
     m_writeNotifier->setEnabled(false);
     if (m_connecting) {
       m_connecting = false;
-      HandleSocketEvent(SocketEvent::Connect, winsockError(pendingSocketError(m_socket)));
+      HandleSocketEvent(SocketEvent::Connect, winsockError(pendingSocketError(m_socket.get())));
     } else if (m_handshaking) {
       StepHandshake();
     } else {
@@ -109,7 +109,7 @@ void TSocketSession::HandleSocketEvent(SocketEvent kind, int error) {
       if (error != 0) m_closeError = error;
       // What is still queued is taken without counting or announcing it.
       char block[kBlockSize + 1];
-      while (!m_cancelRequested && m_socket >= 0) {
+      while (!m_cancelRequested && m_socket.valid()) {
         const TIo io = m_channel->Read(block, kBlockSize);
         if (io.State != TIoState::Done) {
           if (io.State == TIoState::Failed) NoteFailure(io);
@@ -201,7 +201,7 @@ void TSocketSession::ReadToStream() {
   if (m_cancelRequested) StopNotifications();
   // A wake-up posted for a connection that has since closed finds the next,
   // unconnected socket: nothing to read there.
-  if (m_busy || m_socket < 0 || !m_isConnected) return;
+  if (m_busy || !m_socket.valid() || !m_isConnected) return;
   // The peer's orderly end, or a broken secure layer, closes the connection
   // as the close notification would.
   if (ReadBlock()) HandleSocketEvent(SocketEvent::Close, 0);
@@ -250,7 +250,7 @@ bool TSocketSession::WriteBlock() {
   StatusMessage(8, msg::StatusWriteFromStream);
   const bool pending =
       m_fileMode ? (m_sendFile && m_sentBytes < m_sendFile->size()) : !m_sendBuffer.isEmpty();
-  if (!pending || m_cancelRequested || m_socket < 0) return false;
+  if (!pending || m_cancelRequested || !m_socket.valid()) return false;
 
   QByteArray fileBlock;
   const char* data;

@@ -71,16 +71,18 @@ void TSocketSession::InitSockets() {
 // The first socket of a session lingers 0 s, so closing it resets the
 // connection at once; later sockets close normally.
 void TSocketSession::CreateSocket(bool first) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, first ? IPPROTO_TCP : 0);
-  if (fd < 0) {
+  TFileDescriptor socket(
+      ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, first ? IPPROTO_TCP : 0));
+  if (!socket.valid()) {
     m_lastError = winsockError(errno);
     throw ESockError(msg::text(msg::SocketsInitFailed));
   }
+  const int fd = socket.get();
   if (first) {
     linger l{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   }
-  m_socket = fd;
+  m_socket = std::move(socket);
   m_channel = std::make_unique<TPlainChannel>(fd);
   m_tls = nullptr;
   m_connecting = false;
@@ -164,7 +166,7 @@ void TSocketSession::Connect() {
   StatusMessage(8, msg::StatusConnect);
   m_cancelRequested = false;
   if (m_isConnected) throw ESockError(msg::text(msg::AlreadyConnected));
-  if (m_socket < 0) CreateSocket(false);
+  if (!m_socket.valid()) CreateSocket(false);
   m_closeError = 0;
   m_closeMessage.clear();
   m_secureProtocol.clear();
@@ -205,7 +207,7 @@ void TSocketSession::Connect() {
   m_eventOk = true;
   m_connecting = true;
   m_writeNotifier->setEnabled(true);
-  if (::connect(m_socket, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
+  if (::connect(m_socket.get(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
     const int e = errno;
     m_lastError = e == EINPROGRESS ? 10035 : winsockError(e);
     QString text;
@@ -265,7 +267,7 @@ void TSocketSession::EstablishSecure() {
   QByteArray early;
   early.swap(m_recvBuffer);
   m_lfScanFrom = 0;
-  auto tls = std::make_unique<TTlsChannel>(m_socket, m_host, early);
+  auto tls = std::make_unique<TTlsChannel>(m_socket.get(), m_host, early);
   m_tls = tls.get();
   m_channel = std::move(tls);
   m_handshaking = true;
@@ -319,8 +321,7 @@ void TSocketSession::ReplaceSocket() {
   m_writeNotifier->setEnabled(false);
   m_connecting = false;
   m_isConnected = false;
-  if (m_socket >= 0) ::close(m_socket);
-  m_socket = -1;
+  m_socket.reset();
   CreateSocket(false);
 }
 
@@ -331,17 +332,16 @@ QString TSocketSession::CloseFailure() {
 void TSocketSession::RequestCloseSocket() {
   StatusMessage(4, msg::StatusCloseSocket);
   m_isConnected = false;
-  if (m_socket < 0) return;
+  if (!m_socket.valid()) return;
   m_readNotifier->setEnabled(false);
   m_writeNotifier->setEnabled(false);
   m_connecting = false;
-  const int fd = m_socket;
-  m_socket = -1;
+  TFileDescriptor socket = std::move(m_socket);
   if (m_tls) m_tls->Shutdown();
   m_tls = nullptr;
   m_channel.reset();
-  if (::close(fd) != 0) {
-    m_lastError = winsockError(errno);
+  if (const int err = socket.close()) {
+    m_lastError = winsockError(err);
     QString text;
     CheckSocketError(10035, text);
     return;

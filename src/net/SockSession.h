@@ -29,6 +29,7 @@
 #pragma once
 
 #include "DiskSpace.h"
+#include "FileDescriptor.h"
 #include "SockChannel.h"
 #include "SockError.h"
 #include "ThreadTimer.h"
@@ -334,7 +335,7 @@ class TSocketSession : public QObject {
   std::int16_t m_replyCode = 0;
   bool m_sendDone = false;
   bool m_fileMode = false;
-  int m_socket = -1;
+  TFileDescriptor m_socket;
   std::unique_ptr<TSockChannel> m_channel;  // over m_socket
   TTlsChannel* m_tls = nullptr;             // m_channel when it is secure
   bool m_secure = false;

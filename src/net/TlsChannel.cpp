@@ -38,7 +38,7 @@ struct TTlsBio {
     const ssize_t n = ::recv(c->m_fd, out, static_cast<size_t>(len), 0);
     if (n >= 0) return static_cast<int>(n);
     c->m_lastErrno = errno;
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) BIO_set_retry_read(b);
+    if (callWouldBlock(c->m_lastErrno)) BIO_set_retry_read(b);
     return -1;
   }
 
@@ -48,7 +48,7 @@ struct TTlsBio {
     const ssize_t n = ::send(c->m_fd, in, static_cast<size_t>(len), MSG_NOSIGNAL);
     if (n >= 0) return static_cast<int>(n);
     c->m_lastErrno = errno;
-    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) BIO_set_retry_write(b);
+    if (callWouldBlock(c->m_lastErrno)) BIO_set_retry_write(b);
     return -1;
   }
 

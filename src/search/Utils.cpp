@@ -1,6 +1,7 @@
 #include "Utils.h"
 
 #include "Exception.h"
+#include "FileDescriptor.h"
 #include "ScopeExit.h"
 
 #include <QFile>
@@ -76,27 +77,27 @@ QString longTimeFormat(const QLocale& locale) {
 class SavedDirectory final {
  public:
   SavedDirectory() {
-    m_fd = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (m_fd < 0) {
+    m_fd.reset(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!m_fd.valid()) {
       char buf[4096];
-      if (!::getcwd(buf, sizeof buf)) throw EInOutError::withCode(errno);
+      if (!::getcwd(buf, sizeof buf)) {
+        const int err = errno;
+        throw EInOutError::withCode(err);
+      }
       m_path = buf;
     }
-  }
-  ~SavedDirectory() {
-    if (m_fd >= 0) ::close(m_fd);
   }
   SavedDirectory(const SavedDirectory&) = delete;
   SavedDirectory& operator=(const SavedDirectory&) = delete;
 
   // 0, or the system's error code.
   int restore() const {
-    const int rc = m_fd >= 0 ? ::fchdir(m_fd) : ::chdir(m_path.constData());
+    const int rc = m_fd.valid() ? ::fchdir(m_fd.get()) : ::chdir(m_path.constData());
     return rc == 0 ? 0 : errno;
   }
 
  private:
-  int m_fd = -1;
+  TFileDescriptor m_fd;
   QByteArray m_path;
 };
 
@@ -182,7 +183,11 @@ QString fileTimeText(const QDateTime& modified, const QLocale& locale) {
 
 void CollectFiles(const QString& Dir, TFileKinds Kinds, const QString& Masks, bool StripExtension) {
   const SavedDirectory saved;
-  if (::chdir(QFile::encodeName(Dir).constData()) != 0) throw EInOutError::withCode(errno);
+  const QByteArray dir = QFile::encodeName(Dir);
+  if (::chdir(dir.constData()) != 0) {
+    const int err = errno;
+    throw EInOutError::withCode(err);
+  }
   FoundFiles.clear();
   {
     auto restore = onScopeExit([&saved] { saved.restore(); });

@@ -1,8 +1,8 @@
 #include "CatalogueSwap.h"
 
 #include "Exception.h"
+#include "FileDescriptor.h"
 #include "Messages.h"
-#include "ScopeExit.h"
 #include "StreamError.h"
 
 #include <QDir>
@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include <algorithm>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -40,40 +41,30 @@ constexpr std::size_t kChunk = 1 << 20;
 
 QByteArray enc(const QString& s) { return QFile::encodeName(s); }
 
-QString sysError(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
-
-// The directories this process holds locked: a store open inside our own
-// install (it does not happen, but must not wait for itself) skips the
-// recovery instead of waiting for its own lock.
+// The directories that swaps on this thread hold locked: a store opened
+// inside its own thread's install (it does not happen, but must not wait
+// for itself) skips the recovery instead of waiting for its own lock. A
+// store on another thread does not find the directory in its set and waits
+// for the lock like another program (each open of the directory locks on
+// its own), so the set needs no guard.
 QSet<QString>& lockedHere() {
-  static QSet<QString> set;
+  thread_local QSet<QString> set;
   return set;
 }
 
-class DirHandle final {
- public:
-  explicit DirHandle(const QString& path)
-      : m_fd(::open(enc(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  ~DirHandle() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  DirHandle(const DirHandle&) = delete;
-  DirHandle& operator=(const DirHandle&) = delete;
-  int fd() const { return m_fd; }
-  int release() { return std::exchange(m_fd, -1); }
-
- private:
-  int m_fd;
-};
+TFileDescriptor openDirectory(const QString& path) {
+  return TFileDescriptor(::open(enc(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
 
 // Waits a bounded time for the exclusive lock of the directory.
 void lockDirectory(int fd, const QString& dir) {
   QElapsedTimer waited;
   waited.start();
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
+    const int err = errno;
+    if (err == EINTR) continue;
     // A file system without locks: go on unlocked.
-    if (errno != EWOULDBLOCK) return;
+    if (err != EWOULDBLOCK) return;
     if (waited.elapsed() > kLockWaitMs) {
       throw EDatabaseError(msg::text(msg::InstallLocked).arg(dir));
     }
@@ -86,13 +77,10 @@ bool syncDirectory(int fd) { return ::fsync(fd) == 0; }
 // Names in the directory that start with our prefix.
 QList<QByteArray> ourFiles(int dirFd) {
   QList<QByteArray> out;
-  const int fd = ::dup(dirFd);
-  if (fd < 0) return out;
-  DIR* d = ::fdopendir(fd);
-  if (!d) {
-    ::close(fd);
-    return out;
-  }
+  TFileDescriptor fd(::dup(dirFd));
+  DIR* d = fd.valid() ? ::fdopendir(fd.get()) : nullptr;
+  if (!d) return out;
+  fd.release();  // the directory stream's now, closed with it
   ::rewinddir(d);
   while (const dirent* e = ::readdir(d)) {
     if (std::strncmp(e->d_name, kPrefix, sizeof kPrefix - 1) == 0) out << QByteArray(e->d_name);
@@ -137,14 +125,17 @@ bool parseRecord(const QByteArray& text, std::vector<Move>& moves) {
   return true;
 }
 
-bool readAll(int dirFd, const char* name, QByteArray& out) {
-  const int fd = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+// The whole file `name` of the directory; false when it cannot be read.
+bool readFile(int dirFd, const char* name, QByteArray& out) {
+  const TFileDescriptor fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
   char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, n);
-  ::close(fd);
-  return n == 0;
+  for (;;) {
+    const TIoResult got = readAll(fd.get(), buf, sizeof buf);
+    out.append(buf, static_cast<qsizetype>(got.bytes));
+    if (got.error != 0) return false;
+    if (got.bytes < sizeof buf) return true;
+  }
 }
 
 // Removes SQLite's files beside `name` unless the new set brings them
@@ -170,7 +161,7 @@ void makeMoves(int dirFd, const QString& dir, const std::vector<Move>& moves, co
     if (::renameat(dirFd, m.temp.constData(), dirFd, m.name.constData()) != 0) {
       const int err = errno;
       throw EDatabaseError(msg::text(msg::InstallMoveFailed)
-                               .arg(QDir(dir).filePath(QFile::decodeName(m.name)), sysError(err)));
+                               .arg(QDir(dir).filePath(QFile::decodeName(m.name)), sysErrorMessage(err)));
     }
     if (hook) hook(movedLabel);
   }
@@ -179,7 +170,7 @@ void makeMoves(int dirFd, const QString& dir, const std::vector<Move>& moves, co
 // Requires: the directory is locked.
 void recoverLocked(int dirFd, const QString& dir, const TInstallHook& hook) {
   QByteArray text;
-  if (readAll(dirFd, kRecord, text)) {
+  if (readFile(dirFd, kRecord, text)) {
     std::vector<Move> moves;
     // A record that is not whole was never put in place by a commit (it is
     // renamed into place only once complete): nothing was moved for it.
@@ -189,8 +180,10 @@ void recoverLocked(int dirFd, const QString& dir, const TInstallHook& hook) {
         throw EDatabaseError(msg::text(msg::InstallNotFlushed).arg(dir));
       }
     }
-    if (::unlinkat(dirFd, kRecord, 0) != 0 && errno != ENOENT) {
-      throw EDatabaseError(msg::text(msg::PendingRecordNotRemoved).arg(dir, sysError(errno)));
+    if (::unlinkat(dirFd, kRecord, 0) != 0) {
+      const int err = errno;
+      if (err != ENOENT)
+        throw EDatabaseError(msg::text(msg::PendingRecordNotRemoved).arg(dir, sysErrorMessage(err)));
     }
     if (hook) hook("recovery: record removed");
   }
@@ -206,34 +199,53 @@ bool isPlainName(const QString& name) {
          !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) && !enc(name).startsWith(kPrefix);
 }
 
+// The source of a stage, open for reading; EFOpenError when it cannot be
+// opened or is a directory.
+TFileDescriptor openSource(const QString& sourcePath) {
+  TFileDescriptor in(::open(enc(sourcePath).constData(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!in.valid() || ::fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode)) throw EFOpenError(sourcePath);
+  return in;
+}
+
+// Flushes the data of the file open on fd to disk and closes it; false when
+// it was not open or either step fails.
+bool flushToDisk(TFileDescriptor fd) {
+  const bool flushed = fd.valid() && ::fdatasync(fd.get()) == 0;
+  return fd.close() == 0 && flushed;
+}
+
 }  // namespace
 
 void RecoverPendingInstall(const QString& directory, const TInstallHook& hook) {
-  DirHandle dir(directory);
-  if (dir.fd() < 0) return;
-  if (ourFiles(dir.fd()).isEmpty()) return;
+  const TFileDescriptor dir = openDirectory(directory);
+  if (!dir.valid()) return;
+  if (ourFiles(dir.get()).isEmpty()) return;
   const QString key = QFileInfo(directory).canonicalFilePath();
   if (lockedHere().contains(key)) return;
-  lockDirectory(dir.fd(), directory);
-  recoverLocked(dir.fd(), directory, hook);
+  lockDirectory(dir.get(), directory);
+  recoverLocked(dir.get(), directory, hook);
 }
 
 TCatalogueSwap::TCatalogueSwap(const QString& directory, TInstallHook hook)
     : m_directory(directory), m_hook(std::move(hook)) {
-  DirHandle dir(directory);
-  if (dir.fd() < 0) {
-    throw EDatabaseError(msg::text(msg::DatabaseDirNotOpened).arg(directory, sysError(errno)));
+  const QByteArray path = enc(directory);
+  m_dirFd.reset(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!m_dirFd.valid()) {
+    const int err = errno;
+    throw EDatabaseError(msg::text(msg::DatabaseDirNotOpened).arg(directory, sysErrorMessage(err)));
   }
-  lockDirectory(dir.fd(), directory);
-  recoverLocked(dir.fd(), directory, m_hook);
-  m_dirFd = dir.release();
+  lockDirectory(m_dirFd.get(), directory);
+  recoverLocked(m_dirFd.get(), directory, m_hook);
   lockedHere().insert(QFileInfo(directory).canonicalFilePath());
 }
 
 TCatalogueSwap::~TCatalogueSwap() {
+  // The directory is in the set of the thread that made the swap.
+  Q_ASSERT(std::this_thread::get_id() == m_thread);
   if (!m_committed) discardStaged();
   lockedHere().remove(QFileInfo(m_directory).canonicalFilePath());
-  ::close(m_dirFd);  // drops the lock
+  // m_dirFd's close drops the lock.
 }
 
 QString TCatalogueSwap::targetPath(const QString& name) const { return QDir(m_directory).filePath(name); }
@@ -243,125 +255,108 @@ void TCatalogueSwap::point(const char* label) const {
 }
 
 void TCatalogueSwap::discardStaged() {
-  for (const Staged& s : m_staged) ::unlinkat(m_dirFd, enc(s.temp).constData(), 0);
-  ::unlinkat(m_dirFd, kRecordNew, 0);
+  for (const Staged& s : m_staged) ::unlinkat(m_dirFd.get(), enc(s.temp).constData(), 0);
+  ::unlinkat(m_dirFd.get(), kRecordNew, 0);
   m_staged.clear();
-  syncDirectory(m_dirFd);
+  syncDirectory(m_dirFd.get());
 }
 
-int TCatalogueSwap::createStaged(const QString& name) {
-  const QString target = targetPath(name);
-  if (!isPlainName(name)) throw EFCreateError(msg::text(msg::FileCreateError).arg(target));
+void TCatalogueSwap::checkName(const QString& name) const {
+  if (!isPlainName(name)) throw EFCreateError(msg::text(msg::FileCreateError).arg(targetPath(name)));
+}
+
+TFileDescriptor TCatalogueSwap::createStaged(const QString& name) {
+  checkName(name);
   // A directory of that name cannot be replaced by a file.
   struct stat old {};
   const QString temp = QString::fromLatin1(kPrefix) + QLatin1Char('-') + QString::number(m_staged.size()) +
                        QStringLiteral(".new");
-  int out = -1;
-  if (::fstatat(m_dirFd, enc(name).constData(), &old, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(old.st_mode)) {
-    out = ::openat(m_dirFd, enc(temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  TFileDescriptor out;
+  if (::fstatat(m_dirFd.get(), enc(name).constData(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISDIR(old.st_mode)) {
+    out.reset(::openat(m_dirFd.get(), enc(temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   }
-  if (out < 0) throw EFCreateError(msg::text(msg::FileCreateError).arg(target));
+  if (!out.valid()) throw EFCreateError(msg::text(msg::FileCreateError).arg(targetPath(name)));
   m_staged.push_back({name, temp});
   point("stage: file created");
   return out;
 }
 
+TCatalogueSwap::TCopy TCatalogueSwap::copyData(int in, int out) const {
+  std::vector<char> buf(kChunk);
+  for (;;) {
+    const TIoResult got = readAll(in, buf.data(), buf.size());
+    if (got.error != 0) return TCopy::ReadFailed;
+    if (got.bytes == 0) return TCopy::Whole;
+    if (writeAll(out, buf.data(), got.bytes).error != 0) return TCopy::WriteFailed;
+    point("stage: part written");
+    if (got.bytes < buf.size()) return TCopy::Whole;
+  }
+}
+
 void TCatalogueSwap::stageBuilt(const QString& name, const std::function<void(const QString& path)>& build) {
-  ::close(createStaged(name));
+  createStaged(name);  // closed at once: build opens the file by its path
   build(tempPath(m_staged.back()));
   point("stage: file built");
-  const int fd = ::openat(m_dirFd, enc(m_staged.back().temp).constData(), O_RDONLY | O_CLOEXEC);
-  const bool flushed = fd >= 0 && ::fdatasync(fd) == 0;
-  if (fd >= 0) ::close(fd);
-  if (!flushed) throw EWriteError();
+  if (!flushToDisk(TFileDescriptor(
+          ::openat(m_dirFd.get(), enc(m_staged.back().temp).constData(), O_RDONLY | O_CLOEXEC))))
+    throw EWriteError();
   point("stage: file flushed");
 }
 
 void TCatalogueSwap::stage(const QString& sourcePath, const QString& name) {
-  if (!isPlainName(name)) throw EFCreateError(msg::text(msg::FileCreateError).arg(targetPath(name)));
-  const int in = ::open(enc(sourcePath).constData(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-    if (in >= 0) ::close(in);
-    throw EFOpenError(sourcePath);
-  }
-  auto closeIn = onScopeExit([in] { ::close(in); });
-  const int out = createStaged(name);
-  std::vector<char> buf(kChunk);
-  bool readFailed = false, writeFailed = false;
-  for (;;) {
-    const ssize_t n = ::read(in, buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      readFailed = true;
-      break;
-    }
-    if (n == 0) break;
-    for (ssize_t done = 0; done < n && !writeFailed;) {
-      const ssize_t w = ::write(out, buf.data() + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0)
-        writeFailed = true;
-      else
-        done += w;
-    }
-    if (writeFailed) break;
-    point("stage: part written");
-  }
-  closeIn.dismiss();
-  ::close(in);
-  if (!readFailed && !writeFailed && ::fdatasync(out) != 0) writeFailed = true;
-  if (::close(out) != 0) writeFailed = true;
-  if (readFailed) throw EReadError();
-  if (writeFailed) throw EWriteError();
+  // A name that cannot be staged is reported as such whatever the source.
+  checkName(name);
+  TFileDescriptor in = openSource(sourcePath);
+  TFileDescriptor out = createStaged(name);
+  const TCopy copy = copyData(in.get(), out.get());
+  in.reset();
+  if (copy == TCopy::ReadFailed) throw EReadError();
+  if (copy == TCopy::WriteFailed || !flushToDisk(std::move(out))) throw EWriteError();
   point("stage: file flushed");
+}
+
+bool TCatalogueSwap::writeRecord(const QByteArray& text) const {
+  TFileDescriptor fd(::openat(m_dirFd.get(), kRecordNew, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd.valid() || writeAll(fd.get(), text.constData(), static_cast<std::size_t>(text.size())).error != 0)
+    return false;
+  point("commit: record written");
+  if (!flushToDisk(std::move(fd)) || ::renameat(m_dirFd.get(), kRecordNew, m_dirFd.get(), kRecord) != 0)
+    return false;
+  point("commit: record in place");
+  return true;
+}
+
+void TCatalogueSwap::abandonCommit() {
+  ::unlinkat(m_dirFd.get(), kRecord, 0);
+  discardStaged();
+  throw EWriteError();
+}
+
+void TCatalogueSwap::removeRecord() const {
+  if (::unlinkat(m_dirFd.get(), kRecord, 0) != 0) {
+    const int err = errno;
+    throw EDatabaseError(msg::text(msg::InstallRecordNotRemoved).arg(m_directory, sysErrorMessage(err)));
+  }
+  syncDirectory(m_dirFd.get());
 }
 
 void TCatalogueSwap::commit() {
   std::vector<Move> moves;
   for (const Staged& s : m_staged) moves.push_back({enc(s.temp), enc(s.name)});
+  if (!syncDirectory(m_dirFd.get())) abandonCommit();
+  point("commit: staged files flushed");
   // The record goes to disk whole, under a name of its own, before it is
   // put in place: a record in place is always complete.
-  const auto undo = [this] {
-    ::unlinkat(m_dirFd, kRecord, 0);
-    discardStaged();
-  };
-  if (!syncDirectory(m_dirFd)) {
-    undo();
-    throw EWriteError();
-  }
-  point("commit: staged files flushed");
-  const QByteArray text = recordText(moves);
-  const int fd = ::openat(m_dirFd, kRecordNew, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  bool ok = fd >= 0;
-  for (qsizetype done = 0; ok && done < text.size();) {
-    const ssize_t w = ::write(fd, text.constData() + done, static_cast<std::size_t>(text.size() - done));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0)
-      ok = false;
-    else
-      done += w;
-  }
-  if (ok) point("commit: record written");
-  if (ok && ::fdatasync(fd) != 0) ok = false;
-  if (fd >= 0 && ::close(fd) != 0) ok = false;
-  if (ok && ::renameat(m_dirFd, kRecordNew, m_dirFd, kRecord) != 0) ok = false;
-  if (ok) point("commit: record in place");
-  if (!ok || !syncDirectory(m_dirFd)) {
-    undo();
-    throw EWriteError();
-  }
+  if (!writeRecord(recordText(moves)) || !syncDirectory(m_dirFd.get())) abandonCommit();
   m_committed = true;
   point("commit: record flushed");
-  makeMoves(m_dirFd, m_directory, moves, m_hook, "commit: journal removed", "commit: moved");
-  if (!syncDirectory(m_dirFd)) {
+  makeMoves(m_dirFd.get(), m_directory, moves, m_hook, "commit: journal removed", "commit: moved");
+  if (!syncDirectory(m_dirFd.get())) {
     throw EDatabaseError(msg::text(msg::InstallNotFlushed).arg(m_directory));
   }
   point("commit: moves flushed");
-  if (::unlinkat(m_dirFd, kRecord, 0) != 0) {
-    throw EDatabaseError(msg::text(msg::InstallRecordNotRemoved).arg(m_directory, sysError(errno)));
-  }
-  syncDirectory(m_dirFd);
+  removeRecord();
   point("commit: record removed");
   m_staged.clear();
 }

@@ -16,14 +16,22 @@
 // The temporary files and the record are hidden names starting with
 // ".vrk-install". While a swap or a recovery runs, it holds an exclusive
 // lock on the directory, so that two programs never work on one directory
-// at the same time; the other waits a bounded time.
+// at the same time; the other waits a bounded time. A recovery on the
+// thread of a swap that holds the directory (a store opened inside its own
+// install) does not wait for itself and returns at once; one on another
+// thread of the program waits like another program.
 //
-// UI thread (or any one thread per object); blocks on disk I/O.
+// UI thread (or any one thread per object, which makes, uses and destroys
+// it); blocks on disk I/O.
 #pragma once
 
+#include "FileDescriptor.h"
+
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace vrk {
@@ -74,16 +82,34 @@ class TCatalogueSwap final {
     QString name;
     QString temp;  // file name of the temporary file in the directory
   };
+  // How a copy into a staged file ended.
+  enum class TCopy { Whole, ReadFailed, WriteFailed };
+
   void point(const char* label) const;
   void discardStaged();
+  // EFCreateError naming targetPath(name) unless name is a plain file name
+  // that is not one of the swap's own.
+  void checkName(const QString& name) const;
   // Creates the next temporary file for `name` (exclusively) and stages it;
   // its descriptor, open for writing. EFCreateError as stage() says.
-  int createStaged(const QString& name);
+  TFileDescriptor createStaged(const QString& name);
+  // Copies what `in` holds from its position to its end into `out`.
+  TCopy copyData(int in, int out) const;
+  // Writes the record text under a name of its own, flushes it and renames
+  // it into place; false when a step fails (the directory is not flushed).
+  bool writeRecord(const QByteArray& text) const;
+  // Undoes the staging of a commit whose record is not on disk and raises
+  // EWriteError.
+  [[noreturn]] void abandonCommit();
+  // Removes the record once every move is made (EDatabaseError when it
+  // cannot).
+  void removeRecord() const;
   QString tempPath(const Staged& s) const { return targetPath(s.temp); }
 
   QString m_directory;
   TInstallHook m_hook;
-  int m_dirFd = -1;
+  TFileDescriptor m_dirFd;                                                 // locked while the object lives
+  [[maybe_unused]] std::thread::id m_thread = std::this_thread::get_id();  // its maker
   std::vector<Staged> m_staged;
   bool m_committed = false;
 };

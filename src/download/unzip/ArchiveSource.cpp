@@ -1,6 +1,6 @@
 #include "ArchiveSource.h"
 
-#include <unistd.h>
+#include "FileDescriptor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -74,17 +74,16 @@ zip_int64_t TArchiveSource::read(void* data, zip_uint64_t len) {
       continue;
     }
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kBuffer, m_size - m_pos));
-    ssize_t got;
-    do got = ::pread(m_fd, m_buffer.get(), want, static_cast<off_t>(m_start + m_pos));
-    while (got < 0 && errno == EINTR);
-    if (got <= 0) {
+    // A failure after some bytes shows again at the next read, past them.
+    const TIoResult got = preadAll(m_fd, m_buffer.get(), want, m_start + m_pos);
+    if (got.bytes == 0) {
       m_bufferLen = 0;
       if (done > 0) break;
-      zip_error_set(&m_error, ZIP_ER_READ, got < 0 ? errno : EIO);
+      zip_error_set(&m_error, ZIP_ER_READ, got.error != 0 ? got.error : EIO);
       return -1;
     }
     m_bufferStart = m_pos;
-    m_bufferLen = static_cast<size_t>(got);
+    m_bufferLen = got.bytes;
   }
   return static_cast<zip_int64_t>(done);
 }

@@ -59,22 +59,20 @@ TWriteFailure DescribeWriteError(int error, bool replacing) {
     case EISDIR:
     case ENOTEMPTY:
     case EEXIST: return {msg::ZipDirectoryInTheWay, false};
-    default: return {std::string(msg::ZipCannotWrite) + std::strerror(error), false};
+    default: return {msg::ZipCannotWrite + sysErrorText(error), false};
   }
 }
 
-TTargetDir::~TTargetDir() {
-  if (m_fd >= 0) ::close(m_fd);
-}
-
 int TTargetDir::open(const char* path) {
-  m_fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return m_fd < 0 ? errno : 0;
+  const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  m_fd.reset(fd);
+  return 0;
 }
 
 bool TTargetDir::exists(const std::string& name) const {
   struct stat st;
-  return ::fstatat(m_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  return ::fstatat(m_fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 TMemberFile::~TMemberFile() { discard(); }
@@ -84,48 +82,35 @@ int TMemberFile::create() {
     std::string name = nextTempName();
     const int fd =
         ::openat(m_dir.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      m_fd = fd;
-      m_tempName = std::move(name);
-      return 0;
+    if (fd < 0) {
+      const int err = errno;
+      if (err != EEXIST) return err;
+      continue;
     }
-    if (errno != EEXIST) return errno;
+    m_fd.reset(fd);
+    m_tempName = std::move(name);
+    return 0;
   }
   return EEXIST;
 }
 
-int TMemberFile::write(const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(m_fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
+int TMemberFile::write(const char* data, size_t size) { return writeAll(m_fd.get(), data, size).error; }
 
 int TMemberFile::commit(const std::string& name, time_t mtime) {
   if (mtime != 0) {
     // The stored time is a convenience; a file system that refuses it does
     // not make the member fail.
     const timespec times[2] = {{mtime, 0}, {mtime, 0}};
-    (void)::futimens(m_fd, times);
+    (void)::futimens(m_fd.get(), times);
   }
-  const int fd = m_fd;
-  m_fd = -1;
-  if (::close(fd) != 0) return errno;
+  if (const int err = m_fd.close()) return err;
   if (::renameat(m_dir.fd(), m_tempName.c_str(), m_dir.fd(), name.c_str()) != 0) return errno;
   m_tempName.clear();
   return 0;
 }
 
 void TMemberFile::discard() {
-  if (m_fd >= 0) {
-    ::close(m_fd);
-    m_fd = -1;
-  }
+  m_fd.reset();
   if (!m_tempName.empty()) {
     ::unlinkat(m_dir.fd(), m_tempName.c_str(), 0);
     m_tempName.clear();

@@ -10,6 +10,8 @@
 // One thread per directory object.
 #pragma once
 
+#include "FileDescriptor.h"
+
 #include <cstddef>
 #include <ctime>
 #include <string>
@@ -40,18 +42,17 @@ TWriteFailure DescribeWriteError(int error, bool replacing = false);
 class TTargetDir final {
  public:
   TTargetDir() = default;
-  ~TTargetDir();
   TTargetDir(const TTargetDir&) = delete;
   TTargetDir& operator=(const TTargetDir&) = delete;
 
   // 0 or an errno.
   int open(const char* path);
-  int fd() const { return m_fd; }
+  int fd() const { return m_fd.get(); }
   // Whether an entry of that name (of any kind, a link included) exists.
   bool exists(const std::string& name) const;
 
  private:
-  int m_fd = -1;
+  TFileDescriptor m_fd;
 };
 
 class TMemberFile final {
@@ -75,7 +76,7 @@ class TMemberFile final {
 
   const TTargetDir& m_dir;
   std::string m_tempName;
-  int m_fd = -1;
+  TFileDescriptor m_fd;
 };
 
 }  // namespace vrk::unzip

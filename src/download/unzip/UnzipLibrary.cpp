@@ -2,6 +2,7 @@
 
 #include "ArchiveSource.h"
 #include "DiskSpace.h"
+#include "FileDescriptor.h"
 #include "MemberFile.h"
 #include "Messages.h"
 #include "ZipDirectory.h"
@@ -140,20 +141,6 @@ struct TMemberCloser {
   void operator()(zip_file_t* f) const { zip_fclose(f); }
 };
 
-class TFd final {
- public:
-  explicit TFd(int fd) : m_fd(fd) {}
-  ~TFd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 }  // namespace
 
 // One run of UnzipSingleEntry.
@@ -207,10 +194,10 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
   m_excludeList = excludeList;
   if (!parametersSupported()) return finish(kUnzipBadParameter);
 
-  const TFd fd(::open(m_options.zipFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) {
+  const TFileDescriptor fd(::open(m_options.zipFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) {
     const int err = errno;
-    return fail(kUnzipBadArchive, std::string(msg::ZipCannotOpenArchive) + std::strerror(err));
+    return fail(kUnzipBadArchive, msg::ZipCannotOpenArchive + sysErrorText(err));
   }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail(kUnzipBadArchive, msg::ZipNotAZipFile);
@@ -240,7 +227,7 @@ int TExtraction::run(int includeCount, const char* const* includeList, int exclu
 
   TTargetDir target;
   if (const int err = target.open(m_options.targetDir))
-    return fail(kUnzipStopped, std::string(msg::ZipCannotOpenDirectory) + std::strerror(err));
+    return fail(kUnzipStopped, msg::ZipCannotOpenDirectory + sysErrorText(err));
   if (const std::string limit = overLimit(directory, target); !limit.empty())
     return stopOverLimit(limit, target);
   m_block = std::make_unique<char[]>(kBlock);

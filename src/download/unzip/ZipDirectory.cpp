@@ -1,11 +1,9 @@
 #include "ZipDirectory.h"
 
+#include "FileDescriptor.h"
 #include "Messages.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 
 namespace vrk::unzip {
@@ -37,16 +35,8 @@ bool hasSignature(const uint8_t* p, uint8_t a, uint8_t b) {
 // n bytes at off of the file; false when they lie outside it or a read fails.
 bool readAt(int fd, uint64_t fileSize, uint64_t off, void* buf, size_t n) {
   if (off > fileSize || n > fileSize - off) return false;
-  auto* p = static_cast<uint8_t*>(buf);
-  while (n > 0) {
-    const ssize_t got = ::pread(fd, p, n, static_cast<off_t>(off));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    p += got;
-    off += static_cast<uint64_t>(got);
-    n -= static_cast<size_t>(got);
-  }
-  return true;
+  const TIoResult got = preadAll(fd, buf, n, off);
+  return got.error == 0 && got.bytes == n;
 }
 
 // Sequential reading of the central directory through one buffer.
