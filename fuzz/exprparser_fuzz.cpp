@@ -7,8 +7,7 @@
 #include "FilesFieldsDataSet.h"
 #include "FilterEval.h"
 #include "Schema.h"
-
-#include <sqlite3.h>
+#include "Sqlite.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,12 +23,10 @@ class FilesFields final : public vrk::test::FilesFieldsDataSet {
   std::vector<vrk::TFilterColumn> columns;
 };
 
-sqlite3* filesDatabase() {
-  static sqlite3* db = [] {
-    sqlite3* d = nullptr;
-    sqlite3_open(":memory:", &d);
-    sqlite3_exec(d, vrk::schema::createTableSql("FILES", vrk::schema::filesColumns()).constData(), nullptr,
-                 nullptr, nullptr);
+vrk::sql::Connection& filesDatabase() {
+  static vrk::sql::Connection db = [] {
+    vrk::sql::Connection d = vrk::sql::Connection::inMemory();
+    d.exec(vrk::schema::createTableSql("FILES", vrk::schema::filesColumns()).constData());
     vrk::registerFilterSql(d);
     return d;
   }();
@@ -57,14 +54,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fprintf(stderr, "block of an accepted text refused: %s\n", e.what());
     std::abort();
   }
-  sqlite3_stmt* st = nullptr;
-  const QByteArray sql = "SELECT rowid FROM FILES WHERE " + where;
-  if (sqlite3_prepare_v2(filesDatabase(), sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
-    std::fprintf(stderr, "SQLite refused %s: %s\n", sql.constData(), sqlite3_errmsg(filesDatabase()));
+  vrk::sql::Statement st;
+  try {
+    st = vrk::sql::Statement(filesDatabase(), "SELECT rowid FROM FILES WHERE " + where);
+  } catch (const vrk::sql::Error& e) {
+    std::fprintf(stderr, "SQLite refused %s\n", e.what());
     std::abort();
   }
-  while (sqlite3_step(st) == SQLITE_ROW) {
+  // A condition SQLite accepted may still fail on a row; that ends the walk.
+  try {
+    while (st.step()) {
+    }
+  } catch (const vrk::sql::Error&) {
   }
-  sqlite3_finalize(st);
   return 0;
 }

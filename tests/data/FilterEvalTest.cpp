@@ -5,6 +5,7 @@
 // block is true on the values its fields read.
 #include "ExprParserFixture.h"
 #include "FilterEval.h"
+#include "Sqlite.h"
 #include "Store.h"
 #include "TempDir.h"
 
@@ -12,7 +13,6 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <map>
 #include <optional>
@@ -33,8 +33,10 @@ class FilterEvalTest : public testing::Test {
     ASSERT_TRUE(m_dir.isValid() && QDir(m_dir.path()).mkdir(QStringLiteral("db")));
     ASSERT_TRUE(test::writeFile(m_dir.file(QStringLiteral("aliases.ini")),
                                 "[Quorvane]\nPATH=" + m_dir.file(QStringLiteral("db")).toUtf8() + "\n"));
-    ASSERT_EQ(sqlite3_open(m_dir.file(QStringLiteral("db/FILES.DB")).toUtf8().constData(), &m_db), SQLITE_OK);
-    registerFilterSql(m_db);
+    // An empty file is an empty database.
+    ASSERT_TRUE(test::writeFile(m_dir.file(QStringLiteral("db/FILES.DB")), QByteArray()));
+    m_conn = sql::Connection(m_dir.file(QStringLiteral("db/FILES.DB")));
+    registerFilterSql(m_conn);
     QByteArray create = "CREATE TABLE FILES (";
     for (int i = 0; i < m_ds.fieldCount(); ++i) {
       const TField* f = m_ds.field(i);
@@ -53,23 +55,16 @@ class FilterEvalTest : public testing::Test {
         "(5, '', 0, 3, 0, 0, 'x', '2001-02-03'),"
         "(6, NULL, 1, 7, 0, NULL, NULL, NULL)");
   }
-  void TearDown() override { sqlite3_close(m_db); }
-
-  void exec(const QByteArray& sql) {
-    char* err = nullptr;
-    ASSERT_EQ(sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
-  }
+  void exec(const QByteArray& sql) { ASSERT_NO_THROW(m_conn.exec(sql.constData())) << sql.constData(); }
 
   std::set<int> passing(const QByteArray& condition) {
     std::set<int> rows;
-    sqlite3_stmt* st = nullptr;
-    const QByteArray sql = "SELECT rowid FROM FILES WHERE " + condition;
-    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << sqlite3_errmsg(m_db) << " in " << sql.constData();
-      return rows;
+    try {
+      sql::Statement st(m_conn, "SELECT rowid FROM FILES WHERE " + condition);
+      while (st.step()) rows.insert(st.columnInt(0));
+    } catch (const sql::Error& e) {
+      ADD_FAILURE() << e.what();
     }
-    while (sqlite3_step(st) == SQLITE_ROW) rows.insert(sqlite3_column_int(st, 0));
-    sqlite3_finalize(st);
     return rows;
   }
 
@@ -81,7 +76,7 @@ class FilterEvalTest : public testing::Test {
   test::TempDir m_dir;
   FilterFieldsDataSet m_ds;
   std::vector<TFilterColumn> m_columns;
-  sqlite3* m_db = nullptr;
+  sql::Connection m_conn;
 };
 
 // The block evaluated on one row's values as the table's fields read them,
@@ -217,20 +212,19 @@ TEST_F(FilterEvalTest, RowsThatPass) {
 // connection runs; that refusal raises instead of passing unseen, and what
 // was registered before stays in force.
 TEST_F(FilterEvalTest, RegisteringWhileAStatementRunsIsRefused) {
-  sqlite3_stmt* st = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(m_db, "SELECT rowid FROM FILES", -1, &st, nullptr), SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  auto st = std::make_optional<sql::Statement>(m_conn, "SELECT rowid FROM FILES");
+  ASSERT_TRUE(st->step());
   QString message;
   try {
-    registerFilterSql(m_db);
+    registerFilterSql(m_conn);
   } catch (const EDatabaseError& e) {
     message = e.message();
   }
-  sqlite3_finalize(st);
+  st.reset();
   EXPECT_TRUE(message.startsWith(QStringLiteral("VRKNOCASE: "))) << message.toStdString();
   EXPECT_EQ(rowsFor(QStringLiteral("FileName='ALPHA.ZIP'"), {foCaseInsensitive}), std::set<int>{1});
   EXPECT_EQ(rowsFor(QStringLiteral("Description LIKE '%grid%'"), {foCaseInsensitive}), (std::set<int>{1, 2}));
-  EXPECT_NO_THROW(registerFilterSql(m_db));
+  EXPECT_NO_THROW(registerFilterSql(m_conn));
 }
 
 TEST_F(FilterEvalTest, LongChainStaysWithinSqlitesNestingLimit) {

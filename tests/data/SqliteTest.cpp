@@ -63,11 +63,11 @@ TEST_F(SqliteTest, BoundValuesArriveWithTheirStorageClass) {
     SCOPED_TRACE(c.name);
     m_conn.exec("DELETE FROM T");
     {
-      sql::Statement insert(m_conn.handle(), "INSERT INTO T (v) VALUES (?1)");
+      sql::Statement insert(m_conn, "INSERT INTO T (v) VALUES (?1)");
       c.bind(insert);
       EXPECT_FALSE(insert.step());
     }
-    sql::Statement read(m_conn.handle(), "SELECT v FROM T");
+    sql::Statement read(m_conn, "SELECT v FROM T");
     ASSERT_TRUE(read.step());
     EXPECT_EQ(read.read(0, sql::As::Stored).type, c.type);
     if (c.text) {
@@ -80,7 +80,7 @@ TEST_F(SqliteTest, BoundValuesArriveWithTheirStorageClass) {
 
 TEST_F(SqliteTest, ReadsConvertToTheTypeAskedFor) {
   m_conn.exec("INSERT INTO T (v) VALUES ('42')");
-  sql::Statement read(m_conn.handle(), "SELECT v FROM T");
+  sql::Statement read(m_conn, "SELECT v FROM T");
   ASSERT_TRUE(read.step());
   const sql::Column asInt = read.read(0, sql::As::Int);
   EXPECT_EQ(asInt.type, sql::Type::Text);  // the storage class as stored
@@ -93,7 +93,7 @@ TEST_F(SqliteTest, ReadsConvertToTheTypeAskedFor) {
 
 TEST_F(SqliteTest, VariantsOfStoredValues) {
   m_conn.exec("INSERT INTO T (v) VALUES ('2024-02-29'), ('2024-02-30'), ('0000-01-01'), (NULL), (x'00ff')");
-  sql::Statement read(m_conn.handle(), "SELECT v FROM T ORDER BY rowid");
+  sql::Statement read(m_conn, "SELECT v FROM T ORDER BY rowid");
   ASSERT_TRUE(read.step());
   EXPECT_EQ(read.variant(0, sql::As::Date), QVariant(QDate(2024, 2, 29)));
   EXPECT_EQ(read.variant(0, sql::As::Text), QVariant(QStringLiteral("2024-02-29")));
@@ -109,21 +109,21 @@ TEST_F(SqliteTest, VariantsOfStoredValues) {
 }
 
 TEST_F(SqliteTest, BoundTextIsCopied) {
-  sql::Statement insert(m_conn.handle(), "INSERT INTO T (v) VALUES (?1)");
+  sql::Statement insert(m_conn, "INSERT INTO T (v) VALUES (?1)");
   {
     QByteArray text("short-lived");
     insert.bindText(1, text);
     text.fill('x');
   }
   insert.step();
-  sql::Statement read(m_conn.handle(), "SELECT v FROM T");
+  sql::Statement read(m_conn, "SELECT v FROM T");
   ASSERT_TRUE(read.step());
   EXPECT_STREQ(read.columnText(0), "short-lived");
   EXPECT_EQ(read.read(0, sql::As::Text).size, 11);
 }
 
 TEST_F(SqliteTest, RefusedBindsRaiseWithSqlitesText) {
-  sql::Statement insert(m_conn.handle(), "INSERT INTO T (v) VALUES (?1)");
+  sql::Statement insert(m_conn, "INSERT INTO T (v) VALUES (?1)");
   struct Case {
     const char* name;
     std::function<void()> bind;
@@ -143,26 +143,26 @@ TEST_F(SqliteTest, RefusedBindsRaiseWithSqlitesText) {
   // Nothing half-done: the statement still works with a valid bind.
   insert.bindInt(1, 5);
   EXPECT_FALSE(insert.step());
-  sql::Statement count(m_conn.handle(), "SELECT count(*) FROM T");
+  sql::Statement count(m_conn, "SELECT count(*) FROM T");
   ASSERT_TRUE(count.step());
   EXPECT_EQ(count.columnInt(0), 1);
 }
 
 TEST_F(SqliteTest, TextOverTheLengthLimitRaises) {
-  sqlite3_limit(m_conn.handle(), SQLITE_LIMIT_LENGTH, 16);
-  sql::Statement insert(m_conn.handle(), "INSERT INTO T (v) VALUES (?1)");
+  m_conn.setLengthLimit(16);
+  sql::Statement insert(m_conn, "INSERT INTO T (v) VALUES (?1)");
   const QString message = raised([&] { insert.bindText(1, QByteArray(100, 'a')); });
   EXPECT_TRUE(message.endsWith(QString::fromUtf8(sqlite3_errstr(SQLITE_TOOBIG)))) << message.toStdString();
   // Nothing was bound: the row gets NULL.
   EXPECT_FALSE(insert.step());
-  sql::Statement read(m_conn.handle(), "SELECT v FROM T");
+  sql::Statement read(m_conn, "SELECT v FROM T");
   ASSERT_TRUE(read.step());
   EXPECT_EQ(read.read(0, sql::As::Stored).type, sql::Type::Null);
 }
 
 TEST_F(SqliteTest, BindOnARunningStatementRaises) {
   m_conn.exec("INSERT INTO T (v) VALUES (1), (2)");
-  sql::Statement scan(m_conn.handle(), "SELECT v FROM T WHERE v > ?1");
+  sql::Statement scan(m_conn, "SELECT v FROM T WHERE v > ?1");
   scan.bindInt(1, 0);
   ASSERT_TRUE(scan.step());
   EXPECT_TRUE(raised([&] { scan.bindInt(1, 1); }).endsWith(QString::fromUtf8(sqlite3_errstr(SQLITE_MISUSE))));
@@ -177,7 +177,7 @@ TEST_F(SqliteTest, BindOnARunningStatementRaises) {
 
 TEST_F(SqliteTest, ColumnsOutsideTheResultRaise) {
   m_conn.exec("INSERT INTO T (v) VALUES ('a')");
-  sql::Statement read(m_conn.handle(), "SELECT v, 1 + 1 FROM T");
+  sql::Statement read(m_conn, "SELECT v, 1 + 1 FROM T");
   EXPECT_EQ(read.columnCount(), 2);
   EXPECT_STREQ(read.columnName(0), "v");
   EXPECT_EQ(read.columnDeclType(1), nullptr);
@@ -198,16 +198,38 @@ TEST_F(SqliteTest, ColumnsOutsideTheResultRaise) {
   EXPECT_FALSE(raised([&] { read.read(0, sql::As::Text); }).isEmpty());
 }
 
+// A function of ours gets its arguments and what was registered with it;
+// one that raises ends its statement with the message, and a registration
+// while a statement runs is refused.
+TEST_F(SqliteTest, RegisteredFunctionsRunAndTheirFailuresEndTheStatement) {
+  int calls = 0;
+  m_conn.createFunction(
+      "twice", 1, sql::Deterministic,
+      [](sql::Call& call) {
+        ++*static_cast<int*>(call.userData());
+        if (call.isNull(0)) return;
+        if (call.int64Arg(0) < 0) throw EDatabaseError(QStringLiteral("negative"));
+        call.setText(call.textArg(0).toByteArray().repeated(2));
+      },
+      &calls);
+  sql::Statement st(m_conn, "SELECT twice(21), twice(NULL)");
+  ASSERT_TRUE(st.step());
+  EXPECT_STREQ(st.columnText(0), "2121");
+  EXPECT_EQ(st.read(1, sql::As::Stored).type, sql::Type::Null);
+  EXPECT_EQ(calls, 2);
+  sql::Statement negative(m_conn, "SELECT twice(-1)");
+  EXPECT_EQ(raised([&] { negative.step(); }), QStringLiteral("SELECT twice(-1): negative"));
+  EXPECT_TRUE(raised([&] {
+                m_conn.createFunction("twice", 1, 0, [](sql::Call&) {});
+              }).startsWith(QStringLiteral("twice: ")));
+}
+
 TEST_F(SqliteTest, EveryConnectionTrustsNoSchemaAndReadOnlyOnesWriteNothing) {
   m_conn.exec("INSERT INTO T (v) VALUES (1)");
   for (const sql::Access access : {sql::Access::ReadWrite, sql::Access::ReadOnly, sql::Access::Build}) {
     sql::Connection conn(m_path, access);
-    int trusted = -1;
-    int defensive = -1;
-    ASSERT_EQ(sqlite3_db_config(conn.handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, -1, &trusted), SQLITE_OK);
-    ASSERT_EQ(sqlite3_db_config(conn.handle(), SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive), SQLITE_OK);
-    EXPECT_EQ(trusted, 0) << static_cast<int>(access);
-    EXPECT_EQ(defensive, 1) << static_cast<int>(access);
+    EXPECT_FALSE(conn.trustsSchema()) << static_cast<int>(access);
+    EXPECT_TRUE(conn.defensive()) << static_cast<int>(access);
   }
   // Defensive: even the working catalogue's own connection cannot rewrite
   // the schema.
@@ -217,18 +239,18 @@ TEST_F(SqliteTest, EveryConnectionTrustsNoSchemaAndReadOnlyOnesWriteNothing) {
                }).isEmpty());
   sql::Connection readOnly(m_path, sql::Access::ReadOnly);
   {
-    sql::Statement count(readOnly.handle(), "SELECT count(*) FROM T");
+    sql::Statement count(readOnly, "SELECT count(*) FROM T");
     ASSERT_TRUE(count.step());
     EXPECT_EQ(count.columnInt(0), 1);
   }
   const QString refused = raised([&] { readOnly.exec("INSERT INTO T (v) VALUES (2)"); });
   EXPECT_TRUE(refused.contains(QStringLiteral("readonly"))) << refused.toStdString();
-  sql::Statement count(m_conn.handle(), "SELECT count(*) FROM T");
+  sql::Statement count(m_conn, "SELECT count(*) FROM T");
   ASSERT_TRUE(count.step());
   EXPECT_EQ(count.columnInt(0), 1);
   // The read-write connection keeps its journal beside the table only while
   // it writes.
-  sql::Statement mode(m_conn.handle(), "PRAGMA journal_mode");
+  sql::Statement mode(m_conn, "PRAGMA journal_mode");
   ASSERT_TRUE(mode.step());
   EXPECT_STREQ(mode.columnText(0), "delete");
 }
@@ -242,15 +264,22 @@ TEST_F(SqliteTest, FailuresCarrySqlitesCodeAndText) {
   // Read-only, the file opens and fails at its first statement.
   sql::Connection readOnly(page, sql::Access::ReadOnly);
   try {
-    sql::Statement st(readOnly.handle(), "SELECT count(*) FROM sqlite_master");
+    sql::Statement st(readOnly, "SELECT count(*) FROM sqlite_master");
     ADD_FAILURE() << "a page read as a database";
   } catch (const sql::Error& e) {
     EXPECT_EQ(e.primaryCode(), SQLITE_NOTADB);
     EXPECT_EQ(e.detail(), QStringLiteral("file is not a database"));
     EXPECT_EQ(e.message(), QStringLiteral("SELECT count(*) FROM sqlite_master: file is not a database"));
   }
-  // Read-write, setting the journal mode already reads it.
+  // Read-write, setting the journal mode already reads it; the failure of
+  // a statement run by exec carries SQLite's code too.
   EXPECT_EQ(raised([&] { sql::Connection conn(page); }), QStringLiteral("file is not a database"));
+  try {
+    sql::Connection conn(page);
+    ADD_FAILURE() << "a page opened as a database";
+  } catch (const sql::Error& e) {
+    EXPECT_TRUE(e.notADatabase());
+  }
   // A missing file is refused, and never created, whatever the access.
   const QString missing = m_dir.file(QStringLiteral("MISSING.DB"));
   for (const sql::Access access : {sql::Access::ReadWrite, sql::Access::ReadOnly}) {

@@ -338,5 +338,20 @@ TEST_F(GetDatabaseTest, ACutTransferInstallsNothing) {
   server.waitFinished(3000);
 }
 
+// A demo generator whose table writes fail (files past 40 KiB cannot grow;
+// the size signal is ignored, so the write fails) says so, exits non-zero
+// and leaves the catalogue it would have replaced as it was.
+TEST_F(GetDatabaseTest, DemoGeneratorThatCannotWriteLeavesTheCatalogueAsItWas) {
+  const test::ProcessRun r =
+      test::runProcess(QStringLiteral("bash"),
+                       {QStringLiteral("-c"), QStringLiteral("trap '' XFSZ; ulimit -f 40; exec \"$@\""),
+                        QStringLiteral("bash"), test::demogenProgram(), QStringLiteral("--out"), db(),
+                        QStringLiteral("--rows"), QStringLiteral("2000")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(r.err.startsWith(QStringLiteral("demogen: FILES.DB: "))) << r.err.toStdString();
+  EXPECT_EQ(fileNames(filesDb()), oldNames);
+  EXPECT_EQ(entries(db()), (QStringList{"FILES.DB", "FILESCAT.DB", "MIRRORS.DB"}));
+}
+
 }  // namespace
 }  // namespace vrk

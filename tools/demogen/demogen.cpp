@@ -6,8 +6,10 @@
 //   demogen --out DIR [--rows N] [--seed S] [--aliases FILE]
 //           [--zip FILE] [--mirror DIR]
 #include "Schema.h"
+#include "Sqlite.h"
 
-#include <sqlite3.h>
+#include <QFile>
+
 #include <zip.h>
 
 #include <cstdint>
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,45 +27,61 @@ using vrk::TFieldType;
 
 namespace {
 
-[[noreturn]] void die(const std::string& what) {
-  std::fprintf(stderr, "demogen: %s\n", what.c_str());
-  std::exit(1);
-}
+// Ends the run: main reports the failure and exits non-zero, after the
+// files being written are removed.
+[[noreturn]] void die(const std::string& what) { throw std::runtime_error(what); }
 
-void exec(sqlite3* db, const char* sql) {
-  char* err = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK)
-    die(std::string(sql) + ": " + (err ? err : "?"));
-}
+// A table file written under a temporary name and given its own name only
+// once every row is in: a failure leaves no half-written table behind under
+// the table's name (and a table made before stays as it was).
+class TableFile final {
+ public:
+  TableFile(const fs::path& file, const char* table, const std::vector<vrk::schema::Column>& cols)
+      : m_file(file), m_partial(fs::absolute(file).concat(".partial")) {
+    fs::remove(m_partial);
+    QFile empty(QString::fromStdString(m_partial.string()));  // an empty file is an empty database
+    if (!empty.open(QIODevice::WriteOnly)) die("cannot create " + m_partial.string());
+    empty.close();
+    m_conn = vrk::sql::Connection(empty.fileName(), vrk::sql::Access::Build);
+    m_conn.exec(vrk::schema::createTableSql(table, cols).constData());
+    std::string sql = std::string("INSERT INTO ") + table + " VALUES (";
+    for (std::size_t i = 0; i < cols.size(); ++i) sql += i ? ",?" : "?";
+    sql += ")";
+    m_insert = vrk::sql::Statement(m_conn, QByteArray::fromStdString(sql));
+  }
+  ~TableFile() {
+    if (m_conn.isOpen()) {
+      m_insert.finalize();
+      m_conn.close();
+      std::error_code ignored;
+      fs::remove(m_partial, ignored);
+    }
+  }
+  TableFile(const TableFile&) = delete;
+  TableFile& operator=(const TableFile&) = delete;
 
-sqlite3* createTable(const fs::path& file, const char* table, const std::vector<vrk::schema::Column>& cols) {
-  fs::remove(file);
-  sqlite3* db = nullptr;
-  if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) die("cannot create " + file.string());
-  exec(db, "PRAGMA journal_mode=DELETE");
-  exec(db, "PRAGMA synchronous=OFF");
-  exec(db, vrk::schema::createTableSql(table, cols).constData());
-  return db;
-}
+  vrk::sql::Connection& connection() { return m_conn; }
+  // The row's parameters, numbered from 1.
+  vrk::sql::Statement& insert() { return m_insert; }
+  void bindText(int i, const std::string& s) { m_insert.bindText(i, QByteArray::fromStdString(s)); }
+  // Adds the row bound and clears the parameters for the next.
+  void addRow() {
+    m_insert.step();
+    m_insert.reset();
+  }
+  // Gives the file its own name.
+  void finish() {
+    m_insert.finalize();
+    m_conn.close();
+    fs::rename(m_partial, m_file);
+  }
 
-sqlite3_stmt* prepareInsert(sqlite3* db, const char* table, std::size_t n) {
-  std::string sql = std::string("INSERT INTO ") + table + " VALUES (";
-  for (std::size_t i = 0; i < n; ++i) sql += i ? ",?" : "?";
-  sql += ")";
-  sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) die(sqlite3_errmsg(db));
-  return st;
-}
-
-void bindText(sqlite3_stmt* st, int i, const std::string& s) {
-  sqlite3_bind_text(st, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-}
-
-void stepReset(sqlite3* db, sqlite3_stmt* st) {
-  if (sqlite3_step(st) != SQLITE_DONE) die(sqlite3_errmsg(db));
-  sqlite3_reset(st);
-  sqlite3_clear_bindings(st);
-}
+ private:
+  fs::path m_file;
+  fs::path m_partial;
+  vrk::sql::Connection m_conn;
+  vrk::sql::Statement m_insert;
+};
 
 const char* const kCategories[] = {
     "Buttons", "Grids",     "Charts",      "Database",   "Internet",       "Dialogs",
@@ -154,9 +173,9 @@ void writeEntryZip(const fs::path& file, const std::string& name);
 // row's FileSize is that Zip's true length, with or without a mirror.
 void writeFiles(const fs::path& dir, long rows, Rng& r, const fs::path& mirror) {
   const auto& cols = vrk::schema::filesColumns();
-  sqlite3* db = createTable(dir / "FILES.DB", "FILES", cols);
-  sqlite3_stmt* st = prepareInsert(db, "FILES", cols.size());
-  exec(db, "BEGIN");
+  TableFile out(dir / "FILES.DB", "FILES", cols);
+  vrk::sql::Statement& st = out.insert();
+  out.connection().exec("BEGIN");
   const int categories = static_cast<int>(std::size(kCategories));
   for (long n = 0; n < rows; ++n) {
     const std::string stem = kStems[r.below(std::size(kStems))];
@@ -179,85 +198,79 @@ void writeFiles(const fs::path& dir, long rows, Rng& r, const fs::path& mirror) 
       const std::string cname = col.name;
       if (col.type == TFieldType::ftBoolean) {
         if (r.chance(12))
-          sqlite3_bind_null(st, i);  // empty flags for NormaliseFlags
+          st.bindNull(i);  // empty flags for NormaliseFlags
         else
-          sqlite3_bind_int(st, i, r.chance(cname == "Free" || cname == "WithSource" ? 50 : 30) ? 1 : 0);
+          st.bindInt(i, r.chance(cname == "Free" || cname == "WithSource" ? 50 : 30) ? 1 : 0);
       } else if (cname == "FileName")
-        bindText(st, i, name);
+        out.bindText(i, name);
       else if (cname == "VRKDir")
-        bindText(st, i, vrkDir);
+        out.bindText(i, vrkDir);
       else if (cname == "FileCatID")
-        sqlite3_bind_int(st, i, cat);
+        st.bindInt(i, cat);
       else if (cname == "FileGrpID" || cname == "PlatformID")
-        sqlite3_bind_int(st, i, r.below(20));
+        st.bindInt(i, r.below(20));
       else if (cname == "Description")
-        bindText(st, i, desc);
+        out.bindText(i, desc);
       else if (cname == "FileVersion")
-        bindText(st, i,
-                 std::to_string(1 + r.below(5)) + "." + std::to_string(r.below(10)) + "." +
-                     std::to_string(r.below(100)));
+        out.bindText(i, std::to_string(1 + r.below(5)) + "." + std::to_string(r.below(10)) + "." +
+                            std::to_string(r.below(100)));
       else if (cname == "Created" || cname == "Changed")
-        bindText(st, i, date(r));
+        out.bindText(i, date(r));
       else if (cname == "FileSize") {
         r.below(2000000);  // drawn as before, so that the other columns stay as they were
         // Without a mirror the Zip is made only for its length, so that a
         // catalogue and a mirror made with the same seed agree.
         const fs::path zip = mirror.empty() ? dir / ".entry.zip" : mirror / "ftp" / vrkDir / name;
         writeEntryZip(zip, name);
-        sqlite3_bind_int64(st, i, static_cast<sqlite3_int64>(fs::file_size(zip)));
+        st.bindInt64(i, static_cast<qint64>(fs::file_size(zip)));
         if (mirror.empty()) fs::remove(zip);
       } else if (cname == "SourceAvail")
-        bindText(st, i, r.chance(50) ? "Yes" : "No");
+        out.bindText(i, r.chance(50) ? "Yes" : "No");
       else if (cname == "ShareProt")
-        bindText(st, i, r.chance(70) ? "Free" : "Share");
+        out.bindText(i, r.chance(70) ? "Free" : "Share");
       else if (cname == "FileTitle")
-        bindText(st, i, (stem + " component").substr(0, 25));
+        out.bindText(i, (stem + " component").substr(0, 25));
       else if (cname == "Condition")
-        bindText(st, i, r.chance(70) ? "Freeware" : "Shareware, registration required");
+        out.bindText(i, r.chance(70) ? "Freeware" : "Shareware, registration required");
       else if (cname == "ExtDescFile")
-        sqlite3_bind_null(st, i);
+        st.bindNull(i);
       else if (col.type == TFieldType::ftInteger)
-        sqlite3_bind_int(st, i, r.below(100000));
+        st.bindInt(i, r.below(100000));
       else
-        sqlite3_bind_null(st, i);
+        st.bindNull(i);
     }
-    stepReset(db, st);
+    out.addRow();
   }
-  exec(db, "COMMIT");
-  sqlite3_finalize(st);
-  sqlite3_close(db);
+  out.connection().exec("COMMIT");
+  out.finish();
 }
 
 void writeMirrors(const fs::path& dir) {
   const auto& cols = vrk::schema::mirrorsColumns();
-  sqlite3* db = createTable(dir / "MIRRORS.DB", "MIRRORS", cols);
-  sqlite3_stmt* st = prepareInsert(db, "MIRRORS", cols.size());
+  TableFile out(dir / "MIRRORS.DB", "MIRRORS", cols);
   for (const Mirror& m : kMirrors) {
-    bindText(st, 1, m.continent);
-    bindText(st, 2, m.country);
-    bindText(st, 3, m.url);
-    bindText(st, 4, m.provider);
-    stepReset(db, st);
+    out.bindText(1, m.continent);
+    out.bindText(2, m.country);
+    out.bindText(3, m.url);
+    out.bindText(4, m.provider);
+    out.addRow();
   }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
+  out.finish();
 }
 
 void writeCategories(const fs::path& dir) {
   const auto& cols = vrk::schema::fileCatColumns();
-  sqlite3* db = createTable(dir / "FILESCAT.DB", "FILESCAT", cols);
-  sqlite3_stmt* st = prepareInsert(db, "FILESCAT", cols.size());
+  TableFile out(dir / "FILESCAT.DB", "FILESCAT", cols);
   int id = 1;
   for (const char* name : kCategories) {
     if (id == 13) ++id;
-    sqlite3_bind_int(st, 1, id);
-    bindText(st, 2, name);
-    bindText(st, 3, std::string("Components and tools: ") + name);
-    stepReset(db, st);
+    out.insert().bindInt(1, id);
+    out.bindText(2, name);
+    out.bindText(3, std::string("Components and tools: ") + name);
+    out.addRow();
     ++id;
   }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
+  out.finish();
 }
 
 void zipAdd(zip_t* z, const std::string& name, const std::string& data) {
@@ -293,9 +306,7 @@ void writeEntryZip(const fs::path& file, const std::string& name) {
   if (zip_close(z) != 0) die("zip: cannot write " + file.string());
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   fs::path out, aliases, zipFile, mirror;
   long rows = 5000;
   std::uint64_t seed = 20261208;
@@ -323,9 +334,17 @@ int main(int argc, char** argv) {
   if (out.empty()) die("--out DIR is required");
   fs::create_directories(out);
   Rng rng(seed);
-  writeFiles(out, rows, rng, mirror);
-  writeMirrors(out);
-  writeCategories(out);
+  // A failure names the table it was writing.
+  const auto writing = [](const char* file, const auto& write) {
+    try {
+      write();
+    } catch (const std::exception& e) {
+      die(std::string(file) + ": " + e.what());
+    }
+  };
+  writing("FILES.DB", [&] { writeFiles(out, rows, rng, mirror); });
+  writing("MIRRORS.DB", [&] { writeMirrors(out); });
+  writing("FILESCAT.DB", [&] { writeCategories(out); });
   if (!zipFile.empty()) zipFiles(zipFile, out, {"FILES.DB", "MIRRORS.DB", "FILESCAT.DB"});
   if (!mirror.empty()) {
     zipFiles(mirror / "ftp" / "resource" / "vrk_db.zip", out, {"FILES.DB", "MIRRORS.DB", "FILESCAT.DB"});
@@ -347,4 +366,18 @@ int main(int argc, char** argv) {
   }
   std::printf("demogen: %ld rows in %s\n", rows, out.c_str());
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Every failure ends here, after the files being written are removed: a
+  // refused bind or statement of SQLite, a Zip or file that cannot be
+  // written, a bad argument.
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "demogen: %s\n", e.what());
+    return 1;
+  }
 }

@@ -10,8 +10,6 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include <sqlite3.h>
-
 #include <vector>
 
 namespace vrk {
@@ -71,28 +69,20 @@ QByteArray checkedColumn(const schema::Column& c, int index) {
 
 // vrk_refuse(rowid, column index, empty): ends the rebuild's statement with
 // the problem of that value.
-void refuseValue(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const auto* t = static_cast<const Table*>(sqlite3_user_data(ctx));
+void refuseValue(sql::Call& call) {
+  const auto* t = static_cast<const Table*>(call.userData());
   const std::vector<schema::Column>& cols = t->columns();
-  const int index = sqlite3_value_int(argv[1]);
-  if (index < 0 || index >= static_cast<int>(cols.size())) return sqlite3_result_error(ctx, "bad column", -1);
+  const int index = call.intArg(1);
+  if (index < 0 || index >= static_cast<int>(cols.size())) return call.setError("bad column");
   const schema::Column& c = cols[static_cast<std::size_t>(index)];
-  const QString row = QString::number(sqlite3_value_int64(argv[0]));
+  const QString row = QString::number(call.int64Arg(0));
   const QString name = QLatin1String(c.name);
   const QString problem =
-      sqlite3_value_int(argv[2]) != 0
+      call.intArg(2) != 0
           ? msg::text(msg::RowValueMissing).arg(row, QLatin1String(t->table), name)
           : msg::text(msg::RowValueInvalid)
                 .arg(row, QLatin1String(t->table), name, QString::fromLatin1(schema::declaredType(c)));
-  sqlite3_result_error(ctx, problem.toUtf8().constData(), -1);
-}
-
-// Whether a failure of the rebuild's statement is one of writing the new
-// file (rather than of reading the source).
-bool writeFailure(const sql::Error& e) {
-  if (e.primaryCode() == SQLITE_FULL) return true;
-  return e.primaryCode() == SQLITE_IOERR && e.code() != SQLITE_IOERR_READ &&
-         e.code() != SQLITE_IOERR_SHORT_READ;
+  call.setError(problem.toUtf8());
 }
 
 // One read-only connection that cannot be talked into running code from
@@ -111,13 +101,13 @@ class ReadOnlyDb final {
   bool ok() const { return m_conn.isOpen(); }
   // The last failure said the file is no SQLite database at all (rather
   // than a damaged one).
-  bool notADatabase() const { return m_code == SQLITE_NOTADB; }
+  bool notADatabase() const { return m_notADatabase; }
   QString error() const { return m_error; }
 
   // Runs sql; each row's columns as texts. False with error() on failure.
   bool query(const char* sql, std::vector<std::vector<QString>>& rows) {
     try {
-      sql::Statement st(m_conn.handle(), QByteArray(sql));
+      sql::Statement st(m_conn, QByteArray(sql));
       while (st.step()) {
         std::vector<QString> row;
         for (int c = 0; c < st.columnCount(); ++c) {
@@ -135,12 +125,12 @@ class ReadOnlyDb final {
 
  private:
   void failed(const sql::Error& e) {
-    m_code = e.primaryCode();
+    m_notADatabase = e.notADatabase();
     m_error = e.detail();
   }
 
   sql::Connection m_conn;
-  int m_code = SQLITE_OK;
+  bool m_notADatabase = false;
   QString m_error;
 };
 
@@ -246,17 +236,13 @@ QString rebuildCatalogueTable(const QString& sourcePath, const QString& table, c
   const Table* t = tableNamed(table);
   const std::vector<schema::Column>& cols = t->columns();
   sql::Connection out(destPath, sql::Access::Build);
-  sqlite3* db = out.handle();
   // A value SQLite reads from the source that is longer than this ends the
-  // statement (SQLITE_TOOBIG) instead of taking memory.
-  sqlite3_limit(db, SQLITE_LIMIT_LENGTH, kMaxCatalogueValue);
-  sql::check(db,
-             sqlite3_create_function_v2(db, "vrk_refuse", 3, SQLITE_UTF8 | SQLITE_DIRECTONLY,
-                                        const_cast<Table*>(t), refuseValue, nullptr, nullptr, nullptr),
-             "vrk_refuse");
+  // statement (tooBig()) instead of taking memory.
+  out.setLengthLimit(kMaxCatalogueValue);
+  out.createFunction("vrk_refuse", 3, sql::DirectOnly, refuseValue, const_cast<Table*>(t));
   {
     // The source read-only, as a URI (which also carries names with "?" or "#").
-    sql::Statement attach(db, "ATTACH ?1 AS src");
+    sql::Statement attach(out, "ATTACH ?1 AS src");
     const QUrl uri = QUrl::fromLocalFile(QFileInfo(sourcePath).absoluteFilePath());
     attach.bindText(1, uri.toEncoded() + "?mode=ro");
     attach.step();
@@ -270,8 +256,8 @@ QString rebuildCatalogueTable(const QString& sourcePath, const QString& table, c
   out.exec("BEGIN");
   out.exec(schema::createTableSql(t->table, cols).constData());
   try {
-    sql::Statement copy(db, "INSERT INTO main." + quoted + " (" + names + ") SELECT " + values +
-                                " FROM src." + quoted + " ORDER BY rowid");
+    sql::Statement copy(out, "INSERT INTO main." + quoted + " (" + names + ") SELECT " + values +
+                                 " FROM src." + quoted + " ORDER BY rowid");
     copy.step();
   } catch (const sql::Error& e) {
     try {
@@ -279,14 +265,14 @@ QString rebuildCatalogueTable(const QString& sourcePath, const QString& table, c
     } catch (const EDatabaseError&) {
       // SQLite rolled back already.
     }
-    if (writeFailure(e)) throw EWriteError();
-    if (e.primaryCode() == SQLITE_TOOBIG) return msg::text(msg::ValueTooLong).arg(kMaxCatalogueValue);
+    if (e.writeFailed()) throw EWriteError();
+    if (e.tooBig()) return msg::text(msg::ValueTooLong).arg(kMaxCatalogueValue);
     return e.detail();
   }
   try {
-    sql::Statement(db, "COMMIT").step();
+    sql::Statement(out, "COMMIT").step();
   } catch (const sql::Error& e) {
-    if (writeFailure(e)) throw EWriteError();
+    if (e.writeFailed()) throw EWriteError();
     throw;
   }
   return QString();

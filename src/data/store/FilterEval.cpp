@@ -6,8 +6,6 @@
 #include <QDate>
 #include <QTime>
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -589,39 +587,28 @@ class Writer {
 
 // --- The store's own comparisons, called from the condition --------------------
 
-QString valueText(sqlite3_value* v) {
-  const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(v));
-  return QString::fromUtf8(t, sqlite3_value_bytes(v));
-}
+QString valueText(const sql::Call& call, int arg) { return QString::fromUtf8(call.textArg(arg)); }
 
-void vrkLike(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  const bool caseInsensitive = sqlite3_value_int(argv[2]) != 0;
-  sqlite3_result_int(ctx, filterLike(valueText(argv[0]), valueText(argv[1]), caseInsensitive) ? 1 : 0);
+void vrkLike(sql::Call& call) {
+  // NULL is the result unless set.
+  if (call.isNull(0) || call.isNull(1)) return;
+  const bool caseInsensitive = call.intArg(2) != 0;
+  call.setInt(filterLike(valueText(call, 0), valueText(call, 1), caseInsensitive) ? 1 : 0);
 }
 
 // The date a date field reads from the stored value, as ISO text; NULL when
 // it reads empty.
-void vrkDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  const QDate d = sql::readIsoDate(reinterpret_cast<const char*>(sqlite3_value_text(argv[0])));
-  if (!d.isValid()) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  const QByteArray iso = d.toString(Qt::ISODate).toLatin1();
-  sqlite3_result_text(ctx, iso.constData(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
+void vrkDate(sql::Call& call) {
+  if (call.isNull(0)) return;
+  // The text view ends in SQLite's terminating zero.
+  const QDate d = sql::readIsoDate(call.textArg(0).data());
+  if (!d.isValid()) return;
+  call.setText(d.toString(Qt::ISODate).toLatin1());
 }
 
 // Fails the statement that calls it: a statement that finds a row it must
 // not write stops with nothing written.
-void vrkRefuse(sqlite3_context* ctx, int, sqlite3_value**) { sqlite3_result_error(ctx, "refused", -1); }
+void vrkRefuse(sql::Call& call) { call.setError("refused"); }
 
 int noCaseCompare(void*, int n1, const void* s1, int n2, const void* s2) {
   const int c = filterNoCaseCompare(QString::fromUtf8(static_cast<const char*>(s1), n1),
@@ -682,21 +669,11 @@ bool filterLike(QStringView text, QStringView pattern, bool caseInsensitive) {
 
 int filterNoCaseCompare(QStringView a, QStringView b) { return a.compare(b, Qt::CaseInsensitive); }
 
-void registerFilterSql(sqlite3* db) {
-  sql::check(db, sqlite3_create_collation_v2(db, "VRKNOCASE", SQLITE_UTF8, nullptr, noCaseCompare, nullptr),
-             "VRKNOCASE");
-  sql::check(db,
-             sqlite3_create_function_v2(db, "vrk_like", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                        vrkLike, nullptr, nullptr, nullptr),
-             "vrk_like");
-  sql::check(db,
-             sqlite3_create_function_v2(db, "vrk_date", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                        vrkDate, nullptr, nullptr, nullptr),
-             "vrk_date");
-  sql::check(db,
-             sqlite3_create_function_v2(db, "vrk_refuse", 0, SQLITE_UTF8, nullptr, vrkRefuse, nullptr,
-                                        nullptr, nullptr),
-             "vrk_refuse");
+void registerFilterSql(sql::Connection& conn) {
+  conn.createCollation("VRKNOCASE", noCaseCompare);
+  conn.createFunction("vrk_like", 3, sql::Deterministic, vrkLike);
+  conn.createFunction("vrk_date", 1, sql::Deterministic, vrkDate);
+  conn.createFunction("vrk_refuse", 0, 0, vrkRefuse);
 }
 
 }  // namespace vrk

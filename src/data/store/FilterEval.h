@@ -42,9 +42,11 @@
 
 #include <vector>
 
-struct sqlite3;
-
 namespace vrk {
+
+namespace sql {
+class Connection;
+}
 
 // A column of the filtered table, in field-number order.
 struct TFilterColumn {
@@ -99,6 +101,6 @@ int filterNoCaseCompare(QStringView a, QStringView b);
 // statement that calls it; a refusal raises EDatabaseError. SQLite
 // refuses to replace them while a statement of the connection runs, so a
 // connection registers them once, before its first statement.
-void registerFilterSql(sqlite3* db);
+void registerFilterSql(sql::Connection& conn);
 
 }  // namespace vrk

@@ -42,7 +42,7 @@ void TQuery::open() {
     });
     const QString file = QDir(m_database->directory()).filePath(m.captured(1) + QStringLiteral(".DB"));
     sql::Connection conn(file);
-    sql::Statement stmt(conn.handle(), text.toUtf8());
+    sql::Statement stmt(conn, text.toUtf8());
     const int n = stmt.columnCount();
     for (int c = 0; c < n; ++c) {
       const char* decl = stmt.columnDeclType(c);

@@ -206,7 +206,8 @@ class TTable : public TDataSet {
   QString m_tableName;
   QByteArray m_sqlName;
   TFieldDefs m_defs;
-  sql::Connection m_conn;
+  // Mutable: const reads (recordCount(), recNo()) prepare statements on it.
+  mutable sql::Connection m_conn;
   sql::Statement m_scan;    // rows with rowid > ?1 in rowid order
   sql::Statement m_before;  // the last row with rowid < ?1
   sql::Statement m_point;   // one row by rowid

@@ -36,7 +36,7 @@ TTable::~TTable() {
 QString TTable::filePath() const { return QDir(m_database->directory()).filePath(m_tableName); }
 
 void TTable::readDefinitions(sql::Connection& conn) {
-  sql::Statement info(conn.handle(), "PRAGMA table_info(\"" + m_sqlName + "\")");
+  sql::Statement info(conn, "PRAGMA table_info(\"" + m_sqlName + "\")");
   TFieldDefs defs;
   while (info.step()) {
     const char* name = info.columnText(1);
@@ -70,7 +70,7 @@ void TTable::open() {
     });
     m_conn = sql::Connection(filePath());
     // The filters' collation and function, before the first statement.
-    registerFilterSql(m_conn.handle());
+    registerFilterSql(m_conn);
     registerTextTest();
     readDefinitions(m_conn);
     closeOnError.dismiss();
@@ -147,11 +147,11 @@ void TTable::invalidateCursor() {
 void TTable::ensureStatements() {
   if (m_scan.isValid()) return;
   const QByteArray from = " FROM \"" + m_sqlName + "\"";
-  m_scan = sql::Statement(m_conn.handle(),
-                          "SELECT " + columnList() + from + whereClause("rowid > ?1") + " ORDER BY rowid");
-  m_before = sql::Statement(m_conn.handle(), "SELECT " + columnList() + from + whereClause("rowid < ?1") +
-                                                 " ORDER BY rowid DESC LIMIT 1");
-  m_point = sql::Statement(m_conn.handle(), "SELECT " + columnList() + from + " WHERE rowid = ?1");
+  m_scan =
+      sql::Statement(m_conn, "SELECT " + columnList() + from + whereClause("rowid > ?1") + " ORDER BY rowid");
+  m_before = sql::Statement(
+      m_conn, "SELECT " + columnList() + from + whereClause("rowid < ?1") + " ORDER BY rowid DESC LIMIT 1");
+  m_point = sql::Statement(m_conn, "SELECT " + columnList() + from + " WHERE rowid = ?1");
 }
 
 bool TTable::scanFrom(qint64 after) {
@@ -278,7 +278,7 @@ int TTable::recordCount() const {
   QByteArray sql = "SELECT count(*) FROM \"" + m_sqlName + "\"";
   const QByteArray cond = rowCondition();
   if (!cond.isEmpty()) sql += " WHERE " + cond;
-  sql::Statement count(m_conn.handle(), sql);
+  sql::Statement count(m_conn, sql);
   count.step();
   return count.columnInt(0);
 }
@@ -288,7 +288,7 @@ QVariant TTable::rowFieldValue(int row, const TField& field) const {
   if (m_hasRow && row == recNo() - 1) return getFieldValue(field);
   const QByteArray sql = "SELECT \"" + field.fieldName().toUtf8() + "\" FROM \"" + m_sqlName + "\"" +
                          whereClause("1") + " ORDER BY rowid LIMIT 1 OFFSET ?1";
-  sql::Statement stmt(m_conn.handle(), sql);
+  sql::Statement stmt(m_conn, sql);
   stmt.bindInt(1, row);
   if (!stmt.step()) return QVariant();
   return readColumn(stmt, 0, field.dataType());
@@ -297,7 +297,7 @@ QVariant TTable::rowFieldValue(int row, const TField& field) const {
 int TTable::recNo() const {
   if (!active() || !m_hasRow) return 0;
   const QByteArray sql = "SELECT count(*) FROM \"" + m_sqlName + "\"" + whereClause("rowid <= ?1");
-  sql::Statement count(m_conn.handle(), sql);
+  sql::Statement count(m_conn, sql);
   count.bindInt64(1, m_rowid);
   count.step();
   return count.columnInt(0);
@@ -370,7 +370,7 @@ void TTable::post() {
     // after the current row at the next move.
     m_scan.reset();
     m_scanLive = false;
-    sql::Statement stmt(m_conn.handle(), sql);
+    sql::Statement stmt(m_conn, sql);
     int index = 1;
     for (int c : columns) {
       bindValue(stmt, index++, *field(c), m_edit[static_cast<std::size_t>(c)]);
@@ -403,7 +403,7 @@ void TTable::deleteRow() {
   m_scan.reset();
   m_scanLive = false;
   {
-    sql::Statement del(m_conn.handle(), "DELETE FROM \"" + m_sqlName + "\" WHERE rowid=?1");
+    sql::Statement del(m_conn, "DELETE FROM \"" + m_sqlName + "\" WHERE rowid=?1");
     del.bindInt64(1, m_rowid);
     del.step();
   }
@@ -448,7 +448,7 @@ bool TTable::storeNoInFlags(const std::vector<TField*>& flags) {
   m_scanLive = false;
   m_conn.exec("SAVEPOINT vrk_flags");
   try {
-    sql::Statement update(m_conn.handle(), sql);
+    sql::Statement update(m_conn, sql);
     update.step();
     m_conn.exec("RELEASE vrk_flags");
   } catch (const sql::Error&) {

@@ -8,8 +8,6 @@
 #include "FilterEval.h"
 #include "Messages.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 
 namespace vrk {
@@ -27,7 +25,7 @@ TTable::TFilterHandle TTable::addFilter(const QByteArray& block) {
   f.condition = filterBlockToSql(f.block, columns);
   // Prepared once here, so that a condition SQLite refuses fails when the
   // filter is added, not at the next move.
-  sql::Statement probe(m_conn.handle(), "SELECT 1 FROM \"" + m_sqlName + "\" WHERE " + f.condition);
+  sql::Statement probe(m_conn, "SELECT 1 FROM \"" + m_sqlName + "\" WHERE " + f.condition);
   m_storeFilters.push_back(std::move(f));
   return m_storeFilters.back().handle;
 }
@@ -86,22 +84,17 @@ QByteArray TTable::rowCondition() const {
 
 namespace {
 
-void textTestSql(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const auto* table = static_cast<const TTable*>(sqlite3_user_data(ctx));
+void textTestSql(sql::Call& call) {
+  const auto* table = static_cast<const TTable*>(call.userData());
   // The text as the field reads it (a memo or text field reads as text).
-  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-  const int size = text ? sqlite3_value_bytes(argv[0]) : 0;
-  sqlite3_result_int(ctx, table->passesTextTest(text ? text : "", size) ? 1 : 0);
+  const QByteArrayView text = call.textArg(0);
+  const int size = static_cast<int>(text.size());
+  call.setInt(table->passesTextTest(text.data() ? text.data() : "", size) ? 1 : 0);
 }
 
 }  // namespace
 
-void TTable::registerTextTest() {
-  sql::check(m_conn.handle(),
-             sqlite3_create_function_v2(m_conn.handle(), "vrk_text_test", 1, SQLITE_UTF8, this, textTestSql,
-                                        nullptr, nullptr, nullptr),
-             "vrk_text_test");
-}
+void TTable::registerTextTest() { m_conn.createFunction("vrk_text_test", 1, 0, textTestSql, this); }
 
 void TTable::setTextTest(const TField* field, TTextTest test) {
   if (!active()) throw EDatabaseError(msg::text(msg::DataSetClosed));

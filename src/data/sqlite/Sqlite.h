@@ -1,26 +1,30 @@
-// Thin RAII wrappers over the SQLite C API for the catalogue store. The
-// store's tables, queries, filter functions and the check of a new
-// catalogue table reach SQLite only through these: every SQLite failure, a
-// refused parameter bind or connection setting included, becomes an
-// sql::Error (an EDatabaseError) in one place (check()), with SQLite's own
-// message.
+// Thin RAII wrappers over the SQLite C API, the one place that speaks to
+// SQLite: the store's tables, queries, filter functions and the check of a
+// new catalogue table, and the demo generator, reach SQLite only through
+// these. Every SQLite failure, a refused parameter bind, connection setting
+// or function registration included, becomes an sql::Error (an
+// EDatabaseError) in one place (check()), with SQLite's own message.
 #pragma once
 
 #include "Exception.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDate>
 #include <QString>
 #include <QVariant>
 
 struct sqlite3;
+struct sqlite3_context;
 struct sqlite3_stmt;
+struct sqlite3_value;
 
 namespace vrk::sql {
 
 // A failure SQLite reported: the message is "<what>: <SQLite's text>", as
-// the error display shows it; code() and detail() are SQLite's result code
-// and text for callers that decide on them.
+// the error display shows it, or SQLite's text alone without a what; code()
+// and detail() are SQLite's result code and text for callers that decide on
+// them.
 class Error final : public EDatabaseError {
  public:
   Error(int code, const QString& what, const QString& detail);
@@ -28,6 +32,13 @@ class Error final : public EDatabaseError {
   // SQLite's primary result code, without the extended bits.
   int primaryCode() const noexcept { return m_code & 0xff; }
   const QString& detail() const noexcept { return m_detail; }
+  // The file is no SQLite database at all (rather than a damaged one).
+  bool notADatabase() const noexcept;
+  // A value or statement was longer than the connection's length limit.
+  bool tooBig() const noexcept;
+  // Writing the file failed: the disk is full or a write (not a read) of
+  // the file failed.
+  bool writeFailed() const noexcept;
 
  private:
   int m_code;
@@ -43,9 +54,51 @@ QDate readIsoDate(const char* text);
 // doubled.
 QByteArray quoteIdentifier(const QString& name);
 
-// Raises Error when rc is not a success code of SQLite. The text is the
-// connection's last message, or SQLite's text for rc without a connection.
-void check(sqlite3* db, int rc, const char* what);
+// One call of an SQL function of ours: its arguments, numbered from 0, and
+// its result (NULL unless set).
+class Call final {
+ public:
+  Call(sqlite3_context* context, int count, sqlite3_value** args, void* userData)
+      : m_context(context), m_args(args), m_count(count), m_userData(userData) {}
+
+  // What the registration handed over.
+  void* userData() const { return m_userData; }
+  int argCount() const { return m_count; }
+  bool isNull(int arg) const;
+  int intArg(int arg) const;
+  qint64 int64Arg(int arg) const;
+  // The argument as UTF-8 text, valid until the call returns; data() is
+  // nullptr for NULL.
+  QByteArrayView textArg(int arg) const;
+
+  void setNull();
+  void setInt(int value);
+  // The text is copied.
+  void setText(QByteArrayView text);
+  // Ends the statement that called the function with this message.
+  void setError(const QByteArray& message);
+
+ private:
+  sqlite3_context* m_context;
+  sqlite3_value** m_args;
+  int m_count;
+  void* m_userData;
+};
+
+// An SQL function of ours. An exception it raises ends the calling
+// statement with its message (it never unwinds through SQLite).
+using Function = void (*)(Call& call);
+// A collation: compares two UTF-8 texts of the given sizes, < 0, 0 or > 0.
+using Collation = int (*)(void* userData, int size1, const void* text1, int size2, const void* text2);
+
+// What SQLite may assume about a function.
+enum FunctionFlag {
+  // The same arguments give the same result: SQLite may use it in indexes
+  // and call it once for constant arguments.
+  Deterministic = 1,
+  // Top-level SQL only: no view, trigger or schema of a file can call it.
+  DirectOnly = 2,
+};
 
 // How a connection opens its file. Every connection trusts no schema (a
 // view or trigger may call no function that has side effects) and runs in
@@ -64,6 +117,8 @@ enum class Access {
   Build,
 };
 
+class Statement;
+
 class Connection final {
  public:
   Connection() = default;
@@ -77,16 +132,36 @@ class Connection final {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  sqlite3* handle() const { return m_db; }
+  // A private, empty database in memory, set up as a ReadWrite one; it goes
+  // with the connection.
+  static Connection inMemory();
+
   bool isOpen() const { return m_db != nullptr; }
+  // Runs one or more statements that return no rows. A failure raises
+  // Error with SQLite's text alone.
   void exec(const char* sql);
   void close();
+
+  // Registers an SQL function of args arguments (flags: FunctionFlag bits)
+  // or a collation. SQLite refuses to replace one while a statement of the
+  // connection runs; a refusal raises Error with the name as what.
+  void createFunction(const char* name, int args, int flags, Function function, void* userData = nullptr);
+  void createCollation(const char* name, Collation compare);
+  // The longest text, blob or statement the connection takes, in bytes; a
+  // longer one ends its statement with an Error that is tooBig().
+  void setLengthLimit(int bytes);
+  // The connection's safety settings as they are in force.
+  bool trustsSchema() const;
+  bool defensive() const;
   // The rowid of the row the last INSERT on this connection added.
   qint64 lastInsertRowid() const;
   // A transaction is open (SQLite ends one by itself after some failures).
   bool inTransaction() const;
 
  private:
+  friend class Statement;
+  void open(const char* name, int flags, Access access);
+
   sqlite3* m_db = nullptr;
 };
 
@@ -111,7 +186,7 @@ struct Column {
 class Statement final {
  public:
   Statement() = default;
-  Statement(sqlite3* db, const QByteArray& sql);
+  Statement(Connection& connection, const QByteArray& sql);
   ~Statement();
   Statement(Statement&& other) noexcept;
   Statement& operator=(Statement&& other) noexcept;

@@ -37,6 +37,15 @@ QByteArray quoteIdentifier(const QString& name) {
 
 namespace {
 
+// Raises Error when rc is not a success code of SQLite. The text is the
+// connection's last message, or SQLite's text for rc without a connection;
+// without a what, the message is that text alone.
+void check(sqlite3* db, int rc, const char* what) {
+  if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
+  const char* detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  throw Error(rc, what ? QString::fromUtf8(what) : QString(), QString::fromUtf8(detail));
+}
+
 // Sets a switch of the connection and reads it back: a build of SQLite
 // that ignores it must not pass for one that honours it.
 void setChecked(sqlite3* db, int option, int value, const char* what) {
@@ -45,6 +54,35 @@ void setChecked(sqlite3* db, int option, int value, const char* what) {
   if (now != value) throw Error(SQLITE_MISUSE, QString::fromUtf8(what), msg::text(msg::SettingNotTaken));
 }
 
+// A switch of the connection as it is in force.
+bool setting(sqlite3* db, int option) {
+  int now = -1;
+  check(db, sqlite3_db_config(db, option, -1, &now), "setting");
+  return now != 0;
+}
+
+// What a registered function's calls carry to it.
+struct Registered {
+  Function function;
+  void* userData;
+};
+
+void callRegistered(sqlite3_context* context, int count, sqlite3_value** args) {
+  const auto* r = static_cast<const Registered*>(sqlite3_user_data(context));
+  Call call(context, count, args, r->userData);
+  // An exception must not unwind through SQLite's frames: it ends the
+  // statement with its message instead.
+  try {
+    r->function(call);
+  } catch (const std::exception& e) {
+    sqlite3_result_error(context, e.what(), -1);
+  } catch (...) {
+    sqlite3_result_error(context, "unknown failure", -1);
+  }
+}
+
+void dropRegistered(void* r) { delete static_cast<Registered*>(r); }
+
 }  // namespace
 
 static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER &&
@@ -52,12 +90,41 @@ static_assert(static_cast<int>(Type::Integer) == SQLITE_INTEGER &&
               static_cast<int>(Type::Blob) == SQLITE_BLOB && static_cast<int>(Type::Null) == SQLITE_NULL);
 
 Error::Error(int code, const QString& what, const QString& detail)
-    : EDatabaseError(msg::text(msg::SqliteFailed).arg(what, detail)), m_code(code), m_detail(detail) {}
+    : EDatabaseError(what.isNull() ? detail : msg::text(msg::SqliteFailed).arg(what, detail)),
+      m_code(code),
+      m_detail(detail) {}
 
-void check(sqlite3* db, int rc, const char* what) {
-  if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE) return;
-  const char* detail = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-  throw Error(rc, QString::fromUtf8(what), QString::fromUtf8(detail));
+bool Error::notADatabase() const noexcept { return primaryCode() == SQLITE_NOTADB; }
+
+bool Error::tooBig() const noexcept { return primaryCode() == SQLITE_TOOBIG; }
+
+bool Error::writeFailed() const noexcept {
+  if (primaryCode() == SQLITE_FULL) return true;
+  return primaryCode() == SQLITE_IOERR && m_code != SQLITE_IOERR_READ && m_code != SQLITE_IOERR_SHORT_READ;
+}
+
+bool Call::isNull(int arg) const { return sqlite3_value_type(m_args[arg]) == SQLITE_NULL; }
+
+int Call::intArg(int arg) const { return sqlite3_value_int(m_args[arg]); }
+
+qint64 Call::int64Arg(int arg) const { return sqlite3_value_int64(m_args[arg]); }
+
+QByteArrayView Call::textArg(int arg) const {
+  // The text first: its conversion may change the size.
+  const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(m_args[arg]));
+  return text ? QByteArrayView(text, sqlite3_value_bytes(m_args[arg])) : QByteArrayView();
+}
+
+void Call::setNull() { sqlite3_result_null(m_context); }
+
+void Call::setInt(int value) { sqlite3_result_int(m_context, value); }
+
+void Call::setText(QByteArrayView text) {
+  sqlite3_result_text(m_context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void Call::setError(const QByteArray& message) {
+  sqlite3_result_error(m_context, message.constData(), static_cast<int>(message.size()));
 }
 
 Connection::Connection(const QString& path, Access access) {
@@ -67,11 +134,22 @@ Connection::Connection(const QString& path, Access access) {
   const QByteArray name = QFile::encodeName(path);
   const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                     (access == Access::Build ? SQLITE_OPEN_URI : 0) | SQLITE_OPEN_NOMUTEX;
-  const int rc = sqlite3_open_v2(name.constData(), &m_db, flags, nullptr);
+  open(name.constData(), flags, access);
+}
+
+Connection Connection::inMemory() {
+  Connection c;
+  c.open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_MEMORY | SQLITE_OPEN_NOMUTEX,
+         Access::ReadWrite);
+  return c;
+}
+
+void Connection::open(const char* name, int flags, Access access) {
+  const int rc = sqlite3_open_v2(name, &m_db, flags, nullptr);
   {
     auto closeOnError = onScopeExit([&] { close(); });
     // A failed open still hands out a connection, which carries the message.
-    check(m_db, rc, name.constData());
+    check(m_db, rc, name);
     check(m_db, sqlite3_busy_timeout(m_db, 2000), "busy timeout");
     // Before the first statement reads the schema.
     setChecked(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, "trusted schema");
@@ -96,14 +174,30 @@ Connection& Connection::operator=(Connection&& o) noexcept {
 }
 
 void Connection::exec(const char* sql) {
-  char* err = nullptr;
-  const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &err);
-  if (rc != SQLITE_OK) {
-    const QString detail = QString::fromUtf8(err ? err : sqlite3_errstr(rc));
-    sqlite3_free(err);
-    throw EDatabaseError(detail);
-  }
+  // The connection's last message is the text sqlite3_exec would hand out.
+  check(m_db, sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr), nullptr);
 }
+
+void Connection::createFunction(const char* name, int args, int flags, Function function, void* userData) {
+  const int textRep = SQLITE_UTF8 | (flags & Deterministic ? SQLITE_DETERMINISTIC : 0) |
+                      (flags & DirectOnly ? SQLITE_DIRECTONLY : 0);
+  // SQLite drops the carried data when the function is replaced, the
+  // connection closes or the registration fails.
+  check(m_db,
+        sqlite3_create_function_v2(m_db, name, args, textRep, new Registered{function, userData},
+                                   callRegistered, nullptr, nullptr, dropRegistered),
+        name);
+}
+
+void Connection::createCollation(const char* name, Collation compare) {
+  check(m_db, sqlite3_create_collation_v2(m_db, name, SQLITE_UTF8, nullptr, compare, nullptr), name);
+}
+
+void Connection::setLengthLimit(int bytes) { sqlite3_limit(m_db, SQLITE_LIMIT_LENGTH, bytes); }
+
+bool Connection::trustsSchema() const { return setting(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA); }
+
+bool Connection::defensive() const { return setting(m_db, SQLITE_DBCONFIG_DEFENSIVE); }
 
 qint64 Connection::lastInsertRowid() const { return sqlite3_last_insert_rowid(m_db); }
 
@@ -118,8 +212,8 @@ void Connection::close() {
   }
 }
 
-Statement::Statement(sqlite3* db, const QByteArray& sql) : m_db(db) {
-  check(db, sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &m_stmt, nullptr),
+Statement::Statement(Connection& connection, const QByteArray& sql) : m_db(connection.m_db) {
+  check(m_db, sqlite3_prepare_v2(m_db, sql.constData(), static_cast<int>(sql.size()), &m_stmt, nullptr),
         sql.constData());
   m_columns = sqlite3_column_count(m_stmt);
 }
