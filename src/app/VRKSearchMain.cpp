@@ -1,11 +1,12 @@
 #include "VRKSearchMain.h"
 
 #include "Clock.h"
-#include "ErrorDisplay.h"
 #include "FilterText.h"
 #include "FormLook.h"
+#include "Handlers.h"
 #include "Messages.h"
 #include "OptionsPage.h"
+#include "ScopeExit.h"
 #include "Search.h"
 #include "TransferProgress.h"
 #include "VRKSearchData.h"
@@ -17,11 +18,7 @@ namespace vrk {
 namespace {
 
 // The grid's columns: field and width in pixels.
-struct GridColumn {
-  const char* field;
-  int width;
-};
-constexpr GridColumn kGridColumns[] = {
+constexpr TGridColumn kGridColumns[] = {
     {"FileName", 203}, {"FileVersion", 56}, {"Created", 68}, {"Changed", 69}, {"FileSize", 53}};
 
 constexpr int kFormWidth = 664;
@@ -62,10 +59,10 @@ TForm1::TForm1(TVRKData& data, QWidget* parent) : QMainWindow(parent), m_data(da
 
   resize(kFormWidth, kFormHeight);
 
-  connect(DBGrid2, &TDBGrid::dblClick, this, [this] { runHandler([this] { DBGrid2DblClick(); }); });
+  connectHandler(DBGrid2, &TDBGrid::dblClick, this, [this] { DBGrid2DblClick(); });
   m_data.SetUnzipDisplay(this);
 
-  ErrorDisplay::guard([this] { FormCreate(); });
+  runHandler(*this, [this] { FormCreate(); });
 }
 
 TForm1::~TForm1() {
@@ -99,7 +96,7 @@ void TForm1::Button1Click() {
 
 bool TForm1::event(QEvent* e) {
   const bool result = QMainWindow::event(e);
-  if (e->type() == QEvent::WindowActivate) ErrorDisplay::guard([this] { FormActivate(); });
+  if (e->type() == QEvent::WindowActivate) runHandler(*this, [this] { FormActivate(); });
   return result;
 }
 
@@ -109,14 +106,6 @@ void TForm1::closeEvent(QCloseEvent* e) {
   QMainWindow::closeEvent(e);
 }
 
-void TForm1::runHandler(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (...) {
-    if (!m_closing) ErrorDisplay::showCurrentException();
-  }
-}
-
 void TForm1::buildMenu() {
   MainMenu1 = menuBar();
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
@@ -124,7 +113,7 @@ void TForm1::buildMenu() {
   File1->setObjectName(QStringLiteral("File1"));
   miGetDatabase = File1->addAction(QStringLiteral("Get Database"));
   miGetDatabase->setObjectName(QStringLiteral("miGetDatabase"));
-  connect(miGetDatabase, &QAction::triggered, this, [this] { runHandler([this] { miGetDatabaseClick(); }); });
+  connectHandler(miGetDatabase, &QAction::triggered, this, [this] { miGetDatabaseClick(); });
   // Its caption is set when the window is created; it has no action.
   miConnect = File1->addAction(QString());
   miConnect->setObjectName(QStringLiteral("miConnect"));
@@ -132,11 +121,10 @@ void TForm1::buildMenu() {
   miCancelTransfer->setObjectName(QStringLiteral("miCancelTransfer"));
   miCancelTransfer->setShortcut(QKeySequence(Qt::Key_Escape));
   miCancelTransfer->setEnabled(false);
-  connect(miCancelTransfer, &QAction::triggered, this,
-          [this] { runHandler([this] { miCancelTransferClick(); }); });
+  connectHandler(miCancelTransfer, &QAction::triggered, this, [this] { miCancelTransferClick(); });
   Options1 = MainMenu1->addAction(QStringLiteral("Options"));
   Options1->setObjectName(QStringLiteral("Options1"));
-  connect(Options1, &QAction::triggered, this, [this] { runHandler([this] { Options1Click(); }); });
+  connectHandler(Options1, &QAction::triggered, this, [this] { Options1Click(); });
 }
 
 QCheckBox* TForm1::criteriaBox(const char* name, const char* caption, int left, int top) {
@@ -199,15 +187,11 @@ void TForm1::buildCriteria() {
   // Not the default button: Enter in Edit1 starts no search.
   Button1->setAutoDefault(false);
   Button1->setDefault(false);
-  connect(Button1, &QPushButton::clicked, this, [this] { ErrorDisplay::guard([this] { Button1Click(); }); });
+  connectHandler(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
   // Tab order 0 … 17.
-  const QWidget* order[] = {cbDelphi1,  cbDelphi2, cbDelphi3, cbDelphi4, cbDelphi5, cbC1,
-                            cbC3,       cbC4,      cbC5,      Button1,   cbJ1,      cbJ2,
-                            cbFreeWare, cbSource,  cbFileCat, Edit1,     cbDelphi6, cbKylix};
-  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
-    QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
-  }
+  setTabChain({cbDelphi1, cbDelphi2, cbDelphi3, cbDelphi4, cbDelphi5, cbC1, cbC3, cbC4, cbC5, Button1, cbJ1,
+               cbJ2, cbFreeWare, cbSource, cbFileCat, Edit1, cbDelphi6, cbKylix});
 }
 
 TDBCheckBox* TForm1::detailBox(const char* name, const char* caption, int top) {
@@ -276,25 +260,13 @@ void TForm1::buildResults() {
   Splitter2->setSizes({kFormHeight, 92});
 
   // Everything in the result band follows the result table.
-  QStringList columns;
-  for (const GridColumn& c : kGridColumns) columns << QString::fromLatin1(c.field);
-  DBGrid2->setDataSource(&m_data.DataSource1, columns);
-  // The grid's model is rebuilt when rows or fields change; the widths stay.
-  connect(DBGrid2->dataModel(), &QAbstractItemModel::modelReset, this, &TForm1::applyColumnWidths);
-  applyColumnWidths();
+  DBGrid2->setColumns(&m_data.DataSource1, kGridColumns);
   for (const DetailBox& d : detailBoxes()) {
     d.box->setDataSource(&m_data.DataSource1);
     d.box->setDataField(QString::fromLatin1(d.field));
   }
   DBMemo1->setDataSource(&m_data.DataSource1);
   DBMemo1->setDataField(QStringLiteral("Description"));
-}
-
-void TForm1::applyColumnWidths() {
-  const QAbstractItemModel* model = DBGrid2->model();
-  for (int i = 0; i < static_cast<int>(std::size(kGridColumns)); ++i) {
-    if (i < model->columnCount()) DBGrid2->setColumnWidth(i, kGridColumns[i].width);
-  }
 }
 
 std::vector<TForm1::DetailBox> TForm1::detailBoxes() const {
@@ -342,8 +314,6 @@ void TForm1::DBGrid2DblClick() {
   TFetchResult fetched;
   if (!runTransfer([&] { fetched = m_data.FetchFromMirror(true, path, catalogueSize); })) return;
   m_data.Http1.Disconnect();
-  Animate1->setActive(false);
-  Animate1->setVisible(false);
   // A file that was not unpacked whole is kept: the panel says which and why
   // in place of msg::Ready; a length that is not the catalogue's is said
   // there too.
@@ -357,16 +327,16 @@ void TForm1::miCancelTransferClick() { m_data.CancelTransfer(); }
 
 bool TForm1::runTransfer(const std::function<void()>& fetch) {
   miCancelTransfer->setEnabled(true);
-  struct Disable {
-    QAction* action;
-    ~Disable() { action->setEnabled(false); }
-  } disable{miCancelTransfer};
+  // However the transfer ends, nothing is left to cancel and the animation
+  // is hidden and stopped.
+  const auto ended = onScopeExit([this] {
+    miCancelTransfer->setEnabled(false);
+    Animate1->stop();
+  });
   try {
     fetch();
   } catch (const ETransferCancelled&) {
     StatusBar1->hideProgress();
-    Animate1->setActive(false);
-    Animate1->setVisible(false);
     if (!m_closing) StatusBar1->setPanelText(1, msg::text(msg::Cancelled));
     return false;
   }
@@ -376,23 +346,14 @@ bool TForm1::runTransfer(const std::function<void()>& fetch) {
 void TForm1::UnzipStarted() {
   // The transfer is over; the unpacking is no transfer to cancel.
   miCancelTransfer->setEnabled(false);
-  Animate1->setResName(QStringLiteral("AVI_2"));
-  centreAnimation();
-  Animate1->setVisible(true);
-  Animate1->setActive(true);
+  Animate1->play(QStringLiteral("AVI_2"));
   StatusBar1->setPanelText(1, msg::text(msg::UnzipingFile));
 }
 
-void TForm1::UnzipEnded() {
-  Animate1->setActive(false);
-  Animate1->setVisible(false);
-}
+void TForm1::UnzipEnded() { Animate1->stop(); }
 
 void TForm1::ShowConnected(QObject*) {
-  Animate1->setResName(QStringLiteral("AVI_1"));
-  centreAnimation();
-  Animate1->setVisible(true);
-  Animate1->setActive(true);
+  Animate1->play(QStringLiteral("AVI_1"));
   StatusBar1->setPanelText(0, msg::text(msg::Connected));
   ConnectTick = TickClock::now();
   StatusBar1->hideProgress();
@@ -401,8 +362,7 @@ void TForm1::ShowConnected(QObject*) {
 
 void TForm1::ShowDisconnected(QObject*) {
   StatusBar1->setPanelText(0, msg::text(msg::Disconnected));
-  Animate1->setVisible(false);
-  Animate1->setActive(false);
+  Animate1->stop();
   StatusBar1->hideProgress();
 }
 
@@ -422,10 +382,6 @@ void TForm1::bindRelays(bool withStatus) {
   m_data.SetOnConnect(this, [this](QObject* sender) { ShowConnected(sender); });
   m_data.SetOnPacketRecvd(this, [this](QObject* sender) { ShowProgress(sender); });
   m_data.SetOnDisconnect(this, [this](QObject* sender) { ShowDisconnected(sender); });
-}
-
-void TForm1::centreAnimation() {
-  Animate1->move(centredLeft(frameGeometry().width(), Animate1->width()), kAnimateTop);
 }
 
 }  // namespace vrk

@@ -7,6 +7,7 @@
 
 #include "DemoMirror.h"
 #include "ErrorCapture.h"
+#include "Handlers.h"
 #include "MessageDlg.h"
 #include "ScriptedServer.h"
 #include "TestApp.h"
@@ -212,11 +213,11 @@ TEST_F(EntryDownloadTest, ADoubleClickWhileADownloadRunsIsRefused) {
     if (secondTried) return;
     secondTried = true;
     // The user double-clicks again while the first download runs.
-    form->runHandler([&] { form->DBGrid2DblClick(); });
+    runHandler(*form, [&] { form->DBGrid2DblClick(); });
     // The running download kept its display.
     EXPECT_EQ(data->OnPacketRecvd().owner(), form.get());
   });
-  form->runHandler([&] { data->FetchFromMirror(true, path); });
+  runHandler(*form, [&] { data->FetchFromMirror(true, path); });
   EXPECT_TRUE(secondTried);
   ASSERT_EQ(errors.messages().size(), 1);
   EXPECT_EQ(errors.messages()[0], QStringLiteral("A transfer is already running."));

@@ -221,10 +221,8 @@ TEST_F(FormLayoutTest, AnimationFloatsOverTheGridHiddenAndCentred) {
   EXPECT_FALSE(form->Animate1->isVisible());
   EXPECT_FALSE(form->Animate1->active());
   EXPECT_EQ(form->Animate1->geometry(), QRect(0, 192, 272, 60));
-  form->Animate1->setResName(QStringLiteral("AVI_1"));
-  form->centreAnimation();
+  form->Animate1->play(QStringLiteral("AVI_1"));
   EXPECT_EQ(form->Animate1->pos(), QPoint((form->frameGeometry().width() - 80) / 2, 192));
-  form->Animate1->show();
   // Drawn above the grid band, over the grid.
   const auto siblings = form->centralWidget()->children();
   EXPECT_GT(siblings.indexOf(form->Animate1), siblings.indexOf(form->Splitter2));

@@ -7,6 +7,7 @@
 #include "CatalogueFixture.h"
 #include "Clock.h"
 #include "ErrorCapture.h"
+#include "Handlers.h"
 #include "LocalPeers.h"
 #include "ScriptedServer.h"
 #include "Startup.h"
@@ -297,7 +298,7 @@ TEST(IndicatorClose, ClosingTheWindowDuringATransferEndsTheProgramWithTheSetting
   const int rc = runProgram(catalogue.programDir(), [&](TForm1& form) {
     form.bindRelays(true);
     QTimer::singleShot(300, &form, [&form] { form.close(); });
-    form.runHandler([&] {
+    runHandler(form, [&] {
       TVRKData& d = form.data();
       d.Http1.SetProxy(QString());
       d.Http1.Get(QStringLiteral("http://127.0.0.1:%1/slow").arg(server.port()));
