@@ -5,8 +5,7 @@
 
 #include "CatalogueFixture.h"
 #include "FilterText.h"
-#include "TestApp.h"
-#include "VRKSearchData.h"
+#include "MainWindowTest.h"
 
 #include <QApplication>
 #include <QStyle>
@@ -17,22 +16,14 @@
 namespace vrk {
 namespace {
 
-class FormLayoutTest : public ::testing::Test {
+class FormLayoutTest : public test::MainWindowTest {
  protected:
   void SetUp() override {
-    test::testApp();
-    data = std::make_unique<TVRKData>(catalogue.programDir());
-    form = std::make_unique<TForm1>(*data);
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-  }
-  void TearDown() override {
-    form.reset();
-    data.reset();
+    MainWindowTest::SetUp();
+    createData(catalogue.programDir());
+    createWindow();
   }
   test::CatalogueFixture catalogue;
-  std::unique_ptr<TVRKData> data;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST_F(FormLayoutTest, TitleAndSize) {

@@ -9,11 +9,10 @@
 #include "ErrorCapture.h"
 #include "Handlers.h"
 #include "LocalPeers.h"
+#include "MainWindowTest.h"
 #include "ScriptedServer.h"
 #include "Startup.h"
-#include "TestApp.h"
 #include "TransferProgress.h"
-#include "VRKSearchData.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -78,25 +77,16 @@ TEST(ProgressText, RateArithmetic) {
   EXPECT_FALSE(progressText(0, 0xFFFFFFFFu, 0xFFFFFFFFu).has_value());
 }
 
-class IndicatorTest : public ::testing::Test {
+class IndicatorTest : public test::MainWindowTest {
  protected:
   void SetUp() override {
-    test::testApp();
-    data = std::make_unique<TVRKData>(catalogue.programDir());
-    form = std::make_unique<TForm1>(*data);
-    form->show();
+    MainWindowTest::SetUp();
+    createData(catalogue.programDir());
+    createWindow();
   }
-  void TearDown() override {
-    form.reset();
-    data.reset();
-  }
-
-  QString panel(int i) const { return form->StatusBar1->panelText(i); }
 
   test::ErrorCapture errors;
   test::CatalogueFixture catalogue;
-  std::unique_ptr<TVRKData> data;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST_F(IndicatorTest, ConnectedLoadsCentresShowsAndPlaysTheClip) {
