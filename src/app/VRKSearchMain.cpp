@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "FilterText.h"
+#include "FormDesign.h"
 #include "FormLook.h"
 #include "Handlers.h"
 #include "Messages.h"
@@ -14,6 +15,8 @@
 #include <QCloseEvent>
 #include <QVBoxLayout>
 
+#include <stdexcept>
+
 namespace vrk {
 namespace {
 
@@ -25,6 +28,31 @@ constexpr int kFormWidth = 664;
 constexpr int kFormHeight = 601;
 constexpr int kAnimateTop = 192;
 constexpr int kBoxHeight = 17;
+
+// The design's entry for a control.
+template <class Control, std::size_t N>
+const Control& designOf(const Control (&table)[N], const char* name) {
+  for (const Control& c : table) {
+    if (qstrcmp(c.name, name) == 0) return c;
+  }
+  throw std::logic_error("no control of that name in the window's design");
+}
+
+// A control of the criteria panel, named, captioned and placed as the
+// design says.
+template <class W>
+W* criteriaControl(QWidget* panel, const char* name) {
+  const TCriteriaControl& d = designOf(kCriteriaPanel, name);
+  auto* w = new W(panel);
+  w->setObjectName(QLatin1String(d.name));
+  if constexpr (requires { w->setText(QString()); }) {
+    if (d.caption) w->setText(QString::fromUtf8(d.caption));
+  }
+  w->move(d.left, d.top);
+  const QSize natural = w->sizeHint();
+  w->resize(d.width ? d.width : natural.width(), d.height ? d.height : natural.height());
+  return w;
+}
 
 }  // namespace
 
@@ -127,16 +155,6 @@ void TForm1::buildMenu() {
   connectHandler(Options1, &QAction::triggered, this, [this] { Options1Click(); });
 }
 
-QCheckBox* TForm1::criteriaBox(const char* name, const char* caption, int left, int top) {
-  auto* box = new QCheckBox(QString::fromUtf8(caption), Panel1);
-  box->setObjectName(QString::fromLatin1(name));
-  // As wide as the column allows: columns start at 8, 96, 192 and 288, the
-  // category box at 376.
-  const int width = (left == 96 || left == 192) ? 96 : 88;
-  box->setGeometry(left, top, width, kBoxHeight);
-  return box;
-}
-
 void TForm1::buildCriteria() {
   Panel1 = new QFrame(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -144,60 +162,48 @@ void TForm1::buildCriteria() {
   Panel1->setFrameShadow(QFrame::Raised);
   Panel1->setFixedHeight(129);
 
-  cbDelphi1 = criteriaBox("cbDelphi1", "Delphi 1", 8, 8);
-  cbDelphi2 = criteriaBox("cbDelphi2", "Delphi 2", 8, 24);
-  cbDelphi3 = criteriaBox("cbDelphi3", "Delphi 3", 8, 40);
-  cbDelphi4 = criteriaBox("cbDelphi4", "Delphi 4", 8, 56);
-  cbDelphi5 = criteriaBox("cbDelphi5", "Delphi 5", 8, 72);
-  cbDelphi6 = criteriaBox("cbDelphi6", "Delphi 6", 8, 88);
-  cbC1 = criteriaBox("cbC1", "C++ Builder 1", 96, 8);
-  cbC3 = criteriaBox("cbC3", "C++ Builder 3", 96, 40);
-  cbC4 = criteriaBox("cbC4", "C++ Builder 4", 96, 56);
-  cbC5 = criteriaBox("cbC5", "C++ Builder 5", 96, 72);
-  cbJ1 = criteriaBox("cbJ1", "J Builder 1", 192, 8);
-  cbJ2 = criteriaBox("cbJ2", "J Builder 2", 192, 24);
-  cbKylix = criteriaBox("cbKylix", "Kylix", 192, 48);
-  cbFreeWare = criteriaBox("cbFreeWare", "Freeware", 288, 8);
-  cbSource = criteriaBox("cbSource", "with Source", 288, 24);
-
-  Label1 = new QLabel(QStringLiteral("File-Categorie"), Panel1);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->move(376, 8);
-  Label1->adjustSize();
-
-  cbFileCat = new QComboBox(Panel1);
-  cbFileCat->setObjectName(QStringLiteral("cbFileCat"));
+  cbDelphi1 = criteriaControl<QCheckBox>(Panel1, "cbDelphi1");
+  cbDelphi2 = criteriaControl<QCheckBox>(Panel1, "cbDelphi2");
+  cbDelphi3 = criteriaControl<QCheckBox>(Panel1, "cbDelphi3");
+  cbDelphi4 = criteriaControl<QCheckBox>(Panel1, "cbDelphi4");
+  cbDelphi5 = criteriaControl<QCheckBox>(Panel1, "cbDelphi5");
+  cbDelphi6 = criteriaControl<QCheckBox>(Panel1, "cbDelphi6");
+  cbC1 = criteriaControl<QCheckBox>(Panel1, "cbC1");
+  cbC3 = criteriaControl<QCheckBox>(Panel1, "cbC3");
+  cbC4 = criteriaControl<QCheckBox>(Panel1, "cbC4");
+  cbC5 = criteriaControl<QCheckBox>(Panel1, "cbC5");
+  cbJ1 = criteriaControl<QCheckBox>(Panel1, "cbJ1");
+  cbJ2 = criteriaControl<QCheckBox>(Panel1, "cbJ2");
+  cbKylix = criteriaControl<QCheckBox>(Panel1, "cbKylix");
+  cbFreeWare = criteriaControl<QCheckBox>(Panel1, "cbFreeWare");
+  cbSource = criteriaControl<QCheckBox>(Panel1, "cbSource");
+  Label1 = criteriaControl<QLabel>(Panel1, "Label1");
+  cbFileCat = criteriaControl<QComboBox>(Panel1, "cbFileCat");
   cbFileCat->setEditable(true);
   // Typed text never becomes an item.
   cbFileCat->setInsertPolicy(QComboBox::NoInsert);
-  cbFileCat->setGeometry(376, 20, 217, 21);
-
-  Label2 = new QLabel(QStringLiteral("Text to search :"), Panel1);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  Label2->move(272, 64);
-  Label2->adjustSize();
-
-  Edit1 = new QLineEdit(Panel1);
-  Edit1->setObjectName(QStringLiteral("Edit1"));
-  Edit1->setGeometry(272, 84, 321, 21);
-
-  Button1 = new QPushButton(QStringLiteral("submit"), Panel1);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(188, 80, 75, 25);
+  Label2 = criteriaControl<QLabel>(Panel1, "Label2");
+  Edit1 = criteriaControl<QLineEdit>(Panel1, "Edit1");
+  Button1 = criteriaControl<QPushButton>(Panel1, "Button1");
   // Not the default button: Enter in Edit1 starts no search.
   Button1->setAutoDefault(false);
   Button1->setDefault(false);
   connectHandler(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
-  // Tab order 0 … 17.
-  setTabChain({cbDelphi1, cbDelphi2, cbDelphi3, cbDelphi4, cbDelphi5, cbC1, cbC3, cbC4, cbC5, Button1, cbJ1,
-               cbJ2, cbFreeWare, cbSource, cbFileCat, Edit1, cbDelphi6, cbKylix});
+  std::vector<QWidget*> tabOrder;
+  for (const TCriteriaControl& c : kCriteriaPanel) {
+    if (c.tab < 0) continue;
+    if (tabOrder.size() <= static_cast<std::size_t>(c.tab)) tabOrder.resize(c.tab + 1);
+    tabOrder[c.tab] = Panel1->findChild<QWidget*>(QLatin1String(c.name), Qt::FindDirectChildrenOnly);
+  }
+  setTabChain(tabOrder);
 }
 
-TDBCheckBox* TForm1::detailBox(const char* name, const char* caption, int top) {
-  auto* box = new TDBCheckBox(QString::fromUtf8(caption), Panel2);
-  box->setObjectName(QString::fromLatin1(name));
-  box->setGeometry(7, top, 90, kBoxHeight);
+TDBCheckBox* TForm1::detailBox(const char* name) {
+  const TDetailControl& d = designOf(kDetailPanel, name);
+  auto* box = new TDBCheckBox(QString::fromUtf8(d.caption), Panel2);
+  box->setObjectName(QLatin1String(d.name));
+  box->setGeometry(kDetailLeft, d.top, kDetailWidth, kBoxHeight);
   // Read-only: shows the field, the user cannot change it.
   box->setReadOnly(true);
   box->setValueChecked(trueWord());
@@ -226,21 +232,21 @@ void TForm1::buildResults() {
   Panel2->setObjectName(QStringLiteral("Panel2"));
   Panel2->setFrameShape(QFrame::Panel);
   Panel2->setFrameShadow(QFrame::Raised);
-  CheckBox1 = detailBox("CheckBox1", "Delphi 1", 8);
-  CheckBox2 = detailBox("CheckBox2", "Delphi 2", 24);
-  CheckBox3 = detailBox("CheckBox3", "Delphi 3", 40);
-  CheckBox4 = detailBox("CheckBox4", "Delphi 4", 56);
-  CheckBox5 = detailBox("CheckBox5", "Delphi 5", 72);
-  DBCheckBox1 = detailBox("DBCheckBox1", "Delphi 6", 88);
-  DBCheckBox2 = detailBox("DBCheckBox2", "Kylix", 112);
-  CheckBox6 = detailBox("CheckBox6", "C++ Builder 1", 136);
-  CheckBox8 = detailBox("CheckBox8", "C++ Builder 3", 152);
-  CheckBox9 = detailBox("CheckBox9", "C++ Builder 4", 168);
-  CheckBox10 = detailBox("CheckBox10", "C++ Builder 5", 184);
-  CheckBox11 = detailBox("CheckBox11", "J Builder 1", 208);
-  CheckBox12 = detailBox("CheckBox12", "J Builder 2", 224);
-  CheckBox13 = detailBox("CheckBox13", "Freeware", 248);
-  CheckBox14 = detailBox("CheckBox14", "with Source", 264);
+  CheckBox1 = detailBox("CheckBox1");
+  CheckBox2 = detailBox("CheckBox2");
+  CheckBox3 = detailBox("CheckBox3");
+  CheckBox4 = detailBox("CheckBox4");
+  CheckBox5 = detailBox("CheckBox5");
+  DBCheckBox1 = detailBox("DBCheckBox1");
+  DBCheckBox2 = detailBox("DBCheckBox2");
+  CheckBox6 = detailBox("CheckBox6");
+  CheckBox8 = detailBox("CheckBox8");
+  CheckBox9 = detailBox("CheckBox9");
+  CheckBox10 = detailBox("CheckBox10");
+  CheckBox11 = detailBox("CheckBox11");
+  CheckBox12 = detailBox("CheckBox12");
+  CheckBox13 = detailBox("CheckBox13");
+  CheckBox14 = detailBox("CheckBox14");
 
   Splitter1->addWidget(DBGrid2);
   Splitter1->addWidget(Panel2);
@@ -270,10 +276,10 @@ void TForm1::buildResults() {
 }
 
 std::vector<TForm1::DetailBox> TForm1::detailBoxes() const {
-  return {{CheckBox1, "D10"},  {CheckBox2, "D20"},   {CheckBox3, "D30"},        {CheckBox4, "D40"},
-          {CheckBox5, "D50"},  {DBCheckBox1, "D60"}, {DBCheckBox2, "K10"},      {CheckBox6, "C10"},
-          {CheckBox8, "C30"},  {CheckBox9, "C40"},   {CheckBox10, "C50"},       {CheckBox11, "J10"},
-          {CheckBox12, "J20"}, {CheckBox13, "Free"}, {CheckBox14, "WithSource"}};
+  std::vector<DetailBox> boxes;
+  for (const TDetailControl& d : kDetailPanel)
+    boxes.push_back({Panel2->findChild<TDBCheckBox*>(QLatin1String(d.name)), d.field});
+  return boxes;
 }
 
 std::vector<QCheckBox*> TForm1::toolBoxes() const {

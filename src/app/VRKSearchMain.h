@@ -190,8 +190,8 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   void buildMenu();
   void buildCriteria();
   void buildResults();
-  QCheckBox* criteriaBox(const char* name, const char* caption, int left, int top);
-  TDBCheckBox* detailBox(const char* name, const char* caption, int top);
+  // A box of the detail panel, as the window's design (FormDesign.h) has it.
+  TDBCheckBox* detailBox(const char* name);
   // Runs a fetch of the window with "Cancel Transfer" enabled; a cancelled
   // one ends with the animation hidden and msg::Cancelled in panel 1.
   // Returns false when it was cancelled.

@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include <initializer_list>
+#include <vector>
 
 namespace vrk {
 
@@ -36,7 +36,7 @@ inline void centreOnScreen(QWidget& window) {
 
 // The Tab key's order through a window's controls: each control follows the
 // one before it in the list.
-inline void setTabChain(std::initializer_list<QWidget*> order) {
+inline void setTabChain(const std::vector<QWidget*>& order) {
   QWidget* previous = nullptr;
   for (QWidget* w : order) {
     if (previous) QWidget::setTabOrder(previous, w);
