@@ -14,16 +14,8 @@ class TWindowInstallView final : public TInstallView {
  public:
   explicit TWindowInstallView(TForm1& form) : m_form(form) {}
 
-  void ShowCopying() override {
-    m_form.Animate1->setCommonAVI(TCommonAVI::aviCopyFiles);
-    m_form.centreAnimation();
-    m_form.Animate1->setVisible(true);
-    m_form.Animate1->setActive(true);
-  }
-  void HideCopying() override {
-    m_form.Animate1->setActive(false);
-    m_form.Animate1->setVisible(false);
-  }
+  void ShowCopying() override { m_form.Animate1->play(TCommonAVI::aviCopyFiles); }
+  void HideCopying() override { m_form.Animate1->stop(); }
   void ShowReady() override { m_form.StatusBar1->setPanelText(1, msg::text(msg::Ready)); }
 
  private:

@@ -1,11 +1,13 @@
 #include "VRKSearchMain.h"
 
 #include "Clock.h"
-#include "ErrorDisplay.h"
 #include "FilterText.h"
+#include "FormDesign.h"
 #include "FormLook.h"
+#include "Handlers.h"
 #include "Messages.h"
 #include "OptionsPage.h"
+#include "ScopeExit.h"
 #include "Search.h"
 #include "TransferProgress.h"
 #include "VRKSearchData.h"
@@ -13,21 +15,44 @@
 #include <QCloseEvent>
 #include <QVBoxLayout>
 
+#include <stdexcept>
+
 namespace vrk {
 namespace {
 
 // The grid's columns: field and width in pixels.
-struct GridColumn {
-  const char* field;
-  int width;
-};
-constexpr GridColumn kGridColumns[] = {
+constexpr TGridColumn kGridColumns[] = {
     {"FileName", 203}, {"FileVersion", 56}, {"Created", 68}, {"Changed", 69}, {"FileSize", 53}};
 
 constexpr int kFormWidth = 664;
 constexpr int kFormHeight = 601;
 constexpr int kAnimateTop = 192;
 constexpr int kBoxHeight = 17;
+
+// The design's entry for a control.
+template <class Control, std::size_t N>
+const Control& designOf(const Control (&table)[N], const char* name) {
+  for (const Control& c : table) {
+    if (qstrcmp(c.name, name) == 0) return c;
+  }
+  throw std::logic_error("no control of that name in the window's design");
+}
+
+// A control of the criteria panel, named, captioned and placed as the
+// design says.
+template <class W>
+W* criteriaControl(QWidget* panel, const char* name) {
+  const TCriteriaControl& d = designOf(kCriteriaPanel, name);
+  auto* w = new W(panel);
+  w->setObjectName(QLatin1String(d.name));
+  if constexpr (requires { w->setText(QString()); }) {
+    if (d.caption) w->setText(QString::fromUtf8(d.caption));
+  }
+  w->move(d.left, d.top);
+  const QSize natural = w->sizeHint();
+  w->resize(d.width ? d.width : natural.width(), d.height ? d.height : natural.height());
+  return w;
+}
 
 }  // namespace
 
@@ -62,10 +87,10 @@ TForm1::TForm1(TVRKData& data, QWidget* parent) : QMainWindow(parent), m_data(da
 
   resize(kFormWidth, kFormHeight);
 
-  connect(DBGrid2, &TDBGrid::dblClick, this, [this] { runHandler([this] { DBGrid2DblClick(); }); });
+  connectHandler(DBGrid2, &TDBGrid::dblClick, this, [this] { DBGrid2DblClick(); });
   m_data.SetUnzipDisplay(this);
 
-  ErrorDisplay::guard([this] { FormCreate(); });
+  runHandler(*this, [this] { FormCreate(); });
 }
 
 TForm1::~TForm1() {
@@ -99,7 +124,7 @@ void TForm1::Button1Click() {
 
 bool TForm1::event(QEvent* e) {
   const bool result = QMainWindow::event(e);
-  if (e->type() == QEvent::WindowActivate) ErrorDisplay::guard([this] { FormActivate(); });
+  if (e->type() == QEvent::WindowActivate) runHandler(*this, [this] { FormActivate(); });
   return result;
 }
 
@@ -109,14 +134,6 @@ void TForm1::closeEvent(QCloseEvent* e) {
   QMainWindow::closeEvent(e);
 }
 
-void TForm1::runHandler(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (...) {
-    if (!m_closing) ErrorDisplay::showCurrentException();
-  }
-}
-
 void TForm1::buildMenu() {
   MainMenu1 = menuBar();
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
@@ -124,7 +141,7 @@ void TForm1::buildMenu() {
   File1->setObjectName(QStringLiteral("File1"));
   miGetDatabase = File1->addAction(QStringLiteral("Get Database"));
   miGetDatabase->setObjectName(QStringLiteral("miGetDatabase"));
-  connect(miGetDatabase, &QAction::triggered, this, [this] { runHandler([this] { miGetDatabaseClick(); }); });
+  connectHandler(miGetDatabase, &QAction::triggered, this, [this] { miGetDatabaseClick(); });
   // Its caption is set when the window is created; it has no action.
   miConnect = File1->addAction(QString());
   miConnect->setObjectName(QStringLiteral("miConnect"));
@@ -132,21 +149,10 @@ void TForm1::buildMenu() {
   miCancelTransfer->setObjectName(QStringLiteral("miCancelTransfer"));
   miCancelTransfer->setShortcut(QKeySequence(Qt::Key_Escape));
   miCancelTransfer->setEnabled(false);
-  connect(miCancelTransfer, &QAction::triggered, this,
-          [this] { runHandler([this] { miCancelTransferClick(); }); });
+  connectHandler(miCancelTransfer, &QAction::triggered, this, [this] { miCancelTransferClick(); });
   Options1 = MainMenu1->addAction(QStringLiteral("Options"));
   Options1->setObjectName(QStringLiteral("Options1"));
-  connect(Options1, &QAction::triggered, this, [this] { runHandler([this] { Options1Click(); }); });
-}
-
-QCheckBox* TForm1::criteriaBox(const char* name, const char* caption, int left, int top) {
-  auto* box = new QCheckBox(QString::fromUtf8(caption), Panel1);
-  box->setObjectName(QString::fromLatin1(name));
-  // As wide as the column allows: columns start at 8, 96, 192 and 288, the
-  // category box at 376.
-  const int width = (left == 96 || left == 192) ? 96 : 88;
-  box->setGeometry(left, top, width, kBoxHeight);
-  return box;
+  connectHandler(Options1, &QAction::triggered, this, [this] { Options1Click(); });
 }
 
 void TForm1::buildCriteria() {
@@ -156,64 +162,48 @@ void TForm1::buildCriteria() {
   Panel1->setFrameShadow(QFrame::Raised);
   Panel1->setFixedHeight(129);
 
-  cbDelphi1 = criteriaBox("cbDelphi1", "Delphi 1", 8, 8);
-  cbDelphi2 = criteriaBox("cbDelphi2", "Delphi 2", 8, 24);
-  cbDelphi3 = criteriaBox("cbDelphi3", "Delphi 3", 8, 40);
-  cbDelphi4 = criteriaBox("cbDelphi4", "Delphi 4", 8, 56);
-  cbDelphi5 = criteriaBox("cbDelphi5", "Delphi 5", 8, 72);
-  cbDelphi6 = criteriaBox("cbDelphi6", "Delphi 6", 8, 88);
-  cbC1 = criteriaBox("cbC1", "C++ Builder 1", 96, 8);
-  cbC3 = criteriaBox("cbC3", "C++ Builder 3", 96, 40);
-  cbC4 = criteriaBox("cbC4", "C++ Builder 4", 96, 56);
-  cbC5 = criteriaBox("cbC5", "C++ Builder 5", 96, 72);
-  cbJ1 = criteriaBox("cbJ1", "J Builder 1", 192, 8);
-  cbJ2 = criteriaBox("cbJ2", "J Builder 2", 192, 24);
-  cbKylix = criteriaBox("cbKylix", "Kylix", 192, 48);
-  cbFreeWare = criteriaBox("cbFreeWare", "Freeware", 288, 8);
-  cbSource = criteriaBox("cbSource", "with Source", 288, 24);
-
-  Label1 = new QLabel(QStringLiteral("File-Categorie"), Panel1);
-  Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->move(376, 8);
-  Label1->adjustSize();
-
-  cbFileCat = new QComboBox(Panel1);
-  cbFileCat->setObjectName(QStringLiteral("cbFileCat"));
+  cbDelphi1 = criteriaControl<QCheckBox>(Panel1, "cbDelphi1");
+  cbDelphi2 = criteriaControl<QCheckBox>(Panel1, "cbDelphi2");
+  cbDelphi3 = criteriaControl<QCheckBox>(Panel1, "cbDelphi3");
+  cbDelphi4 = criteriaControl<QCheckBox>(Panel1, "cbDelphi4");
+  cbDelphi5 = criteriaControl<QCheckBox>(Panel1, "cbDelphi5");
+  cbDelphi6 = criteriaControl<QCheckBox>(Panel1, "cbDelphi6");
+  cbC1 = criteriaControl<QCheckBox>(Panel1, "cbC1");
+  cbC3 = criteriaControl<QCheckBox>(Panel1, "cbC3");
+  cbC4 = criteriaControl<QCheckBox>(Panel1, "cbC4");
+  cbC5 = criteriaControl<QCheckBox>(Panel1, "cbC5");
+  cbJ1 = criteriaControl<QCheckBox>(Panel1, "cbJ1");
+  cbJ2 = criteriaControl<QCheckBox>(Panel1, "cbJ2");
+  cbKylix = criteriaControl<QCheckBox>(Panel1, "cbKylix");
+  cbFreeWare = criteriaControl<QCheckBox>(Panel1, "cbFreeWare");
+  cbSource = criteriaControl<QCheckBox>(Panel1, "cbSource");
+  Label1 = criteriaControl<QLabel>(Panel1, "Label1");
+  cbFileCat = criteriaControl<QComboBox>(Panel1, "cbFileCat");
   cbFileCat->setEditable(true);
   // Typed text never becomes an item.
   cbFileCat->setInsertPolicy(QComboBox::NoInsert);
-  cbFileCat->setGeometry(376, 20, 217, 21);
-
-  Label2 = new QLabel(QStringLiteral("Text to search :"), Panel1);
-  Label2->setObjectName(QStringLiteral("Label2"));
-  Label2->move(272, 64);
-  Label2->adjustSize();
-
-  Edit1 = new QLineEdit(Panel1);
-  Edit1->setObjectName(QStringLiteral("Edit1"));
-  Edit1->setGeometry(272, 84, 321, 21);
-
-  Button1 = new QPushButton(QStringLiteral("submit"), Panel1);
-  Button1->setObjectName(QStringLiteral("Button1"));
-  Button1->setGeometry(188, 80, 75, 25);
+  Label2 = criteriaControl<QLabel>(Panel1, "Label2");
+  Edit1 = criteriaControl<QLineEdit>(Panel1, "Edit1");
+  Button1 = criteriaControl<QPushButton>(Panel1, "Button1");
   // Not the default button: Enter in Edit1 starts no search.
   Button1->setAutoDefault(false);
   Button1->setDefault(false);
-  connect(Button1, &QPushButton::clicked, this, [this] { ErrorDisplay::guard([this] { Button1Click(); }); });
+  connectHandler(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 
-  // Tab order 0 … 17.
-  const QWidget* order[] = {cbDelphi1,  cbDelphi2, cbDelphi3, cbDelphi4, cbDelphi5, cbC1,
-                            cbC3,       cbC4,      cbC5,      Button1,   cbJ1,      cbJ2,
-                            cbFreeWare, cbSource,  cbFileCat, Edit1,     cbDelphi6, cbKylix};
-  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
-    QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+  std::vector<QWidget*> tabOrder;
+  for (const TCriteriaControl& c : kCriteriaPanel) {
+    if (c.tab < 0) continue;
+    if (tabOrder.size() <= static_cast<std::size_t>(c.tab)) tabOrder.resize(c.tab + 1);
+    tabOrder[c.tab] = Panel1->findChild<QWidget*>(QLatin1String(c.name), Qt::FindDirectChildrenOnly);
   }
+  setTabChain(tabOrder);
 }
 
-TDBCheckBox* TForm1::detailBox(const char* name, const char* caption, int top) {
-  auto* box = new TDBCheckBox(QString::fromUtf8(caption), Panel2);
-  box->setObjectName(QString::fromLatin1(name));
-  box->setGeometry(7, top, 90, kBoxHeight);
+TDBCheckBox* TForm1::detailBox(const char* name) {
+  const TDetailControl& d = designOf(kDetailPanel, name);
+  auto* box = new TDBCheckBox(QString::fromUtf8(d.caption), Panel2);
+  box->setObjectName(QLatin1String(d.name));
+  box->setGeometry(kDetailLeft, d.top, kDetailWidth, kBoxHeight);
   // Read-only: shows the field, the user cannot change it.
   box->setReadOnly(true);
   box->setValueChecked(trueWord());
@@ -242,21 +232,21 @@ void TForm1::buildResults() {
   Panel2->setObjectName(QStringLiteral("Panel2"));
   Panel2->setFrameShape(QFrame::Panel);
   Panel2->setFrameShadow(QFrame::Raised);
-  CheckBox1 = detailBox("CheckBox1", "Delphi 1", 8);
-  CheckBox2 = detailBox("CheckBox2", "Delphi 2", 24);
-  CheckBox3 = detailBox("CheckBox3", "Delphi 3", 40);
-  CheckBox4 = detailBox("CheckBox4", "Delphi 4", 56);
-  CheckBox5 = detailBox("CheckBox5", "Delphi 5", 72);
-  DBCheckBox1 = detailBox("DBCheckBox1", "Delphi 6", 88);
-  DBCheckBox2 = detailBox("DBCheckBox2", "Kylix", 112);
-  CheckBox6 = detailBox("CheckBox6", "C++ Builder 1", 136);
-  CheckBox8 = detailBox("CheckBox8", "C++ Builder 3", 152);
-  CheckBox9 = detailBox("CheckBox9", "C++ Builder 4", 168);
-  CheckBox10 = detailBox("CheckBox10", "C++ Builder 5", 184);
-  CheckBox11 = detailBox("CheckBox11", "J Builder 1", 208);
-  CheckBox12 = detailBox("CheckBox12", "J Builder 2", 224);
-  CheckBox13 = detailBox("CheckBox13", "Freeware", 248);
-  CheckBox14 = detailBox("CheckBox14", "with Source", 264);
+  CheckBox1 = detailBox("CheckBox1");
+  CheckBox2 = detailBox("CheckBox2");
+  CheckBox3 = detailBox("CheckBox3");
+  CheckBox4 = detailBox("CheckBox4");
+  CheckBox5 = detailBox("CheckBox5");
+  DBCheckBox1 = detailBox("DBCheckBox1");
+  DBCheckBox2 = detailBox("DBCheckBox2");
+  CheckBox6 = detailBox("CheckBox6");
+  CheckBox8 = detailBox("CheckBox8");
+  CheckBox9 = detailBox("CheckBox9");
+  CheckBox10 = detailBox("CheckBox10");
+  CheckBox11 = detailBox("CheckBox11");
+  CheckBox12 = detailBox("CheckBox12");
+  CheckBox13 = detailBox("CheckBox13");
+  CheckBox14 = detailBox("CheckBox14");
 
   Splitter1->addWidget(DBGrid2);
   Splitter1->addWidget(Panel2);
@@ -276,12 +266,7 @@ void TForm1::buildResults() {
   Splitter2->setSizes({kFormHeight, 92});
 
   // Everything in the result band follows the result table.
-  QStringList columns;
-  for (const GridColumn& c : kGridColumns) columns << QString::fromLatin1(c.field);
-  DBGrid2->setDataSource(&m_data.DataSource1, columns);
-  // The grid's model is rebuilt when rows or fields change; the widths stay.
-  connect(DBGrid2->dataModel(), &QAbstractItemModel::modelReset, this, &TForm1::applyColumnWidths);
-  applyColumnWidths();
+  DBGrid2->setColumns(&m_data.DataSource1, kGridColumns);
   for (const DetailBox& d : detailBoxes()) {
     d.box->setDataSource(&m_data.DataSource1);
     d.box->setDataField(QString::fromLatin1(d.field));
@@ -290,18 +275,11 @@ void TForm1::buildResults() {
   DBMemo1->setDataField(QStringLiteral("Description"));
 }
 
-void TForm1::applyColumnWidths() {
-  const QAbstractItemModel* model = DBGrid2->model();
-  for (int i = 0; i < static_cast<int>(std::size(kGridColumns)); ++i) {
-    if (i < model->columnCount()) DBGrid2->setColumnWidth(i, kGridColumns[i].width);
-  }
-}
-
 std::vector<TForm1::DetailBox> TForm1::detailBoxes() const {
-  return {{CheckBox1, "D10"},  {CheckBox2, "D20"},   {CheckBox3, "D30"},        {CheckBox4, "D40"},
-          {CheckBox5, "D50"},  {DBCheckBox1, "D60"}, {DBCheckBox2, "K10"},      {CheckBox6, "C10"},
-          {CheckBox8, "C30"},  {CheckBox9, "C40"},   {CheckBox10, "C50"},       {CheckBox11, "J10"},
-          {CheckBox12, "J20"}, {CheckBox13, "Free"}, {CheckBox14, "WithSource"}};
+  std::vector<DetailBox> boxes;
+  for (const TDetailControl& d : kDetailPanel)
+    boxes.push_back({Panel2->findChild<TDBCheckBox*>(QLatin1String(d.name)), d.field});
+  return boxes;
 }
 
 std::vector<QCheckBox*> TForm1::toolBoxes() const {
@@ -342,8 +320,6 @@ void TForm1::DBGrid2DblClick() {
   TFetchResult fetched;
   if (!runTransfer([&] { fetched = m_data.FetchFromMirror(true, path, catalogueSize); })) return;
   m_data.Http1.Disconnect();
-  Animate1->setActive(false);
-  Animate1->setVisible(false);
   // A file that was not unpacked whole is kept: the panel says which and why
   // in place of msg::Ready; a length that is not the catalogue's is said
   // there too.
@@ -357,16 +333,16 @@ void TForm1::miCancelTransferClick() { m_data.CancelTransfer(); }
 
 bool TForm1::runTransfer(const std::function<void()>& fetch) {
   miCancelTransfer->setEnabled(true);
-  struct Disable {
-    QAction* action;
-    ~Disable() { action->setEnabled(false); }
-  } disable{miCancelTransfer};
+  // However the transfer ends, nothing is left to cancel and the animation
+  // is hidden and stopped.
+  const auto ended = onScopeExit([this] {
+    miCancelTransfer->setEnabled(false);
+    Animate1->stop();
+  });
   try {
     fetch();
   } catch (const ETransferCancelled&) {
     StatusBar1->hideProgress();
-    Animate1->setActive(false);
-    Animate1->setVisible(false);
     if (!m_closing) StatusBar1->setPanelText(1, msg::text(msg::Cancelled));
     return false;
   }
@@ -376,23 +352,14 @@ bool TForm1::runTransfer(const std::function<void()>& fetch) {
 void TForm1::UnzipStarted() {
   // The transfer is over; the unpacking is no transfer to cancel.
   miCancelTransfer->setEnabled(false);
-  Animate1->setResName(QStringLiteral("AVI_2"));
-  centreAnimation();
-  Animate1->setVisible(true);
-  Animate1->setActive(true);
+  Animate1->play(QStringLiteral("AVI_2"));
   StatusBar1->setPanelText(1, msg::text(msg::UnzipingFile));
 }
 
-void TForm1::UnzipEnded() {
-  Animate1->setActive(false);
-  Animate1->setVisible(false);
-}
+void TForm1::UnzipEnded() { Animate1->stop(); }
 
 void TForm1::ShowConnected(QObject*) {
-  Animate1->setResName(QStringLiteral("AVI_1"));
-  centreAnimation();
-  Animate1->setVisible(true);
-  Animate1->setActive(true);
+  Animate1->play(QStringLiteral("AVI_1"));
   StatusBar1->setPanelText(0, msg::text(msg::Connected));
   ConnectTick = TickClock::now();
   StatusBar1->hideProgress();
@@ -401,8 +368,7 @@ void TForm1::ShowConnected(QObject*) {
 
 void TForm1::ShowDisconnected(QObject*) {
   StatusBar1->setPanelText(0, msg::text(msg::Disconnected));
-  Animate1->setVisible(false);
-  Animate1->setActive(false);
+  Animate1->stop();
   StatusBar1->hideProgress();
 }
 
@@ -422,10 +388,6 @@ void TForm1::bindRelays(bool withStatus) {
   m_data.SetOnConnect(this, [this](QObject* sender) { ShowConnected(sender); });
   m_data.SetOnPacketRecvd(this, [this](QObject* sender) { ShowProgress(sender); });
   m_data.SetOnDisconnect(this, [this](QObject* sender) { ShowDisconnected(sender); });
-}
-
-void TForm1::centreAnimation() {
-  Animate1->move(centredLeft(frameGeometry().width(), Animate1->width()), kAnimateTop);
 }
 
 }  // namespace vrk

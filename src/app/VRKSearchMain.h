@@ -97,11 +97,8 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   // panel 1 shows msg::Ready at the end; cancelled, as for DBGrid2DblClick.
   void miGetDatabaseClick();
 
-  // Places Animate1 horizontally centred over the window, top 192.
-  void centreAnimation();
-
   // --- Transfer indicators (relay handlers; Sender is the data module)
-  // AVI_1 loaded, centred, shown and playing; panel 0 msg::Connected;
+  // AVI_1 playing (TAnimate::play); panel 0 msg::Connected;
   // ConnectTick := now.
   void ShowConnected(QObject* Sender);
   // Panel 0 msg::Disconnected; Animate1 hidden, then stopped.
@@ -119,10 +116,6 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   void bindRelays(bool withStatus);
   // Tick count of the last connect (unsigned 32-bit, wraps).
   std::uint32_t ConnectTick = 0;
-
-  // Runs a handler of the window; an error goes to the error display unless
-  // the window was closed meanwhile (a transfer cancelled by the close).
-  void runHandler(const std::function<void()>& handler);
 
   // Components, named as the window's designer names them.
   QMenuBar* MainMenu1;
@@ -197,9 +190,8 @@ class TForm1 : public QMainWindow, public TUnzipDisplay {
   void buildMenu();
   void buildCriteria();
   void buildResults();
-  QCheckBox* criteriaBox(const char* name, const char* caption, int left, int top);
-  TDBCheckBox* detailBox(const char* name, const char* caption, int top);
-  void applyColumnWidths();
+  // A box of the detail panel, as the window's design (FormDesign.h) has it.
+  TDBCheckBox* detailBox(const char* name);
   // Runs a fetch of the window with "Cancel Transfer" enabled; a cancelled
   // one ends with the animation hidden and msg::Cancelled in panel 1.
   // Returns false when it was cancelled.

@@ -58,7 +58,7 @@ class TInstallView {
   virtual ~TInstallView() = default;
   // The built-in copy animation loaded, centred, shown and playing.
   virtual void ShowCopying() = 0;
-  // The animation stopped, then hidden.
+  // The animation hidden and stopped.
   virtual void HideCopying() = 0;
   // msg::Ready in the status panel.
   virtual void ShowReady() = 0;

@@ -1,8 +1,8 @@
 #include "Mirrors.h"
 
 #include "Clock.h"
-#include "ErrorDisplay.h"
 #include "FormLook.h"
+#include "Handlers.h"
 #include "IniFile.h"
 #include "Messages.h"
 #include "ScopeExit.h"
@@ -18,11 +18,7 @@
 namespace vrk {
 namespace {
 
-struct GridColumn {
-  const char* field;
-  int width;
-};
-constexpr GridColumn kColumns[] = {{"Continent", 122}, {"Country", 94}, {"ProviderName", 377}};
+constexpr TGridColumn kColumns[] = {{"Continent", 122}, {"Country", 94}, {"ProviderName", 377}};
 
 constexpr int kWidth = 644;
 constexpr int kHeight = 349;
@@ -43,31 +39,26 @@ TfrmMirror::TfrmMirror(TVRKData& data, QWidget* parent)
   DBGrid1 = new TDBGrid(this);
   DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
   DBGrid1->setGeometry(0, 0, 633, 265);
-  QStringList columns;
-  for (const GridColumn& c : kColumns) columns << QString::fromLatin1(c.field);
-  DBGrid1->setDataSource(&DataSource1, columns);
-  connect(DBGrid1->dataModel(), &QAbstractItemModel::modelReset, this, [this] { setColumnWidths(); });
-  setColumnWidths();
-  connect(DBGrid1, &TDBGrid::dblClick, this, [this] { ErrorDisplay::guard([this] { DBGrid1DblClick(); }); });
+  DBGrid1->setColumns(&DataSource1, kColumns,
+                      [this](int column, int designed) { return columnWidth(column, designed); });
+  connectHandler(DBGrid1, &TDBGrid::dblClick, this, [this] { DBGrid1DblClick(); });
 
   BitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setGeometry(280, 272, 75, 25);
   BitBtn1->setDefault(true);
-  connect(BitBtn1, &QPushButton::clicked, this, [this] { ErrorDisplay::guard([this] { BitBtn1Click(); }); });
+  connectHandler(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
 
   btnTestAll = new QPushButton(QStringLiteral("Test all"), this);
   btnTestAll->setObjectName(QStringLiteral("btnTestAll"));
   btnTestAll->setGeometry(8, 272, 75, 25);
   btnTestAll->setAutoDefault(false);
-  connect(btnTestAll, &QPushButton::clicked, this,
-          [this] { ErrorDisplay::guard([this] { btnTestAllClick(); }); });
+  connectHandler(btnTestAll, &QPushButton::clicked, this, [this] { btnTestAllClick(); });
   btnSelectFastest = new QPushButton(QStringLiteral("Select fastest"), this);
   btnSelectFastest->setObjectName(QStringLiteral("btnSelectFastest"));
   btnSelectFastest->setGeometry(88, 272, 90, 25);
   btnSelectFastest->setAutoDefault(false);
-  connect(btnSelectFastest, &QPushButton::clicked, this,
-          [this] { ErrorDisplay::guard([this] { btnSelectFastestClick(); }); });
+  connectHandler(btnSelectFastest, &QPushButton::clicked, this, [this] { btnSelectFastestClick(); });
   m_probe.onResult = [this](const TProbeResult& r) { testResult(r); };
   m_probe.onFinished = [this] { testFinished(); };
 
@@ -80,7 +71,7 @@ TfrmMirror::TfrmMirror(TVRKData& data, QWidget* parent)
 bool TfrmMirror::event(QEvent* e) {
   if (e->type() == QEvent::Show) centreOnScreen(*this);
   const bool result = QDialog::event(e);
-  if (e->type() == QEvent::WindowActivate) ErrorDisplay::guard([this] { FormActivate(); });
+  if (e->type() == QEvent::WindowActivate) runHandler(*this, [this] { FormActivate(); });
   return result;
 }
 
@@ -126,13 +117,11 @@ void TfrmMirror::DBGrid1DblClick() {
   m_data.Http1.Disconnect();
 }
 
-void TfrmMirror::setColumnWidths() {
-  const bool testShown = DBGrid1->dataModel()->extraColumn() >= 0;
-  for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-    const int width = kColumns[i].width - (testShown && i == kProviderColumn ? kTestColumnWidth : 0);
-    if (i < DBGrid1->model()->columnCount()) DBGrid1->setColumnWidth(i, width);
-  }
-  if (testShown) DBGrid1->setColumnWidth(DBGrid1->dataModel()->extraColumn(), kTestColumnWidth);
+int TfrmMirror::columnWidth(int column, int designed) const {
+  const int testColumn = DBGrid1->dataModel()->extraColumn();
+  if (testColumn < 0) return designed;
+  if (column == testColumn) return kTestColumnWidth;
+  return column == kProviderColumn ? designed - kTestColumnWidth : designed;
 }
 
 QStringList TfrmMirror::mirrorUrls() const {

@@ -96,9 +96,9 @@ class TfrmMirror final : public QDialog {
   QVariant testCell(int row, int role) const;
   void testResult(const TProbeResult& result);
   void testFinished();
-  // The designed widths, the provider column narrowed by the test column's
-  // while the grid shows it.
-  void setColumnWidths();
+  // The grid's width of a column: the designed one, the provider column
+  // narrowed by the test column's while the grid shows it.
+  int columnWidth(int column, int designed) const;
 
   TVRKData& m_data;
   TMirrorProbe m_probe;

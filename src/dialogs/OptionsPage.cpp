@@ -1,7 +1,7 @@
 #include "OptionsPage.h"
 
-#include "ErrorDisplay.h"
 #include "FormLook.h"
+#include "Handlers.h"
 #include "IniFile.h"
 #include "Mirrors.h"
 
@@ -43,9 +43,7 @@ TfrmOptions::TfrmOptions(TVRKData& data, QWidget* parent) : QDialog(parent), m_d
   Label2->setMinimumWidth(kWidth - 80 - 8);
   Label2->installEventFilter(this);
 
-  const QWidget* order[] = {Edit1, Edit2, Edit3, CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5};
-  for (std::size_t i = 0; i + 1 < std::size(order); ++i)
-    QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+  setTabChain({Edit1, Edit2, Edit3, CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5});
 
   connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
   connect(CheckBox3, &QCheckBox::toggled, this, [this] { CheckBox3Click(); });
@@ -83,14 +81,14 @@ bool TfrmOptions::event(QEvent* e) {
   // user's edits stay.
   if (e->type() == QEvent::Show && !e->spontaneous()) {
     centreOnScreen(*this);
-    ErrorDisplay::guard([this] { FormActivate(); });
+    runHandler(*this, [this] { FormActivate(); });
   }
   return QDialog::event(e);
 }
 
 bool TfrmOptions::eventFilter(QObject* watched, QEvent* e) {
   if (watched == Label2 && e->type() == QEvent::MouseButtonDblClick) {
-    ErrorDisplay::guard([this] { Label2DblClick(); });
+    runHandler(*this, [this] { Label2DblClick(); });
     return true;
   }
   return QDialog::eventFilter(watched, e);
@@ -141,8 +139,8 @@ void TfrmOptions::CheckValues() const {
 void TfrmOptions::done(int result) {
   if (isVisible()) {
     // A refused value keeps the dialog open, for the user to mend.
-    if (!ErrorDisplay::guard([this] { CheckValues(); })) return;
-    ErrorDisplay::guard([this] { FormClose(); });
+    if (!runHandler(*this, [this] { CheckValues(); })) return;
+    runHandler(*this, [this] { FormClose(); });
   }
   QDialog::done(result);
 }

@@ -70,6 +70,27 @@ void TAnimate::setActive(bool on) {
   update();
 }
 
+void TAnimate::play(const QString& resName) {
+  setResName(resName);
+  showCentred();
+}
+
+void TAnimate::play(TCommonAVI avi) {
+  setCommonAVI(avi);
+  showCentred();
+}
+
+void TAnimate::showCentred() {
+  move(centredLeft(window()->frameGeometry().width(), width()), y());
+  setVisible(true);
+  setActive(true);
+}
+
+void TAnimate::stop() {
+  setVisible(false);
+  setActive(false);
+}
+
 void TAnimate::step() {
   m_frame = (m_frame + 1) % m_frameCount;
   emit frameChanged(m_frame);

@@ -38,6 +38,16 @@ class TAnimate final : public QWidget {
   void setActive(bool on);
   bool active() const { return m_timer.isActive(); }
 
+  // What a window does to show its activity: loads the clip (a resource
+  // name, or a built-in clip), centres the control horizontally over its
+  // window (centredLeft of the window's outer width; the top stays), shows
+  // it, then starts playing. Errors as for setResName.
+  void play(const QString& resName);
+  void play(TCommonAVI avi);
+  // Hides the control, then stops playing; nothing happens when it is
+  // hidden and stopped already.
+  void stop();
+
   int frameCount() const { return m_frameCount; }
   int frameWidth() const { return m_frameSize.width(); }
   int frameHeight() const { return m_frameSize.height(); }
@@ -55,6 +65,7 @@ class TAnimate final : public QWidget {
  private:
   void loadClip(const QString& resourcePath);
   void unload();
+  void showCentred();
   void step();
 
   QString m_resName;

@@ -30,6 +30,28 @@ void TDBGrid::setDataSource(TDataSource* source, const QStringList& columns) {
   }
 }
 
+void TDBGrid::setColumns(TDataSource* source, std::span<const TGridColumn> columns, TWidthRule rule) {
+  QStringList fields;
+  m_widths.clear();
+  for (const TGridColumn& c : columns) {
+    fields << QString::fromLatin1(c.field);
+    m_widths.push_back(c.width);
+  }
+  m_widthRule = std::move(rule);
+  setDataSource(source, fields);
+  if (m_model) connect(m_model, &QAbstractItemModel::modelReset, this, &TDBGrid::applyColumnWidths);
+  applyColumnWidths();
+}
+
+void TDBGrid::applyColumnWidths() {
+  if (!m_model) return;
+  for (int i = 0; i < m_model->columnCount(); ++i) {
+    const int designed = i < static_cast<int>(m_widths.size()) ? m_widths[i] : 0;
+    const int width = m_widthRule ? m_widthRule(i, designed) : designed;
+    if (width > 0) setColumnWidth(i, width);
+  }
+}
+
 void TDBGrid::followDataSet(int row) {
   if (!m_model) return;
   m_following = true;

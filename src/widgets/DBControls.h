@@ -14,7 +14,18 @@
 #include <QPointer>
 #include <QTableView>
 
+#include <functional>
+#include <span>
+#include <vector>
+
 namespace vrk {
+
+// A grid column as a window designs it: the field shown and its width in
+// pixels.
+struct TGridColumn {
+  const char* field;
+  int width;
+};
 
 // A grid over a data source: one line per row, the data set's current row
 // selected; selecting a line makes that row current. A double click is the
@@ -28,6 +39,17 @@ class TDBGrid final : public QTableView {
   // columns: field names to show; empty shows every field.
   void setDataSource(TDataSource* source, const QStringList& columns = {});
   TDataSetModel* dataModel() const { return m_model; }
+
+  // The width of model column `column`, given its designed width (0 for a
+  // column of the model that is none of the designed ones); 0 or less
+  // leaves the column as it is.
+  using TWidthRule = std::function<int(int column, int designed)>;
+  // Shows the designed columns of the source at their widths, or at the
+  // widths the rule makes of them. The model is rebuilt whenever the data
+  // set's rows or fields change; the widths are set again each time.
+  void setColumns(TDataSource* source, std::span<const TGridColumn> columns, TWidthRule rule = {});
+  // Sets the widths again, for a change the rule depends on.
+  void applyColumnWidths();
 
  signals:
   // A double click anywhere on the grid, emitted once the click's own
@@ -43,6 +65,8 @@ class TDBGrid final : public QTableView {
 
   TDataSetModel* m_model = nullptr;
   bool m_following = false;
+  std::vector<int> m_widths;
+  TWidthRule m_widthRule;
 };
 
 // A check box showing a field of the current row: checked for the checked

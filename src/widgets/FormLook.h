@@ -1,5 +1,5 @@
-// What every window of the program shares: the toolkit's default dialog font
-// and the placement "centred on the screen".
+// What every window of the program shares: the toolkit's default dialog font,
+// the placement "centred on the screen" and the tab chain.
 #pragma once
 
 #include <QFont>
@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QScreen>
 #include <QWidget>
+
+#include <vector>
 
 namespace vrk {
 
@@ -29,6 +31,16 @@ inline void centreOnScreen(QWidget& window) {
     QRect r(QPoint(0, 0), window.frameGeometry().size());
     r.moveCenter(screen->availableGeometry().center());
     window.move(r.topLeft());
+  }
+}
+
+// The Tab key's order through a window's controls: each control follows the
+// one before it in the list.
+inline void setTabChain(const std::vector<QWidget*>& order) {
+  QWidget* previous = nullptr;
+  for (QWidget* w : order) {
+    if (previous) QWidget::setTabOrder(previous, w);
+    previous = w;
   }
 }
 

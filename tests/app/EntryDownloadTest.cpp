@@ -7,10 +7,10 @@
 
 #include "DemoMirror.h"
 #include "ErrorCapture.h"
+#include "Handlers.h"
+#include "MainWindowTest.h"
 #include "MessageDlg.h"
 #include "ScriptedServer.h"
-#include "TestApp.h"
-#include "VRKSearchData.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,7 +23,7 @@
 namespace vrk {
 namespace {
 
-class EntryDownloadTest : public ::testing::Test {
+class EntryDownloadTest : public test::MainWindowTest {
  protected:
   static void SetUpTestSuite() {
     QString why;
@@ -34,7 +34,7 @@ class EntryDownloadTest : public ::testing::Test {
   static void TearDownTestSuite() { s_mirror.reset(); }
 
   void SetUp() override {
-    test::testApp();
+    MainWindowTest::SetUp();
     QString why;
     if (!test::DemoMirror::available(why)) VRK_SKIP_UNLESS_CI(why.toStdString());
     ASSERT_TRUE(s_mirror) << s_startError.toStdString();
@@ -50,17 +50,13 @@ class EntryDownloadTest : public ::testing::Test {
       questions << text;
       return answer;
     });
-    data = std::make_unique<TVRKData>(programDir.path());
+    createData(programDir.path());
     data->Mirror = s_mirror->url();
     data->UseProxy = false;
-    form = std::make_unique<TForm1>(*data);
-    form->show();
-    form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    createWindow();
   }
   void TearDown() override {
-    form.reset();
-    data.reset();
+    closeWindow();
     if (!m_oldDir.isEmpty()) QDir::setCurrent(m_oldDir);
     MessageDlg::setAsker(std::move(m_oldAsker));
   }
@@ -68,7 +64,7 @@ class EntryDownloadTest : public ::testing::Test {
   // All rows, then a click on grid row `row` and a double click on it, as
   // the user does; waits until the handler has run.
   void searchAndDoubleClick(int row) {
-    QTest::mouseClick(form->Button1, Qt::LeftButton);
+    submit();
     ASSERT_GT(form->DBGrid2->model()->rowCount(), row);
     const QRect cell = form->DBGrid2->visualRect(form->DBGrid2->model()->index(row, 0));
     QTest::mouseClick(form->DBGrid2->viewport(), Qt::LeftButton, {}, cell.center());
@@ -85,7 +81,6 @@ class EntryDownloadTest : public ::testing::Test {
     });
     test::waitUntil([&] { return !data->TransferRunning(); });
   }
-  QString panel(int i) const { return form->StatusBar1->panelText(i); }
   QString currentField(const char* name) const {
     return data->mtFiles.fieldByName(QString::fromLatin1(name))->asString();
   }
@@ -99,8 +94,6 @@ class EntryDownloadTest : public ::testing::Test {
   test::ErrorCapture errors;
   test::TempDir programDir;
   test::TempDir work;
-  std::unique_ptr<TVRKData> data;
-  std::unique_ptr<TForm1> form;
   QStringList questions;
   int answer = mrYes;
 
@@ -203,7 +196,7 @@ TEST_F(EntryDownloadTest, ADoubleClickWhileADownloadRunsIsRefused) {
   server.start();
   data->Mirror = QStringLiteral("http://127.0.0.1:%1").arg(server.port());
   data->UnzipFile = false;
-  QTest::mouseClick(form->Button1, Qt::LeftButton);
+  submit();
   const QString path = currentField("VRKDir") + QLatin1Char('/') + currentField("FileName");
   form->bindRelays(false);
   bool secondTried = false;
@@ -212,11 +205,11 @@ TEST_F(EntryDownloadTest, ADoubleClickWhileADownloadRunsIsRefused) {
     if (secondTried) return;
     secondTried = true;
     // The user double-clicks again while the first download runs.
-    form->runHandler([&] { form->DBGrid2DblClick(); });
+    runHandler(*form, [&] { form->DBGrid2DblClick(); });
     // The running download kept its display.
     EXPECT_EQ(data->OnPacketRecvd().owner(), form.get());
   });
-  form->runHandler([&] { data->FetchFromMirror(true, path); });
+  runHandler(*form, [&] { data->FetchFromMirror(true, path); });
   EXPECT_TRUE(secondTried);
   ASSERT_EQ(errors.messages().size(), 1);
   EXPECT_EQ(errors.messages()[0], QStringLiteral("A transfer is already running."));

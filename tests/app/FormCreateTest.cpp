@@ -5,8 +5,7 @@
 
 #include "CatalogueFixture.h"
 #include "ErrorCapture.h"
-#include "TestApp.h"
-#include "VRKSearchData.h"
+#include "MainWindowTest.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,13 +16,16 @@
 namespace vrk {
 namespace {
 
-class FormCreateTest : public ::testing::Test {
+// The window is built and not shown unless the test shows it.
+class FormCreateTest : public test::MainWindowTest {
  protected:
-  void SetUp() override { test::testApp(); }
-
-  QStringList items(const TForm1& form) {
+  void open() {
+    createData(catalogue.programDir());
+    createWindow(false);
+  }
+  QStringList items() {
     QStringList list;
-    for (int i = 0; i < form.cbFileCat->count(); ++i) list << form.cbFileCat->itemText(i);
+    for (int i = 0; i < form->cbFileCat->count(); ++i) list << form->cbFileCat->itemText(i);
     return list;
   }
 
@@ -45,80 +47,74 @@ TEST_F(FormCreateTest, CategoriesInIdOrderAfterAll) {
   catalogue.addCategory(9, QStringLiteral("Tools"));
   catalogue.addCategory(2, QStringLiteral("VCL"));
   catalogue.addCategory(5, QStringLiteral("Database"));
-  TVRKData data(catalogue.programDir());
-  TForm1 form(data);
-  EXPECT_EQ(items(form), QStringList({"all", "VCL", "Database", "Tools"}));
-  EXPECT_EQ(form.cbFileCat->currentIndex(), 0);
-  EXPECT_EQ(form.cbFileCat->currentText(), QStringLiteral("all"));
-  EXPECT_FALSE(data.qrFileCat.active());
+  open();
+  EXPECT_EQ(items(), QStringList({"all", "VCL", "Database", "Tools"}));
+  EXPECT_EQ(form->cbFileCat->currentIndex(), 0);
+  EXPECT_EQ(form->cbFileCat->currentText(), QStringLiteral("all"));
+  EXPECT_FALSE(data->qrFileCat.active());
   EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join('\n').toStdString();
 }
 
 TEST_F(FormCreateTest, EmptyCategoryTableGivesAllOnly) {
-  TVRKData data(catalogue.programDir());
-  TForm1 form(data);
-  EXPECT_EQ(items(form), QStringList({"all"}));
-  EXPECT_EQ(form.cbFileCat->currentIndex(), 0);
+  open();
+  EXPECT_EQ(items(), QStringList({"all"}));
+  EXPECT_EQ(form->cbFileCat->currentIndex(), 0);
   EXPECT_TRUE(errors.messages().isEmpty());
 }
 
 TEST_F(FormCreateTest, UnreadableCategoryTableIsShownAndTheWindowStillComes) {
   // No FILESCAT.DB at all.
   removeTable("FILESCAT.DB");
-  TVRKData data(catalogue.programDir());
-  TForm1 form(data);
+  open();
   ASSERT_EQ(errors.messages().size(), 1);
   EXPECT_FALSE(errors.messages()[0].isEmpty());
   // "all" and nothing selected.
-  EXPECT_EQ(items(form), QStringList({"all"}));
-  EXPECT_EQ(form.cbFileCat->currentIndex(), -1);
-  EXPECT_EQ(form.categoryIndex(), -1);
+  EXPECT_EQ(items(), QStringList({"all"}));
+  EXPECT_EQ(form->cbFileCat->currentIndex(), -1);
+  EXPECT_EQ(form->categoryIndex(), -1);
   // Steps before the failure stay done.
-  EXPECT_TRUE(form.miConnect->text().startsWith(QStringLiteral("Connect to ")));
+  EXPECT_TRUE(form->miConnect->text().startsWith(QStringLiteral("Connect to ")));
   // The window is usable.
-  form.show();
-  EXPECT_TRUE(QTest::qWaitForWindowExposed(&form));
-  EXPECT_TRUE(form.Button1->isEnabled());
+  form->show();
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  EXPECT_TRUE(form->Button1->isEnabled());
 }
 
 TEST_F(FormCreateTest, ConnectCaptionKeepsTheMirrorReadAtStart) {
   catalogue.addCategory(1, QStringLiteral("VCL"));
   writeSettings("[Options]\r\nMirror=http://127.0.0.1:9/archive\r\n");
-  TVRKData data(catalogue.programDir());
-  TForm1 form(data);
-  EXPECT_EQ(form.miConnect->text(), QStringLiteral("Connect to http://127.0.0.1:9/archive"));
+  open();
+  EXPECT_EQ(form->miConnect->text(), QStringLiteral("Connect to http://127.0.0.1:9/archive"));
   // The options dialog changes the setting; the caption stays.
-  data.Mirror = QStringLiteral("http://127.0.0.1:10/other");
-  form.FormActivate();
+  data->Mirror = QStringLiteral("http://127.0.0.1:10/other");
+  form->FormActivate();
   QApplication::processEvents();
-  EXPECT_EQ(form.miConnect->text(), QStringLiteral("Connect to http://127.0.0.1:9/archive"));
+  EXPECT_EQ(form->miConnect->text(), QStringLiteral("Connect to http://127.0.0.1:9/archive"));
 }
 
 TEST_F(FormCreateTest, DefaultMirrorWithoutSettingsFile) {
-  TVRKData data(catalogue.programDir());
-  TForm1 form(data);
-  EXPECT_EQ(form.miConnect->text(), QStringLiteral("Connect to ") + QString::fromLatin1(kDefaultMirror));
+  open();
+  EXPECT_EQ(form->miConnect->text(), QStringLiteral("Connect to ") + QString::fromLatin1(kDefaultMirror));
 }
 
 TEST_F(FormCreateTest, ActivationOpensTheFilesTableOnce) {
   catalogue.addFiles({test::filesRow(QStringLiteral("a.zip"), 1, QStringLiteral("first")),
                       test::filesRow(QStringLiteral("b.zip"), 1, QStringLiteral("second"))});
   catalogue.addCategory(1, QStringLiteral("VCL"));
-  TVRKData data(catalogue.programDir());
-  TForm1 form(data);
-  EXPECT_FALSE(data.tbFiles.active());
-  form.show();
-  form.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-  ASSERT_TRUE(test::waitUntil([&] { return data.tbFiles.active(); }));
+  open();
+  EXPECT_FALSE(data->tbFiles.active());
+  form->show();
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  ASSERT_TRUE(test::waitUntil([&] { return data->tbFiles.active(); }));
   // Activating again while it is open changes nothing: the cursor stays.
-  data.tbFiles.first();
-  data.tbFiles.next();
-  const int row = data.tbFiles.recNo();
-  form.FormActivate();
-  EXPECT_TRUE(data.tbFiles.active());
-  EXPECT_EQ(data.tbFiles.recNo(), row);
-  EXPECT_EQ(data.tbFiles.fieldByName(QStringLiteral("FileName"))->asString(), QStringLiteral("b.zip"));
+  data->tbFiles.first();
+  data->tbFiles.next();
+  const int row = data->tbFiles.recNo();
+  form->FormActivate();
+  EXPECT_TRUE(data->tbFiles.active());
+  EXPECT_EQ(data->tbFiles.recNo(), row);
+  EXPECT_EQ(data->tbFiles.fieldByName(QStringLiteral("FileName"))->asString(), QStringLiteral("b.zip"));
   EXPECT_TRUE(errors.messages().isEmpty());
 }
 
@@ -126,15 +122,14 @@ TEST_F(FormCreateTest, ActivationErrorIsShownAndTheWindowStaysUsable) {
   // No FILES.DB: opening the files table fails at activation.
   removeTable("FILES.DB");
   catalogue.addCategory(1, QStringLiteral("VCL"));
-  TVRKData data(catalogue.programDir());
-  TForm1 form(data);
+  open();
   EXPECT_TRUE(errors.messages().isEmpty());
-  form.show();
-  form.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  form->show();
+  form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
   ASSERT_TRUE(test::waitUntil([&] { return !errors.messages().isEmpty(); }));
-  EXPECT_FALSE(data.tbFiles.active());
-  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(data->tbFiles.active());
+  EXPECT_TRUE(form->isVisible());
 }
 
 }  // namespace

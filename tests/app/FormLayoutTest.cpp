@@ -5,8 +5,7 @@
 
 #include "CatalogueFixture.h"
 #include "FilterText.h"
-#include "TestApp.h"
-#include "VRKSearchData.h"
+#include "MainWindowTest.h"
 
 #include <QApplication>
 #include <QStyle>
@@ -17,22 +16,14 @@
 namespace vrk {
 namespace {
 
-class FormLayoutTest : public ::testing::Test {
+class FormLayoutTest : public test::MainWindowTest {
  protected:
   void SetUp() override {
-    test::testApp();
-    data = std::make_unique<TVRKData>(catalogue.programDir());
-    form = std::make_unique<TForm1>(*data);
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-  }
-  void TearDown() override {
-    form.reset();
-    data.reset();
+    MainWindowTest::SetUp();
+    createData(catalogue.programDir());
+    createWindow();
   }
   test::CatalogueFixture catalogue;
-  std::unique_ptr<TVRKData> data;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST_F(FormLayoutTest, TitleAndSize) {
@@ -221,10 +212,8 @@ TEST_F(FormLayoutTest, AnimationFloatsOverTheGridHiddenAndCentred) {
   EXPECT_FALSE(form->Animate1->isVisible());
   EXPECT_FALSE(form->Animate1->active());
   EXPECT_EQ(form->Animate1->geometry(), QRect(0, 192, 272, 60));
-  form->Animate1->setResName(QStringLiteral("AVI_1"));
-  form->centreAnimation();
+  form->Animate1->play(QStringLiteral("AVI_1"));
   EXPECT_EQ(form->Animate1->pos(), QPoint((form->frameGeometry().width() - 80) / 2, 192));
-  form->Animate1->show();
   // Drawn above the grid band, over the grid.
   const auto siblings = form->centralWidget()->children();
   EXPECT_GT(siblings.indexOf(form->Animate1), siblings.indexOf(form->Splitter2));

@@ -9,10 +9,9 @@
 #include "DemoMirror.h"
 #include "ErrorCapture.h"
 #include "InstallFixture.h"
+#include "MainWindowTest.h"
 #include "MessageDlg.h"
 #include "ProcessRun.h"
-#include "TestApp.h"
-#include "VRKSearchData.h"
 
 #include <QTest>
 
@@ -25,10 +24,10 @@ namespace {
 
 QStringList query(const QString& filesDb, const QString& sql) { return test::sqliteLines(filesDb, sql); }
 
-class GetDatabaseWindowTest : public ::testing::Test {
+class GetDatabaseWindowTest : public test::MainWindowTest {
  protected:
   void SetUp() override {
-    test::testApp();
+    MainWindowTest::SetUp();
     QString why;
     if (!test::DemoMirror::available(why)) VRK_SKIP_UNLESS_CI(why.toStdString());
     QString error;
@@ -43,29 +42,19 @@ class GetDatabaseWindowTest : public ::testing::Test {
       return type == TMsgDlgType::mtWarning ? int(mrYes) : int(mrNo);
     });
     cwd = std::make_unique<test::CurrentDir>(work.path());
-    data = std::make_unique<TVRKData>(prog.path());
+    createData(prog.path());
     data->Mirror = mirror.url();
     data->UseProxy = false;
     data->AskConnect = false;
     data->OverwriteData = false;
-    form = std::make_unique<TForm1>(*data);
-    form->show();
-    form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    createWindow();
   }
   void TearDown() override {
-    form.reset();
-    data.reset();
+    closeWindow();
     cwd.reset();
     MessageDlg::setAsker(std::move(previousAsker));
   }
 
-  QStringList gridNames() const {
-    QStringList out;
-    const QAbstractItemModel* m = form->DBGrid2->model();
-    for (int r = 0; r < m->rowCount(); ++r) out << m->index(r, 0).data().toString();
-    return out;
-  }
   // "File" opened in the menu bar, "Get Database" clicked in it.
   void clickGetDatabase() {
     QMenu* menu = form->File1;
@@ -82,17 +71,14 @@ class GetDatabaseWindowTest : public ::testing::Test {
   QStringList questions;
   MessageDlg::Asker previousAsker;
   std::unique_ptr<test::CurrentDir> cwd;
-  std::unique_ptr<TVRKData> data;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST_F(GetDatabaseWindowTest, TheMenuItemInstallsTheMirrorsCatalogueForTheNextSearch) {
-  QTest::mouseClick(form->Button1, Qt::LeftButton);
-  ASSERT_EQ(form->StatusBar1->panelText(1), QStringLiteral(" Total Files 30"));
+  submit();
+  ASSERT_EQ(panel(1), QStringLiteral(" Total Files 30"));
 
   clickGetDatabase();
-  ASSERT_TRUE(
-      test::waitUntil([this] { return form->StatusBar1->panelText(1) == QStringLiteral("Ready"); }, 30000))
+  ASSERT_TRUE(test::waitUntil([this] { return panel(1) == QStringLiteral("Ready"); }, 30000))
       << errors.messages().join(' ').toStdString();
   EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join(' ').toStdString();
   EXPECT_EQ(questions,
@@ -100,18 +86,18 @@ TEST_F(GetDatabaseWindowTest, TheMenuItemInstallsTheMirrorsCatalogueForTheNextSe
   EXPECT_FALSE(form->Animate1->isVisible());
   EXPECT_FALSE(form->Animate1->active());
   EXPECT_EQ(form->Animate1->commonAVI(), TCommonAVI::aviCopyFiles);
-  EXPECT_EQ(form->StatusBar1->panelText(0), QStringLiteral("Disconnected"));
+  EXPECT_EQ(panel(0), QStringLiteral("Disconnected"));
   // All four relays stay bound to the window.
   EXPECT_EQ(data->OnStatus().owner(), form.get());
   EXPECT_EQ(data->OnConnect().owner(), form.get());
 
   // The next search shows the new catalogue's rows.
-  QTest::mouseClick(form->Button1, Qt::LeftButton);
-  EXPECT_EQ(form->StatusBar1->panelText(1), QStringLiteral(" Total Files 80"));
+  submit();
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 80"));
   EXPECT_EQ(gridNames(), query(newFilesDb(), QStringLiteral("SELECT FileName FROM FILES ORDER BY rowid")));
   // And its categories: category item 2 finds the new rows of category id 2.
   form->cbFileCat->setCurrentIndex(2);
-  QTest::mouseClick(form->Button1, Qt::LeftButton);
+  submit();
   EXPECT_EQ(
       gridNames(),
       query(newFilesDb(), QStringLiteral("SELECT FileName FROM FILES WHERE FileCatID=2 ORDER BY rowid")));
@@ -123,7 +109,7 @@ TEST_F(GetDatabaseWindowTest, TheMenuItemInstallsTheMirrorsCatalogueForTheNextSe
 }
 
 TEST_F(GetDatabaseWindowTest, AFailedInstallLeavesTheGridShowingItsRowsWhileTheCatalogueIsClosed) {
-  QTest::mouseClick(form->Button1, Qt::LeftButton);
+  submit();
   const QStringList shown = gridNames();
   ASSERT_EQ(shown.size(), 30);
   // The mirror's catalogue archive holds a files table that is a web page.
@@ -157,7 +143,7 @@ TEST_F(GetDatabaseWindowTest, AFailedInstallLeavesTheGridShowingItsRowsWhileTheC
   EXPECT_FALSE(openAtError);
   EXPECT_EQ(gridAtError, shown);
   EXPECT_EQ(gridNames(), shown);
-  EXPECT_NE(form->StatusBar1->panelText(1), QStringLiteral("Ready"));
+  EXPECT_NE(panel(1), QStringLiteral("Ready"));
   EXPECT_FALSE(form->Animate1->isVisible());
   // Nothing of the new catalogue was installed.
   EXPECT_EQ(query(prog.file("db/FILES.DB"), QStringLiteral("SELECT count(*) FROM FILES")),

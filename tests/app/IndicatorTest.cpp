@@ -7,12 +7,12 @@
 #include "CatalogueFixture.h"
 #include "Clock.h"
 #include "ErrorCapture.h"
+#include "Handlers.h"
 #include "LocalPeers.h"
+#include "MainWindowTest.h"
 #include "ScriptedServer.h"
 #include "Startup.h"
-#include "TestApp.h"
 #include "TransferProgress.h"
-#include "VRKSearchData.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -77,25 +77,16 @@ TEST(ProgressText, RateArithmetic) {
   EXPECT_FALSE(progressText(0, 0xFFFFFFFFu, 0xFFFFFFFFu).has_value());
 }
 
-class IndicatorTest : public ::testing::Test {
+class IndicatorTest : public test::MainWindowTest {
  protected:
   void SetUp() override {
-    test::testApp();
-    data = std::make_unique<TVRKData>(catalogue.programDir());
-    form = std::make_unique<TForm1>(*data);
-    form->show();
+    MainWindowTest::SetUp();
+    createData(catalogue.programDir());
+    createWindow();
   }
-  void TearDown() override {
-    form.reset();
-    data.reset();
-  }
-
-  QString panel(int i) const { return form->StatusBar1->panelText(i); }
 
   test::ErrorCapture errors;
   test::CatalogueFixture catalogue;
-  std::unique_ptr<TVRKData> data;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST_F(IndicatorTest, ConnectedLoadsCentresShowsAndPlaysTheClip) {
@@ -297,7 +288,7 @@ TEST(IndicatorClose, ClosingTheWindowDuringATransferEndsTheProgramWithTheSetting
   const int rc = runProgram(catalogue.programDir(), [&](TForm1& form) {
     form.bindRelays(true);
     QTimer::singleShot(300, &form, [&form] { form.close(); });
-    form.runHandler([&] {
+    runHandler(form, [&] {
       TVRKData& d = form.data();
       d.Http1.SetProxy(QString());
       d.Http1.Get(QStringLiteral("http://127.0.0.1:%1/slow").arg(server.port()));

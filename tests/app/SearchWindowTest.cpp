@@ -6,9 +6,8 @@
 
 #include "CatalogueFixture.h"
 #include "ErrorCapture.h"
+#include "MainWindowTest.h"
 #include "Schema.h"
-#include "TestApp.h"
-#include "VRKSearchData.h"
 
 #include <QHeaderView>
 #include <QTest>
@@ -28,29 +27,11 @@ Row flagged(const char* name, int cat, const char* description, std::initializer
   return r;
 }
 
-class SearchWindowTest : public ::testing::Test {
+class SearchWindowTest : public test::MainWindowTest {
  protected:
-  void SetUp() override { test::testApp(); }
-
   void start() {
-    data = std::make_unique<TVRKData>(catalogue.programDir());
-    form = std::make_unique<TForm1>(*data);
-    form->show();
-    form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-  }
-  void TearDown() override {
-    form.reset();
-    data.reset();
-  }
-
-  void submit() { QTest::mouseClick(form->Button1, Qt::LeftButton); }
-  QString status() const { return form->StatusBar1->panelText(1); }
-  QStringList gridNames() const {
-    QStringList out;
-    const QAbstractItemModel* m = form->DBGrid2->model();
-    for (int r = 0; r < m->rowCount(); ++r) out << m->index(r, 0).data().toString();
-    return out;
+    createData(catalogue.programDir());
+    createWindow();
   }
   void standardCatalogue() {
     catalogue.addFiles({
@@ -66,15 +47,13 @@ class SearchWindowTest : public ::testing::Test {
 
   test::CatalogueFixture catalogue;
   test::ErrorCapture errors;
-  std::unique_ptr<TVRKData> data;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST_F(SearchWindowTest, NothingTickedShowsEveryRowAndTheTotal) {
   standardCatalogue();
   start();
   submit();
-  EXPECT_EQ(status(), QStringLiteral(" Total Files 4"));
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 4"));
   EXPECT_EQ(gridNames(), QStringList({"grid.zip", "edit.zip", "kylix.zip", "tool.zip"}));
   EXPECT_EQ(data->tbFiles.Filter(), QString());
   EXPECT_TRUE(data->tbFiles.filtered());
@@ -121,7 +100,7 @@ TEST_F(SearchWindowTest, EmptyFlagsShowTheThirdState) {
   catalogue.addFiles({filesRow(QStringLiteral("raw.zip"), 1, QStringLiteral("flags never normalised"))});
   start();
   submit();
-  EXPECT_EQ(status(), QStringLiteral(" Total Files 1"));
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 1"));
   for (const auto& d : form->detailBoxes()) EXPECT_EQ(d.box->checkState(), Qt::PartiallyChecked) << d.field;
 }
 
@@ -134,7 +113,7 @@ TEST_F(SearchWindowTest, TickedBoxesBecomeTheFilter) {
   submit();
   EXPECT_EQ(data->tbFiles.Filter(), QStringLiteral("(D40=Wahr OR D50=Wahr) AND Free=Wahr"));
   EXPECT_EQ(gridNames(), QStringList({"grid.zip"}));
-  EXPECT_EQ(status(), QStringLiteral(" Total Files 1"));
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 1"));
 }
 
 TEST_F(SearchWindowTest, CategoryItemIndexIsTheNumberEvenWithGaps) {
@@ -150,7 +129,7 @@ TEST_F(SearchWindowTest, CategoryItemIndexIsTheNumberEvenWithGaps) {
   form->cbFileCat->setEditText(QStringLiteral("Compo"));
   submit();
   EXPECT_EQ(data->tbFiles.Filter(), QStringLiteral("FileCatID=-1"));
-  EXPECT_EQ(status(), QStringLiteral(" Total Files 0"));
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 0"));
   EXPECT_TRUE(gridNames().isEmpty());
 }
 
@@ -161,14 +140,14 @@ TEST_F(SearchWindowTest, TextSearchIgnoresCaseAndKeepsSpaces) {
     form->Edit1->setText(QString::fromLatin1(text));
     submit();
     EXPECT_EQ(gridNames(), QStringList({"grid.zip", "kylix.zip"})) << text;
-    EXPECT_EQ(status(), QStringLiteral(" Total Files 2"));
+    EXPECT_EQ(panel(1), QStringLiteral(" Total Files 2"));
   }
   form->Edit1->setText(QStringLiteral("  "));
   submit();
   EXPECT_EQ(gridNames(), QStringList({"tool.zip"}));
   form->Edit1->setText(QStringLiteral("nowhere at all"));
   submit();
-  EXPECT_EQ(status(), QStringLiteral(" Total Files 0"));
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 0"));
 }
 
 TEST_F(SearchWindowTest, FailedFilterIsShownAndTheWindowStaysUsable) {
@@ -176,13 +155,13 @@ TEST_F(SearchWindowTest, FailedFilterIsShownAndTheWindowStaysUsable) {
   catalogue.exec(QStringLiteral("FILES.DB"), QStringLiteral("ALTER TABLE FILES DROP COLUMN K10"));
   start();
   submit();
-  EXPECT_EQ(status(), QStringLiteral(" Total Files 1"));
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 1"));
   form->cbKylix->setChecked(true);
   submit();
   ASSERT_EQ(errors.messages().size(), 1);
   EXPECT_EQ(errors.messages()[0], QStringLiteral("tbFiles: Das Feld 'K10' wurde nicht gefunden"));
   // The status and the results stay as they were.
-  EXPECT_EQ(status(), QStringLiteral(" Total Files 1"));
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 1"));
   EXPECT_EQ(gridNames(), QStringList({"grid.zip"}));
   // The window goes on working.
   form->cbKylix->setChecked(false);
@@ -190,7 +169,7 @@ TEST_F(SearchWindowTest, FailedFilterIsShownAndTheWindowStaysUsable) {
   submit();
   EXPECT_EQ(errors.messages().size(), 1);
   EXPECT_EQ(data->tbFiles.Filter(), QStringLiteral("D50=Wahr"));
-  EXPECT_EQ(status(), QStringLiteral(" Total Files 1"));
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 1"));
 }
 
 TEST_F(SearchWindowTest, RefusedRowIsShownAndKeepsTheRowsBeforeIt) {
@@ -210,7 +189,7 @@ TEST_F(SearchWindowTest, RefusedRowIsShownAndKeepsTheRowsBeforeIt) {
   submit();
   ASSERT_EQ(errors.messages().size(), 1);
   EXPECT_EQ(errors.messages()[0], QStringLiteral("Feld 'FileSize' muß einen Wert haben"));
-  EXPECT_EQ(status(), QString());
+  EXPECT_EQ(panel(1), QString());
   EXPECT_EQ(gridNames(), QStringList({"a.zip"}));
   EXPECT_EQ(data->mtFiles.state(), TDataSetState::dsBrowse);
   // Still usable: a search that avoids the row works.
@@ -218,7 +197,7 @@ TEST_F(SearchWindowTest, RefusedRowIsShownAndKeepsTheRowsBeforeIt) {
   submit();
   EXPECT_EQ(errors.messages().size(), 1);
   EXPECT_EQ(gridNames(), QStringList({"c.zip"}));
-  EXPECT_EQ(status(), QStringLiteral(" Total Files 1"));
+  EXPECT_EQ(panel(1), QStringLiteral(" Total Files 1"));
 }
 
 TEST_F(SearchWindowTest, GridEditsChangeOnlyTheResultTable) {

@@ -8,12 +8,10 @@
 #include "CatalogueFixture.h"
 #include "DemoMirror.h"
 #include "ErrorCapture.h"
+#include "MainWindowTest.h"
 #include "MessageDlg.h"
 #include "ScriptedServer.h"
 #include "Startup.h"
-#include "TestApp.h"
-#include "VRKSearchData.h"
-#include "VRKSearchMain.h"
 
 #include <QDir>
 #include <QFile>
@@ -47,10 +45,10 @@ bool sameSettings(const TSettings& a, const TSettings& b) {
          a.OverwriteData == b.OverwriteData && a.UnzipFile == b.UnzipFile;
 }
 
-class DialogsTest : public ::testing::Test {
+class DialogsTest : public test::MainWindowTest {
  protected:
   void SetUp() override {
-    test::testApp();
+    MainWindowTest::SetUp();
     catalogue.addMirror(QStringLiteral("Europe"), QStringLiteral("Germany"),
                         QStringLiteral("http://one.example"), QStringLiteral("First Provider"));
     catalogue.addMirror(QStringLiteral("Asia"), QStringLiteral("Japan"), QStringLiteral("http://two.example"),
@@ -60,7 +58,7 @@ class DialogsTest : public ::testing::Test {
       if (m_panelWatch) m_panelWatch();
       return answer;
     });
-    data = std::make_unique<TVRKData>(catalogue.programDir());
+    createData(catalogue.programDir());
     data->Mirror = QStringLiteral("http://start.example");
     data->Host = QStringLiteral("hosty");
     data->Proxy = QStringLiteral("proxy.example");
@@ -78,7 +76,7 @@ class DialogsTest : public ::testing::Test {
   void TearDown() override {
     mirror.reset();
     options.reset();
-    data.reset();
+    MainWindowTest::TearDown();
     MessageDlg::setAsker(std::move(m_oldAsker));
   }
 
@@ -95,7 +93,6 @@ class DialogsTest : public ::testing::Test {
 
   test::ErrorCapture errors;
   test::CatalogueFixture catalogue;
-  std::unique_ptr<TVRKData> data;
   std::unique_ptr<TfrmOptions> options;
   std::unique_ptr<TfrmMirror> mirror;
   QObject watcher;
@@ -410,9 +407,9 @@ TEST_F(DialogsTest, TryingARealMirrorShowsTheDialogsOwnProgress) {
                  QStringLiteral("UPDATE MIRRORS SET URL='%1' WHERE Country='Japan'").arg(demo.url()));
   data->Proxy = QStringLiteral("127.0.0.1");
   data->Proxyport = QString::number(demo.proxyPort());
-  TForm1 form(*data);
-  form.StatusBar1->setPanelText(0, QStringLiteral("main 0"));
-  form.StatusBar1->setPanelText(1, QStringLiteral("main 1"));
+  createWindow(false);
+  form->StatusBar1->setPanelText(0, QStringLiteral("main 0"));
+  form->StatusBar1->setPanelText(1, QStringLiteral("main 1"));
   QStringList panel0, panel1;
   execWith(*mirror, [&] {
     test::waitUntil([&] { return mirror->DBGrid1->model()->rowCount() == 2; });
@@ -437,11 +434,11 @@ TEST_F(DialogsTest, TryingARealMirrorShowsTheDialogsOwnProgress) {
               mirror->StatusBar1->panelText(1).endsWith(QStringLiteral(" Bytes / Sec )")));
   // The main window's status bar is untouched; its next download binds the
   // relays back.
-  EXPECT_EQ(form.StatusBar1->panelText(0), QStringLiteral("main 0"));
-  EXPECT_EQ(form.StatusBar1->panelText(1), QStringLiteral("main 1"));
+  EXPECT_EQ(panel(0), QStringLiteral("main 0"));
+  EXPECT_EQ(panel(1), QStringLiteral("main 1"));
   EXPECT_EQ(data->OnConnect().owner(), mirror.get());
-  form.bindRelays(false);
-  EXPECT_EQ(data->OnConnect().owner(), &form);
+  form->bindRelays(false);
+  EXPECT_EQ(data->OnConnect().owner(), form.get());
   EXPECT_TRUE(errors.messages().isEmpty()) << errors.messages().join('\n').toStdString();
 }
 

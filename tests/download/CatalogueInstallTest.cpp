@@ -9,6 +9,7 @@
 #include "Exception.h"
 #include "InstallFixture.h"
 #include "MessageDlg.h"
+#include "RecordingView.h"
 #include "Schema.h"
 #include "Utils.h"
 #include "VRKSearchData.h"
@@ -28,6 +29,7 @@ namespace vrk {
 namespace {
 
 using test::filesRow;
+using test::RecordingView;
 using test::Row;
 using test::Snapshot;
 using test::snapshot;
@@ -40,14 +42,6 @@ Row entry(const QString& name, int cat, bool allYes) {
   }
   return r;
 }
-
-class RecordingView final : public TInstallView {
- public:
-  void ShowCopying() override { calls << QStringLiteral("copying"); }
-  void HideCopying() override { calls << QStringLiteral("hide"); }
-  void ShowReady() override { calls << QStringLiteral("ready"); }
-  QStringList calls;
-};
 
 class CatalogueInstallTest : public ::testing::Test {
  protected:

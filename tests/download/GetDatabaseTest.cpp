@@ -13,6 +13,7 @@
 #include "MessageDlg.h"
 #include "ProcessRun.h"
 #include "QtPrinters.h"
+#include "RecordingView.h"
 #include "ScriptedServer.h"
 #include "VRKSearchData.h"
 
@@ -23,16 +24,9 @@
 namespace vrk {
 namespace {
 
+using test::RecordingView;
 using test::Snapshot;
 using test::snapshot;
-
-class RecordingView final : public TInstallView {
- public:
-  void ShowCopying() override { calls << QStringLiteral("copying"); }
-  void HideCopying() override { calls << QStringLiteral("hide"); }
-  void ShowReady() override { calls << QStringLiteral("ready"); }
-  QStringList calls;
-};
 
 // The FileName column of a FILES.DB in rowid order (read with sqlite3), and
 // how many rows hold an empty flag.

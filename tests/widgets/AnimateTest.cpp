@@ -85,6 +85,9 @@ TEST_F(AnimateTest, UnknownClipFailsAndKeepsTheLoadedOne) {
   EXPECT_EQ(a.frameCount(), 7);
   TAnimate empty;
   EXPECT_THROW(empty.setActive(true), Exception);
+  // A clip that cannot be loaded is not shown.
+  EXPECT_THROW(empty.play(QStringLiteral("AVI_9")), Exception);
+  EXPECT_TRUE(empty.isHidden());
 }
 
 TEST_F(AnimateTest, PlaysFromTheFirstFrameToTheLastOverAndOver) {
@@ -104,6 +107,25 @@ TEST_F(AnimateTest, PlaysFromTheFirstFrameToTheLastOverAndOver) {
   // A restart begins at the first frame again.
   a.setActive(true);
   EXPECT_EQ(a.currentFrame(), 0);
+}
+
+TEST_F(AnimateTest, PlayCentresOverTheWindowNotTheParentAndStopHides) {
+  QWidget window;
+  window.resize(664, 601);
+  QWidget band(&window);
+  band.setGeometry(10, 0, 300, 400);
+  TAnimate a(&band);
+  a.move(5, 192);
+  a.hide();
+  a.play(QStringLiteral("AVI_1"));
+  EXPECT_EQ(a.pos(), QPoint(centredLeft(window.frameGeometry().width(), 80), 192));
+  EXPECT_FALSE(a.isHidden());
+  EXPECT_TRUE(a.active());
+  a.play(TCommonAVI::aviCopyFiles);
+  EXPECT_EQ(a.x(), centredLeft(window.frameGeometry().width(), 272));
+  a.stop();
+  EXPECT_TRUE(a.isHidden());
+  EXPECT_FALSE(a.active());
 }
 
 TEST(Centring, TruncatesTowardZero) {
