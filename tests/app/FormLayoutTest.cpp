@@ -5,6 +5,7 @@
 
 #include "CatalogueFixture.h"
 #include "FilterText.h"
+#include "FormDesign.h"
 #include "MainWindowTest.h"
 
 #include <QApplication>
@@ -12,6 +13,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace vrk {
 namespace {
@@ -51,45 +54,44 @@ TEST_F(FormLayoutTest, Menu) {
   EXPECT_EQ(form->Options1->menu(), nullptr);
 }
 
-TEST_F(FormLayoutTest, CriteriaPlacesAndCaptions) {
-  struct Place {
-    QWidget* w;
-    const char* caption;
-    int left, top, width;  // width 0: not fixed
-  };
-  const Place places[] = {
-      {form->cbDelphi1, "Delphi 1", 8, 8, 0},      {form->cbDelphi2, "Delphi 2", 8, 24, 0},
-      {form->cbDelphi3, "Delphi 3", 8, 40, 0},     {form->cbDelphi4, "Delphi 4", 8, 56, 0},
-      {form->cbDelphi5, "Delphi 5", 8, 72, 0},     {form->cbDelphi6, "Delphi 6", 8, 88, 0},
-      {form->cbC1, "C++ Builder 1", 96, 8, 0},     {form->cbC3, "C++ Builder 3", 96, 40, 0},
-      {form->cbC4, "C++ Builder 4", 96, 56, 0},    {form->cbC5, "C++ Builder 5", 96, 72, 0},
-      {form->cbJ1, "J Builder 1", 192, 8, 0},      {form->cbJ2, "J Builder 2", 192, 24, 0},
-      {form->cbKylix, "Kylix", 192, 48, 0},        {form->cbFreeWare, "Freeware", 288, 8, 0},
-      {form->cbSource, "with Source", 288, 24, 0}, {form->Label1, "File-Categorie", 376, 8, 0},
-      {form->cbFileCat, nullptr, 376, 20, 217},    {form->Label2, "Text to search :", 272, 64, 0},
-      {form->Edit1, nullptr, 272, 84, 321},        {form->Button1, "submit", 188, 80, 75},
-  };
-  for (const Place& p : places) {
-    const QString name = p.w->objectName();
-    EXPECT_EQ(p.w->parentWidget(), form->Panel1) << name.toStdString();
-    EXPECT_EQ(p.w->pos(), QPoint(p.left, p.top)) << name.toStdString();
-    if (p.width) {
-      EXPECT_EQ(p.w->width(), p.width) << name.toStdString();
+// The window's controls stand where its design table puts them, show their
+// captions whole, do not overlap and follow the table's Tab key order.
+TEST_F(FormLayoutTest, CriteriaPlacesCaptionsAndTabOrder) {
+  std::vector<std::pair<int, QWidget*>> tabbed;
+  std::vector<std::pair<QWidget*, QRect>> placed;
+  for (const TCriteriaControl& c : kCriteriaPanel) {
+    auto* w = form->Panel1->findChild<QWidget*>(QString::fromLatin1(c.name), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(w, nullptr) << c.name;
+    EXPECT_EQ(w->pos(), QPoint(c.left, c.top)) << c.name;
+    if (c.width) {
+      EXPECT_EQ(w->size(), QSize(c.width, c.height)) << c.name;
     }
-    if (!p.caption) continue;
-    QString text;
-    if (auto* b = qobject_cast<QAbstractButton*>(p.w)) text = b->text();
-    if (auto* l = qobject_cast<QLabel*>(p.w)) text = l->text();
-    EXPECT_EQ(text, QString::fromUtf8(p.caption)) << name.toStdString();
-    // The caption of a box or label is not cut off.
-    int needed = p.w->fontMetrics().horizontalAdvance(text);
-    if (qobject_cast<QCheckBox*>(p.w)) {
-      needed += p.w->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
-                p.w->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+    if (c.tab >= 0) tabbed.emplace_back(c.tab, w);
+    // What the user sees of the control: a box or label as far as its
+    // caption reaches, which must not be cut off; anything else whole.
+    QRect seen = w->geometry();
+    if (c.caption) {
+      QString text;
+      if (auto* b = qobject_cast<QAbstractButton*>(w)) text = b->text();
+      if (auto* l = qobject_cast<QLabel*>(w)) text = l->text();
+      EXPECT_EQ(text, QString::fromUtf8(c.caption)) << c.name;
+      int needed = w->fontMetrics().horizontalAdvance(text);
+      if (qobject_cast<QCheckBox*>(w)) {
+        needed += w->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                  w->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+      }
+      EXPECT_GE(w->width(), needed) << c.name;
+      if (!qobject_cast<QPushButton*>(w)) seen.setWidth(needed);
     }
-    EXPECT_GE(p.w->width(), needed) << name.toStdString();
+    // Neighbours may share their edge pixel, as the design's 16-pixel rows of
+    // 17-pixel boxes do.
+    for (const auto& [other, rect] : placed) {
+      EXPECT_FALSE(seen.adjusted(1, 1, -1, -1).intersects(rect))
+          << c.name << " overlaps " << other->objectName().toStdString();
+    }
+    placed.emplace_back(w, seen);
   }
-  EXPECT_EQ(form->Button1->height(), 25);
+  EXPECT_EQ(placed.size(), form->Panel1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size());
   EXPECT_EQ(form->Panel1->height(), 129);
   EXPECT_EQ(form->Panel1->width(), form->centralWidget()->width());
   // Everything starts unticked and empty.
@@ -98,13 +100,12 @@ TEST_F(FormLayoutTest, CriteriaPlacesAndCaptions) {
   EXPECT_FALSE(form->cbSource->isChecked());
   EXPECT_TRUE(form->Edit1->text().isEmpty());
   EXPECT_TRUE(form->cbFileCat->isEditable());
-}
 
-TEST_F(FormLayoutTest, TabOrderOfTheCriteria) {
-  const std::vector<QWidget*> expected = {
-      form->cbDelphi1,  form->cbDelphi2, form->cbDelphi3, form->cbDelphi4, form->cbDelphi5, form->cbC1,
-      form->cbC3,       form->cbC4,      form->cbC5,      form->Button1,   form->cbJ1,      form->cbJ2,
-      form->cbFreeWare, form->cbSource,  form->cbFileCat, form->Edit1,     form->cbDelphi6, form->cbKylix};
+  std::sort(tabbed.begin(), tabbed.end());
+  std::vector<QWidget*> expected;
+  for (const auto& t : tabbed) expected.push_back(t.second);
+  ASSERT_EQ(expected.size(), 18u);
+  EXPECT_EQ(expected.front(), form->cbDelphi1);
   // Follow the focus with the Tab key, as the user would.
   form->activateWindow();
   form->cbDelphi1->setFocus(Qt::TabFocusReason);
@@ -167,40 +168,28 @@ TEST_F(FormLayoutTest, ResultBandDetailPanelMemoAndStatusBar) {
   EXPECT_EQ(form->DBMemo1->height(), 92);
 }
 
+// The detail boxes follow the design table, each showing the yes/no field
+// that the criteria box of the same caption filters on.
 TEST_F(FormLayoutTest, DetailBoxes) {
-  struct Box {
-    QCheckBox* b;
-    const char* caption;
-    const char* field;
-    int top;
-  };
-  const Box boxes[] = {
-      {form->CheckBox1, "Delphi 1", "D10", 8},
-      {form->CheckBox2, "Delphi 2", "D20", 24},
-      {form->CheckBox3, "Delphi 3", "D30", 40},
-      {form->CheckBox4, "Delphi 4", "D40", 56},
-      {form->CheckBox5, "Delphi 5", "D50", 72},
-      {form->DBCheckBox1, "Delphi 6", "D60", 88},
-      {form->DBCheckBox2, "Kylix", "K10", 112},
-      {form->CheckBox6, "C++ Builder 1", "C10", 136},
-      {form->CheckBox8, "C++ Builder 3", "C30", 152},
-      {form->CheckBox9, "C++ Builder 4", "C40", 168},
-      {form->CheckBox10, "C++ Builder 5", "C50", 184},
-      {form->CheckBox11, "J Builder 1", "J10", 208},
-      {form->CheckBox12, "J Builder 2", "J20", 224},
-      {form->CheckBox13, "Freeware", "Free", 248},
-      {form->CheckBox14, "with Source", "WithSource", 264},
-  };
   const auto listed = form->detailBoxes();
-  ASSERT_EQ(listed.size(), std::size(boxes));
+  ASSERT_EQ(listed.size(), std::size(kDetailPanel));
   for (std::size_t i = 0; i < listed.size(); ++i) {
-    const Box& b = boxes[i];
-    EXPECT_EQ(listed[i].box, b.b);
-    EXPECT_STREQ(listed[i].field, b.field);
-    EXPECT_EQ(b.b->parentWidget(), form->Panel2);
-    EXPECT_EQ(b.b->text(), QString::fromUtf8(b.caption));
-    EXPECT_EQ(b.b->geometry().topLeft(), QPoint(7, b.top));
-    EXPECT_EQ(b.b->width(), 90);
+    const TDetailControl& d = kDetailPanel[i];
+    QCheckBox* b = listed[i].box;
+    EXPECT_EQ(b->objectName(), QString::fromLatin1(d.name));
+    EXPECT_STREQ(listed[i].field, d.field);
+    EXPECT_EQ(b->parentWidget(), form->Panel2);
+    EXPECT_EQ(b->text(), QString::fromUtf8(d.caption));
+    EXPECT_EQ(b->geometry(), QRect(kDetailLeft, d.top, kDetailWidth, 17)) << d.name;
+    if (i > 0) {
+      EXPECT_GE(d.top, kDetailPanel[i - 1].top + 16) << d.name;
+    }
+  }
+  // A ticked criteria box filters on the field its detail box shows.
+  for (const TDetailControl& d : kDetailPanel) {
+    for (QCheckBox* c : form->Panel1->findChildren<QCheckBox*>()) c->setChecked(c->text() == d.caption);
+    const QString filter = buildFilterText(form->criteria(), QStringLiteral("Wahr"));
+    EXPECT_EQ(filter, QString::fromLatin1(d.field) + QStringLiteral("=Wahr")) << d.name;
   }
   // Read-only: a click does not change the box.
   const Qt::CheckState before = form->CheckBox1->checkState();
