@@ -128,6 +128,7 @@ inline const char* const InstallMoveFailed =
 inline const char* const InstallNotFlushed = "The catalogue install at %1 could not be flushed to disk";
 inline const char* const PendingRecordNotRemoved =
     "The record of a pending install at %1 cannot be removed (%2)";
+inline const char* const PendingRecordNotRead = "The record of a pending install at %1 cannot be read (%2)";
 inline const char* const InstallRecordNotRemoved = "The record of the install at %1 cannot be removed (%2)";
 inline const char* const DatabaseDirNotOpened = "The database directory %1 cannot be opened (%2)";
 

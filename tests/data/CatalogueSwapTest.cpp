@@ -178,6 +178,25 @@ TEST_F(CatalogueSwapTest, RecoveryFinishesTheMovesARecordPromises) {
   }
 }
 
+// A record that is there but cannot be read (here a directory in its place)
+// may belong to half-done moves: the recovery stops and removes nothing.
+TEST_F(CatalogueSwapTest, RecoveryStopsAtARecordItCannotRead) {
+  writeFile(dbFile("FILES.DB"), "old files");
+  writeFile(dbFile("MIRRORS.DB"), "old mirrors");
+  pendingInstall(db(), true);
+  ASSERT_TRUE(QFile::remove(dbFile(".vrk-install.record")));
+  ASSERT_TRUE(QDir(db()).mkdir(QStringLiteral(".vrk-install.record")));
+  const Files before = contents(db());
+  try {
+    RecoverPendingInstall(db());
+    FAIL() << "no error";
+  } catch (const EDatabaseError& e) {
+    EXPECT_EQ(e.message(), QStringLiteral("The record of a pending install at %1 cannot be read (%2)")
+                               .arg(db(), sysErrorMessage(EISDIR)));
+  }
+  EXPECT_EQ(contents(db()), before);
+}
+
 TEST_F(CatalogueSwapTest, RecoveryDropsATornRecordAndStrayTemporaryFiles) {
   const Files before = contents(db());
   const char* const torn[] = {

@@ -125,17 +125,22 @@ bool parseRecord(const QByteArray& text, std::vector<Move>& moves) {
   return true;
 }
 
-// The whole file `name` of the directory; false when it cannot be read.
-bool readFile(int dirFd, const char* name, QByteArray& out) {
-  const TFileDescriptor fd(::openat(dirFd, name, O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return false;
+// The install record's whole text; false when there is none. A record that
+// is there but cannot be read stops the recovery with an error: its moves may
+// be half done, and taking it for absent would remove the new files that the
+// rest of them still need.
+bool readRecord(int dirFd, const QString& dir, QByteArray& out) {
+  const TFileDescriptor fd(::openat(dirFd, kRecord, O_RDONLY | O_CLOEXEC));
+  int err = fd.valid() ? 0 : errno;
+  if (err == ENOENT) return false;
   char buf[4096];
-  for (;;) {
+  while (err == 0) {
     const TIoResult got = readAll(fd.get(), buf, sizeof buf);
     out.append(buf, static_cast<qsizetype>(got.bytes));
-    if (got.error != 0) return false;
-    if (got.bytes < sizeof buf) return true;
+    err = got.error;
+    if (err == 0 && got.bytes < sizeof buf) return true;
   }
+  throw EDatabaseError(msg::text(msg::PendingRecordNotRead).arg(dir, sysErrorMessage(err)));
 }
 
 // Removes SQLite's files beside `name` unless the new set brings them
@@ -170,7 +175,7 @@ void makeMoves(int dirFd, const QString& dir, const std::vector<Move>& moves, co
 // Requires: the directory is locked.
 void recoverLocked(int dirFd, const QString& dir, const TInstallHook& hook) {
   QByteArray text;
-  if (readFile(dirFd, kRecord, text)) {
+  if (readRecord(dirFd, dir, text)) {
     std::vector<Move> moves;
     // A record that is not whole was never put in place by a commit (it is
     // renamed into place only once complete): nothing was moved for it.
