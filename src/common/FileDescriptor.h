@@ -13,8 +13,11 @@
 
 #include <QString>
 
+#include <dirent.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -53,6 +56,13 @@ class TFileDescriptor final {
  private:
   int m_fd = -1;
 };
+
+// An open directory stream with one owner: closed, with the descriptor it
+// holds, when the owner ends, also when the walk over it ends by an error.
+struct TDirStreamClose {
+  void operator()(DIR* d) const noexcept { ::closedir(d); }
+};
+using TDirStream = std::unique_ptr<DIR, TDirStreamClose>;
 
 // What a read or write loop moved: the bytes, and 0 or the errno of the
 // call that ended it early.

@@ -3,6 +3,7 @@
 #include "CatalogueCheck.h"
 #include "DownloadFile.h"
 #include "Exception.h"
+#include "FileDescriptor.h"
 #include "MessageDlg.h"
 #include "Messages.h"
 #include "MirrorFetch.h"
@@ -84,19 +85,19 @@ struct TTableFile {
 // other entry is left where it is.
 std::vector<TTableFile> tablesIn(const TTableSource& source) {
   const QByteArray dir = QFile::encodeName(source.directory);
-  DIR* d = ::opendir(dir.constData());
+  const TDirStream d(::opendir(dir.constData()));
   if (!d) throw EInOutError::withCode(errno);
   std::vector<TTableFile> found;
   QString journal;
-  while (const dirent* e = ::readdir(d)) {
+  while (const dirent* e = ::readdir(d.get())) {
     const QString name = QFile::decodeName(e->d_name);
     struct stat st {};
-    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::fstatat(::dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+      continue;
     if (isCatalogueSideFile(name) && journal.isEmpty()) journal = name;
     const QString table = catalogueTableOf(name);
     if (!table.isEmpty()) found.push_back({table, name});
   }
-  ::closedir(d);
   if (!journal.isEmpty())
     throw EDatabaseError(msg::text(msg::InstallJournalRefused).arg(source.fileLabel(journal)));
   std::vector<TTableFile> ordered;

@@ -31,10 +31,10 @@ constexpr time_t kStaleAfter = 60;
 // for a while (a folder just made is locked only a moment later).
 void sweepStaleStaging(const QString& downloadDir) {
   const QByteArray dir = QFile::encodeName(downloadDir);
-  DIR* d = ::opendir(dir.constData());
+  const TDirStream d(::opendir(dir.constData()));
   if (!d) return;
   QStringList stale;
-  while (const dirent* e = ::readdir(d)) {
+  while (const dirent* e = ::readdir(d.get())) {
     if (std::strncmp(e->d_name, kStagingPrefix, sizeof kStagingPrefix - 1) != 0) continue;
     const QByteArray path = dir + '/' + e->d_name;
     const TFileDescriptor fd(::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -44,7 +44,6 @@ void sweepStaleStaging(const QString& downloadDir) {
         ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
       stale << QFile::decodeName(path);
   }
-  ::closedir(d);
   for (const QString& path : stale) QDir(path).removeRecursively();
 }
 

@@ -132,10 +132,10 @@ void collect(TFileKinds kinds, const QStringList& masks, bool stripExtension) {
   for (const QString& m : masks) {
     // Each mask is a walk of its own over the directory, in its order; a
     // directory that cannot be read lists nothing.
-    DIR* dir = ::opendir(".");
+    const TDirStream dir(::opendir("."));
     if (!dir) continue;
-    const int fd = ::dirfd(dir);
-    while (const dirent* e = ::readdir(dir)) {
+    const int fd = ::dirfd(dir.get());
+    while (const dirent* e = ::readdir(dir.get())) {
       const QString name = QFile::decodeName(e->d_name);
       if (!matchesMask(name, m)) continue;
       timespec modified{};
@@ -153,7 +153,6 @@ void collect(TFileKinds kinds, const QStringList& masks, bool stripExtension) {
           QDateTime::fromMSecsSinceEpoch(qint64(modified.tv_sec) * 1000 + modified.tv_nsec / 1000000);
       FoundFiles.add(stored + QLatin1Char('=') + fileTimeText(time, QLocale::system()));
     }
-    ::closedir(dir);
   }
 }
 

@@ -78,14 +78,13 @@ bool syncDirectory(int fd) { return ::fsync(fd) == 0; }
 QList<QByteArray> ourFiles(int dirFd) {
   QList<QByteArray> out;
   TFileDescriptor fd(::dup(dirFd));
-  DIR* d = fd.valid() ? ::fdopendir(fd.get()) : nullptr;
+  const TDirStream d(fd.valid() ? ::fdopendir(fd.get()) : nullptr);
   if (!d) return out;
   fd.release();  // the directory stream's now, closed with it
-  ::rewinddir(d);
-  while (const dirent* e = ::readdir(d)) {
+  ::rewinddir(d.get());
+  while (const dirent* e = ::readdir(d.get())) {
     if (std::strncmp(e->d_name, kPrefix, sizeof kPrefix - 1) == 0) out << QByteArray(e->d_name);
   }
-  ::closedir(d);
   return out;
 }
 
