@@ -105,6 +105,8 @@ bool Error::writeFailed() const noexcept {
 
 bool Call::isNull(int arg) const { return sqlite3_value_type(m_args[arg]) == SQLITE_NULL; }
 
+Type Call::typeArg(int arg) const { return static_cast<Type>(sqlite3_value_type(m_args[arg])); }
+
 int Call::intArg(int arg) const { return sqlite3_value_int(m_args[arg]); }
 
 qint64 Call::int64Arg(int arg) const { return sqlite3_value_int64(m_args[arg]); }

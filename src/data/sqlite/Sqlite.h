@@ -54,6 +54,9 @@ QDate readIsoDate(const char* text);
 // doubled.
 QByteArray quoteIdentifier(const QString& name);
 
+// The storage class of a column value, numbered as SQLite numbers them.
+enum class Type { Integer = 1, Float = 2, Text = 3, Blob = 4, Null = 5 };
+
 // One call of an SQL function of ours: its arguments, numbered from 0, and
 // its result (NULL unless set).
 class Call final {
@@ -65,6 +68,8 @@ class Call final {
   void* userData() const { return m_userData; }
   int argCount() const { return m_count; }
   bool isNull(int arg) const;
+  // The argument's storage class, as stored (no conversion).
+  Type typeArg(int arg) const;
   int intArg(int arg) const;
   qint64 int64Arg(int arg) const;
   // The argument as UTF-8 text, valid until the call returns; data() is
@@ -164,9 +169,6 @@ class Connection final {
 
   sqlite3* m_db = nullptr;
 };
-
-// The storage class of a column value, numbered as SQLite numbers them.
-enum class Type { Integer = 1, Float = 2, Text = 3, Blob = 4, Null = 5 };
 
 // The type a column is read in; SQLite converts the stored value to it.
 // Stored reads it in its own storage class.

@@ -40,49 +40,105 @@ QString tableKindProblem(const std::vector<QString>& row, const char* table) {
   return QString();
 }
 
-// The SQL that reads column c of a source row as the rebuild writes it: the
-// value when it fits the column, otherwise a call of vrk_refuse, which ends
-// the statement with the row's problem.
-QByteArray checkedColumn(const schema::Column& c, int index) {
-  const QByteArray n = QByteArray("\"") + c.name + '"';
-  QByteArray fits;
-  switch (c.type) {
-    case TFieldType::ftString:
-    case TFieldType::ftFixedChar:
-      fits = "typeof(" + n + ")='text' AND length(" + n + ")<=" + QByteArray::number(c.size);
-      break;
-    case TFieldType::ftBoolean: fits = "typeof(" + n + ")='integer' AND " + n + " IN (0,1)"; break;
-    case TFieldType::ftSmallint:
-      fits = "typeof(" + n + ")='integer' AND " + n + " BETWEEN -32768 AND 32767";
-      break;
-    case TFieldType::ftInteger:
-      fits = "typeof(" + n + ")='integer' AND " + n + " BETWEEN -2147483648 AND 2147483647";
-      break;
-    // date() gives the text back only for a real date in that form.
-    case TFieldType::ftDate: fits = "typeof(" + n + ")='text' AND date(" + n + ") IS " + n; break;
-    default: fits = "typeof(" + n + ")<>'blob'"; break;
+// The characters of a text as SQLite's length() counts them: up to the first
+// zero byte, a lead byte and the continuation bytes after it as one.
+qsizetype sqlLength(QByteArrayView text) {
+  qsizetype n = 0;
+  for (qsizetype i = 0; i < text.size() && text[i] != '\0';) {
+    const auto c = static_cast<unsigned char>(text[i++]);
+    if (c >= 0xC0) {
+      while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+    }
+    ++n;
   }
-  const QByteArray i = QByteArray::number(index);
-  return "CASE WHEN " + n + " IS NULL THEN " + (c.required ? "vrk_refuse(rowid," + i + ",1)" : "NULL") +
-         " WHEN " + fits + " THEN " + n + " ELSE vrk_refuse(rowid," + i + ",0) END";
+  return n;
 }
 
-// vrk_refuse(rowid, column index, empty): ends the rebuild's statement with
-// the problem of that value.
-void refuseValue(sql::Call& call) {
-  const auto* t = static_cast<const Table*>(call.userData());
+// A YYYY-MM-DD text of a real day of the years 1600 to 9999, which SQLite's
+// date() gives back unchanged; false says nothing about any other text.
+bool isPlainIsoDate(QByteArrayView t) {
+  if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
+  for (int i : {0, 1, 2, 3, 5, 6, 8, 9}) {
+    if (t[i] < '0' || t[i] > '9') return false;
+  }
+  const auto num = [&](int at, int len) {
+    int v = 0;
+    for (int i = at; i < at + len; ++i) v = v * 10 + (t[i] - '0');
+    return v;
+  };
+  const int y = num(0, 4), m = num(5, 2), d = num(8, 2);
+  if (y < 1600 || m < 1 || m > 12 || d < 1) return false;
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
+}
+
+// What the row check of one table works with: the table, and SQLite's own
+// verdict on a date text that is not plainly a date.
+struct RowCheck {
+  const Table* table;
+  sql::Statement sameDate;  // SELECT date(?1) IS ?1
+
+  // Whether value arg of the call fits column c (NULL aside).
+  bool fits(sql::Call& call, int arg, const schema::Column& c) {
+    const sql::Type type = call.typeArg(arg);
+    switch (c.type) {
+      case TFieldType::ftString:
+      case TFieldType::ftFixedChar: {
+        if (type != sql::Type::Text) return false;
+        const QByteArrayView text = call.textArg(arg);
+        return text.size() <= c.size || sqlLength(text) <= c.size;
+      }
+      case TFieldType::ftBoolean: {
+        if (type != sql::Type::Integer) return false;
+        const qint64 v = call.int64Arg(arg);
+        return v == 0 || v == 1;
+      }
+      case TFieldType::ftSmallint: {
+        if (type != sql::Type::Integer) return false;
+        const qint64 v = call.int64Arg(arg);
+        return v >= -32768 && v <= 32767;
+      }
+      case TFieldType::ftInteger: {
+        if (type != sql::Type::Integer) return false;
+        const qint64 v = call.int64Arg(arg);
+        return v >= -2147483648LL && v <= 2147483647LL;
+      }
+      case TFieldType::ftDate: {
+        if (type != sql::Type::Text) return false;
+        const QByteArrayView text = call.textArg(arg);
+        if (isPlainIsoDate(text)) return true;
+        sameDate.reset();
+        sameDate.bindText(1, text.toByteArray());
+        return sameDate.step() && sameDate.columnInt(0) == 1;
+      }
+      default: return type != sql::Type::Blob;
+    }
+  }
+};
+
+// vrk_row_fits(rowid, column values…): true when every value of the source
+// row fits its column; otherwise ends the rebuild's statement with the
+// problem of the first value that does not, in column order.
+void rowFits(sql::Call& call) {
+  auto* check = static_cast<RowCheck*>(call.userData());
+  const Table* t = check->table;
   const std::vector<schema::Column>& cols = t->columns();
-  const int index = call.intArg(1);
-  if (index < 0 || index >= static_cast<int>(cols.size())) return call.setError("bad column");
-  const schema::Column& c = cols[static_cast<std::size_t>(index)];
-  const QString row = QString::number(call.int64Arg(0));
-  const QString name = QLatin1String(c.name);
-  const QString problem =
-      call.intArg(2) != 0
-          ? msg::text(msg::RowValueMissing).arg(row, QLatin1String(t->table), name)
-          : msg::text(msg::RowValueInvalid)
-                .arg(row, QLatin1String(t->table), name, QString::fromLatin1(schema::declaredType(c)));
-  call.setError(problem.toUtf8());
+  if (call.argCount() != static_cast<int>(cols.size()) + 1) return call.setError("bad row");
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    const schema::Column& c = cols[i];
+    const int arg = static_cast<int>(i) + 1;
+    const bool empty = call.isNull(arg);
+    if (empty ? !c.required : check->fits(call, arg, c)) continue;
+    const QString row = QString::number(call.int64Arg(0));
+    const QString name = QLatin1String(c.name);
+    const QString problem =
+        empty ? msg::text(msg::RowValueMissing).arg(row, QLatin1String(t->table), name)
+              : msg::text(msg::RowValueInvalid)
+                    .arg(row, QLatin1String(t->table), name, QString::fromLatin1(schema::declaredType(c)));
+    return call.setError(problem.toUtf8());
+  }
+  call.setInt(1);
 }
 
 // One read-only connection that cannot be talked into running code from
@@ -239,7 +295,8 @@ QString rebuildCatalogueTable(const QString& sourcePath, const QString& table, c
   // A value SQLite reads from the source that is longer than this ends the
   // statement (tooBig()) instead of taking memory.
   out.setLengthLimit(kMaxCatalogueValue);
-  out.createFunction("vrk_refuse", 3, sql::DirectOnly, refuseValue, const_cast<Table*>(t));
+  RowCheck check{t, sql::Statement(out, "SELECT date(?1) IS ?1")};
+  out.createFunction("vrk_row_fits", static_cast<int>(cols.size()) + 1, sql::DirectOnly, rowFits, &check);
   {
     // The source read-only, as a URI (which also carries names with "?" or "#").
     sql::Statement attach(out, "ATTACH ?1 AS src");
@@ -247,17 +304,16 @@ QString rebuildCatalogueTable(const QString& sourcePath, const QString& table, c
     attach.bindText(1, uri.toEncoded() + "?mode=ro");
     attach.step();
   }
-  QByteArray names = "rowid", values = "rowid";
-  for (std::size_t i = 0; i < cols.size(); ++i) {
-    names += QByteArray(",\"") + cols[i].name + '"';
-    values += ',' + checkedColumn(cols[i], static_cast<int>(i));
-  }
+  QByteArray names = "rowid";
+  for (const schema::Column& c : cols) names += QByteArray(",\"") + c.name + '"';
   const QByteArray quoted = QByteArray("\"") + t->table + '"';
   out.exec("BEGIN");
   out.exec(schema::createTableSql(t->table, cols).constData());
   try {
-    sql::Statement copy(out, "INSERT INTO main." + quoted + " (" + names + ") SELECT " + values +
-                                 " FROM src." + quoted + " ORDER BY rowid");
+    // Each source row is checked by one call, in rowid order, before it is
+    // written: the first value that does not fit ends the copy.
+    sql::Statement copy(out, "INSERT INTO main." + quoted + " (" + names + ") SELECT " + names + " FROM src." +
+                                 quoted + " WHERE vrk_row_fits(" + names + ") ORDER BY rowid");
     copy.step();
   } catch (const sql::Error& e) {
     try {
