@@ -2,9 +2,11 @@
 # Download benchmark of the HTTP component: a large file from nginx on
 # 127.0.0.1 into a file, through `vrk fetch` (plain, and with a status-bar
 # like handler on every packet), and through the data module's Http1 with the
-# main window's indicators bound (bench_window_fetch, offscreen), side by side
-# with `curl -o` in the same run; and the same file over HTTPS (TLS from
-# nginx, a CA of the run's own), `vrk fetch` against `curl -o`.
+# main window's indicators bound (bench_window_fetch, offscreen), and in the
+# same window with none bound (what the indicators cost, apart from the
+# window's start), side by side with `curl -o` in the same run; and the same
+# file over HTTPS (TLS from nginx, a CA of the run's own), `vrk fetch`
+# against `curl -o`. Last, the start-up of each: a 1,000-byte file.
 # Prints throughput, the ratio to curl, the longest gap between two ticks of
 # a 10 ms timer during the download, and the peak memory.
 #
@@ -65,11 +67,12 @@ run_vrk() {
   echo "$((t1 - t0)) $(sed -E 's/.*max_tick_gap_ms=([0-9.]+).*peak_rss_kib=([0-9]+).*/\1 \2/' <<<"$line")"
 }
 
+# run_window [--bare]
 run_window() {
   local t0 t1 line
   rm -f "$work/out.bin"
   t0=$(now_ns)
-  "$window" "$url" "$work/out.bin" 2> "$work/win.err"
+  "$window" "$@" "$url" "$work/out.bin" 2> "$work/win.err"
   t1=$(now_ns)
   cmp -s "$work/out.bin" "$work/www/big.bin" || { echo "window: file differs" >&2; cat "$work/win.err" >&2; exit 1; }
   line=$(grep '^stats:' "$work/win.err")
@@ -83,8 +86,9 @@ small_url="https://127.0.0.1:$nginx_tls_port/small.bin"
 curl_tls=$(curl -sv --cacert "$nginx_ca" -o /dev/null "$small_url" 2>&1 | sed -n 's/.*SSL connection using //p' | head -n 1)
 
 echo "file: ${size_mib} MiB from nginx on 127.0.0.1, $runs runs each, best wall time (process start included)"
-curl_best=; vrk_best=; vrkh_best=; win_best=; curls_best=; vrks_best=
-curl_mem=0; vrk_gap=0; vrkh_gap=0; vrk_mem=0; vrkh_mem=0; win_gap=0; win_mem=0; curls_mem=0; vrks_gap=0; vrks_mem=0
+curl_best=; vrk_best=; vrkh_best=; win_best=; winb_best=; curls_best=; vrks_best=
+curl_mem=0; vrk_gap=0; vrkh_gap=0; vrk_mem=0; vrkh_mem=0; win_gap=0; win_mem=0; winb_gap=0; winb_mem=0
+curls_mem=0; vrks_gap=0; vrks_mem=0
 for i in $(seq "$runs"); do
   read -r t m < <(run_curl "$url")
   [ -z "$curl_best" ] || [ "$t" -lt "$curl_best" ] && curl_best=$t; curl_mem=$m
@@ -103,8 +107,29 @@ for i in $(seq "$runs"); do
     read -r t g m < <(run_window)
     [ -z "$win_best" ] || [ "$t" -lt "$win_best" ] && win_best=$t
     win_gap=$(python3 -c "print(max($win_gap, $g))"); win_mem=$m
+    read -r t g m < <(run_window --bare)
+    [ -z "$winb_best" ] || [ "$t" -lt "$winb_best" ] && winb_best=$t
+    winb_gap=$(python3 -c "print(max($winb_gap, $g))"); winb_mem=$m
   fi
 done
+
+# Start-up and end of each process: the whole run on a 1,000-byte file.
+head -c 1000 /dev/urandom > "$work/www/tiny.bin"
+tiny_url="http://127.0.0.1:$port/tiny.bin"
+start_best() {
+  local best= t0 t1
+  for _ in $(seq 5); do
+    t0=$(now_ns)
+    "$@" > /dev/null 2>&1 || { echo "start-up run failed: $*" >&2; exit 1; }
+    t1=$(now_ns)
+    [ -z "$best" ] || [ $((t1 - t0)) -lt "$best" ] && best=$((t1 - t0))
+  done
+  python3 -c "print(f'{$best / 1e6:.1f}')"
+}
+tiny_curl=$(start_best curl -s -o "$work/tiny.out" "$tiny_url")
+tiny_vrk=$(start_best "$vrk" fetch -o "$work/tiny.out" "$tiny_url")
+tiny_win=-
+[ -x "$window" ] && tiny_win=$(start_best "$window" "$tiny_url" "$work/tiny.out")
 
 printf '%-28s %10s %8s %14s %14s\n' "" "MB/s" "vs curl" "max gap (ms)" "peak RSS (KiB)"
 printf '%-28s %10s %8s %14s %14s\n' "curl -o" "$(mbps "$curl_best")" "1.00" "-" "$curl_mem"
@@ -112,10 +137,15 @@ printf '%-28s %10s %8s %14s %14s\n' "vrk fetch" "$(mbps "$vrk_best")" \
   "$(python3 -c "print(f'{$curl_best / $vrk_best:.2f}')")" "$vrk_gap" "$vrk_mem"
 printf '%-28s %10s %8s %14s %14s\n' "vrk fetch --status-handler" "$(mbps "$vrkh_best")" \
   "$(python3 -c "print(f'{$curl_best / $vrkh_best:.2f}')")" "$vrkh_gap" "$vrkh_mem"
-[ -n "$win_best" ] && printf '%-28s %10s %8s %14s %14s\n' "Http1 + window indicators" "$(mbps "$win_best")" \
-  "$(python3 -c "print(f'{$curl_best / $win_best:.2f}')")" "$win_gap" "$win_mem"
+if [ -n "$win_best" ]; then
+  printf '%-28s %10s %8s %14s %14s\n' "Http1 + window indicators" "$(mbps "$win_best")" \
+    "$(python3 -c "print(f'{$curl_best / $win_best:.2f}')")" "$win_gap" "$win_mem"
+  printf '%-28s %10s %8s %14s %14s\n' "Http1, window, no indicator" "$(mbps "$winb_best")" \
+    "$(python3 -c "print(f'{$curl_best / $winb_best:.2f}')")" "$winb_gap" "$winb_mem"
+fi
 printf '%-28s %10s %8s %14s %14s\n' "curl -o, HTTPS" "$(mbps "$curls_best")" "1.00" "-" "$curls_mem"
 printf '%-28s %10s %8s %14s %14s\n' "vrk fetch, HTTPS" "$(mbps "$vrks_best")" \
   "$(python3 -c "print(f'{$curls_best / $vrks_best:.2f}')")" "$vrks_gap" "$vrks_mem"
 echo "HTTPS: vrk $(grep -o 'protocol .*' "$work/vrk.tls" | head -n 1); curl ${curl_tls:-?}; ratio against curl over HTTPS"
+echo "start-up and end, 1,000-byte file (best of 5, ms): curl $tiny_curl, vrk fetch $tiny_vrk, window $tiny_win"
 echo "max gap: longest interval between two ticks of a 10 ms timer during the download (worst run)"
