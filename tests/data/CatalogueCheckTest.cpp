@@ -2,7 +2,8 @@
 // real SQLite files: sound tables pass; a truncated file, a file that is no
 // database, one that fails the quick check, a missing table, a missing,
 // renamed, retyped, extra or generated column, a view, a virtual table and
-// a WITHOUT ROWID table each fail with their reason. Also the
+// a WITHOUT ROWID table each fail with their reason. The rebuild takes a
+// value exactly when SQLite's own functions say it fits its column. Also the
 // names that stand for tables and for their journals.
 #include "CatalogueCheck.h"
 
@@ -149,6 +150,73 @@ TEST_F(CatalogueCheckTest, EachDamageFailsWithItsReason) {
     if (c.reasonStart) {
       EXPECT_TRUE(reason.startsWith(QString::fromLatin1(c.reasonStart)))
           << c.what << ": " << reason.toStdString();
+    }
+  }
+}
+
+// Whether value v fits column c, in SQLite's own terms: its storage class,
+// length() in characters, the integer range, date() giving the text back.
+QByteArray fitsInSql(const schema::Column& c, const char* v) {
+  const QByteArray n(v), type = "typeof(" + n + ")";
+  switch (c.type) {
+    case TFieldType::ftString: return type + "='text' AND length(" + n + ")<=" + QByteArray::number(c.size);
+    case TFieldType::ftBoolean: return type + "='integer' AND " + n + " IN (0,1)";
+    case TFieldType::ftSmallint: return type + "='integer' AND " + n + " BETWEEN -32768 AND 32767";
+    case TFieldType::ftInteger: return type + "='integer' AND " + n + " BETWEEN -2147483648 AND 2147483647";
+    case TFieldType::ftDate: return type + "='text' AND date(" + n + ") IS " + n;
+    default: return type + "<>'blob'";
+  }
+}
+
+TEST_F(CatalogueCheckTest, TheRebuildTakesAValueExactlyWhenSqliteSaysItFits) {
+  const struct {
+    const char* column;
+    std::vector<const char*> values;
+  } probes[] = {
+      {"VRKDir",
+       {"printf('%.17c', 'x')", "printf('%.18c', 'x')", "printf('%.17c', char(228))",
+        "printf('%.18c', char(228))", "printf('%.17c', char(128512))",
+        "'abc' || char(0) || printf('%.20c', 'x')", "CAST(x'c3' || printf('%.16c', 'x') AS TEXT)",
+        "CAST(x'c3' || printf('%.17c', 'x') AS TEXT)", "CAST(x'80bf' || printf('%.16c', 'x') AS TEXT)",
+        "x'41'", "17"}},
+      {"D20", {"1", "2", "-1", "1.0", "0.5", "'1'", "'Wahr'", "x'01'"}},
+      {"FileGrpID", {"-32768", "32768", "'12'", "1e3"}},
+      {"Count_TOT", {"2147483647", "-2147483649", "4294967296"}},
+      {"Created",
+       {"'2000-02-29'", "'1999-02-29'", "'1999-04-31'", "'1999-02-32'", "'1999-13-01'", "'1999-00-10'",
+        "'0000-01-01'", "'1599-12-31'", "'1700-02-29'", "'-0001-01-01'", "'2000-01-01 '", "' 2000-01-01'",
+        "'2000-01-01 00:00:00'", "'2000-1-01'", "'2451545.0'", "'now'", "'2000-01-01' || char(0)",
+        "20000101"}},
+      {"Description", {"5", "x'00ff'", "''"}},
+  };
+  const QByteArray sound = readFile(files());
+  int n = 0;
+  for (const auto& probe : probes) {
+    const schema::Column* col = nullptr;
+    for (const schema::Column& c : schema::filesColumns())
+      if (qstrcmp(c.name, probe.column) == 0) col = &c;
+    ASSERT_NE(col, nullptr) << probe.column;
+    for (const char* value : probe.values) {
+      const QString path = other("probe") + QString::number(n++);
+      writeFile(path, sound);
+      sql(path, QByteArray("UPDATE FILES SET ") + probe.column + " = " + value + " WHERE rowid = 2");
+      // SQLite's verdict on the value as stored (after the column's affinity).
+      sqlite3* db = nullptr;
+      ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+      sqlite3_stmt* st = nullptr;
+      const QByteArray verdict = "SELECT " + fitsInSql(*col, probe.column) + " FROM FILES WHERE rowid = 2";
+      ASSERT_EQ(sqlite3_prepare_v2(db, verdict.constData(), -1, &st, nullptr), SQLITE_OK);
+      ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+      const bool fits = sqlite3_column_int(st, 0) == 1;
+      sqlite3_finalize(st);
+      sqlite3_close(db);
+      writeFile(path + QStringLiteral(".out"), QByteArray());
+      const QString problem =
+          rebuildCatalogueTable(path, QStringLiteral("FILES"), path + QStringLiteral(".out"));
+      const QString refused =
+          QStringLiteral("row 2 of table FILES: %1 holds a value that is no %2")
+              .arg(QLatin1String(probe.column), QLatin1String(schema::declaredType(*col)));
+      EXPECT_EQ(problem, fits ? QString() : refused) << probe.column << " = " << value;
     }
   }
 }

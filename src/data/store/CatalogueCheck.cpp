@@ -312,8 +312,8 @@ QString rebuildCatalogueTable(const QString& sourcePath, const QString& table, c
   try {
     // Each source row is checked by one call, in rowid order, before it is
     // written: the first value that does not fit ends the copy.
-    sql::Statement copy(out, "INSERT INTO main." + quoted + " (" + names + ") SELECT " + names + " FROM src." +
-                                 quoted + " WHERE vrk_row_fits(" + names + ") ORDER BY rowid");
+    sql::Statement copy(out, "INSERT INTO main." + quoted + " (" + names + ") SELECT " + names +
+                                 " FROM src." + quoted + " WHERE vrk_row_fits(" + names + ") ORDER BY rowid");
     copy.step();
   } catch (const sql::Error& e) {
     try {
