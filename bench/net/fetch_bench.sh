@@ -90,32 +90,29 @@ curl_tls=$(curl -sv --cacert "$nginx_ca" -o /dev/null "$small_url" 2>&1 | sed -n
 
 echo "file: ${size_mib} MiB from nginx on 127.0.0.1, $runs runs each (each run in another order), best wall time (process start included)"
 curl_best=; vrk_best=; vrkh_best=; win_best=; winb_best=; curls_best=; vrks_best=
-curl_mem=0; vrk_gap=0; vrkh_gap=0; vrk_mem=0; vrkh_mem=0; win_gap=0; win_mem=0; winb_gap=0; winb_mem=0
-curls_mem=0; vrks_gap=0; vrks_mem=0
-# One run of one configuration, its best kept.
+curl_gap=0; curls_gap=0; vrk_gap=0; vrkh_gap=0; win_gap=0; winb_gap=0; vrks_gap=0
+curl_mem=0; curls_mem=0; vrk_mem=0; vrkh_mem=0; win_mem=0; winb_mem=0; vrks_mem=0
+# keep NAME TIME GAP PEAK: NAME's best time, its worst gap ("-": none) and
+# the peak of its last run.
+keep() {
+  local -n best=${1}_best gap=${1}_gap mem=${1}_mem
+  if [ -z "$best" ] || [ "$2" -lt "$best" ]; then best=$2; fi
+  [ "$3" = - ] || gap=$(python3 -c "print(max($gap, $3))")
+  mem=$4
+}
+# One run of one configuration.
 measure() {
-  local t g m
+  local t g=- m
   case $1 in
-    curl) read -r t m < <(run_curl "$url")
-      [ -z "$curl_best" ] || [ "$t" -lt "$curl_best" ] && curl_best=$t; curl_mem=$m ;;
-    curls) read -r t m < <(run_curl "$secure_url" --cacert "$nginx_ca")
-      [ -z "$curls_best" ] || [ "$t" -lt "$curls_best" ] && curls_best=$t; curls_mem=$m ;;
-    vrk) read -r t g m < <(run_vrk "$url")
-      [ -z "$vrk_best" ] || [ "$t" -lt "$vrk_best" ] && vrk_best=$t
-      vrk_gap=$(python3 -c "print(max($vrk_gap, $g))"); vrk_mem=$m ;;
-    vrks) read -r t g m < <(run_vrk "$secure_url")
-      [ -z "$vrks_best" ] || [ "$t" -lt "$vrks_best" ] && vrks_best=$t
-      vrks_gap=$(python3 -c "print(max($vrks_gap, $g))"); vrks_mem=$m ;;
-    vrkh) read -r t g m < <(run_vrk "$url" --status-handler)
-      [ -z "$vrkh_best" ] || [ "$t" -lt "$vrkh_best" ] && vrkh_best=$t
-      vrkh_gap=$(python3 -c "print(max($vrkh_gap, $g))"); vrkh_mem=$m ;;
-    win) read -r t g m < <(run_window)
-      [ -z "$win_best" ] || [ "$t" -lt "$win_best" ] && win_best=$t
-      win_gap=$(python3 -c "print(max($win_gap, $g))"); win_mem=$m ;;
-    winb) read -r t g m < <(run_window --bare)
-      [ -z "$winb_best" ] || [ "$t" -lt "$winb_best" ] && winb_best=$t
-      winb_gap=$(python3 -c "print(max($winb_gap, $g))"); winb_mem=$m ;;
+    curl) read -r t m < <(run_curl "$url") ;;
+    curls) read -r t m < <(run_curl "$secure_url" --cacert "$nginx_ca") ;;
+    vrk) read -r t g m < <(run_vrk "$url") ;;
+    vrks) read -r t g m < <(run_vrk "$secure_url") ;;
+    vrkh) read -r t g m < <(run_vrk "$url" --status-handler) ;;
+    win) read -r t g m < <(run_window) ;;
+    winb) read -r t g m < <(run_window --bare) ;;
   esac
+  keep "$1" "$t" "$g" "$m"
 }
 # Each run takes the configurations in another order: a configuration's
 # place in the round (what ran just before it, the page cache and the
